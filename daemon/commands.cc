@@ -1,0 +1,80 @@
+#include "daemon/commands.h"
+
+#include <cstring>
+
+#include "daemon/daemon.h"
+
+namespace tavro {
+namespace {
+
+int count_only(std::uint32_t& counter) {
+  ++counter;
+  return 0;
+}
+
+}  // namespace
+
+const CommandRow command_table[] = {
+    {"GET ", [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.http.requests); },
+     [](const Daemon& d, char* out, std::size_t cap) {
+       return format_http_stats(d.pending.http, out, cap);
+     },
+     nullptr, &Settings::get_req},
+    {"FCGET ", [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.fcget_count); },
+     [](const Daemon& d, char* out, std::size_t cap) {
+       return format_prefix_stats("FCGET ", d.pending.fcget_count, out, cap);
+     },
+     close_driver_resources, &Settings::fc_get_req},
+    {"FCSET ", [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.fcset_count); },
+     [](const Daemon& d, char* out, std::size_t cap) {
+       return format_prefix_stats("FCSET ", d.pending.fcset_count, out, cap);
+     },
+     nullptr, &Settings::fc_set_req},
+    {"HBAAPI ",
+     [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.hbaapi_count); },
+     [](const Daemon& d, char* out, std::size_t cap) {
+       return format_prefix_stats("HBAAPI ", d.pending.hbaapi_count, out, cap);
+     },
+     [](Daemon&) {}, &Settings::hba_api_req},
+    {"REV", rev_request,
+     [](const Daemon& d, char* out, std::size_t cap) {
+       return format_prefix_stats("REV", d.service.rev, out, cap);
+     },
+     nullptr, &Settings::rev_req},
+    {"ECHO", echo_request,
+     [](const Daemon& d, char* out, std::size_t cap) {
+       return format_prefix_stats("ECHO", d.service.echo, out, cap);
+     },
+     nullptr, &Settings::echo_req},
+    {"STATS", stats_request,
+     [](const Daemon& d, char* out, std::size_t cap) {
+       return format_prefix_stats("STATS", d.service.stats, out, cap);
+     },
+     nullptr, &Settings::stats_req},
+    {"CONFIG", config_request,
+     [](const Daemon& d, char* out, std::size_t cap) {
+       return format_prefix_stats("CONFIG", d.service.config, out, cap);
+     },
+     nullptr, &Settings::conf_req},
+    {"LOGSIZE",
+     [](Daemon& d, platform::socket_t s, char* m) { return d.log_commands.logsize(s, m); },
+     [](const Daemon& d, char* out, std::size_t cap) {
+       return d.log_commands.format_stats(out, cap);
+     },
+     [](Daemon& d) { d.requests.close(); }, nullptr},
+    {"LOGREAD",
+     [](Daemon& d, platform::socket_t s, char* m) { return d.log_commands.logread(s, m); },
+     nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+const CommandRow* find_command(const char* request) {
+  for (const CommandRow* row = command_table; row->prefix != nullptr; ++row) {
+    if (std::strncmp(request, row->prefix, std::strlen(row->prefix)) == 0) return row;
+  }
+  return nullptr;
+}
+
+void close_driver_resources(Daemon& d) { d.events.close(); }
+
+}  // namespace tavro

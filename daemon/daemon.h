@@ -1,0 +1,33 @@
+// Everything the request daemon keeps for its whole run, owned by the
+// program's start-up code and handed to the request loop and the handlers.
+#pragma once
+
+#include "daemon/diag.h"
+#include "daemon/pending_commands.h"
+#include "daemon/server.h"
+#include "daemon/service_commands.h"
+#include "daemon/settings.h"
+#include "eventlog/event_log.h"
+#include "eventlog/log_commands.h"
+#include "eventlog/request_log.h"
+#include "platform/message_loop.h"
+
+namespace tavro {
+
+struct Daemon {
+  Daemon() { diag.attach_logs(&events, &requests); }
+  Daemon(const Daemon&) = delete;
+  Daemon& operator=(const Daemon&) = delete;
+
+  Settings settings;
+  Diag diag{settings.debug};
+  EventLog events{{settings.fc_log_file, settings.fc_log_open, settings.fc_log_flags}, &diag};
+  RequestLog requests{{settings.log_file, settings.log_open, settings.log_flags}, &diag};
+  ServerState server;
+  ServiceCounters service;
+  PendingCommands pending;
+  LogCommands log_commands{requests, diag};
+  platform::MessageLoop main_loop;
+};
+
+}  // namespace tavro

@@ -1,0 +1,59 @@
+// Diagnostic output: every trace and error line of a program goes through one
+// Diag. A line goes to the debugger output, and then either to the debug page
+// being served or to standard output and the event log.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/net.h"
+
+namespace tavro {
+
+class EventLog;
+class RequestLog;
+
+class Diag {
+ public:
+  static constexpr std::size_t kPrintBuffer = 1024;
+
+  // debug_flags is the live Debug setting; it is read at every check.
+  explicit Diag(const std::int32_t& debug_flags) : debug_(debug_flags) {}
+
+  void attach_logs(EventLog* events, RequestLog* requests) {
+    events_ = events;
+    requests_ = requests;
+  }
+
+  std::uint32_t flags() const { return static_cast<std::uint32_t>(debug_); }
+  bool on(std::uint32_t bits) const { return (flags() & bits) != 0; }
+
+  int print(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+  void hexdump(const void* bytes, int count) const;
+  // Prints and request-logs "<text> (error <errno>)".
+  void report_error(const char* text) const;
+  // report_error, then ends the process with status 1.
+  [[noreturn]] void report_fatal(const char* text) const;
+
+  // While a debug page is served, diagnostic text goes to its socket.
+  void redirect_to(platform::socket_t page) {
+    page_ = page;
+    redirected_ = true;
+  }
+  void end_redirect() { redirected_ = false; }
+  // The SNMP agents have no debug page.
+  void set_stdout(bool on) { stdout_ = on; }
+
+ private:
+  void emit(char* text, int length) const;
+
+  const std::int32_t& debug_;
+  EventLog* events_ = nullptr;
+  RequestLog* requests_ = nullptr;
+  std::atomic<bool> redirected_{false};
+  platform::socket_t page_ = platform::kInvalidSocket;
+  bool stdout_ = true;
+};
+
+}  // namespace tavro

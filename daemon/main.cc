@@ -1,0 +1,36 @@
+// Program entry of the request daemon.
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "daemon/daemon.h"
+#include "platform/debug_output.h"
+#include "platform/stop_signals.h"
+
+namespace {
+
+// The daemon outlives main's frame: the exit handler and the stop thread use
+// it until the process ends.
+tavro::Daemon* daemon_state = nullptr;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform::block_stop_signals();
+  platform::debug_output("TAVRO: Running WinMain().\n");
+  daemon_state = new tavro::Daemon;
+  tavro::Daemon& d = *daemon_state;
+  std::atexit([] { tavro::exit_cleanup(*daemon_state); });
+
+  int words = argc < tavro::kMaxWords ? argc : tavro::kMaxWords;
+  std::thread([&d, words, argv] {
+    tavro::copt(d, words, argv);
+    // Ending without a stop signal (no port, accept failed) is a failure the
+    // service manager should see.
+    if (!d.server.shutdown_requested) d.main_loop.post_quit(1);
+  }).detach();
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(15));
+  d.events.open();
+  std::exit(d.main_loop.run());
+}

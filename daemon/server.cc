@@ -1,0 +1,247 @@
+#include "daemon/server.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "daemon/commands.h"
+#include "daemon/daemon.h"
+#include "daemon/message.h"
+#include "daemon/service_commands.h"
+#include "daemon/text.h"
+#include "eventlog/log_files.h"
+#include "platform/debug_output.h"
+#include "platform/stop_signals.h"
+
+namespace tavro {
+namespace {
+
+constexpr std::uint32_t kSocketTrace = 0x40000000;
+
+void fatal(const Daemon& d, const char* format, const char* arg = nullptr) {
+  char text[512];
+  std::snprintf(text, sizeof text, format, d.server.program_name, arg);
+  d.diag.report_fatal(text);
+}
+
+void set_program_name(Daemon& d, const char* word) {
+  const char* slash = std::strrchr(word, '/');
+  std::snprintf(d.server.program_name, sizeof d.server.program_name, "%s",
+                slash != nullptr ? slash + 1 : word);
+}
+
+void parse_options(Daemon& d, int count, const char* const* words) {
+  switch (parse_command_line(d.settings, count, words, d.diag)) {
+    case ParseResult::kOk:
+      return;
+    case ParseResult::kUsage:
+      print_usage(d.diag, d.server.program_name);
+      std::exit(0);
+    case ParseResult::kConfigUnreadable: {
+      char text[300];
+      std::snprintf(text, sizeof text, "conf(fopen(%s))", d.settings.conf_name);
+      d.diag.report_fatal(text);
+    }
+  }
+}
+
+void check_host(Daemon& d) {
+  char host[128];
+  if (platform::host_name(host, sizeof host) != 0) fatal(d, "%s: gethostname()");
+  if (d.diag.on(0x1)) {
+    d.diag.print("copt() Rev=%s\n", revision_text);
+    d.diag.print("copt() Host=%s:%d (0x%x)\n", host, d.settings.port,
+                 static_cast<unsigned>(d.settings.port));
+  }
+  int family = 0;
+  if (platform::lookup_host(host, &family) != 0) {
+    // Many Linux hosts cannot resolve their own name; the listening socket
+    // binds to any address and does not need it.
+    char text[300];
+    std::snprintf(text, sizeof text, "%s: gethostbyname(%s)", d.server.program_name, host);
+    d.diag.report_error(text);
+  }
+  if (d.diag.on(kSocketTrace)) d.diag.print("Set h_addrtype to AF_INET.\n");
+}
+
+void note_start(Daemon& d) {
+  d.server.start = std::chrono::steady_clock::now();
+  std::snprintf(d.server.up_since, sizeof d.server.up_since, "%s", log_timestamp().text);
+  char line[128];
+  std::snprintf(line, sizeof line, "***** Started - %s - *****\n", d.server.up_since);
+  d.requests.open(line);
+  if (d.diag.flags() != 0) d.diag.print("%s: %s", d.server.program_name, line);
+}
+
+void open_listener(Daemon& d) {
+  if (d.diag.on(kSocketTrace)) d.diag.print("creating: socket(0x%X, 0x%X, 0x%X)\n", 2, 1, 0);
+  platform::socket_t s = platform::tcp_socket();
+  if (s == platform::kInvalidSocket) fatal(d, "%s: socket()");
+  platform::set_reuse_address(s);
+  if (platform::bind_any(s, static_cast<std::uint16_t>(d.settings.port)) < 0) {
+    fatal(d, "%s: bind()");
+  }
+  platform::listen_socket(s, 8);
+  d.server.listener = s;
+}
+
+void note_failed_accept(Daemon& d) {
+  char line[300];
+  std::snprintf(line, sizeof line, "%s: error: accept rc == %d.\n", d.server.program_name, -1);
+  if (d.diag.on(kSocketTrace)) d.diag.print("%s", line);
+  d.requests.write_line(line);
+}
+
+int request_loop(Daemon& d) {
+  for (;;) {
+    if (d.server.shutdown_requested) return 0;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kMessageSize + 1]);
+    if (!buffer) {
+      char text[300];
+      std::snprintf(text, sizeof text, "%s: malloc(%d)", d.server.program_name,
+                    static_cast<int>(kMessageSize));
+      d.diag.report_fatal(text);
+    }
+    if (d.diag.on(kSocketTrace)) d.diag.print("Waiting for incoming message on socket...\n");
+    platform::socket_t c = platform::accept_connection(d.server.listener);
+    if (c == platform::kInvalidSocket) {
+      if (!d.server.shutdown_requested) note_failed_accept(d);
+      return 0;
+    }
+    if (d.diag.on(kSocketTrace)) d.diag.print("... got incoming message.\n");
+    serve_connection(d, c, buffer.get());
+  }
+}
+
+// Waits until the request's bytes are there or the deadline has passed.
+int wait_for_request(Daemon& d, platform::socket_t c) {
+  std::int32_t deadline = uptime_ms(d) + d.settings.recv_timeout * 1000;
+  int waits = 0;
+  for (;;) {
+    std::int32_t left = deadline - uptime_ms(d);
+    if (left <= 0 || platform::wait_readable(c, left) != 0) break;
+    ++waits;
+  }
+  return waits;
+}
+
+void trace_request(Daemon& d, const char* buffer, int count) {
+  int length = static_cast<int>(std::strlen(buffer));
+  if (d.diag.on(kSocketTrace)) {
+    if (length == count) {
+      d.diag.print("... got message (%d):'%s'\n", count, buffer);
+    } else {
+      d.diag.print("**** got zero in message!! (%d/%d):'%s'\n", count, length, buffer);
+      d.diag.hexdump(buffer, count);
+    }
+  }
+}
+
+void dispatch(Daemon& d, platform::socket_t c, char* request) {
+  if (const CommandRow* row = find_command(request)) {
+    row->handler(d, c, request);
+    return;
+  }
+  std::uint32_t count = ++d.server.invalid_count;
+  char line[kMessageSize + 32];
+  std::snprintf(line, sizeof line, "INVMSG(%d): %s", static_cast<int>(count), request);
+  if (d.diag.on(0x800)) d.diag.print("%s\n", line);
+  if ((d.settings.log_flags & 0x10) != 0) d.requests.note_request(c, line);
+}
+
+}  // namespace
+
+std::int32_t uptime_ms(const Daemon& d) {
+  auto elapsed = std::chrono::steady_clock::now() - d.server.start;
+  return static_cast<std::int32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+void serve_connection(Daemon& d, platform::socket_t c, char* buffer) {
+  platform::set_nonblocking(c, true);
+  int waits = wait_for_request(d, c);
+  if (d.diag.on(kSocketTrace)) d.diag.print(".%d\n", waits);
+  ssize_t count = platform::recv_bytes(c, buffer, kMessageSize);
+  if (count <= 0) {
+    close_connection(d, c);
+    if (d.diag.on(kSocketTrace) && !d.server.shutdown_requested) {
+      d.diag.print("%s: recv() %d bytes\n", d.server.program_name, static_cast<int>(count));
+    }
+    return;
+  }
+  buffer[count] = '\0';
+  strip_line_end(buffer);
+  trace_request(d, buffer, static_cast<int>(count));
+  platform::set_nonblocking(c, false);
+  if (d.diag.on(0x10)) {
+    d.diag.print("\n%s: read %d bytes\n", d.server.program_name, static_cast<int>(count));
+    d.diag.hexdump(buffer, static_cast<int>(count));
+    d.diag.print("%s====================\n", buffer);
+  }
+  dispatch(d, c, buffer);
+  close_connection(d, c);
+}
+
+void close_connection(Daemon& d, platform::socket_t c) {
+  platform::shutdown_send(c);
+  platform::set_nonblocking(c, true);
+  char sink[kMessageSize];
+  std::size_t drained = 0;
+  ssize_t n;
+  while (drained < kDrainLimit && (n = platform::recv_bytes(c, sink, sizeof sink)) > 0) {
+    drained += static_cast<std::size_t>(n);
+    if (d.diag.flags() != 0) d.diag.print("SHUTDOWN - received data!\n");
+  }
+  platform::close_socket(c);
+}
+
+int copt(Daemon& d, int count, const char* const* words) {
+  if (count > 0) set_program_name(d, words[0]);
+  parse_options(d, count - 1, words + 1);
+  if (d.settings.port == 0) {
+    d.diag.print("%s: No port (socket) number specified - exiting.\n", d.server.program_name);
+    return -1;
+  }
+  if (d.diag.flags() != 0) d.diag.print("%s: pid=%d\n", d.server.program_name, getpid());
+  if (d.diag.on(kSocketTrace)) d.diag.print("Socket Version: %d.%d, high vers %d.%d\n", 1, 1, 1, 1);
+  check_host(d);
+  note_start(d);
+  platform::start_stop_signal_thread([&d](int signal) { signal_shutdown(d, signal); });
+  open_listener(d);
+  return request_loop(d);
+}
+
+void signal_shutdown(Daemon& d, int signal) {
+  d.server.shutdown_requested = 1;
+  char line[64];
+  std::snprintf(line, sizeof line, "***** Halted - signal(%d) *****\n", signal);
+  d.requests.write_line(line);
+  if (d.diag.on(0x20000000)) {
+    d.diag.print("%s: shutdown (signal %d)\n%s: %s", d.server.program_name, signal,
+                 d.server.program_name, line);
+  }
+  for (const CommandRow* row = command_table; row->prefix != nullptr; ++row) {
+    if (row->cleanup != nullptr) row->cleanup(d);
+  }
+  platform::socket_t s = d.server.listener.exchange(platform::kInvalidSocket);
+  if (s != platform::kInvalidSocket) {
+    platform::shutdown_both(s);  // wakes the accept of the server thread
+    platform::close_socket(s);
+    if (d.diag.on(kSocketTrace)) d.diag.print("%s: socket closed\n", d.server.program_name);
+  }
+  if (d.diag.flags() != 0) d.diag.print("%s: exit\n", d.server.program_name);
+  std::exit(0);
+}
+
+void exit_cleanup(Daemon& d) {
+  if (!d.events.is_open()) d.events.open_for_append();
+  platform::debug_output("TAVRO: program exiting.\n");
+  d.events.write(kSourceLxs, kLevelNotice, "Program exiting");
+  close_driver_resources(d);
+}
+
+}  // namespace tavro

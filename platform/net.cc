@@ -1,0 +1,145 @@
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+
+int last_socket_error() { return errno; }
+void clear_socket_error() { errno = 0; }
+bool is_would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+socket_t tcp_socket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+
+int set_reuse_address(socket_t s) {
+  int one = 1;
+  return ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+}
+
+int bind_any(socket_t s, std::uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  return ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+}
+
+int listen_socket(socket_t s, int backlog) { return ::listen(s, backlog); }
+
+namespace {
+
+// Errors of one pending connection that Linux reports through accept; the
+// listening socket itself is fine, so the caller should simply accept again.
+bool connection_error(int error) {
+  switch (error) {
+    case EINTR: case ECONNABORTED: case EPROTO: case ENOPROTOOPT: case EHOSTDOWN:
+    case ENONET: case EHOSTUNREACH: case EOPNOTSUPP: case ENETUNREACH: case ENETDOWN:
+    case ETIMEDOUT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Running out of descriptors or memory passes; wait a little and try again.
+bool resource_shortage(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+}  // namespace
+
+socket_t accept_connection(socket_t listener) {
+  for (;;) {
+    socket_t c = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (c >= 0) return c;
+    int error = errno;
+    if (resource_shortage(error)) {
+      ::poll(nullptr, 0, 100);
+    } else if (!connection_error(error)) {
+      errno = error;
+      return c;
+    }
+  }
+}
+
+int set_nonblocking(socket_t s, bool on) {
+  int flags = ::fcntl(s, F_GETFL, 0);
+  if (flags < 0) return -1;
+  flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  return ::fcntl(s, F_SETFL, flags);
+}
+
+ssize_t recv_bytes(socket_t s, void* buf, std::size_t len, bool peek) {
+  for (;;) {
+    ssize_t n = ::recv(s, buf, len, peek ? MSG_PEEK : 0);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+ssize_t send_bytes(socket_t s, const void* buf, std::size_t len) {
+  const char* p = static_cast<const char*>(buf);
+  std::size_t sent = 0;
+  while (sent < len) {
+    ssize_t n = ::send(s, p + sent, len - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return sent > 0 ? static_cast<ssize_t>(sent) : n;
+    sent += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(sent);
+}
+
+int shutdown_send(socket_t s) { return ::shutdown(s, SHUT_WR); }
+int shutdown_both(socket_t s) { return ::shutdown(s, SHUT_RDWR); }
+int close_socket(socket_t s) { return ::close(s); }
+
+int wait_readable(socket_t s, int timeout_ms) {
+  pollfd p{s, POLLIN, 0};
+  for (;;) {
+    int r = ::poll(&p, 1, timeout_ms);
+    if (r >= 0 || errno != EINTR) return r > 0 ? 1 : r;
+  }
+}
+
+int host_name(char* out, std::size_t cap) {
+  if (::gethostname(out, cap) != 0) return -1;
+  out[cap - 1] = '\0';
+  return 0;
+}
+
+int lookup_host(const char* name, int* family) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  if (::getaddrinfo(name, nullptr, &hints, &result) != 0 || result == nullptr) return -1;
+  *family = result->ai_family;
+  ::freeaddrinfo(result);
+  return 0;
+}
+
+int peer_address(socket_t s, std::uint8_t ip[4]) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (::getpeername(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return -1;
+  std::memcpy(ip, &addr.sin_addr.s_addr, 4);
+  return 0;
+}
+
+int peer_host_name(socket_t s, char* out, std::size_t cap) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (::getpeername(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return -1;
+  return ::getnameinfo(reinterpret_cast<sockaddr*>(&addr), len, out, static_cast<socklen_t>(cap),
+                       nullptr, 0, NI_NAMEREQD) == 0
+             ? 0
+             : -1;
+}
+
+}  // namespace platform
