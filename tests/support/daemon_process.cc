@@ -1,0 +1,163 @@
+#include "tests/support/daemon_process.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace tavro::testing {
+
+std::string binary_dir() { return TAVRO_BINARY_DIR; }
+
+std::string make_temp_dir() {
+  std::string pattern = "/tmp/tavro-test-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+int free_port() {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(s);
+  return ntohs(addr.sin_port);
+}
+
+int connect_to(int port) {
+  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(s);
+    return -1;
+  }
+  return s;
+}
+
+std::string read_all(int fd, std::chrono::milliseconds timeout) {
+  std::string out;
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  char buf[4096];
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+std::string request(int port, const std::string& text, std::chrono::milliseconds timeout) {
+  int s = connect_to(port);
+  if (s < 0) return "<connect failed>";
+  ::send(s, text.data(), text.size(), MSG_NOSIGNAL);
+  std::string reply = read_all(s, timeout);
+  ::close(s);
+  return reply;
+}
+
+DaemonProcess::DaemonProcess(DaemonOptions options) {
+  dir_ = options.working_dir.empty() ? make_temp_dir() : options.working_dir;
+  output_path_ = dir_ + "/daemon.out";
+  std::vector<std::string> args{binary_dir() + "/tavro"};
+  if (options.add_port) {
+    port_ = free_port();
+    args.push_back("-port");
+    args.push_back(std::to_string(port_));
+  }
+  args.insert(args.end(), options.args.begin(), options.args.end());
+
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    if (::chdir(dir_.c_str()) != 0) _exit(127);
+    int out = ::open(output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, 1);
+    ::dup2(out, 2);
+    for (auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    _exit(127);
+  }
+  if (options.add_port && options.wait_ready) {
+    for (int i = 0; i < 500; ++i) {
+      int s = connect_to(port_);
+      if (s >= 0) {
+        // A connection without a request is dropped by the daemon at its
+        // receive deadline; close it at once so it does not hold the loop.
+        struct linger l {1, 0};
+        ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        ::close(s);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+}
+
+DaemonProcess::~DaemonProcess() {
+  if (running()) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::string DaemonProcess::output() const { return read_file(output_path_); }
+
+bool DaemonProcess::running() {
+  if (status_ != -1 || pid_ <= 0) return false;
+  int status = 0;
+  pid_t r = ::waitpid(pid_, &status, WNOHANG);
+  if (r == 0) return true;
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return false;
+}
+
+int DaemonProcess::wait_exit(std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (running()) {
+    if (std::chrono::steady_clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return status_;
+}
+
+int DaemonProcess::stop(int signal, std::chrono::milliseconds timeout) {
+  if (running()) ::kill(pid_, signal);
+  return wait_exit(timeout);
+}
+
+}  // namespace tavro::testing

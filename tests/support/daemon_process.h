@@ -1,0 +1,67 @@
+// Runs the real tavro binary for end-to-end tests and talks to it over TCP.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tavro::testing {
+
+// The directory that holds the built programs and run-time libraries.
+std::string binary_dir();
+// A fresh empty directory under the system's temporary directory.
+std::string make_temp_dir();
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& text);
+
+// A TCP port that was free a moment ago.
+int free_port();
+
+struct DaemonOptions {
+  std::vector<std::string> args;                            // after the program word
+  std::vector<std::pair<std::string, std::string>> env;     // added to the environment
+  std::string working_dir;                                  // default: a new temp dir
+  bool add_port = true;                                     // prepend "-port <free port>"
+  bool wait_ready = true;                                   // wait until the port answers
+};
+
+class DaemonProcess {
+ public:
+  explicit DaemonProcess(DaemonOptions options);
+  ~DaemonProcess();
+  DaemonProcess(const DaemonProcess&) = delete;
+  DaemonProcess& operator=(const DaemonProcess&) = delete;
+
+  int port() const { return port_; }
+  pid_t pid() const { return pid_; }
+  const std::string& dir() const { return dir_; }
+  // What the daemon wrote to standard output and standard error so far.
+  std::string output() const;
+
+  // Sends a signal and waits for the exit; returns the exit status, or
+  // 128 + signal when it was killed, or -1 on time-out.
+  int stop(int signal = 15, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Waits for the process to end by itself.
+  int wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  bool running();
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+  int status_ = -1;
+  std::string dir_;
+  std::string output_path_;
+};
+
+// Connects, sends text (nothing added), and reads until the daemon closes.
+std::string request(int port, const std::string& text,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// A connected socket to the daemon, or -1.
+int connect_to(int port);
+// Reads until end of stream or time-out.
+std::string read_all(int fd, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+}  // namespace tavro::testing
