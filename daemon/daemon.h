@@ -2,6 +2,7 @@
 // program's start-up code and handed to the request loop and the handlers.
 #pragma once
 
+#include "channel/channel.h"
 #include "daemon/diag.h"
 #include "daemon/pending_commands.h"
 #include "daemon/server.h"
@@ -27,6 +28,7 @@ struct Daemon {
   ServiceCounters service;
   PendingCommands pending;
   LogCommands log_commands{requests, diag};
+  Channel channel{diag, events, &requests};
   platform::MessageLoop main_loop;
 };
 
