@@ -3,6 +3,7 @@
 #pragma once
 
 #include "daemon/diag.h"
+#include "daemon/http.h"
 #include "daemon/pending_commands.h"
 #include "daemon/server.h"
 #include "daemon/service_commands.h"
@@ -25,6 +26,7 @@ struct Daemon {
   RequestLog requests{{settings.log_file, settings.log_open, settings.log_flags}, &diag};
   ServerState server;
   ServiceCounters service;
+  HttpState http;
   PendingCommands pending;
   LogCommands log_commands{requests, diag};
   platform::MessageLoop main_loop;
