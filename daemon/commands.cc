@@ -16,12 +16,14 @@ int count_only(std::uint32_t& counter) {
 
 const CommandRow command_table[] = {
     {"GET ", get_request, format_get_stats, nullptr, &Settings::get_req},
-    {"FCGET ", [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.fcget_count); },
+    {"FCGET ",
+     [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.fcget_count); },
      [](const Daemon& d, char* out, std::size_t cap) {
        return format_prefix_stats("FCGET ", d.pending.fcget_count, out, cap);
      },
      close_driver_resources, &Settings::fc_get_req},
-    {"FCSET ", [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.fcset_count); },
+    {"FCSET ",
+     [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.fcset_count); },
      [](const Daemon& d, char* out, std::size_t cap) {
        return format_prefix_stats("FCSET ", d.pending.fcset_count, out, cap);
      },
@@ -59,8 +61,8 @@ const CommandRow command_table[] = {
      },
      [](Daemon& d) { d.requests.close(); }, nullptr},
     {"LOGREAD",
-     [](Daemon& d, platform::socket_t s, char* m) { return d.log_commands.logread(s, m); },
-     nullptr, nullptr, nullptr},
+     [](Daemon& d, platform::socket_t s, char* m) { return d.log_commands.logread(s, m); }, nullptr,
+     nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -71,6 +73,8 @@ const CommandRow* find_command(const char* request) {
   return nullptr;
 }
 
-void close_driver_resources(Daemon& d) { d.events.close(); }
+void close_driver_resources(Daemon& d) {
+  d.events.close();
+}
 
 }  // namespace tavro
