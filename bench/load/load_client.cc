@@ -95,7 +95,9 @@ bool wait_listening(int port) {
   for (int i = 0; i < 500; ++i) {
     int s = connect_loopback(port);
     if (s >= 0) {
-      struct linger l {1, 0};
+      struct linger l {
+        1, 0
+      };
       ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
       ::close(s);
       return true;

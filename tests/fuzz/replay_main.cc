@@ -53,8 +53,7 @@ int main(int argc, char** argv) {
     std::string current = seed;
     for (int i = 0; i < 300; ++i, ++runs) {
       current = (i % 20 == 0) ? seed : mutate(current, rng);
-      LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(current.data()),
-                             current.size());
+      LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(current.data()), current.size());
     }
   }
   std::cout << runs << " inputs run\n";
