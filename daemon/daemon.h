@@ -4,6 +4,7 @@
 
 #include "channel/channel.h"
 #include "daemon/diag.h"
+#include "daemon/http.h"
 #include "daemon/pending_commands.h"
 #include "daemon/server.h"
 #include "daemon/service_commands.h"
@@ -26,6 +27,7 @@ struct Daemon {
   RequestLog requests{{settings.log_file, settings.log_open, settings.log_flags}, &diag};
   ServerState server;
   ServiceCounters service;
+  HttpState http;
   PendingCommands pending;
   LogCommands log_commands{requests, diag};
   Channel channel{diag, events, &requests};
