@@ -146,7 +146,7 @@ TEST_F(ChannelTest, FaultsInsideTheLibraryAreSurvivedAndLogged) {
   ASSERT_EQ(sim().fault_crash_signal("q_send_msg_by_name", SIGILL), 0);
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: driver timeout");
 
-  ASSERT_EQ(sim().fault_crash_signal("q_msg_free", SIGSEGV), 0);
+  ASSERT_EQ(sim().fault_crash_signal("q_msg_free", SIGFPE), 0);
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "4");
   EXPECT_EQ(sim().wait_idle(2000), 0);
 
