@@ -55,8 +55,8 @@ void close_at_exit() {
   if (channel != nullptr && channel->channel_open()) channel->qdn_close();
 }
 
-// Pointers as the original platform printed them after "0x": upper-case
-// digits, full width, without a prefix of their own.
+// Pointers for texts that print "0x" themselves: upper-case digits, full
+// width, without the prefix that the C library's "%p" would add.
 struct PointerText {
   char text[2 * sizeof(void*) + 1];
 };
