@@ -189,6 +189,8 @@ int Channel::bind_library() {
 
 void Channel::qdn_open() {
   if (channel_open_) return;
+  std::lock_guard<std::mutex> hold(lifecycle_);
+  if (channel_open_) return;
   if (!events_.is_open()) events_.open();
   event(kLevelDebug, "qdn_open");
   int state = driver_state_;
@@ -244,6 +246,7 @@ bool Channel::register_once() {
 }
 
 void Channel::qdn_close() {
+  std::lock_guard<std::mutex> hold(lifecycle_);
   const bool trace = diag_.on(kTraceOpen);
   if (trace) diag_.print("qdn_close\n");
   event(kLevelDebug, "qdn_close");

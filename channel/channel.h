@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "channel/catalogue.h"
 #include "channel/qfc_msglib.h"
@@ -150,6 +151,10 @@ class Channel {
   RequestLog* requests_;
   const ChannelSettings settings_;
   std::unique_ptr<Library> library_;
+
+  // Opening and closing exclude each other: a stop or a suspend that closes
+  // the channel while it is being opened waits until the open is done.
+  std::mutex lifecycle_;
 
   // Created once by thread_init and kept for the channel's life: the
   // delivery thread may still be inside recv_drv_msg when the channel closes.

@@ -47,6 +47,8 @@ int main(int argc, char** argv) {
   }
 
   std::this_thread::sleep_for(std::chrono::milliseconds(15));
-  d.events.open();
+  // The server thread may have opened the log already (with the driver
+  // channel), and a stop in the meantime has closed it for good.
+  if (!d.server.shutdown_requested) d.events.open();
   std::exit(d.main_loop.run());
 }
