@@ -86,8 +86,10 @@ bool EventLog::tracing() const {
   return diag_ != nullptr && diag_->on(kTraceBit);
 }
 
+// The configured mode (truncate, rotate) applies to the first open of the
+// run only: a reopen after a close must not throw away what this run wrote.
 void EventLog::open() {
-  open_with(settings_.open_mode, true);
+  open_with(opened_before_ ? kOpenAppend : settings_.open_mode, true);
 }
 
 void EventLog::open_for_append() {
@@ -102,6 +104,7 @@ void EventLog::open_with(int mode, bool marker) {
   int fd = lxs_fopen(settings_.path, mode, diag_);
   if (fd < 0) return;
   fd_ = fd;
+  opened_before_ = true;
   if (tracing()) {
     diag_->print("FCLOG: open() fn=%s fd=0x%x flg=0x%x\n", settings_.path, fd,
                  static_cast<unsigned>(settings_.flags));

@@ -36,7 +36,8 @@ class EventLog {
   EventLog& operator=(const EventLog&) = delete;
   ~EventLog();
 
-  // Opens the file with the configured mode and writes the start marker.
+  // Opens the file and writes the start marker. The configured open mode
+  // applies to the first open; later opens append.
   void open();
   // Opens an existing file for appending, without a start marker.
   void open_for_append();
@@ -65,6 +66,7 @@ class EventLog {
   std::atomic<int> fd_{-1};
   char last_[kRecordMax + 1] = {};
   int repeats_ = 0;
+  bool opened_before_ = false;
 };
 
 }  // namespace tavro

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -76,16 +77,21 @@ bool wait_for_text(const std::string& path, const std::string& needle,
   return true;
 }
 
+// Picks from below the kernel's ephemeral range, so a port handed to a
+// daemon cannot meanwhile become the local port of some client connection.
 int free_port() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(s);
-  return ntohs(addr.sin_port);
+  static std::mt19937 rng(static_cast<unsigned>(::getpid()) * 7919u);
+  for (;;) {
+    int port = 20000 + static_cast<int>(rng() % 12000);
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    bool free = ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(s);
+    if (free) return port;
+  }
 }
 
 int connect_to(int port) {

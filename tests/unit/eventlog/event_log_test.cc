@@ -136,6 +136,27 @@ TEST_F(EventLogTest, RotationKeepsThePreviousLogAsOld) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+TEST_F(EventLogTest, ReopeningLaterInTheRunAppendsWhateverTheMode) {
+  for (std::int32_t mode : {1, 2}) {
+    testing::write_file(path_, "before\n");
+    mode_ = mode;
+    EventLog log({path_.c_str(), mode_, flags_}, nullptr);
+    log.open();
+    log.write(kSourceLxs, kLevelError, "first");
+    log.close();
+    log.open();
+    log.close();
+    EXPECT_EQ(contents(),
+              "T LXS NOTCE: ***** Started *****\nT LXS ERROR: first\n"
+              "T LXS NOTCE: ***** Halted *****\nT LXS NOTCE: ***** Started *****\n"
+              "T LXS NOTCE: ***** Halted *****\n")
+        << "mode " << mode;
+    if (mode == 2) {
+      EXPECT_EQ(testing::read_file(path_ + ".old"), "before\n");
+    }
+  }
+}
+
 TEST_F(EventLogTest, TruncateAndAppendNeverCreateAMissingFile) {
   std::string missing = dir_ + "/missing.log";
   for (std::int32_t mode : {0, 1}) {
