@@ -1,0 +1,235 @@
+// The response dispatcher: matches each delivered message against the
+// request that waits, hands it to its row of the response table, logs driver
+// events and records driver errors.
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "channel/channel.h"
+#include "daemon/diag.h"
+#include "daemon/text.h"
+#include "eventlog/event_log.h"
+#include "eventlog/request_log.h"
+#include "objects/value_format.h"
+#include "platform/debug_output.h"
+
+namespace tavro {
+namespace {
+
+constexpr std::uint32_t kTraceMessages = 0x10000000;
+constexpr std::uint32_t kTraceResponses = 0x40000;
+constexpr std::uint32_t kTraceIndex = 0x10000;
+
+// Where a response echoes the identifier its request was stamped with, or
+// -1 for the families whose layout carries none.
+long request_id_offset(std::uint32_t response) {
+  if (response == LXS_FCP_RESP) return static_cast<long>(lxs::kRequestId);
+  if (response >= (LXS_GET_ADAPTER_COUNT | kResponseBit) &&
+      response <= (LXS_SET_REMNODE_BLOCKED | kResponseBit)) {
+    return static_cast<long>(sif::kRequestId);
+  }
+  if (response == (HPD_LTX_DUPLEX_STATUS | kResponseBit) ||
+      response == (HPD_LTX_ADAPTER_PORTWWN | kResponseBit)) {
+    return static_cast<long>(hpd::kRequestId);
+  }
+  return -1;
+}
+
+int event_level(std::uint32_t severity) {
+  switch (severity) {
+    case 411: return kLevelNotice;
+    case 611: return kLevelWarning;
+    case 711: return kLevelError;
+    case 811:
+    case 911: return kLevelAlarm;
+    default: return 0;
+  }
+}
+
+// Event records carry no line end of their own.
+void write_record(EventLog& events, int source, int level, const char* line) {
+  char text[kRecordMax + 1];
+  std::snprintf(text, sizeof text, "%s", line);
+  std::size_t length = std::strlen(text);
+  if (length > 0 && text[length - 1] == '\n') text[length - 1] = '\0';
+  events.write(source, level, text);
+}
+
+}  // namespace
+
+void Channel::expect_response(std::uint32_t number, const void* data) {
+  std::uint32_t expected = response_number(number);
+  expecting_ = false;
+  expected_number_ = expected;
+  if (expected == LXS_FCP_RESP && data != nullptr) expected_object_ = read_u32(data, 0);
+  long id_at = request_id_offset(expected);
+  check_request_id_ = id_at >= 0 && data != nullptr;
+  if (check_request_id_) {
+    expected_request_id_ = read_u32(data, static_cast<std::size_t>(id_at));
+  }
+  expecting_ = true;
+}
+
+void Channel::clear_expected() { expecting_ = false; }
+
+bool Channel::match_response(std::uint32_t number, const void* data) {
+  const bool trace = diag_.on(kTraceMessages);
+  if (!expecting_) {
+    if (trace) diag_.print("\tDon't have an expected response, got 0x%X!\n", number);
+    return false;
+  }
+  std::uint32_t expected = expected_number_;
+  if (number != expected) {
+    if (trace) diag_.print("\tResponse mis-match: got 0x%X / exepected 0x%X\n", number, expected);
+    return false;
+  }
+  if (number == LXS_FCP_RESP) {
+    std::uint32_t object = read_u32(data, lxs::kObjectId);
+    std::uint32_t kept = expected_object_;
+    if (object != kept) {
+      if (trace) {
+        diag_.print("\tFCP Response doesn't match: got %d / exepect %d\n",
+                    static_cast<int>(object), static_cast<int>(kept));
+      }
+      return false;
+    }
+  }
+  // A late answer to an earlier, timed-out request of the same kind.
+  long id_at = request_id_offset(number);
+  if (check_request_id_ && id_at >= 0) {
+    std::uint32_t id = read_u32(data, static_cast<std::size_t>(id_at));
+    std::uint32_t kept = expected_request_id_;
+    if (id != kept) {
+      if (trace) diag_.print("\tResponse request id mis-match: got %u / expected %u\n", id, kept);
+      return false;
+    }
+  }
+  return true;
+}
+
+void Channel::msg_handler(int kind, void* message) {
+  const bool trace = diag_.on(kTraceMessages);
+  if (kind == qfc::kDriverErrorKind) {
+    std::uint32_t value = qfc::driver_error_value(message);
+    if (trace) {
+      char line[96];
+      std::snprintf(line, sizeof line, "Got driver error result == 0x%0*" PRIXPTR "\n",
+                    static_cast<int>(2 * sizeof(void*)), static_cast<std::uintptr_t>(value));
+      diag_.print("%s", line);
+      if (requests_ != nullptr) requests_->write_line(line);
+    }
+    if (driver_error_ == 0) events_.write(kSourceDrv, kLevelError, "Driver", static_cast<int>(value));
+    driver_error_ = value;
+    return;
+  }
+  if (message == nullptr) {
+    if (trace) diag_.print("tavro_msg_handler: msg = 0\n");
+    event(kLevelWarning, "tavro_msg_handler: msg = 0");
+    return;
+  }
+  auto* data = static_cast<const std::uint8_t*>(qfc::message_data(message));
+  if (data == nullptr) {
+    if (trace) diag_.print("tavro_msg_handler: msg->data = 0\n");
+    event(kLevelWarning, "tavro_msg_handler: msg->data = 0");
+    safe_msg_free(message);
+    return;
+  }
+  std::uint32_t number = qfc::message_number(message);
+  if (trace) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "TAVRO: msg_handler called!    msg_num = 0x%X    data = 0x%0*" PRIXPTR "\n",
+                  number, static_cast<int>(2 * sizeof(void*)),
+                  reinterpret_cast<std::uintptr_t>(data));
+    platform::debug_output(line);
+    write_record(events_, kSourceLxs, kLevelDebug, line);
+  }
+  if (!match_response(number, data)) {
+    if (trace) diag_.print("unsolicited message %d\n", static_cast<int>(number));
+    if (number == kDriverEvent) driver_event(data);
+    safe_msg_free(message);
+    return;
+  }
+  clear_expected();
+  if (const ResponseRow* row = find_response(settings_.responses, number)) {
+    if (row->name != nullptr && diag_.on(kTraceResponses)) diag_.print("%s msg called\n", row->name);
+    row->deliver(*this, *row, data);
+  } else if (diag_.on(kTraceMessages | kTraceResponses)) {
+    char line[64];
+    std::snprintf(line, sizeof line, "unknown message %d\n", static_cast<int>(number));
+    diag_.print("%s", line);
+    write_record(events_, kSourceLxs, kLevelDebug, line);
+    std::fflush(stdout);
+  }
+  safe_msg_free(message);
+}
+
+void Channel::format_fcp_error(const std::uint8_t* data) {
+  char text[128];
+  fcp_error_text(read_u32(data, lxs::kObjectId), read_u32(data, lxs::kStatus), text, sizeof text);
+  recv_drv_msg(text, 0, kValueText, false, std::strlen(text) + 1);
+}
+
+void Channel::driver_event(const std::uint8_t* data) {
+  char text[driver_event::kTextMax + 1];
+  const char* source = reinterpret_cast<const char*>(data + driver_event::kText);
+  std::size_t length = strnlen(source, driver_event::kTextMax);
+  std::memcpy(text, source, length);
+  text[length] = '\0';
+  events_.write(kSourceDrv, event_level(read_u32(data, driver_event::kSeverity)), text);
+}
+
+int fill_index_fields(const char* index_text, std::uint8_t* message, const char* kinds,
+                      const Diag* diag) {
+  const bool trace = diag != nullptr && diag->on(kTraceIndex);
+  const char* p = index_text != nullptr ? index_text : "";
+  for (const char* letter = kinds; *letter != '\0' && *letter != ' '; ++letter) {
+    char part[80];
+    std::size_t length = 0;
+    while (*p != '\0' && *p != '.' && *p != ' ') {
+      if (length + 1 < sizeof part) part[length++] = *p;
+      ++p;
+    }
+    part[length] = '\0';
+    if (*p == '.') ++p;
+    switch (*letter) {
+      case 'I': {
+        auto index = static_cast<std::uint32_t>(std::strtol(part, nullptr, 10));
+        write_u32(message, lxs::kIndex, index);
+        if (trace) {
+          diag->print("index_buf = %s\n", part);
+          diag->print("lxs_msg->index = 0x%X\n", index);
+        }
+        break;
+      }
+      case 'P':
+        hex_to_wwn(part, message + lxs::kPortWwn);
+        break;
+      case 'N':
+      case 'R': {
+        bool node = *letter == 'N';
+        std::uint8_t* w = message + (node ? lxs::kNodeWwn : lxs::kRemoteWwn);
+        hex_to_wwn(part, w);
+        if (trace) {
+          diag->print(node ? "node_wwn_buf = %s\n" : "rem_node_wwn_buf = %s\n", part);
+          diag->print(node ? "lxs_msg->node_wwn.raw = %X %X %X %X %X %X %X %X\n"
+                           : "lxs_msg->remote_node_wwn.raw = %X %X %X %X %X %X %X %X\n",
+                      w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
+        }
+        break;
+      }
+      case 'A': {
+        std::size_t n = length < lxs::kAdapterNameSize ? length : lxs::kAdapterNameSize - 1;
+        std::memcpy(message + lxs::kAdapterName, part, n);
+        message[lxs::kAdapterName + n] = '\0';
+        break;
+      }
+      default:
+        return -1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace tavro

@@ -1,0 +1,93 @@
+#include "platform/module_loader.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace platform {
+namespace {
+
+constexpr int kOpenFlags = RTLD_NOW | RTLD_LOCAL;
+
+std::vector<std::string> search_dirs() {
+  std::vector<std::string> dirs;
+  if (const char* path = std::getenv(kLibraryPathVariable)) {
+    std::string list = path;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+      std::size_t end = list.find(':', start);
+      if (end == std::string::npos) end = list.size();
+      if (end > start) dirs.push_back(list.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  std::string own = executable_dir();
+  if (!own.empty()) dirs.push_back(own);
+  return dirs;
+}
+
+// The system's errno after a failed dlopen is not reliable; a missing file
+// is the common case.
+int load_error(int saved) {
+  return saved != 0 ? saved : ENOENT;
+}
+
+}  // namespace
+
+std::string module_file_name(const char* name) {
+  return std::string("lib") + name + ".so";
+}
+
+std::string executable_dir() {
+  char path[4096];
+  ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return {};
+  std::string text(path, static_cast<std::size_t>(n));
+  std::size_t slash = text.rfind('/');
+  if (slash == std::string::npos) return {};
+  return text.substr(0, slash == 0 ? 1 : slash);
+}
+
+void* load_module(const char* name, int* error) {
+  const std::string file = module_file_name(name);
+  int saved = 0;
+  for (const std::string& dir : search_dirs()) {
+    std::string path = dir + "/" + file;
+    if (::access(path.c_str(), F_OK) != 0) continue;
+    errno = 0;
+    if (void* module = ::dlopen(path.c_str(), kOpenFlags)) return module;
+    saved = errno;
+  }
+  errno = 0;
+  if (void* module = ::dlopen(file.c_str(), kOpenFlags)) return module;
+  if (saved == 0) saved = errno;
+  if (error != nullptr) *error = load_error(saved);
+  return nullptr;
+}
+
+bool module_present(const char* name) {
+  const std::string file = module_file_name(name);
+  std::vector<std::string> candidates{file};
+  for (const std::string& dir : search_dirs()) candidates.push_back(dir + "/" + file);
+  for (const std::string& candidate : candidates) {
+    if (void* module = ::dlopen(candidate.c_str(), kOpenFlags | RTLD_NOLOAD)) {
+      ::dlclose(module);
+      return true;
+    }
+  }
+  return false;
+}
+
+void* module_symbol(void* module, const char* symbol) {
+  if (module == nullptr) return nullptr;
+  return ::dlsym(module, symbol);
+}
+
+void unload_module(void* module) {
+  if (module != nullptr) ::dlclose(module);
+}
+
+}  // namespace platform

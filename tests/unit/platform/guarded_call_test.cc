@@ -1,0 +1,211 @@
+#include "platform/guarded_call.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "platform/module_loader.h"
+#include "tests/support/daemon_process.h"
+
+namespace {
+
+using platform::CallResult;
+using platform::guarded_call;
+
+struct FaultLibrary {
+  FaultLibrary() {
+    int error = 0;
+    module = platform::load_module("TavroFaultTest", &error);
+    add = reinterpret_cast<int (*)(int, int)>(platform::module_symbol(module, "fault_add"));
+    segv = reinterpret_cast<void (*)()>(platform::module_symbol(module, "fault_segv"));
+    ill = reinterpret_cast<void (*)()>(platform::module_symbol(module, "fault_ill"));
+    fpe = reinterpret_cast<void (*)()>(platform::module_symbol(module, "fault_fpe"));
+    bus = reinterpret_cast<void (*)(const char*)>(platform::module_symbol(module, "fault_bus"));
+    recurse = reinterpret_cast<int (*)(int)>(platform::module_symbol(module, "fault_recurse"));
+    raise_signal = reinterpret_cast<void (*)(int)>(platform::module_symbol(module, "fault_raise"));
+    kill_self = reinterpret_cast<void (*)(int)>(platform::module_symbol(module, "fault_kill_self"));
+    queue_self =
+        reinterpret_cast<void (*)(int)>(platform::module_symbol(module, "fault_queue_self"));
+  }
+  ~FaultLibrary() { platform::unload_module(module); }
+
+  void* module = nullptr;
+  int (*add)(int, int) = nullptr;
+  void (*segv)() = nullptr;
+  void (*ill)() = nullptr;
+  void (*fpe)() = nullptr;
+  void (*bus)(const char*) = nullptr;
+  int (*recurse)(int) = nullptr;
+  void (*raise_signal)(int) = nullptr;
+  void (*kill_self)(int) = nullptr;
+  void (*queue_self)(int) = nullptr;
+};
+
+sigset_t current_mask() {
+  sigset_t mask;
+  pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+  return mask;
+}
+
+bool same_mask(const sigset_t& a, const sigset_t& b) {
+  for (int s = 1; s < NSIG; ++s) {
+    if (sigismember(&a, s) != sigismember(&b, s)) return false;
+  }
+  return true;
+}
+
+// Under the sanitizers their own handler reports a fault and exits with a
+// failure status instead of the signal's default action.
+bool died_of(int status, int signal) {
+#if defined(__SANITIZE_ADDRESS__)
+  (void)signal;
+  return !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+#else
+  return WIFSIGNALED(status) && WTERMSIG(status) == signal;
+#endif
+}
+
+TEST(GuardedCall, PlainCallReturnsItsResult) {
+  FaultLibrary lib;
+  ASSERT_NE(lib.module, nullptr);
+  int sum = 0;
+  EXPECT_EQ(guarded_call(lib.add, [&] { sum = lib.add(2, 3); }), CallResult::kReturned);
+  EXPECT_EQ(sum, 5);
+}
+
+TEST(GuardedCall, NullAddressIsAFaultWithoutCalling) {
+  bool ran = false;
+  void (*missing)() = nullptr;
+  EXPECT_EQ(guarded_call(missing, [&] { ran = true; }), CallResult::kFaulted);
+  EXPECT_FALSE(ran);
+}
+
+TEST(GuardedCall, EachFaultKindReturnsToTheCallerWithTheMaskRestored) {
+  FaultLibrary lib;
+  ASSERT_NE(lib.module, nullptr);
+  std::string scratch = tavro::testing::make_temp_dir() + "/empty";
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGFPE);
+  sigset_t saved;
+  pthread_sigmask(SIG_BLOCK, &blocked, &saved);
+  sigset_t before = current_mask();
+
+  struct Case {
+    const char* name;
+    int signal;
+    std::function<void()> body;
+  } cases[] = {
+      {"segv", SIGSEGV, [&] { lib.segv(); }},
+      {"ill", SIGILL, [&] { lib.ill(); }},
+      {"fpe", SIGFPE, [&] { lib.fpe(); }},
+      {"bus", SIGBUS, [&] { lib.bus(scratch.c_str()); }},
+      {"raised segv", SIGSEGV, [&] { lib.raise_signal(SIGSEGV); }},
+      {"raised fpe", SIGFPE, [&] { lib.raise_signal(SIGFPE); }},
+      {"stack overflow", SIGSEGV, [&] { lib.recurse(1 << 30); }},
+  };
+  for (auto& c : cases) {
+    EXPECT_EQ(guarded_call(lib.module, c.body), CallResult::kFaulted) << c.name;
+    EXPECT_EQ(platform::last_fault_signal(), c.signal) << c.name;
+    EXPECT_TRUE(same_mask(before, current_mask())) << c.name;
+  }
+  int sum = 0;
+  EXPECT_EQ(guarded_call(lib.add, [&] { sum = lib.add(1, 1); }), CallResult::kReturned);
+  EXPECT_EQ(sum, 2);
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+TEST(GuardedCall, ThreadsFaultIndependently) {
+  FaultLibrary lib;
+  ASSERT_NE(lib.module, nullptr);
+  std::atomic<int> faulted{0};
+  std::atomic<int> returned{0};
+  auto work = [&](bool fault) {
+    for (int i = 0; i < 50; ++i) {
+      int sum = 0;
+      CallResult r = fault ? guarded_call(lib.segv, [&] { lib.segv(); })
+                           : guarded_call(lib.add, [&] { sum = lib.add(i, 1); });
+      if (r == CallResult::kFaulted) ++faulted;
+      if (r == CallResult::kReturned && sum == i + 1) ++returned;
+    }
+  };
+  std::thread a(work, true);
+  std::thread b(work, false);
+  a.join();
+  b.join();
+  EXPECT_EQ(faulted, 50);
+  EXPECT_EQ(returned, 50);
+}
+
+TEST(GuardedCall, NestedCallsReturnToTheirOwnCaller) {
+  FaultLibrary lib;
+  ASSERT_NE(lib.module, nullptr);
+  CallResult inner = CallResult::kReturned;
+  CallResult outer =
+      guarded_call(lib.add, [&] { inner = guarded_call(lib.segv, [&] { lib.segv(); }); });
+  EXPECT_EQ(inner, CallResult::kFaulted);
+  EXPECT_EQ(outer, CallResult::kReturned);
+}
+
+// The daemon's setup: SIGFPE blocked everywhere and taken by a waiting
+// thread. A SIGFPE sent with kill() or sigqueue() during a guarded call is
+// a stop request, not a fault, and must reach the waiting thread.
+TEST(GuardedCall, SentFloatingPointSignalGoesToTheStopPath) {
+  FaultLibrary lib;
+  ASSERT_NE(lib.module, nullptr);
+  for (bool queued : {false, true}) {
+    sigset_t fpe;
+    sigemptyset(&fpe);
+    sigaddset(&fpe, SIGFPE);
+    sigset_t saved;
+    pthread_sigmask(SIG_BLOCK, &fpe, &saved);
+    std::atomic<int> received{0};
+    std::thread waiter([&] {
+      int signal = 0;
+      if (sigwait(&fpe, &signal) == 0) received = signal;
+    });
+    CallResult r = guarded_call(lib.kill_self, [&] {
+      if (queued) {
+        lib.queue_self(SIGFPE);
+      } else {
+        lib.kill_self(SIGFPE);
+      }
+    });
+    waiter.join();
+    EXPECT_EQ(r, CallResult::kReturned) << (queued ? "sigqueue" : "kill");
+    EXPECT_EQ(received, SIGFPE) << (queued ? "sigqueue" : "kill");
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  }
+}
+
+TEST(GuardedCallDeathTest, FaultsOutsideAGuardedCallKeepTheirDefault) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  FaultLibrary lib;
+  ASSERT_NE(lib.module, nullptr);
+  auto fault_after_guard = [&] {
+    guarded_call(lib.segv, [&] { lib.segv(); });
+    lib.segv();
+    std::exit(0);
+  };
+  EXPECT_EXIT(
+      fault_after_guard(), [](int status) { return died_of(status, SIGSEGV); }, "");
+
+  // Not blocked by the caller: a sent SIGFPE keeps its default action even
+  // during a guarded call.
+  auto sent_fpe = [&] {
+    guarded_call(lib.kill_self, [&] { lib.kill_self(SIGFPE); });
+    std::exit(0);
+  };
+  EXPECT_EXIT(
+      sent_fpe(), [](int status) { return died_of(status, SIGFPE); }, "");
+}
+
+}  // namespace

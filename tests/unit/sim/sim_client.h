@@ -1,0 +1,203 @@
+// A minimal program side for the simulator tests: registers a handler with
+// the linked libQFCMsgLib, sends requests and collects what is delivered.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "channel/qfc_msglib.h"
+#include "sim/sim_control.h"
+
+extern "C" {
+unsigned char q_msg_init();
+int q_register_msg_handler(std::uint32_t handle, const char* name, int zero, q_msg_handler_fn handler);
+void q_deregister_msg_handler(std::uint32_t handle);
+void* q_msg_alloc(std::uint32_t size, std::uint32_t size_again, int zero);
+void q_send_msg_by_name(const char* destination, std::uint32_t handle, std::uint32_t number, void* data);
+void q_msg_free(void* message);
+void q_msg_done();
+}
+
+namespace simtest {
+
+using namespace std::chrono_literals;
+
+inline std::uint32_t get32(const std::vector<std::uint8_t>& d, std::size_t off) {
+  std::uint32_t v = 0;
+  std::memcpy(&v, d.data() + off, 4);
+  return v;
+}
+inline void put32(std::uint8_t* d, std::size_t off, std::uint32_t v) { std::memcpy(d + off, &v, 4); }
+inline std::string hex_at(const std::vector<std::uint8_t>& d, std::size_t off, std::size_t n = 8) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) {
+    s += digits[d[off + i] >> 4];
+    s += digits[d[off + i] & 15];
+  }
+  return s;
+}
+inline void put_wwn(std::uint8_t* d, std::size_t off, const std::string& hex) {
+  for (std::size_t i = 0; i < 8; ++i) d[off + i] = static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+}
+inline std::string text_at(const std::vector<std::uint8_t>& d, std::size_t off) {
+  std::string s;
+  for (std::size_t i = off; i < d.size() && d[i] != 0; ++i) s += static_cast<char>(d[i]);
+  return s;
+}
+
+struct Delivery {
+  int kind = 0;
+  void* message = nullptr;
+  std::thread::id thread;
+};
+
+// One inbox per handler slot; the handlers only queue what arrives.
+struct Inbox {
+  std::mutex mu;
+  std::condition_variable cv;
+  std::deque<Delivery> items;
+
+  void push(int kind, void* message) {
+    std::lock_guard lock(mu);
+    items.push_back({kind, message, std::this_thread::get_id()});
+    cv.notify_all();
+  }
+  std::optional<Delivery> pop(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mu);
+    if (!cv.wait_for(lock, timeout, [&] { return !items.empty(); })) return std::nullopt;
+    Delivery d = items.front();
+    items.pop_front();
+    return d;
+  }
+};
+
+inline std::array<Inbox, 4>& inboxes() {
+  static std::array<Inbox, 4> boxes;
+  return boxes;
+}
+
+template <int Slot>
+void slot_handler(int kind, void* message) {
+  inboxes()[Slot].push(kind, message);
+}
+
+inline q_msg_handler_fn handler_for(int slot) {
+  static const q_msg_handler_fn handlers[] = {slot_handler<0>, slot_handler<1>, slot_handler<2>,
+                                              slot_handler<3>};
+  return handlers[slot];
+}
+
+struct Answer {
+  std::uint32_t number = 0;
+  std::vector<std::uint8_t> data;
+};
+
+struct Event {
+  std::uint32_t severity = 0;
+  std::string text;
+};
+
+// A registration and the requests it sends. Events and driver errors that
+// arrive while waiting for an answer are kept in events and driver_errors.
+class Client {
+ public:
+  explicit Client(int slot = 0, std::uint32_t handle = 0x54410000u + 1, const char* name = "TEST")
+      : slot_(slot), handle_(handle) {
+    registered_ = q_register_msg_handler(handle_, name, 0, handler_for(slot_)) == 1;
+  }
+  ~Client() {
+    if (registered_) q_deregister_msg_handler(handle_);
+    drain(0ms);
+  }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  bool registered() const { return registered_; }
+  std::uint32_t handle() const { return handle_; }
+
+  // Sends a request and waits for the next delivered message that is not a
+  // driver event. Its data area (size bytes) is copied and the message freed.
+  std::optional<Answer> request(const std::string& destination, std::uint32_t number,
+                                std::uint32_t size,
+                                const std::function<void(std::uint8_t*)>& fill = {},
+                                std::chrono::milliseconds timeout = 2000ms) {
+    if (!send(destination, number, size, fill)) return std::nullopt;
+    return wait_answer(size, timeout);
+  }
+
+  bool send(const std::string& destination, std::uint32_t number, std::uint32_t size,
+            const std::function<void(std::uint8_t*)>& fill = {}) {
+    auto* data = static_cast<std::uint8_t*>(q_msg_alloc(size, size, 0));
+    if (!data) return false;
+    if (fill) fill(data);
+    q_send_msg_by_name(destination.c_str(), handle_, number, data);
+    return true;
+  }
+
+  std::optional<Answer> wait_answer(std::uint32_t size, std::chrono::milliseconds timeout = 2000ms) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() < 0) return std::nullopt;
+      auto d = inboxes()[slot_].pop(left);
+      if (!d) return std::nullopt;
+      if (keep_side(*d)) continue;
+      Answer a;
+      a.number = qfc::message_number(d->message);
+      auto* data = static_cast<std::uint8_t*>(qfc::message_data(d->message));
+      a.data.assign(data, data + size);
+      last_thread = d->thread;
+      q_msg_free(d->message);
+      return a;
+    }
+  }
+
+  // Collects events and driver errors for a while (answers are freed and counted).
+  void drain(std::chrono::milliseconds timeout) {
+    while (auto d = inboxes()[slot_].pop(timeout)) {
+      if (!keep_side(*d)) {
+        ++stray_answers;
+        q_msg_free(d->message);
+      }
+    }
+  }
+
+  std::vector<Event> events;
+  std::vector<std::uint32_t> driver_errors;
+  int stray_answers = 0;
+  std::thread::id last_thread;
+
+ private:
+  bool keep_side(const Delivery& d) {
+    if (d.kind == qfc::kDriverErrorKind) {
+      driver_errors.push_back(qfc::driver_error_value(d.message));
+      return true;
+    }
+    if (qfc::message_number(d.message) == 0x0300000Bu) {
+      auto* data = static_cast<std::uint8_t*>(qfc::message_data(d.message));
+      std::vector<std::uint8_t> copy(data, data + 256);
+      events.push_back({get32(copy, 0), text_at(copy, 8)});
+      q_msg_free(d.message);
+      return true;
+    }
+    return false;
+  }
+
+  int slot_;
+  std::uint32_t handle_;
+  bool registered_ = false;
+};
+
+}  // namespace simtest
