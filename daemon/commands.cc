@@ -15,19 +15,20 @@ int count_only(std::uint32_t& counter) {
 }  // namespace
 
 const CommandRow command_table[] = {
-    {"GET ", [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.http.requests); },
+    {"GET ",
+     [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.http.requests); },
      [](const Daemon& d, char* out, std::size_t cap) {
        return format_http_stats(d.pending.http, out, cap);
      },
      nullptr, &Settings::get_req},
-    {"FCGET ", [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.fcget_count); },
+    {"FCGET ", [](Daemon& d, platform::socket_t s, char* m) { return d.fc_commands.fcget(s, m); },
      [](const Daemon& d, char* out, std::size_t cap) {
-       return format_prefix_stats("FCGET ", d.pending.fcget_count, out, cap);
+       return d.fc_commands.format_get_stats(out, cap);
      },
      close_driver_resources, &Settings::fc_get_req},
-    {"FCSET ", [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.fcset_count); },
+    {"FCSET ", [](Daemon& d, platform::socket_t s, char* m) { return d.fc_commands.fcset(s, m); },
      [](const Daemon& d, char* out, std::size_t cap) {
-       return format_prefix_stats("FCSET ", d.pending.fcset_count, out, cap);
+       return d.fc_commands.format_set_stats(out, cap);
      },
      nullptr, &Settings::fc_set_req},
     {"HBAAPI ",
@@ -63,8 +64,8 @@ const CommandRow command_table[] = {
      },
      [](Daemon& d) { d.requests.close(); }, nullptr},
     {"LOGREAD",
-     [](Daemon& d, platform::socket_t s, char* m) { return d.log_commands.logread(s, m); },
-     nullptr, nullptr, nullptr},
+     [](Daemon& d, platform::socket_t s, char* m) { return d.log_commands.logread(s, m); }, nullptr,
+     nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -75,6 +76,9 @@ const CommandRow* find_command(const char* request) {
   return nullptr;
 }
 
-void close_driver_resources(Daemon& d) { d.events.close(); }
+void close_driver_resources(Daemon& d) {
+  d.channel.qdn_close();
+  d.events.close();
+}
 
 }  // namespace tavro

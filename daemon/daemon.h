@@ -2,6 +2,7 @@
 // program's start-up code and handed to the request loop and the handlers.
 #pragma once
 
+#include "channel/channel.h"
 #include "daemon/diag.h"
 #include "daemon/pending_commands.h"
 #include "daemon/server.h"
@@ -10,6 +11,8 @@
 #include "eventlog/event_log.h"
 #include "eventlog/log_commands.h"
 #include "eventlog/request_log.h"
+#include "objects/fc_commands.h"
+#include "objects/object_call.h"
 #include "platform/message_loop.h"
 
 namespace tavro {
@@ -26,6 +29,9 @@ struct Daemon {
   ServerState server;
   ServiceCounters service;
   PendingCommands pending;
+  Channel channel{diag, events, &requests};
+  ObjectServices object_services{channel, diag, events, &requests, server.start};
+  FcCommands fc_commands{object_services, settings.fc_get_req, settings.fc_set_req};
   LogCommands log_commands{requests, diag};
   platform::MessageLoop main_loop;
 };

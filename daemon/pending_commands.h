@@ -20,8 +20,6 @@ struct HttpCounters {
 
 struct PendingCommands {
   HttpCounters http;
-  std::uint32_t fcget_count = 0;
-  std::uint32_t fcset_count = 0;
   std::uint32_t hbaapi_count = 0;
 };
 

@@ -44,7 +44,9 @@ inline void put_text(std::uint8_t* data, std::size_t offset, std::size_t room, c
 }
 
 // The open test of the object paths: opens the channel when it is closed.
-inline void open_driver_channel(ObjectServices& services) { services.channel.qdn_open(); }
+inline void open_driver_channel(ObjectServices& services) {
+  services.channel.qdn_open();
+}
 inline bool driver_channel_is_open(const ObjectServices& services) {
   return services.channel.channel_open();
 }

@@ -13,7 +13,9 @@
 namespace tavro {
 namespace {
 
-long c_number(const char* text) { return std::strtol(text, nullptr, 0); }
+long c_number(const char* text) {
+  return std::strtol(text, nullptr, 0);
+}
 
 void replace_all(char* text, char from, char to) {
   for (char* p = text; *p != '\0'; ++p) {

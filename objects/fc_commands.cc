@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "daemon/diag.h"
+#include "daemon/message.h"
 #include "eventlog/request_log.h"
 #include "objects/driver_request.h"
 #include "objects/handlers.h"

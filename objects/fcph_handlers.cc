@@ -18,12 +18,12 @@ constexpr std::uint32_t kQueryTrace = 0x10000;
 // from 0; a WWN is 16 hexadecimal digits, an index a decimal number.
 enum class Arguments {
   kNone,
-  kWwn,                 // 80: WWN of component 0
-  kIndex,               // 80: index of component 0
-  kIndexAndWwn,         // 80: index of component 1; 84: WWN of component 0
-  kSecondWwn,           // 80: WWN of component 1
-  kSecondWwnAndIndex,   // 80: WWN of component 1; 88: index of component 2
-  kSecondWwnAndWwn,     // 80: WWN of component 1; 88: WWN of component 2
+  kWwn,                // 80: WWN of component 0
+  kIndex,              // 80: index of component 0
+  kIndexAndWwn,        // 80: index of component 1; 84: WWN of component 0
+  kSecondWwn,          // 80: WWN of component 1
+  kSecondWwnAndIndex,  // 80: WWN of component 1; 88: index of component 2
+  kSecondWwnAndWwn,    // 80: WWN of component 1; 88: WWN of component 2
 };
 
 struct FcphQuery {
@@ -59,7 +59,8 @@ constexpr FcphQuery fcph_queries[] = {
     {"4.1.0", FCPH_GET_LOCAL_NODES_COUNT, Arguments::kNone, nullptr},
     {"4.2.1.2", FCPH_GET_NODE_WWN, Arguments::kIndex, nullptr},
     {"4.3.1.2", FCPH_GET_NODE_PORT_CT, Arguments::kWwn, "FCPH_GET_NODE_PORT_CT_REQ msg called\n"},
-    {"4.3.1.3", FCPH_GET_REMOTE_NODE_CT, Arguments::kWwn, "FCPH_GET_REMOTE_NODE_CT_REQ msg called\n"},
+    {"4.3.1.3", FCPH_GET_REMOTE_NODE_CT, Arguments::kWwn,
+     "FCPH_GET_REMOTE_NODE_CT_REQ msg called\n"},
     {"4.3.1.9", FCPH_GET_SEND_OPS, Arguments::kWwn, nullptr},
     {"4.3.1.10", FCPH_GET_RCV_OPS, Arguments::kWwn, nullptr},
     {"4.3.1.11", FCPH_GET_SEND_BYTES, Arguments::kWwn, nullptr},
@@ -69,10 +70,14 @@ constexpr FcphQuery fcph_queries[] = {
     {"4.3.1.15", FCPH_GET_SEND_DISCARD, Arguments::kWwn, nullptr},
     {"4.3.1.16", FCPH_GET_RCV_DISCARD, Arguments::kWwn, nullptr},
     {"4.6.1.2", FCPH_GET_PORTWWN, Arguments::kIndexAndWwn, nullptr},
-    {"4.7.1.2", FCPH_GET_REMOTE_NODE_WWN, Arguments::kIndexAndWwn, "FCPH_GET_REMOTE_NODE_WWN_REQ msg called\n"},
-    {"4.8.1.1", FCPH_GET_REMOTE_NODE_PC, Arguments::kSecondWwn, "FCPH_GET_REMOTE_NODE_PC_REQ msg called\n"},
-    {"4.8.1.2", FCPH_GET_REMOTE_NODE_TYPE, Arguments::kSecondWwn, "FCPH_GET_REMOTE_NODE_TYPE_REQ msg called\n"},
-    {"4.8.1.3", FCPH_GET_REMOTE_NODE_CLASS, Arguments::kSecondWwn, "FCPH_GET_REMOTE_NODE_CLASS_REQ msg called\n"},
+    {"4.7.1.2", FCPH_GET_REMOTE_NODE_WWN, Arguments::kIndexAndWwn,
+     "FCPH_GET_REMOTE_NODE_WWN_REQ msg called\n"},
+    {"4.8.1.1", FCPH_GET_REMOTE_NODE_PC, Arguments::kSecondWwn,
+     "FCPH_GET_REMOTE_NODE_PC_REQ msg called\n"},
+    {"4.8.1.2", FCPH_GET_REMOTE_NODE_TYPE, Arguments::kSecondWwn,
+     "FCPH_GET_REMOTE_NODE_TYPE_REQ msg called\n"},
+    {"4.8.1.3", FCPH_GET_REMOTE_NODE_CLASS, Arguments::kSecondWwn,
+     "FCPH_GET_REMOTE_NODE_CLASS_REQ msg called\n"},
     {"4.11.1.2", FCPH_GET_REMOTE_NODE_PORTWWN, Arguments::kSecondWwnAndIndex,
      "FCPH_GET_REMOTE_NODE_PORTWWN_REQ msg called\n"},
     {"4.12.1.1", FCPH_GET_REMOTE_NODE_FCADDR, Arguments::kSecondWwnAndWwn,
@@ -107,19 +112,27 @@ const Row* find_by_oid(const Row* table, const char* oid) {
 }
 
 void put_index(std::uint8_t* data, std::size_t offset, const InstanceText& instance, int k) {
-  put_u32(data, offset, static_cast<std::uint32_t>(std::strtoul(instance.component(k), nullptr, 10)));
+  put_u32(data, offset,
+          static_cast<std::uint32_t>(std::strtoul(instance.component(k), nullptr, 10)));
 }
 
 void fill_arguments(std::uint8_t* data, Arguments arguments, const InstanceText& instance) {
   switch (arguments) {
-    case Arguments::kNone: break;
-    case Arguments::kWwn: put_wwn_text(data, kArgument, instance.component(0)); break;
-    case Arguments::kIndex: put_index(data, kArgument, instance, 0); break;
+    case Arguments::kNone:
+      break;
+    case Arguments::kWwn:
+      put_wwn_text(data, kArgument, instance.component(0));
+      break;
+    case Arguments::kIndex:
+      put_index(data, kArgument, instance, 0);
+      break;
     case Arguments::kIndexAndWwn:
       put_index(data, kArgument, instance, 1);
       put_wwn_text(data, kArgument + 4, instance.component(0));
       break;
-    case Arguments::kSecondWwn: put_wwn_text(data, kArgument, instance.component(1)); break;
+    case Arguments::kSecondWwn:
+      put_wwn_text(data, kArgument, instance.component(1));
+      break;
     case Arguments::kSecondWwnAndIndex:
       put_wwn_text(data, kArgument, instance.component(1));
       put_index(data, kArgument + 8, instance, 2);

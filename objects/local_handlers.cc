@@ -6,8 +6,8 @@
 #include "daemon/service_commands.h"
 #include "objects/driver_request.h"
 #include "objects/handlers.h"
-#include "objects/instance_text.h"
 #include "objects/host_description.h"
+#include "objects/instance_text.h"
 #include "objects/oid_text.h"
 #include "objects/value_format.h"
 #include "platform/system_info.h"
@@ -21,16 +21,11 @@ struct LocalValue {
 };
 
 constexpr LocalValue local_values[] = {
-    {"1.2.0", revision_text},
-    {"2.13.0", revision_text},
-    {"2.8.0", "Host system"},
-    {"2.9.0", "Halcyone 2.0"},
-    {"3.5.1.2", "HBA"},
-    {"4.3.1.4", "HBA"},
-    {"3.5.1.4", "2"},
-    {"3.5.1.6", "1"},
-    {"3.5.1.12", "1"},
-    {"4.3.1.5", "Quellstone Corporation"},
+    {"1.2.0", revision_text}, {"2.13.0", revision_text},
+    {"2.8.0", "Host system"}, {"2.9.0", "Halcyone 2.0"},
+    {"3.5.1.2", "HBA"},       {"4.3.1.4", "HBA"},
+    {"3.5.1.4", "2"},         {"3.5.1.6", "1"},
+    {"3.5.1.12", "1"},        {"4.3.1.5", "Quellstone Corporation"},
     {nullptr, nullptr},
 };
 
@@ -75,7 +70,9 @@ int qdn_uptime(ObjectCall& call, const oid_entry&) {
   return reply_formatted(call, "%lld", object_uptime_ms(call.services));
 }
 
-int qdn_accept_write(ObjectCall& call, const oid_entry&) { return object_reply(call, "0"); }
+int qdn_accept_write(ObjectCall& call, const oid_entry&) {
+  return object_reply(call, "0");
+}
 
 int qdn_channel_ready(ObjectCall& call, const oid_entry&) {
   return object_reply(call, driver_channel_is_open(call.services) ? "1" : "0");

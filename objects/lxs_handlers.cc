@@ -26,8 +26,7 @@ void fill_object_header(Channel& channel, std::uint8_t* data, std::uint32_t obje
 
 // Fills the index fields from the instance text; on failure writes the
 // invalid-instance reply into the call's text.
-bool fill_index(ObjectCall& call, const char* instance, std::uint8_t* data,
-                const oid_entry& row) {
+bool fill_index(ObjectCall& call, const char* instance, std::uint8_t* data, const oid_entry& row) {
   if (row.index_count == 0) return true;
   if (fill_index_fields(instance, data, row.index_kinds, &call.services.diag) == 0) return true;
   char copy[kMessageSize + 1];

@@ -51,9 +51,12 @@ int qdn_oid(ObjectServices& services, ReplySink& sink, platform::socket_t connec
   ObjectCall call{services, sink, connection, buffer, sizeof buffer};
   ResolvedOid resolved = resolve_oid(oid_text, prefix, table);
   switch (resolved.error) {
-    case ResolvedOid::Error::kNoSuchMember: return reply_no_such_member(call, oid_text);
-    case ResolvedOid::Error::kInvalidLength: return reply_invalid_oid_length(call, oid_text);
-    case ResolvedOid::Error::kNone: break;
+    case ResolvedOid::Error::kNoSuchMember:
+      return reply_no_such_member(call, oid_text);
+    case ResolvedOid::Error::kInvalidLength:
+      return reply_invalid_oid_length(call, oid_text);
+    case ResolvedOid::Error::kNone:
+      break;
   }
   std::snprintf(buffer, sizeof buffer, "%s", resolved.instance);
   return resolved.row->handler(call, *resolved.row);

@@ -18,7 +18,9 @@ int error_reply(ObjectCall& call, const char* format, const char* text) {
 
 }  // namespace
 
-int object_reply(ObjectCall& call, const char* text) { return call.sink.reply(text); }
+int object_reply(ObjectCall& call, const char* text) {
+  return call.sink.reply(text);
+}
 
 int reply_no_such_member(ObjectCall& call, const char* text) {
   return error_reply(call, "%sNo such member(%s)", text);

@@ -48,7 +48,9 @@ Figures measure(int port, const std::string& text, int count, const std::string&
   return {count / seconds, sum / count, at(0.50), at(0.99)};
 }
 
-std::string ask(int port, const std::string& object) { return request(port, kBranch + object); }
+std::string ask(int port, const std::string& object) {
+  return request(port, kBranch + object);
+}
 
 void print(const char* name, const Figures& f) {
   std::printf("%-14s %10.0f req/s   mean %8.1f us   p50 %8.1f us   p99 %8.1f us\n", name,
@@ -71,8 +73,8 @@ int main(int argc, char** argv) {
   std::string speed = "3.5.1.3." + wwn;
   std::string first = ask(port, speed);
   if (name.rfind("Error", 0) == 0 || wwn.size() != 16 || first.rfind("Error", 0) == 0) {
-    std::fprintf(stderr, "no simulated port: name=%s wwn=%s speed=%s\n", name.c_str(),
-                 wwn.c_str(), first.c_str());
+    std::fprintf(stderr, "no simulated port: name=%s wwn=%s speed=%s\n", name.c_str(), wwn.c_str(),
+                 first.c_str());
     return 1;
   }
   std::printf("%d sequential connections each; port %s, speed %s\n", count, wwn.c_str(),
@@ -84,7 +86,6 @@ int main(int argc, char** argv) {
   print("REV", rev);
   print("FCGET speed", fcget);
   std::printf("ratio FCGET/REV (mean) %.2f; driver round trip adds %.1f us (p50 %.1f us)\n",
-              fcget.mean_us / rev.mean_us, fcget.mean_us - rev.mean_us,
-              fcget.p50_us - rev.p50_us);
+              fcget.mean_us / rev.mean_us, fcget.mean_us - rev.mean_us, fcget.p50_us - rev.p50_us);
   return 0;
 }

@@ -63,7 +63,9 @@ TEST(OidTables, WalkVisitsEveryReadRowOnceInAscendingOrder) {
     const oid_entry* row = find_exact(oid_get_table, at);
     ASSERT_NE(row, nullptr) << at << " names no read row";
     ASSERT_TRUE(visited.insert(at).second) << at << " visited twice";
-    if (last != nullptr) EXPECT_GT(oid_compare(row->oid, last->oid, 4), 0) << row->oid;
+    if (last != nullptr) {
+      EXPECT_GT(oid_compare(row->oid, last->oid, 4), 0) << row->oid;
+    }
     last = row;
     at = row->next;
   }
@@ -132,8 +134,8 @@ TEST(OidTables, ServedAndUnservedRowsByHandler) {
 
 TEST(ResolveOid, RowInstanceAndErrors) {
   const char* branch = kAgentBranch;
-  ResolvedOid r = resolve_oid(".1.3.6.1.4.1.48217.3.3.5.1.3.2100000000000001", branch,
-                              oid_get_table);
+  ResolvedOid r =
+      resolve_oid(".1.3.6.1.4.1.48217.3.3.5.1.3.2100000000000001", branch, oid_get_table);
   ASSERT_NE(r.row, nullptr);
   EXPECT_STREQ(r.row->oid, "3.5.1.3");
   EXPECT_STREQ(r.instance, "2100000000000001");
