@@ -20,6 +20,10 @@ TEST(FcCommandsDisabled, BothRepliesNameTheCommandWithTwoBlanksAndStillCount) {
 class FcCommands : public ::testing::Test {
  protected:
   FcCommands() : daemon_(object_daemon()) {}
+  void TearDown() override {
+    EXPECT_EQ(daemon_.stop(), 0);
+    EXPECT_EQ(daemon_.output().find("Sanitizer"), std::string::npos) << daemon_.output();
+  }
   int port() const { return daemon_.port(); }
   DaemonProcess daemon_;
 };
