@@ -39,7 +39,8 @@ void Diag::emit(char* text, int length) const {
     return;
   }
   if (stdout_ && length > 0) {
-    [[maybe_unused]] ssize_t ignored = ::write(STDOUT_FILENO, text, static_cast<std::size_t>(length));
+    [[maybe_unused]] ssize_t ignored =
+        ::write(STDOUT_FILENO, text, static_cast<std::size_t>(length));
   }
   if (events_ != nullptr) {
     if (length > 0 && text[length - 1] == '\n') text[length - 1] = '\0';
@@ -48,8 +49,7 @@ void Diag::emit(char* text, int length) const {
 }
 
 void Diag::hexdump(const void* bytes, int count) const {
-  static constexpr char kRule[] =
-      "=========================================================\n";
+  static constexpr char kRule[] = "=========================================================\n";
   const auto* data = static_cast<const unsigned char*>(bytes);
   print("%s", kRule);
   for (int start = 0; start < count; start += 16) {

@@ -1,8 +1,10 @@
 // Program entry of the request daemon.
 #include <chrono>
 #include <cstdlib>
+#include <system_error>
 #include <thread>
 
+#include "daemon/commands.h"
 #include "daemon/daemon.h"
 #include "platform/debug_output.h"
 #include "platform/stop_signals.h"
@@ -12,6 +14,16 @@ namespace {
 // The daemon outlives main's frame: the exit handler and the stop thread use
 // it until the process ends.
 tavro::Daemon* daemon_state = nullptr;
+
+[[noreturn]] void server_thread_failed(tavro::Daemon& d) {
+  static constexpr char kLine[] = "TAVRO: Received Exception in main thread.\n";
+  platform::debug_output(kLine);
+  d.requests.write_line(kLine);
+  d.events.open();
+  d.events.write(tavro::kSourceLxs, tavro::kLevelError, "Program Exception");
+  tavro::close_driver_resources(d);
+  std::exit(1);
+}
 
 }  // namespace
 
@@ -23,12 +35,16 @@ int main(int argc, char** argv) {
   std::atexit([] { tavro::exit_cleanup(*daemon_state); });
 
   int words = argc < tavro::kMaxWords ? argc : tavro::kMaxWords;
-  std::thread([&d, words, argv] {
-    tavro::copt(d, words, argv);
-    // Ending without a stop signal (no port, accept failed) is a failure the
-    // service manager should see.
-    if (!d.server.shutdown_requested) d.main_loop.post_quit(1);
-  }).detach();
+  try {
+    std::thread([&d, words, argv] {
+      tavro::copt(d, words, argv);
+      // Ending without a stop signal (no port, accept failed) is a failure the
+      // service manager should see.
+      if (!d.server.shutdown_requested) d.main_loop.post_quit(1);
+    }).detach();
+  } catch (const std::system_error&) {
+    server_thread_failed(d);
+  }
 
   std::this_thread::sleep_for(std::chrono::milliseconds(15));
   d.events.open();

@@ -100,8 +100,8 @@ void store_setting(Settings& settings, const OptionRow& row, const char* value) 
 }
 
 std::int32_t parse_enable(const char* text) {
-  static constexpr const char* kWords[] = {"true", "on",  "yes",    "enable", "enabled", "0",
-                                           "TRUE", "ON",  "YES",    "ENABLE", "ENABLED", nullptr};
+  static constexpr const char* kWords[] = {"true", "on", "yes", "enable", "enabled", "0",
+                                           "TRUE", "ON", "YES", "ENABLE", "ENABLED", nullptr};
   for (const char* const* w = kWords; *w != nullptr; ++w) {
     if (std::strcmp(text, *w) == 0) return kEnabled;
   }

@@ -9,7 +9,7 @@ namespace tavro {
 
 class Diag;
 
-inline constexpr std::size_t kTextSetting = 256;    // 255 characters and the terminator
+inline constexpr std::size_t kTextSetting = 256;     // 255 characters and the terminator
 inline constexpr std::size_t kHbaApiLibSetting = 8;  // 7 characters and the terminator
 
 inline constexpr std::int32_t kEnabled = 0;

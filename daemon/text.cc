@@ -103,6 +103,8 @@ void swap_words32(void* data, int length) {
   std::swap(b[1], b[3]);
 }
 
-void strip_line_end(char* text) { text[std::strcspn(text, "\r\n")] = '\0'; }
+void strip_line_end(char* text) {
+  text[std::strcspn(text, "\r\n")] = '\0';
+}
 
 }  // namespace tavro

@@ -31,7 +31,9 @@ const char* oid_skip(const char* text, int n);
 // Reads n bytes from 2n hexadecimal digits, high digit first. A digit that is
 // not hexadecimal, or missing because the text ended, counts as 0.
 void hex_to_bytes(const char* text, std::uint8_t* out, int n);
-inline void hex_to_wwn(const char* text, std::uint8_t out[8]) { hex_to_bytes(text, out, 8); }
+inline void hex_to_wwn(const char* text, std::uint8_t out[8]) {
+  hex_to_bytes(text, out, 8);
+}
 
 // Byte-order helpers over whole units: (length + 1) / 2 and (length + 3) / 4
 // units, so data must hold that many bytes. Nothing happens for length <= 0.

@@ -17,21 +17,31 @@ constexpr std::size_t kStampLength = 20;
 
 const char* source_tag(int source) {
   switch (source) {
-    case kSourceLxs: return "LXS";
-    case kSourceDrv: return "DRV";
-    case kSourceFms: return "FMS";
-    default: return "***";
+    case kSourceLxs:
+      return "LXS";
+    case kSourceDrv:
+      return "DRV";
+    case kSourceFms:
+      return "FMS";
+    default:
+      return "***";
   }
 }
 
 const char* level_name(int level) {
   switch (level) {
-    case kLevelAlarm: return "ALARM";
-    case kLevelError: return "ERROR";
-    case kLevelWarning: return "WARNG";
-    case kLevelNotice: return "NOTCE";
-    case kLevelDebug: return "DEBUG";
-    default: return "*****";
+    case kLevelAlarm:
+      return "ALARM";
+    case kLevelError:
+      return "ERROR";
+    case kLevelWarning:
+      return "WARNG";
+    case kLevelNotice:
+      return "NOTCE";
+    case kLevelDebug:
+      return "DEBUG";
+    default:
+      return "*****";
   }
 }
 
@@ -72,11 +82,17 @@ EventLog::~EventLog() {
   if (fd_.load() >= 0) ::close(fd_.load());
 }
 
-bool EventLog::tracing() const { return diag_ != nullptr && diag_->on(kTraceBit); }
+bool EventLog::tracing() const {
+  return diag_ != nullptr && diag_->on(kTraceBit);
+}
 
-void EventLog::open() { open_with(settings_.open_mode, true); }
+void EventLog::open() {
+  open_with(settings_.open_mode, true);
+}
 
-void EventLog::open_for_append() { open_with(kOpenAppend, false); }
+void EventLog::open_for_append() {
+  open_with(kOpenAppend, false);
+}
 
 void EventLog::open_with(int mode, bool marker) {
   Guard guard(busy_);

@@ -49,8 +49,7 @@ int lxs_fopen(const char* path, int mode, const Diag* diag) {
 
 std::size_t lxs_fread(const char* path, long offset, long count, char* out, std::size_t cap) {
   auto fail = [&](const char* what) {
-    return static_cast<std::size_t>(
-        std::snprintf(out, cap, "%slxs_fread() %s", "Error: ", what));
+    return static_cast<std::size_t>(std::snprintf(out, cap, "%slxs_fread() %s", "Error: ", what));
   };
   if (path == nullptr || *path == '\0') return fail("fn=NULL|EMPTY");
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);

@@ -43,15 +43,14 @@ int RequestLog::write_line(const char* text) {
   if (n < 0) return -1;
   std::lock_guard lock(mutex_);
   if (fd_.load() < 0) return -1;
-  std::size_t len = static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n)
-                                                               : sizeof line - 1;
+  std::size_t len =
+      static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1;
   write_all(fd_, line, len);
   ::fsync(fd_);
   return static_cast<int>(len);
 }
 
-void format_request_note(platform::socket_t peer, const char* request, char* out,
-                         std::size_t cap) {
+void format_request_note(platform::socket_t peer, const char* request, char* out, std::size_t cap) {
   char name[256];
   std::uint8_t ip[4];
   if (platform::peer_address(peer, ip) != 0) {

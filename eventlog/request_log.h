@@ -42,7 +42,6 @@ class RequestLog {
 
 // Builds the note text for a request into out (at most kRecordMax characters,
 // always ending in a line feed).
-void format_request_note(platform::socket_t peer, const char* request, char* out,
-                         std::size_t cap);
+void format_request_note(platform::socket_t peer, const char* request, char* out, std::size_t cap);
 
 }  // namespace tavro

@@ -13,11 +13,19 @@
 
 namespace platform {
 
-int last_socket_error() { return errno; }
-void clear_socket_error() { errno = 0; }
-bool is_would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+int last_socket_error() {
+  return errno;
+}
+void clear_socket_error() {
+  errno = 0;
+}
+bool is_would_block(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK;
+}
 
-socket_t tcp_socket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+socket_t tcp_socket() {
+  return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
 
 int set_reuse_address(socket_t s) {
   int one = 1;
@@ -32,7 +40,9 @@ int bind_any(socket_t s, std::uint16_t port) {
   return ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
 }
 
-int listen_socket(socket_t s, int backlog) { return ::listen(s, backlog); }
+int listen_socket(socket_t s, int backlog) {
+  return ::listen(s, backlog);
+}
 
 namespace {
 
@@ -40,8 +50,16 @@ namespace {
 // listening socket itself is fine, so the caller should simply accept again.
 bool connection_error(int error) {
   switch (error) {
-    case EINTR: case ECONNABORTED: case EPROTO: case ENOPROTOOPT: case EHOSTDOWN:
-    case ENONET: case EHOSTUNREACH: case EOPNOTSUPP: case ENETUNREACH: case ENETDOWN:
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case ENETDOWN:
     case ETIMEDOUT:
       return true;
     default:
@@ -96,9 +114,15 @@ ssize_t send_bytes(socket_t s, const void* buf, std::size_t len) {
   return static_cast<ssize_t>(sent);
 }
 
-int shutdown_send(socket_t s) { return ::shutdown(s, SHUT_WR); }
-int shutdown_both(socket_t s) { return ::shutdown(s, SHUT_RDWR); }
-int close_socket(socket_t s) { return ::close(s); }
+int shutdown_send(socket_t s) {
+  return ::shutdown(s, SHUT_WR);
+}
+int shutdown_both(socket_t s) {
+  return ::shutdown(s, SHUT_RDWR);
+}
+int close_socket(socket_t s) {
+  return ::close(s);
+}
 
 int wait_readable(socket_t s, int timeout_ms) {
   pollfd p{s, POLLIN, 0};

@@ -17,7 +17,9 @@
 
 namespace tavro::testing {
 
-std::string binary_dir() { return TAVRO_BINARY_DIR; }
+std::string binary_dir() {
+  return TAVRO_BINARY_DIR;
+}
 
 std::string make_temp_dir() {
   std::string pattern = "/tmp/tavro-test-XXXXXX";
@@ -35,6 +37,16 @@ std::string read_file(const std::string& path) {
 void write_file(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
+}
+
+bool wait_for_text(const std::string& path, const std::string& needle,
+                   std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (read_file(path).find(needle) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
 }
 
 int free_port() {
@@ -96,6 +108,8 @@ DaemonProcess::DaemonProcess(DaemonOptions options) {
     port_ = free_port();
     args.push_back("-port");
     args.push_back(std::to_string(port_));
+  } else {
+    port_ = options.port;
   }
   args.insert(args.end(), options.args.begin(), options.args.end());
 
@@ -112,13 +126,15 @@ DaemonProcess::DaemonProcess(DaemonOptions options) {
     ::execv(argv[0], argv.data());
     _exit(127);
   }
-  if (options.add_port && options.wait_ready) {
+  if (port_ != 0 && options.wait_ready) {
     for (int i = 0; i < 500; ++i) {
       int s = connect_to(port_);
       if (s >= 0) {
         // A connection without a request is dropped by the daemon at its
         // receive deadline; close it at once so it does not hold the loop.
-        struct linger l {1, 0};
+        struct linger l {
+          1, 0
+        };
         ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
         ::close(s);
         return;
@@ -135,7 +151,9 @@ DaemonProcess::~DaemonProcess() {
   }
 }
 
-std::string DaemonProcess::output() const { return read_file(output_path_); }
+std::string DaemonProcess::output() const {
+  return read_file(output_path_);
+}
 
 bool DaemonProcess::running() {
   if (status_ != -1 || pid_ <= 0) return false;

@@ -17,15 +17,20 @@ std::string make_temp_dir();
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 
+// Polls until the file holds needle; false on time-out.
+bool wait_for_text(const std::string& path, const std::string& needle,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
 // A TCP port that was free a moment ago.
 int free_port();
 
 struct DaemonOptions {
-  std::vector<std::string> args;                            // after the program word
-  std::vector<std::pair<std::string, std::string>> env;     // added to the environment
-  std::string working_dir;                                  // default: a new temp dir
-  bool add_port = true;                                     // prepend "-port <free port>"
-  bool wait_ready = true;                                   // wait until the port answers
+  std::vector<std::string> args;                         // after the program word
+  std::vector<std::pair<std::string, std::string>> env;  // added to the environment
+  std::string working_dir;                               // default: a new temp dir
+  bool add_port = true;                                  // prepend "-port <free port>"
+  bool wait_ready = true;                                // wait until the port answers
+  int port = 0;  // without add_port: the port the daemon is expected on, if any
 };
 
 class DaemonProcess {

@@ -1,0 +1,39 @@
+// Sequential request load against a TCP port: one request per connection,
+// the way the daemon's clients talk to it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct LoadResult {
+  int requests = 0;
+  int failures = 0;
+  double seconds = 0;
+  double p50_us = 0;
+  double p99_us = 0;
+  double rate() const { return seconds > 0 ? requests / seconds : 0; }
+};
+
+// Sends `request` on `count` connections in a row; a reply that does not
+// equal `expect` (when given) counts as a failure.
+LoadResult run_load(int port, const std::string& request, int count,
+                    const std::string& expect = "");
+
+// Starts a program in the background with its output discarded.
+pid_t spawn(const std::vector<std::string>& argv);
+void stop(pid_t pid);
+// Waits until the port accepts connections.
+bool wait_listening(int port);
+int free_port();
+// Resident set size of a process in kilobytes.
+long resident_kb(pid_t pid);
+// The directory of the running program (where the other programs are built).
+std::string own_dir();
+
+void print_result(const char* name, const LoadResult& r);
+
+}  // namespace bench

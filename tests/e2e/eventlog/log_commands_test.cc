@@ -1,0 +1,99 @@
+// The logs as an administrator sees them: files on disk and the remote reads.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "tests/support/daemon_process.h"
+
+namespace tavro::testing {
+namespace {
+
+const std::string kStamp = "[A-Z][a-z]{2} [ 0-9]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}";
+
+class LogsTest : public ::testing::Test {
+ protected:
+  LogsTest() {
+    write_file(requests_, "");
+    write_file(events_, "");
+  }
+  DaemonOptions options(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args{"-log",   requests_, "-lf",   "0x1000F1",
+                                  "-fclog", events_,   "-fclf", "8"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return DaemonOptions{.args = args, .working_dir = dir_};
+  }
+  std::string dir_ = make_temp_dir();
+  std::string requests_ = dir_ + "/requests.log";
+  std::string events_ = dir_ + "/events.log";
+};
+
+TEST_F(LogsTest, RequestsAreNotedWithThePeerAndTheStopIsLogged) {
+  DaemonProcess d(options());
+  request(d.port(), "REV");
+  request(d.port(), "ECHO hello");
+  request(d.port(), "bogus");
+  request(d.port(), "CONFIG");  // not noted: its bit is not set
+  EXPECT_EQ(d.stop(15), 0);
+  std::string peer = "(localhost|127\\.0\\.0\\.1)";
+  std::regex expected("\\*\\*\\*\\*\\* Started - " + kStamp + " - \\*\\*\\*\\*\\*\n" + kStamp +
+                      ": " + peer + " - REV\n" + kStamp + ": " + peer + " - ECHO hello\n" + kStamp +
+                      ": " + peer + " - INVMSG\\(1\\): bogus\n" + kStamp +
+                      ": \\*\\*\\*\\*\\* Halted - signal\\(15\\) \\*\\*\\*\\*\\*\n");
+  std::string log = read_file(requests_);
+  EXPECT_TRUE(std::regex_match(log, expected)) << log;
+}
+
+TEST_F(LogsTest, EventLogEndsWithTheHaltAndExitRecords) {
+  DaemonProcess d(options());
+  ASSERT_TRUE(wait_for_text(events_, "Started"));
+  EXPECT_EQ(d.stop(15), 0);
+  std::string log = read_file(events_);
+  std::regex expected(kStamp + " LXS NOTCE: \\*\\*\\*\\*\\* Started \\*\\*\\*\\*\\*\n" + kStamp +
+                      " LXS NOTCE: \\*\\*\\*\\*\\* Halted \\*\\*\\*\\*\\*\n" + kStamp +
+                      " LXS NOTCE: Program exiting\n" + kStamp +
+                      " LXS NOTCE: \\*\\*\\*\\*\\* Halted \\*\\*\\*\\*\\*\n");
+  EXPECT_TRUE(std::regex_match(log, expected)) << log;
+}
+
+TEST_F(LogsTest, LogsizeAndLogreadReadTheRequestLogRemotely) {
+  write_file(requests_, std::string(40, 'L'));
+  DaemonProcess d(options({"-lf", "0"}));
+  EXPECT_EQ(request(d.port(), "LOGSIZE"), "40");
+  EXPECT_EQ(request(d.port(), "LOGREAD 0 100"), std::string(40, 'L'));
+  EXPECT_EQ(request(d.port(), "LOGREAD 0x10,4"), "LLLL");
+  EXPECT_EQ(request(d.port(), "LOGREAD 010 2"), "LL");
+  EXPECT_EQ(request(d.port(), "LOGREAD 40 100"), std::string(1, '\0'));
+  EXPECT_EQ(request(d.port(), "LOGREAD 0"), "Error: syntax");
+  EXPECT_EQ(request(d.port(), "LOGSIZE "), "Error: syntax");
+  EXPECT_EQ(request(d.port(), "LOGREAD -5 10"), "Error: lxs_fread() Seek failed");
+  EXPECT_EQ(request(d.port(), "STATS LOGSIZE"), "LOGSIZE;2;LOGREAD;6");
+}
+
+TEST_F(LogsTest, LogreadRepliesAtMostWhatTheMessageBufferHolds) {
+  write_file(requests_, std::string(10000, 'x'));
+  DaemonProcess d(options({"-lf", "0"}));
+  EXPECT_EQ(request(d.port(), "LOGREAD 0 9999").size(), 4095u);
+  EXPECT_EQ(request(d.port(), "LOGREAD 9990 100"), std::string(10, 'x'));
+}
+
+TEST(LogsizeWithoutFile, AnswersTheFileStatusError) {
+  std::string dir = make_temp_dir();
+  DaemonProcess d({.args = {"-log", dir + "/absent.log"}});
+  EXPECT_EQ(request(d.port(), "LOGSIZE"), "Error:  2 - No such file or directory");
+  EXPECT_EQ(request(d.port(), "LOGREAD 0 10"), "Error: lxs_fread() Open failed");
+  DaemonProcess none({});
+  EXPECT_EQ(request(none.port(), "LOGSIZE"), "Error: fn=NULL");
+}
+
+TEST_F(LogsTest, RotationAtStartKeepsThePreviousEventLog) {
+  write_file(events_, "previous\n");
+  DaemonProcess d(options({"-fclo", "2"}));
+  ASSERT_TRUE(wait_for_text(events_, "Started"));
+  EXPECT_EQ(d.stop(15), 0);
+  EXPECT_EQ(read_file(events_ + ".old"), "previous\n");
+  EXPECT_EQ(read_file(events_).find("previous"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tavro::testing

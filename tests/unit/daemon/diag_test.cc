@@ -1,0 +1,100 @@
+#include "daemon/diag.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+
+#include "eventlog/event_log.h"
+#include "eventlog/request_log.h"
+#include "tests/support/daemon_process.h"
+
+namespace tavro {
+namespace {
+
+std::string dump(const void* data, int count) {
+  std::int32_t flags = 0;
+  Diag diag(flags);
+  ::testing::internal::CaptureStdout();
+  diag.hexdump(data, count);
+  return ::testing::internal::GetCapturedStdout();
+}
+
+TEST(HexDump, ShortRunHasBlankColumnsAndDotsForUnprintables) {
+  unsigned char bytes[15];
+  for (int i = 0; i < 15; ++i) bytes[i] = static_cast<unsigned char>('A' + i);
+  bytes[3] = 0x07;
+  std::string out = dump(bytes, 15);
+  std::string rule(57, '=');
+  std::regex layout("^" + rule +
+                    "\n0x[0-9a-f]+: 41 42 43 07 45 46 47 48 49 4a 4b 4c 4d 4e 4f    "
+                    "ABC.EFGHIJKLMNO \n" +
+                    rule + "\n$");
+  EXPECT_TRUE(std::regex_match(out, layout)) << out;
+}
+
+TEST(HexDump, FullRunsMakeOneLineEach) {
+  unsigned char bytes[32] = {};
+  std::string out = dump(bytes, 32);
+  std::smatch m;
+  std::regex line("0x[0-9a-f]+: (00 ){16}\\.{16}\n");
+  auto begin = std::sregex_iterator(out.begin(), out.end(), line);
+  EXPECT_EQ(std::distance(begin, std::sregex_iterator()), 2) << out;
+}
+
+TEST(Print, CutsAt1024Characters) {
+  std::int32_t flags = 0;
+  Diag diag(flags);
+  std::string big(3000, 'x');
+  ::testing::internal::CaptureStdout();
+  int n = diag.print("%s", big.c_str());
+  std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(n, 1024);
+  EXPECT_EQ(out.size(), 1024u);
+}
+
+TEST(Print, DebugPageGetsFramedLinesEndingInOneLineFeed) {
+  std::int32_t flags = 0;
+  Diag diag(flags);
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  diag.redirect_to(pair[0]);
+  ::testing::internal::CaptureStdout();
+  diag.print("no line end");
+  diag.print("own line end\n");
+  diag.print("%s", "");
+  diag.end_redirect();
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  ::close(pair[0]);
+  std::string page = testing::read_all(pair[1]);
+  ::close(pair[1]);
+  EXPECT_EQ(page,
+            "<font color=#0000C0>  no line end</font>\n"
+            "<font color=#0000C0>  own line end\n</font>"
+            "<font color=#0000C0>  </font>");
+}
+
+TEST(ReportError, PrintsAndLogsTheLineWithTheErrorNumber) {
+  std::string dir = testing::make_temp_dir();
+  std::string path = dir + "/requests.log";
+  testing::write_file(path, "");
+  std::int32_t flags = 0, mode = 0, log_flags = 0;
+  Diag diag(flags);
+  RequestLog requests({path.c_str(), mode, log_flags}, &diag);
+  diag.attach_logs(nullptr, &requests);
+  ASSERT_EQ(requests.open(nullptr), 0);
+  errno = 104;
+  ::testing::internal::CaptureStdout();
+  diag.report_error("tavro: REV(send())");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\ntavro: REV(send()) (error 104)\n");
+  std::regex line(
+      "^[A-Z][a-z]{2} [ 0-9]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}: "
+      "tavro: REV\\(send\\(\\)\\) \\(error 104\\)\n$");
+  std::string log = testing::read_file(path);
+  EXPECT_TRUE(std::regex_match(log, line)) << log;
+}
+
+}  // namespace
+}  // namespace tavro

@@ -1,0 +1,138 @@
+#include "daemon/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "daemon/diag.h"
+#include "tests/support/daemon_process.h"
+
+namespace tavro {
+namespace {
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  std::string conf_file(const std::string& text) {
+    std::string path = dir_ + "/tavro.conf";
+    testing::write_file(path, text);
+    return path;
+  }
+  ParseResult parse(std::vector<std::string> words) {
+    std::vector<const char*> argv;
+    for (auto& w : words) argv.push_back(w.c_str());
+    return parse_command_line(settings_, static_cast<int>(argv.size()), argv.data(), diag_);
+  }
+
+  std::string dir_ = testing::make_temp_dir();
+  Settings settings_;
+  Diag diag_{settings_.debug};
+};
+
+TEST_F(SettingsTest, ConfigurationFileAppliesAtThePlaceOfDashC) {
+  std::string file = conf_file("Port 81\n");
+  ASSERT_EQ(parse({"-port", "80", "-c", file}), ParseResult::kOk);
+  EXPECT_EQ(settings_.port, 81);
+
+  Settings later;
+  Diag diag{later.debug};
+  std::vector<const char*> argv{"-c", file.c_str(), "-port", "80"};
+  ASSERT_EQ(parse_command_line(later, 4, argv.data(), diag), ParseResult::kOk);
+  EXPECT_EQ(later.port, 80);
+}
+
+TEST_F(SettingsTest, OnlyTheFirstConfigurationFileIsRead) {
+  std::string first = conf_file("Port 81\nConfName other.conf\n");
+  std::string second = dir_ + "/second.conf";
+  testing::write_file(second, "Port 99\n");
+  ASSERT_EQ(parse({"-c", first, "-c", second}), ParseResult::kOk);
+  EXPECT_EQ(settings_.port, 81);
+  EXPECT_EQ(std::string(settings_.conf_name), second);
+}
+
+TEST_F(SettingsTest, FileValuesUseBaseDetectionAndEnableWords) {
+  std::string file = conf_file(
+      "# comment line\n"
+      "\n"
+      "Port 0x51\n"
+      "Debug 010\n"
+      "Unknown 5\n"
+      "LogOpen\n"
+      "RecvTimeOut many\n"
+      "GetReq off\n"
+      "FcGetReq ENABLED\n"
+      "FcSetReq 0\n"
+      "HbaApiReq True\n"
+      "RevReq 1\n");
+  ASSERT_EQ(parse({"-c", file}), ParseResult::kOk);
+  EXPECT_EQ(settings_.port, 81);
+  EXPECT_EQ(settings_.debug, 8);
+  EXPECT_EQ(settings_.log_open, 0);
+  EXPECT_EQ(settings_.recv_timeout, 0);
+  EXPECT_EQ(settings_.get_req, kDisabled);
+  EXPECT_EQ(settings_.fc_get_req, kEnabled);
+  EXPECT_EQ(settings_.fc_set_req, kEnabled);
+  EXPECT_EQ(settings_.hba_api_req, kDisabled);
+  EXPECT_EQ(settings_.rev_req, kDisabled);
+}
+
+TEST_F(SettingsTest, PathsWithBlanksNeedQuotes) {
+  std::string file = conf_file(
+      "BaseDir /srv/my pages\n"
+      "ErrorHtml \"/srv/my pages/error.html\" trailing words\n");
+  ASSERT_EQ(parse({"-c", file}), ParseResult::kOk);
+  EXPECT_STREQ(settings_.base_dir, "/srv/my");
+  EXPECT_STREQ(settings_.error_html, "/srv/my pages/error.html");
+}
+
+TEST_F(SettingsTest, LongLinesAreReadAsSeveralLines) {
+  std::string filler(125, '#');
+  // The first 127 characters form one line (a comment); the rest is a line of its own.
+  std::string file = conf_file("##" + filler + "Port 83\n");
+  ASSERT_EQ(parse({"-c", file}), ParseResult::kOk);
+  EXPECT_EQ(settings_.port, 83);
+}
+
+TEST_F(SettingsTest, TextValuesAreCutToTheirSetting) {
+  std::string long_path(400, 'p');
+  ASSERT_EQ(parse({"-base", long_path, "-apilib", "libhbaapi.so"}), ParseResult::kOk);
+  EXPECT_EQ(std::string(settings_.base_dir), std::string(255, 'p'));
+  EXPECT_STREQ(settings_.hba_api_lib, "libhbaa");
+  EXPECT_EQ(settings_.recv_timeout, 12);  // the neighbouring setting is intact
+}
+
+TEST_F(SettingsTest, UnknownOptionsAndMissingValuesAskForUsage) {
+  EXPECT_EQ(parse({"-bogus", "1"}), ParseResult::kUsage);
+  Settings s;
+  Diag d{s.debug};
+  const char* argv[] = {"-port"};
+  EXPECT_EQ(parse_command_line(s, 1, argv, d), ParseResult::kUsage);
+  EXPECT_EQ(parse({"-c", dir_ + "/missing.conf"}), ParseResult::kConfigUnreadable);
+}
+
+TEST(EnableAndAccess, OnlyTheListedSpellingsEnable) {
+  for (const char* yes :
+       {"true", "on", "yes", "enable", "enabled", "0", "TRUE", "ON", "YES", "ENABLE", "ENABLED"}) {
+    EXPECT_EQ(parse_enable(yes), kEnabled) << yes;
+  }
+  for (const char* no : {"True", "1", "off", "", "enabled "})
+    EXPECT_EQ(parse_enable(no), kDisabled);
+
+  EXPECT_EQ(parse_access("rWx?"), 0x70);
+  char text[4];
+  format_access(0x50, text);
+  EXPECT_STREQ(text, "r-x");
+}
+
+TEST(OptionTable, EveryRowPointsInsideSettingsAndKeysAreUnique) {
+  int rows = 0;
+  for (const OptionRow* row = option_table; row->option != nullptr; ++row, ++rows) {
+    EXPECT_LE(row->offset + row->capacity, sizeof(Settings)) << row->key;
+    EXPECT_EQ(find_key(row->key), row);
+    EXPECT_EQ(find_option(row->option), row);
+  }
+  EXPECT_EQ(rows, 25);
+}
+
+}  // namespace
+}  // namespace tavro
