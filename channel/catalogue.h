@@ -141,13 +141,13 @@ namespace sif {
 inline constexpr std::size_t kListSize = 1024;  // adapter count and name
 inline constexpr std::size_t kSize = 256;
 inline constexpr std::size_t kRequestId = 0;
-inline constexpr std::size_t kAdapterIndex = 4;       // adapter name request
-inline constexpr std::size_t kAdapterCount = 4;       // adapter count response
-inline constexpr std::size_t kCountStatus = 8;        // adapter count response
-inline constexpr std::size_t kAdapterName = 8;        // adapter name response
-inline constexpr std::size_t kNameStatus = 72;        // adapter name response
-inline constexpr std::size_t kManualId = 4;           // FCP manual SCSI-ID mode
-inline constexpr std::size_t kFirstWwn = 4;           // remote-node requests
+inline constexpr std::size_t kAdapterIndex = 4;  // adapter name request
+inline constexpr std::size_t kAdapterCount = 4;  // adapter count response
+inline constexpr std::size_t kCountStatus = 8;   // adapter count response
+inline constexpr std::size_t kAdapterName = 8;   // adapter name response
+inline constexpr std::size_t kNameStatus = 72;   // adapter name response
+inline constexpr std::size_t kManualId = 4;      // FCP manual SCSI-ID mode
+inline constexpr std::size_t kFirstWwn = 4;      // remote-node requests
 inline constexpr std::size_t kRemoteWwn = 12;
 inline constexpr std::size_t kRemoteValue = 20;
 }  // namespace sif

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -42,6 +43,18 @@ void withdraw(Channel* channel) {
   if (active_channel == channel) active_channel = nullptr;
 }
 
+// A library loaded at run time runs its own exit-time clean-up before the
+// exit handlers registered earlier than its load. This one, registered after
+// the first load, closes the channel while the library still works.
+void close_at_exit() {
+  Channel* channel = nullptr;
+  {
+    std::shared_lock<std::shared_mutex> hold(active_guard);
+    channel = active_channel;
+  }
+  if (channel != nullptr && channel->channel_open()) channel->qdn_close();
+}
+
 // Pointers as the original platform printed them after "0x": upper-case
 // digits, full width, without a prefix of their own.
 struct PointerText {
@@ -63,11 +76,16 @@ void write_text(char* out, std::size_t cap, const char* format, Args... args) {
 
 const char* state_name(int state) {
   switch (state) {
-    case kDriverReady: return "READY";
-    case kDriverStandby: return "STANDBY";
-    case kDriverUnloaded: return "UNLOADED";
-    case kDriverSuspend: return "SUSPEND";
-    default: return nullptr;
+    case kDriverReady:
+      return "READY";
+    case kDriverStandby:
+      return "STANDBY";
+    case kDriverUnloaded:
+      return "UNLOADED";
+    case kDriverSuspend:
+      return "SUSPEND";
+    default:
+      return nullptr;
   }
 }
 
@@ -89,8 +107,7 @@ void tavro_msg_handler(int kind, void* message) {
   if (active_channel != nullptr) active_channel->msg_handler(kind, message);
 }
 
-Channel::Channel(const Diag& diag, EventLog& events, RequestLog* requests,
-                 ChannelSettings settings)
+Channel::Channel(const Diag& diag, EventLog& events, RequestLog* requests, ChannelSettings settings)
     : diag_(diag),
       events_(events),
       requests_(requests),
@@ -114,7 +131,7 @@ std::int64_t Channel::now_ms() const {
 
 // ---- Binding and life cycle ------------------------------------------------
 
-int Channel::thread_init() {
+int Channel::create_rendezvous() {
   if (!mutex_) {
     mutex_.reset(new (std::nothrow) platform::Mutex);
     if (!mutex_) {
@@ -129,6 +146,11 @@ int Channel::thread_init() {
       return -1;
     }
   }
+  return 0;
+}
+
+int Channel::thread_init() {
+  if (create_rendezvous() != 0) return -1;
   if (bound_ && platform::module_present(settings_.library_name)) return 0;
   return bind_library();
 }
@@ -158,6 +180,8 @@ int Channel::bind_library() {
   find(lib.msg_alloc, "q_msg_alloc");
   find(lib.send_msg_by_name, "q_send_msg_by_name");
   find(lib.msg_done, "q_msg_done");
+  static std::once_flag exit_hook;
+  std::call_once(exit_hook, [] { std::atexit(close_at_exit); });
   event(kLevelNotice, "Message Library loaded");
   bound_ = true;
   return 0;
@@ -198,8 +222,8 @@ void Channel::qdn_open() {
 }
 
 bool Channel::register_once() {
-  std::uint32_t pid = settings_.process_id != 0 ? settings_.process_id
-                                                : static_cast<std::uint32_t>(::getpid());
+  std::uint32_t pid =
+      settings_.process_id != 0 ? settings_.process_id : static_cast<std::uint32_t>(::getpid());
   std::uint32_t handle =
       (pid + static_cast<std::uint32_t>(attempts_)) | (settings_.tag & 0xFFFF0000u);
   ++attempts_;
@@ -385,7 +409,7 @@ Transaction Channel::transact_with(const Outgoing& out, char* reply, std::size_t
 }
 
 void Channel::prepare_wait() {
-  if (!mutex_ || !event_) thread_init();
+  create_rendezvous();
   mutex_->lock();
   event_->reset();
   ++waiters_;
@@ -437,16 +461,16 @@ Transaction Channel::wait_on_send(char* reply, std::size_t cap) {
   ++stats_.timeout_run;
   ++stats_.timeout_total;
   char counts[96];
-  std::snprintf(counts, sizeof counts, " TO:%d/%d OK:%d/%d\n",
-                static_cast<int>(stats_.timeout_run), static_cast<int>(stats_.timeout_total),
-                static_cast<int>(stats_.ok_run), static_cast<int>(stats_.ok_total));
+  std::snprintf(counts, sizeof counts, " TO:%d/%d OK:%d/%d\n", static_cast<int>(stats_.timeout_run),
+                static_cast<int>(stats_.timeout_total), static_cast<int>(stats_.ok_run),
+                static_cast<int>(stats_.ok_total));
   stats_.ok_run = 0;
   mutex_->unlock();
 
   std::uint32_t driver_error = driver_error_;
   if (driver_error != 0) {
-    write_text(reply, cap, "%stimeout: driver error(%d)", "Error: ",
-               static_cast<int>(driver_error));
+    write_text(reply, cap, "%stimeout: driver error(%d)",
+               "Error: ", static_cast<int>(driver_error));
     event(kLevelError, "Message timeout", static_cast<int>(driver_error));
   } else {
     write_text(reply, cap, "%sdriver timeout", "Error: ");

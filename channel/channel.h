@@ -14,6 +14,7 @@
 
 #include "channel/catalogue.h"
 #include "channel/qfc_msglib.h"
+#include "objects/value_format.h"
 #include "platform/sync.h"
 
 namespace tavro {
@@ -136,6 +137,7 @@ class Channel {
 
   Transaction transact_with(const Outgoing& out, char* reply, std::size_t cap, bool with_value,
                             bool (*fill)(void*, std::uint8_t*), void* context);
+  int create_rendezvous();
   int bind_library();
   bool register_once();
   void note_exception(const char* line, const char* function);

@@ -61,16 +61,15 @@ Transaction adapter_name(Channel& channel, char* text, std::size_t cap) {
 Transaction qdn_get_adapt_info(Channel& channel, char* text, std::size_t cap, int code) {
   char name[kNameMax];
   first_component(text, name);
-  return channel.transact({name, HPD_LTX_ADAPTER_INFO, hpd::kInfoSize}, text, cap, true,
-                          [&](std::uint8_t* data) {
-                            write_u32(data, hpd::kInfoCode, static_cast<std::uint32_t>(code));
-                            if (channel.diag().on(kTraceOpen)) {
-                              channel.diag().print("qdn_get_adapt_info: adapt_name = %s\n", name);
-                              channel.diag().print("qdn_get_adapt_info: hpd_info_msg->req_id = %d\n",
-                                                   code);
-                            }
-                            return true;
-                          });
+  return channel.transact(
+      {name, HPD_LTX_ADAPTER_INFO, hpd::kInfoSize}, text, cap, true, [&](std::uint8_t* data) {
+        write_u32(data, hpd::kInfoCode, static_cast<std::uint32_t>(code));
+        if (channel.diag().on(kTraceOpen)) {
+          channel.diag().print("qdn_get_adapt_info: adapt_name = %s\n", name);
+          channel.diag().print("qdn_get_adapt_info: hpd_info_msg->req_id = %d\n", code);
+        }
+        return true;
+      });
 }
 
 Transaction qdn_get_adapt_port(Channel& channel, char* text, std::size_t cap) {

@@ -38,12 +38,17 @@ long request_id_offset(std::uint32_t response) {
 
 int event_level(std::uint32_t severity) {
   switch (severity) {
-    case 411: return kLevelNotice;
-    case 611: return kLevelWarning;
-    case 711: return kLevelError;
+    case 411:
+      return kLevelNotice;
+    case 611:
+      return kLevelWarning;
+    case 711:
+      return kLevelError;
     case 811:
-    case 911: return kLevelAlarm;
-    default: return 0;
+    case 911:
+      return kLevelAlarm;
+    default:
+      return 0;
   }
 }
 
@@ -71,7 +76,9 @@ void Channel::expect_response(std::uint32_t number, const void* data) {
   expecting_ = true;
 }
 
-void Channel::clear_expected() { expecting_ = false; }
+void Channel::clear_expected() {
+  expecting_ = false;
+}
 
 bool Channel::match_response(std::uint32_t number, const void* data) {
   const bool trace = diag_.on(kTraceMessages);
@@ -89,8 +96,8 @@ bool Channel::match_response(std::uint32_t number, const void* data) {
     std::uint32_t kept = expected_object_;
     if (object != kept) {
       if (trace) {
-        diag_.print("\tFCP Response doesn't match: got %d / exepect %d\n",
-                    static_cast<int>(object), static_cast<int>(kept));
+        diag_.print("\tFCP Response doesn't match: got %d / exepect %d\n", static_cast<int>(object),
+                    static_cast<int>(kept));
       }
       return false;
     }
@@ -119,7 +126,8 @@ void Channel::msg_handler(int kind, void* message) {
       diag_.print("%s", line);
       if (requests_ != nullptr) requests_->write_line(line);
     }
-    if (driver_error_ == 0) events_.write(kSourceDrv, kLevelError, "Driver", static_cast<int>(value));
+    if (driver_error_ == 0)
+      events_.write(kSourceDrv, kLevelError, "Driver", static_cast<int>(value));
     driver_error_ = value;
     return;
   }
@@ -153,7 +161,8 @@ void Channel::msg_handler(int kind, void* message) {
   }
   clear_expected();
   if (const ResponseRow* row = find_response(settings_.responses, number)) {
-    if (row->name != nullptr && diag_.on(kTraceResponses)) diag_.print("%s msg called\n", row->name);
+    if (row->name != nullptr && diag_.on(kTraceResponses))
+      diag_.print("%s msg called\n", row->name);
     row->deliver(*this, *row, data);
   } else if (diag_.on(kTraceMessages | kTraceResponses)) {
     char line[64];

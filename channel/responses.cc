@@ -148,8 +148,7 @@ void trace_adapter_info(Channel& c, const std::uint8_t* data) {
   const char* model = reinterpret_cast<const char*>(data + hpd::kModel);
   c.diag().print("resp->req_id = %d\n", static_cast<int>(read_u32(data, hpd::kInfoCode)));
   c.diag().print("resp->port_count = %d\n", static_cast<int>(read_u32(data, hpd::kPortCount)));
-  c.diag().print("resp->bus_name = %.*s\n", static_cast<int>(strnlen(bus, hpd::kBusNameSize)),
-                 bus);
+  c.diag().print("resp->bus_name = %.*s\n", static_cast<int>(strnlen(bus, hpd::kBusNameSize)), bus);
   c.diag().print("resp->model = %.*s\n",
                  static_cast<int>(strnlen(model, hpd::kInfoSize - hpd::kModel)), model);
 }
@@ -176,15 +175,30 @@ constexpr std::uint16_t kFcph = fcph::kSize;
 constexpr ResponseRow value_row(std::uint32_t request, const char* name, std::uint16_t offset,
                                 int type, int count = 1, ResponseTrace trace = nullptr,
                                 std::uint16_t size = kFcph) {
-  return {response_number(request), name, deliver_value, offset, size,
-          static_cast<std::int8_t>(type), static_cast<std::int8_t>(count), nullptr, trace,
+  return {response_number(request),
+          name,
+          deliver_value,
+          offset,
+          size,
+          static_cast<std::int8_t>(type),
+          static_cast<std::int8_t>(count),
+          nullptr,
+          trace,
           nullptr};
 }
 
 constexpr ResponseRow text_row(std::uint32_t request, const char* name, std::uint16_t offset,
                                ResponseTrace trace = nullptr, std::uint16_t size = kFcph) {
-  return {response_number(request), name, deliver_text, offset, size, kValueText, 0, nullptr,
-          trace, nullptr};
+  return {response_number(request),
+          name,
+          deliver_text,
+          offset,
+          size,
+          kValueText,
+          0,
+          nullptr,
+          trace,
+          nullptr};
 }
 
 constexpr ResponseRow confirm_row(std::uint32_t request, const char* name) {
@@ -194,24 +208,42 @@ constexpr ResponseRow confirm_row(std::uint32_t request, const char* name) {
 constexpr ResponseRow mapped_row(std::uint32_t request, const char* name, std::uint16_t offset,
                                  const ValueMap& map, int type = kValueSigned,
                                  std::uint16_t size = kFcph) {
-  return {response_number(request), name, deliver_mapped, offset, size,
-          static_cast<std::int8_t>(type), 1, &map, nullptr, nullptr};
+  return {response_number(request),       name, deliver_mapped, offset,  size,
+          static_cast<std::int8_t>(type), 1,    &map,           nullptr, nullptr};
 }
 
 constexpr ResponseRow class_row(std::uint32_t request, const char* name, std::uint16_t offset,
                                 ResponseTrace trace = nullptr) {
-  return {response_number(request), name, deliver_class_bit, offset, kFcph, kValueBytes, 1,
-          nullptr, trace, nullptr};
+  return {response_number(request),
+          name,
+          deliver_class_bit,
+          offset,
+          kFcph,
+          kValueBytes,
+          1,
+          nullptr,
+          trace,
+          nullptr};
 }
 
 constexpr ResponseRow address_row(std::uint32_t request, const char* name, const char* note) {
-  return {response_number(request), name, deliver_fc_address, 92, kFcph, kValueHex6, 1, nullptr,
-          nullptr, note};
+  return {response_number(request),
+          name,
+          deliver_fc_address,
+          92,
+          kFcph,
+          kValueHex6,
+          1,
+          nullptr,
+          nullptr,
+          note};
 }
 
 // Rows both tables share.
-constexpr ResponseRow kSetPortStateRow = confirm_row(FCPH_SET_PORT_STATE, "FCPH_SET_PORT_STATE_CNF");
-constexpr ResponseRow kRevisionRow = text_row(FCPH_GET_PORT_REVISION, "FCPH_GET_PORT_REVISION_CNF", 84);
+constexpr ResponseRow kSetPortStateRow =
+    confirm_row(FCPH_SET_PORT_STATE, "FCPH_SET_PORT_STATE_CNF");
+constexpr ResponseRow kRevisionRow =
+    text_row(FCPH_GET_PORT_REVISION, "FCPH_GET_PORT_REVISION_CNF", 84);
 constexpr ResponseRow kSerialRow =
     text_row(FCPH_GET_PORT_SERIAL_NUMBER, "FCPH_GET_PORT_SERIAL_NUMBER_CNF", 84);
 constexpr ResponseRow kTxErrorsRow =
@@ -223,8 +255,8 @@ constexpr ResponseRow kNodeWwnRow =
 constexpr ResponseRow kFcAddressRow = address_row(FCPH_GET_FC_ADDRESS, "FCPH_GET_FC_ADDRESS_CNF",
                                                   "**** fc_address out of range: 0x%08X\n");
 constexpr ResponseRow kAdapterCountRow =
-    value_row(LXS_GET_ADAPTER_COUNT, "LXS_GET_ADAPTER_COUNT_RESP", sif::kAdapterCount,
-              kValueSigned, 1, trace_adapter_count, sif::kListSize);
+    value_row(LXS_GET_ADAPTER_COUNT, "LXS_GET_ADAPTER_COUNT_RESP", sif::kAdapterCount, kValueSigned,
+              1, trace_adapter_count, sif::kListSize);
 constexpr ResponseRow kAdapterNameRow =
     text_row(LXS_GET_ADAPTER_NAME, "LXS_GET_ADAPTER_NAME_RESP", sif::kAdapterName,
              trace_adapter_name, sif::kListSize);
@@ -292,16 +324,16 @@ const ResponseRow tavro_responses[] = {
     address_row(FCPH_GET_REMOTE_NODE_FCADDR, "FCPH_GET_REMOTE_NODE_FCADDR_CNF",
                 "**** remote_node_fcaddr out of range: 0x%08X\n"),
     kFcAddressRow,
-    {LXS_FCP_RESP, "LXS_FCP_RESP", deliver_object, lxs::kValue, lxs::kSize, 0, 0, nullptr,
-     nullptr, nullptr},
+    {LXS_FCP_RESP, "LXS_FCP_RESP", deliver_object, lxs::kValue, lxs::kSize, 0, 0, nullptr, nullptr,
+     nullptr},
     kAdapterInfoRow,
     {response_number(HPD_LTX_DUPLEX_STATUS), "HPD_LTX_DUPLEX_STATUS_CONF", deliver_duplex,
      hpd::kDuplex, hpd::kSize, kValueSigned, 1, nullptr, nullptr, nullptr},
     kAdapterPortWwnRow,
     kAdapterCountRow,
     kAdapterNameRow,
-    value_row(LXS_GET_FCP_MANUAL_ID, "LXS_GET_FCP_MANUAL_ID_RESP", sif::kManualId, kValueSigned,
-              1, nullptr, sif::kSize),
+    value_row(LXS_GET_FCP_MANUAL_ID, "LXS_GET_FCP_MANUAL_ID_RESP", sif::kManualId, kValueSigned, 1,
+              nullptr, sif::kSize),
     confirm_row(LXS_SET_FCP_MANUAL_ID, "LXS_SET_FCP_MANUAL_ID_RESP"),
     value_row(LXS_GET_REMNODE_TGT_ID, "LXS_G/SET_REMNODE_TGT_ID_RESP", sif::kRemoteValue,
               kValueSigned, 1, nullptr, sif::kSize),
@@ -421,12 +453,12 @@ struct NamedCode {
 };
 
 const NamedCode fcp_object_names[] = {
-    {1, "Auto Assign SCSI ID"}, {2, "Node Name"},        {3, "Node Status"},
-    {4, "Class Preferences"},   {5, "Send Operations"},  {6, "Receive Operations"},
-    {7, "Send Bytes"},          {8, "Receive Bytes"},    {9, "Send Errors"},
-    {10, "Receive Errors"},     {11, "Send Discards"},   {12, "Receive Discards"},
-    {13, "Service Class"},      {14, "Target ID"},       {15, "Target Blocking"},
-    {16, "Description"},        {17, "Number of LUNs"},  {18, "SCSI Type"},
+    {1, "Auto Assign SCSI ID"}, {2, "Node Name"},         {3, "Node Status"},
+    {4, "Class Preferences"},   {5, "Send Operations"},   {6, "Receive Operations"},
+    {7, "Send Bytes"},          {8, "Receive Bytes"},     {9, "Send Errors"},
+    {10, "Receive Errors"},     {11, "Send Discards"},    {12, "Receive Discards"},
+    {13, "Service Class"},      {14, "Target ID"},        {15, "Target Blocking"},
+    {16, "Description"},        {17, "Number of LUNs"},   {18, "SCSI Type"},
     {19, "SCSI II Number"},     {20, "SCSI III Address"}, {0, nullptr},
 };
 

@@ -15,12 +15,7 @@ int count_only(std::uint32_t& counter) {
 }  // namespace
 
 const CommandRow command_table[] = {
-    {"GET ",
-     [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.http.requests); },
-     [](const Daemon& d, char* out, std::size_t cap) {
-       return format_http_stats(d.pending.http, out, cap);
-     },
-     nullptr, &Settings::get_req},
+    {"GET ", get_request, format_get_stats, nullptr, &Settings::get_req},
     {"FCGET ", [](Daemon& d, platform::socket_t s, char* m) { return d.fc_commands.fcget(s, m); },
      [](const Daemon& d, char* out, std::size_t cap) {
        return d.fc_commands.format_get_stats(out, cap);

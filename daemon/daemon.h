@@ -4,6 +4,7 @@
 
 #include "channel/channel.h"
 #include "daemon/diag.h"
+#include "daemon/http.h"
 #include "daemon/pending_commands.h"
 #include "daemon/server.h"
 #include "daemon/service_commands.h"
@@ -28,6 +29,7 @@ struct Daemon {
   RequestLog requests{{settings.log_file, settings.log_open, settings.log_flags}, &diag};
   ServerState server;
   ServiceCounters service;
+  HttpState http;
   PendingCommands pending;
   Channel channel{diag, events, &requests};
   ObjectServices object_services{channel, diag, events, &requests, server.start};

@@ -27,17 +27,21 @@ int Diag::print(const char* format, ...) const {
   return length;
 }
 
+bool Diag::emit_to_page(const char* text, int length) const {
+  static constexpr char kOpen[] = "<font color=#0000C0>  ";
+  static constexpr char kClose[] = "</font>";
+  std::lock_guard lock(page_mutex_);
+  if (!redirected_) return false;
+  platform::send_bytes(page_, kOpen, sizeof kOpen - 1);
+  platform::send_bytes(page_, text, static_cast<std::size_t>(length));
+  platform::send_bytes(page_, kClose, sizeof kClose - 1);
+  if (length > 0 && text[length - 1] != '\n') platform::send_bytes(page_, "\n", 1);
+  return true;
+}
+
 void Diag::emit(char* text, int length) const {
   platform::debug_output(text);
-  if (redirected_) {
-    static constexpr char kOpen[] = "<font color=#0000C0>  ";
-    static constexpr char kClose[] = "</font>";
-    platform::send_bytes(page_, kOpen, sizeof kOpen - 1);
-    platform::send_bytes(page_, text, static_cast<std::size_t>(length));
-    platform::send_bytes(page_, kClose, sizeof kClose - 1);
-    if (length > 0 && text[length - 1] != '\n') platform::send_bytes(page_, "\n", 1);
-    return;
-  }
+  if (emit_to_page(text, length)) return;
   if (stdout_ && length > 0) {
     [[maybe_unused]] ssize_t ignored =
         ::write(STDOUT_FILENO, text, static_cast<std::size_t>(length));

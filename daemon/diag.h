@@ -3,9 +3,9 @@
 // being served or to standard output and the event log.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "platform/net.h"
 
@@ -36,22 +36,29 @@ class Diag {
   // report_error, then ends the process with status 1.
   [[noreturn]] void report_fatal(const char* text) const;
 
-  // While a debug page is served, diagnostic text goes to its socket.
+  // While a debug page is served, diagnostic text of every thread goes to its
+  // socket. Once end_redirect returns, no more text reaches that socket.
   void redirect_to(platform::socket_t page) {
+    std::lock_guard lock(page_mutex_);
     page_ = page;
     redirected_ = true;
   }
-  void end_redirect() { redirected_ = false; }
+  void end_redirect() {
+    std::lock_guard lock(page_mutex_);
+    redirected_ = false;
+  }
   // The SNMP agents have no debug page.
   void set_stdout(bool on) { stdout_ = on; }
 
  private:
   void emit(char* text, int length) const;
+  bool emit_to_page(const char* text, int length) const;
 
   const std::int32_t& debug_;
   EventLog* events_ = nullptr;
   RequestLog* requests_ = nullptr;
-  std::atomic<bool> redirected_{false};
+  mutable std::mutex page_mutex_;
+  bool redirected_ = false;
   platform::socket_t page_ = platform::kInvalidSocket;
   bool stdout_ = true;
 };

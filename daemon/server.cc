@@ -212,6 +212,7 @@ int copt(Daemon& d, int count, const char* const* words) {
   note_start(d);
   platform::start_stop_signal_thread([&d](int signal) { signal_shutdown(d, signal); });
   open_listener(d);
+  d.channel.qdn_open();
   return request_loop(d);
 }
 

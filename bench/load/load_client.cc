@@ -142,7 +142,7 @@ std::string own_dir() {
 }
 
 void print_result(const char* name, const LoadResult& r) {
-  std::printf("%-28s %8d req %8.0f req/s   p50 %7.1f us   p99 %7.1f us   failures %d\n", name,
+  std::printf("%-32s %8d req %8.0f req/s   p50 %7.1f us   p99 %7.1f us   failures %d\n", name,
               r.requests, r.rate(), r.p50_us, r.p99_us, r.failures);
 }
 

@@ -1,41 +1,99 @@
 // Request rate of the daemon beside a minimal server, and its resident size
 // over a long run.
 //
-//   bench_load [requests]           REV through tavro and the baseline server
+//   bench_load [requests]           REV, a small page and a 1 MB file through
+//                                   tavro and the baseline server
 //   bench_load --port P --request TEXT [requests]   load any running server
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "bench/load/load_client.h"
 
 namespace {
 
-int compare_with_baseline(int count) {
-  std::string dir = bench::own_dir();
-  int tavro_port = bench::free_port();
-  int base_port = bench::free_port();
-  pid_t tavro = bench::spawn({dir + "/tavro", "-port", std::to_string(tavro_port)});
-  pid_t base = bench::spawn({dir + "/bench_baseline_server", std::to_string(base_port)});
-  if (!bench::wait_listening(tavro_port) || !bench::wait_listening(base_port)) {
-    std::fprintf(stderr, "servers did not start\n");
-    return 1;
+constexpr char kStatusOk[] = "HTTP/1.0 200 OK\n\n";
+
+// A scratch web root with a small page and a 1 MB file.
+struct WebRoot {
+  WebRoot() {
+    char pattern[] = "/tmp/tavro-bench-XXXXXX";
+    dir = ::mkdtemp(pattern) != nullptr ? pattern : ".";
+    page = "<html>\n<head><title>Adapters</title></head>\n<body>\n";
+    for (int i = 0; i < 24; ++i) page += "<p>Adapter " + std::to_string(i) + ": online</p>\n";
+    page += "</body>\n</html>\n";
+    big.resize(1 << 20);
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 31 + i / 4096);
+    write("page.html", page);
+    write("big.bin", big);
   }
-  bench::run_load(tavro_port, "REV", count / 10 + 1);  // warm up
-  long rss_before = bench::resident_kb(tavro);
-  auto baseline = bench::run_load(base_port, "REV", count, "3.3 Build 43");
-  auto daemon = bench::run_load(tavro_port, "REV", count, "3.3 Build 43");
-  long rss_after = bench::resident_kb(tavro);
-  bench::print_result("baseline server REV", baseline);
-  bench::print_result("tavro REV", daemon);
+  ~WebRoot() { std::filesystem::remove_all(dir); }
+  void write(const std::string& name, const std::string& text) const {
+    std::ofstream(dir + "/" + name, std::ios::binary) << text;
+  }
+
+  std::string dir, page, big;
+};
+
+struct Servers {
+  int tavro = bench::free_port(), rev = bench::free_port(), page = bench::free_port(),
+      big = bench::free_port();
+};
+
+// The same request against the baseline server and tavro; prints both and
+// their ratio. Returns the number of failed requests.
+int compare(const char* name, int base_port, int tavro_port, const std::string& request,
+            const std::string& expect, int count) {
+  auto baseline = bench::run_load(base_port, request, count, expect);
+  auto daemon = bench::run_load(tavro_port, request, count, expect);
+  bench::print_result(("baseline server " + std::string(name)).c_str(), baseline);
+  bench::print_result(("tavro " + std::string(name)).c_str(), daemon);
   std::printf("rate ratio tavro/baseline: %.2f\n",
               baseline.rate() > 0 ? daemon.rate() / baseline.rate() : 0.0);
-  std::printf("tavro resident size: %ld kB before, %ld kB after %d requests\n", rss_before,
-              rss_after, count);
-  bench::stop(tavro);
-  bench::stop(base);
-  return daemon.failures + baseline.failures == 0 ? 0 : 1;
+  if (expect.size() >= (1u << 20)) {
+    std::printf("throughput: baseline %.0f MB/s, tavro %.0f MB/s\n",
+                baseline.rate() * static_cast<double>(expect.size()) / 1e6,
+                daemon.rate() * static_cast<double>(expect.size()) / 1e6);
+  }
+  return baseline.failures + daemon.failures;
+}
+
+int compare_with_baseline(int count) {
+  std::string dir = bench::own_dir();
+  WebRoot root;
+  Servers port;
+  pid_t tavro = bench::spawn(
+      {dir + "/tavro", "-port", std::to_string(port.tavro), "-base", root.dir, "-rxto", "5"});
+  std::string baseline = dir + "/bench_baseline_server";
+  pid_t rev = bench::spawn({baseline, std::to_string(port.rev)});
+  pid_t page =
+      bench::spawn({baseline, std::to_string(port.page), "--file", root.dir + "/page.html"});
+  pid_t big = bench::spawn({baseline, std::to_string(port.big), "--file", root.dir + "/big.bin"});
+  int failures = 0;
+  if (!bench::wait_listening(port.tavro) || !bench::wait_listening(port.rev) ||
+      !bench::wait_listening(port.page) || !bench::wait_listening(port.big)) {
+    std::fprintf(stderr, "servers did not start\n");
+    failures = 1;
+  } else {
+    bench::run_load(port.tavro, "REV", count / 10 + 1);  // warm up
+    long rss_before = bench::resident_kb(tavro);
+    failures += compare("REV", port.rev, port.tavro, "REV", "3.3 Build 43", count);
+    failures += compare("GET small page", port.page, port.tavro, "GET /page.html HTTP/1.0\r\n",
+                        kStatusOk + root.page, count);
+    failures += compare("GET 1 MB file", port.big, port.tavro, "GET /big.bin HTTP/1.0\r\n",
+                        kStatusOk + root.big, count / 50 + 1);
+    long rss_after = bench::resident_kb(tavro);
+    std::printf("tavro resident size: %ld kB before, %ld kB after the runs above\n", rss_before,
+                rss_after);
+  }
+  for (pid_t pid : {tavro, rev, page, big}) bench::stop(pid);
+  return failures == 0 ? 0 : 1;
 }
 
 }  // namespace

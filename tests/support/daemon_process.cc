@@ -103,7 +103,8 @@ std::string request(int port, const std::string& text, std::chrono::milliseconds
 DaemonProcess::DaemonProcess(DaemonOptions options) {
   dir_ = options.working_dir.empty() ? make_temp_dir() : options.working_dir;
   output_path_ = dir_ + "/daemon.out";
-  std::vector<std::string> args{binary_dir() + "/tavro"};
+  std::vector<std::string> args{options.program.empty() ? binary_dir() + "/tavro"
+                                                        : options.program};
   if (options.add_port) {
     port_ = free_port();
     args.push_back("-port");

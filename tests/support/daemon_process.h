@@ -30,7 +30,8 @@ struct DaemonOptions {
   std::string working_dir;                               // default: a new temp dir
   bool add_port = true;                                  // prepend "-port <free port>"
   bool wait_ready = true;                                // wait until the port answers
-  int port = 0;  // without add_port: the port the daemon is expected on, if any
+  int port = 0;         // without add_port: the port the daemon is expected on, if any
+  std::string program;  // default: the built tavro
 };
 
 class DaemonProcess {

@@ -1,0 +1,81 @@
+// The debug page against the real daemon: a command run from a GET, its reply
+// and the traces printed meanwhile, shown in a preformatted page.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/e2e/http/web_site.h"
+
+namespace tavro::testing {
+namespace {
+
+const std::string kHead =
+    kStatusOk + "<html>\n<head><title>LTX HTDEBUG</title></head>\n<body>\n<pre>\n";
+const std::string kFoot = "\n</pre>\n</body>\n</html>\n";
+const std::string kUnknown =
+    "<font color=red><strong>This message type is NOT recognized.</strong></font>\n";
+
+std::string page(const std::string& command, const std::string& body) {
+  return kHead + "\n<B>" + command + "</B>\n\n" + body + kFoot;
+}
+
+TEST(DebugPage, RunsTheCommandAndShowsItsReplyUnderItInBold) {
+  WebSite site;
+  DaemonProcess& d = site.start({"-debug", "enabled"});
+  EXPECT_EQ(get(d.port(), "/HTDEBUG?REV"), page("REV", "3.3 Build 43"));
+  EXPECT_EQ(get(d.port(), "/HTDEBUG?ECHO%20two%20words"), page("ECHO two words", " two words"));
+  EXPECT_EQ(get(d.port(), "/HTDEBUG/REVISION"), page("REVISION", "3.3 Build 43"));
+  EXPECT_EQ(get_stats(d.port()),
+            "GET;3;GET(htmls);0;GET(images);0;GET(java);0;GET(other);0;GET(errors);0");
+  EXPECT_EQ(stats_of(d.port(), "REV"), "REV;2");
+  EXPECT_EQ(stats_of(d.port(), "ECHO"), "ECHO;1");
+}
+
+TEST(DebugPage, ShowsTheTracesPrintedMeanwhileInBlue) {
+  WebSite site;
+  DaemonProcess& d = site.start({"-debug", "enabled", "-d", "0x1040"});
+  EXPECT_EQ(get(d.port(), "/HTDEBUG?REV"),
+            page("REV", "3.3 Build 43<font color=#0000C0>  REV(1) 3.3 Build 43\n</font>"));
+  EXPECT_EQ(get(d.port(), "/HTDEBUG?NOPE"),
+            page("NOPE", "<font color=#0000C0>  HTDEBUG: message type NOT recognized.\n</font>" +
+                             kUnknown));
+  std::string output = d.output();
+  EXPECT_NE(output.find("decoded: \"GET /HTDEBUG?REV HTTP/1.0\""), std::string::npos);
+  EXPECT_EQ(output.find("REV(1)"), std::string::npos) << output;
+}
+
+TEST(DebugPage, UnknownOrMissingCommandIsSaidSo) {
+  WebSite site;
+  DaemonProcess& d = site.start({"-debug", "enabled"});
+  EXPECT_EQ(get(d.port(), "/HTDEBUG?rev"), page("rev", kUnknown));
+  EXPECT_EQ(request(d.port(), "GET /HTDEBUG"), page("", kUnknown));
+  EXPECT_EQ(request(d.port(), "GET /HTDEBUG?"), page("", kUnknown));
+}
+
+TEST(DebugPage, IsRefusedUnlessDebugReqIsEnabled) {
+  WebSite site;
+  DaemonProcess& d = site.start({});
+  EXPECT_EQ(get(d.port(), "/HTDEBUG?REV"), kRefused);
+  EXPECT_EQ(get(d.port(), "/HTDEBUG?FCSET%20.1.3.6.1.4.1.48217.2.1.0%201"), kRefused);
+  EXPECT_EQ(stats_of(d.port(), "REV"), "REV;0");
+  EXPECT_EQ(stats_of(d.port(), "FCSET "), "FCSET ;0");
+  EXPECT_EQ(get_stats(d.port()),
+            "GET;2;GET(htmls);0;GET(images);0;GET(java);0;GET(other);0;GET(errors);0");
+}
+
+TEST(DebugPage, DoesNotNestButServesFilesAndLongReplies) {
+  WebSite site;
+  site.add("www/index.html", "<p>index</p>");
+  DaemonProcess& d = site.start({"-debug", "enabled", "-base", site.www, "-conf", "enabled"});
+  EXPECT_EQ(get(d.port(), "/HTDEBUG?GET%20/HTDEBUG?REV"), page("GET /HTDEBUG?REV", kRefused));
+  EXPECT_EQ(get(d.port(), "/HTDEBUG?GET%20/index.html"),
+            page("GET /index.html", kStatusOk + "<p>index</p>"));
+  std::string config = get(d.port(), "/HTDEBUG?CONFIG");
+  EXPECT_EQ(config.rfind(kHead + "\n<B>CONFIG</B>\n\nUp since;", 0), 0u) << config;
+  EXPECT_NE(config.find(";BaseDir;" + site.www + ";"), std::string::npos) << config;
+  EXPECT_EQ(config.substr(config.size() - kFoot.size()), kFoot);
+  EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");
+}
+
+}  // namespace
+}  // namespace tavro::testing

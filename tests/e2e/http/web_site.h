@@ -1,0 +1,84 @@
+// A scratch directory for one daemon: its working directory, a web root
+// "www" inside it and a request log, removed again at the end of the test.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/daemon_process.h"
+
+namespace tavro::testing {
+
+inline const std::string kStatusOk = "HTTP/1.0 200 OK\n\n";
+
+inline std::string sorry_page(const std::string& line) {
+  return "<html>\n"
+         "<head><title>Sorry</title></head>\n"
+         "<body bgcolor=ffffff text=000000>\n"
+         "<center>\n"
+         "<br><br>\n"
+         "<font color=ff0000 size=\"+2\"><strong>Sorry...</strong></font>\n"
+         "<br><br>\n" +
+         line +
+         "\n"
+         "</center>\n"
+         "</body>\n"
+         "</html>\n";
+}
+
+inline const std::string kNotFound =
+    "HTTP/1.0 404 NOT FOUND\n\n" + sorry_page("The requested URL was not found on this site.");
+inline const std::string kRefused =
+    "HTTP/1.0 500 NOT ALLOWED\n\n" + sorry_page("The request is not allowed on this system.");
+
+class WebSite {
+ public:
+  WebSite() {
+    std::filesystem::create_directory(www);
+    write_file(log, "");
+  }
+  ~WebSite() {
+    daemon_.reset();
+    std::filesystem::remove_all(dir);
+  }
+  WebSite(const WebSite&) = delete;
+  WebSite& operator=(const WebSite&) = delete;
+
+  // Writes a file at a path relative to the working directory.
+  void add(const std::string& path, const std::string& text) {
+    std::filesystem::path full = dir + "/" + path;
+    std::filesystem::create_directories(full.parent_path());
+    write_file(full.string(), text);
+  }
+
+  DaemonProcess& start(std::vector<std::string> args) {
+    daemon_.reset();
+    daemon_ = std::make_unique<DaemonProcess>(DaemonOptions{args, {}, dir});
+    return *daemon_;
+  }
+  int port() const { return daemon_->port(); }
+
+  const std::string dir = make_temp_dir();
+  const std::string www = dir + "/www";
+  const std::string log = dir + "/requests.log";
+
+ private:
+  std::unique_ptr<DaemonProcess> daemon_;
+};
+
+inline std::string get(int port, const std::string& path) {
+  return request(port, "GET " + path + " HTTP/1.0\r\nHost: localhost\r\n\r\n");
+}
+
+// The GET row of STATS: "GET;<n>;GET(htmls);<n>;...;GET(errors);<n>".
+inline std::string get_stats(int port) {
+  return request(port, "STATS GET ");
+}
+
+inline std::string stats_of(int port, const std::string& prefix) {
+  return request(port, "STATS " + prefix);
+}
+
+}  // namespace tavro::testing

@@ -1,0 +1,277 @@
+// Every response of the catalogue, asked of the simulated driver through a
+// real channel, arrives as the reply text the programs send.
+#include "channel/catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/unit/channel/channel_fixture.h"
+
+namespace channel_test {
+namespace {
+
+using namespace tavro;
+
+auto port(const char* wwn) {
+  return [wwn](std::uint8_t* d) { put_wwn(d, 80, wwn); };
+}
+
+auto index_and_wwn(std::uint32_t index, const char* wwn) {
+  return [=](std::uint8_t* d) {
+    write_u32(d, 80, index);
+    put_wwn(d, 84, wwn);
+  };
+}
+
+auto wwn_and_index(const char* wwn, std::uint32_t index) {
+  return [=](std::uint8_t* d) {
+    put_wwn(d, 80, wwn);
+    write_u32(d, 88, index);
+  };
+}
+
+auto object(std::uint32_t id, int type, int count, const char* node = kNodeA,
+            const char* remote = kRemote, std::uint32_t index = 0) {
+  return [=](std::uint8_t* d) {
+    write_u32(d, lxs::kObjectId, id);
+    write_u32(d, lxs::kType, static_cast<std::uint32_t>(type));
+    write_u32(d, lxs::kCount, static_cast<std::uint32_t>(count));
+    write_u32(d, lxs::kRequestId, 100 + id);
+    write_u32(d, lxs::kIndex, index);
+    put_wwn(d, lxs::kNodeWwn, node);
+    put_wwn(d, lxs::kRemoteWwn, remote);
+  };
+}
+
+auto node_pair(std::uint32_t id) {
+  return [=](std::uint8_t* d) {
+    write_u32(d, sif::kRequestId, id);
+    put_wwn(d, sif::kFirstWwn, kNodeA);
+    put_wwn(d, sif::kRemoteWwn, kRemote);
+  };
+}
+
+auto none() {
+  return [](std::uint8_t*) {};
+}
+
+struct Case {
+  std::uint32_t request;
+  std::function<void(std::uint8_t*)> fill;
+  const char* reply;
+};
+
+TEST_F(ChannelTest, PortAndNodeAttributesArriveAsText) {
+  open();
+  const Case cases[] = {
+      {FCPH_GET_PORT_SPEED, port(kPortA), "4"},
+      {FCPH_GET_PORT_STATE, port(kPortA), "1"},
+      {FCPH_GET_PORT_STATE, port(kPortDisabled), "3"},
+      {FCPH_GET_PORT_VENDOR, port(kPortA), "Vendor A"},
+      {FCPH_GET_PORT_REVISION, port(kPortA), "R1.0"},
+      {FCPH_GET_PORT_SERIAL_NUMBER, port(kPortA), "SN-A"},
+      {FCPH_GET_PORT_DESCRIPTION, port(kPortA), "Port A"},
+      {FCPH_GET_PORT_VERSION, port(kPortA), "FW 1.1"},
+      {FCPH_GET_PORT_TOPOLOGY, port(kPortA), "7"},
+      {FCPH_GET_PORT_TOPOLOGY, port(kPortDisabled), "2"},
+      {FCPH_GET_PORT_TOPOLOGY, port(kPortFar), "1"},
+      {FCPH_GET_FACTORY_PORT_WWN, port(kPortA), "210000E08B0000F1"},
+      {FCPH_GET_SUPPORTED_CLASSES, port(kPortA), "08"},
+      {FCPH_GET_SUPPORTED_CLASSES, port(kPortDisabled), "00"},
+      {FCPH_GET_SUPPORTED_CLASSES, port(kPortFar), "01"},
+      {FCPH_GET_TX_SEQS, port(kPortA), "11"},
+      {FCPH_GET_RX_SEQS, port(kPortA), "12"},
+      {FCPH_GET_TX_BYTES, port(kPortA), "13"},
+      {FCPH_GET_RX_BYTES, port(kPortA), "14"},
+      {FCPH_GET_TX_ERRORS, port(kPortA), "15"},
+      {FCPH_GET_RX_ERRORS, port(kPortA), "16"},
+      {FCPH_GET_PHYS_TYPE, port(kPortA), "2"},
+      {FCPH_GET_CONNECTOR_TYPE, port(kPortA), "5"},
+      {FCPH_GET_LINK_STATE, port(kPortA), "1"},
+      {FCPH_GET_LINK_STATE, port(kPortDisabled), "2"},
+      {FCPH_GET_LINK_TRANSITIONS, port(kPortA), "3"},
+      {FCPH_GET_LOCAL_NODES_COUNT, none(), "2"},
+      {FCPH_GET_NODE_WWN, [](std::uint8_t* d) { write_u32(d, 80, 1); }, "200000E08B000002"},
+      {FCPH_GET_NODE_PORT_CT, port(kNodeB), "2"},
+      {FCPH_GET_REMOTE_NODE_CT, port(kNodeA), "1"},
+      {FCPH_GET_SEND_OPS, port(kNodeA), "11"},
+      {FCPH_GET_RCV_OPS, port(kNodeA), "12"},
+      {FCPH_GET_SEND_BYTES, port(kNodeA), "13"},
+      {FCPH_GET_RCV_BYTES, port(kNodeA), "14"},
+      {FCPH_GET_SEND_ERRORS, port(kNodeA), "15"},
+      {FCPH_GET_RCV_ERRORS, port(kNodeA), "16"},
+      {FCPH_GET_SEND_DISCARD, port(kNodeA), "17"},
+      {FCPH_GET_RCV_DISCARD, port(kNodeA), "18"},
+      {FCPH_GET_PORTWWN, index_and_wwn(1, kNodeB), "210000E08B000003"},
+      {FCPH_GET_REMOTE_NODE_WWN, index_and_wwn(0, kNodeA), "2000002037000001"},
+      {FCPH_GET_REMOTE_NODE_PC, port(kRemote), "2"},
+      {FCPH_GET_REMOTE_NODE_TYPE, port(kRemote), "00001A2B"},
+      {FCPH_GET_REMOTE_NODE_CLASS, port(kRemote), "04"},
+      {FCPH_GET_PORT_USR_TOPOLOGY, port(kPortA), "1"},
+      {FCPH_GET_PORT_USR_TOPOLOGY, port(kPortDisabled), "4"},
+      {FCPH_GET_PORT_USR_TOPOLOGY, port(kPortFar), "2"},
+      {FCPH_GET_REMOTE_NODE_PORTWWN, wwn_and_index(kRemote, 1), "2200002037000001"},
+      {FCPH_GET_REMOTE_NODE_FCADDR,
+       [](std::uint8_t* d) {
+         put_wwn(d, 80, kRemote);
+         put_wwn(d, 88, "2100002037000001");
+       },
+       "0102E8"},
+      {FCPH_GET_FC_ADDRESS, port(kPortA), "010200"},
+      {FCPH_GET_FC_ADDRESS, port(kPortFar), "1000000"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ask(c.request, c.fill), c.reply) << std::hex << c.request;
+    EXPECT_EQ(last_, Transaction::kAnswered) << std::hex << c.request;
+  }
+  EXPECT_EQ(count(events_text(), "**** fc_address out of range: 0x01000000"), 1);
+  EXPECT_EQ(sim().wait_idle(2000), 0);
+  EXPECT_EQ(sim().messages_outstanding(), 0u) << "every delivered message is freed";
+}
+
+TEST_F(ChannelTest, LxsObjectsArriveByTheirTypeAndFailuresAsErrorText) {
+  open();
+  EXPECT_EQ(ask(LXS_FCP, object(2, kValueText, 156)), "alpha node");
+  EXPECT_EQ(ask(LXS_FCP, object(5, kValueUnsigned, 1)), "11");
+  EXPECT_EQ(ask(LXS_FCP, object(14, kValueSigned, 1)), "4");
+  EXPECT_EQ(ask(LXS_FCP, object(19, kValueSigned, 1)), "7");
+  EXPECT_EQ(ask(LXS_FCP, object(20, kValueBytes, 8)), "0001000000000000");
+
+  // Object 16 is text when the request left "4.13.1.5" in its reply buffer,
+  // otherwise its first 8 bytes.
+  char reply[4096];
+  auto description = [&](const char* suffix) {
+    std::snprintf(reply, sizeof reply, "%s", suffix);
+    channel_->transact({kFcpDestination, LXS_FCP, lxs::kSize}, reply, sizeof reply, true,
+                       [&](std::uint8_t* d) {
+                         object(16, kValueText, 32)(d);
+                         return true;
+                       });
+    return std::string(reply);
+  };
+  EXPECT_EQ(description("4.13.1.5"), "ARRAY LUN ZERO");
+  EXPECT_EQ(description("4.13.1.10"), "4152524159204C55");
+
+  sim().fault_lxs_status(LXS_FCP, 3);
+  EXPECT_EQ(ask(LXS_FCP, object(14, kValueSigned, 1)), "Error:  Target ID: Driver busy");
+  sim().fault_lxs_status(LXS_FCP, 5);
+  EXPECT_EQ(ask(LXS_FCP, object(17, kValueSigned, 1)), "Error:  Number of LUNs: Fatal Error");
+  sim().fault_lxs_status(LXS_FCP, 0);
+
+  // A write's confirmation completes the wait without a value.
+  EXPECT_EQ(tell(LXS_FCP, object(14 | lxs::kWriteBit, kValueSigned, 1)), "unchanged");
+  EXPECT_EQ(last_, Transaction::kAnswered);
+}
+
+TEST_F(ChannelTest, TargetSupportAndAdapterRequests) {
+  open();
+  auto id = [](std::uint32_t n) { return [n](std::uint8_t* d) { write_u32(d, 0, n); }; };
+  EXPECT_EQ(ask(LXS_GET_ADAPTER_COUNT, id(1)), "2");
+  EXPECT_EQ(ask(
+                LXS_GET_ADAPTER_NAME,
+                [](std::uint8_t* d) {
+                  write_u32(d, 0, 2);
+                  write_u32(d, 4, 1);
+                },
+                "/pvd/fcp1.sif"),
+            "/pvd/pci3/fcp1");
+  EXPECT_EQ(ask(LXS_GET_FCP_MANUAL_ID, id(3)), "5");
+  EXPECT_EQ(tell(LXS_SET_FCP_MANUAL_ID,
+                 [](std::uint8_t* d) {
+                   write_u32(d, 0, 4);
+                   write_u32(d, 4, 1);
+                 }),
+            "unchanged");
+  EXPECT_EQ(ask(LXS_GET_FCP_MANUAL_ID, id(5)), "1");
+  EXPECT_EQ(ask(LXS_GET_REMNODE_TGT_ID, node_pair(6)), "4");
+  EXPECT_EQ(tell(LXS_SET_REMNODE_TGT_ID,
+                 [](std::uint8_t* d) {
+                   node_pair(7)(d);
+                   write_u32(d, sif::kRemoteValue, 9);
+                 }),
+            "unchanged");
+  EXPECT_EQ(ask(LXS_GET_REMNODE_TGT_ID, node_pair(8)), "9");
+  // Not blocked reads as 2.
+  EXPECT_EQ(ask(LXS_GET_REMNODE_BLOCKED, node_pair(9)), "2");
+  tell(LXS_SET_REMNODE_BLOCKED, [](std::uint8_t* d) {
+    node_pair(10)(d);
+    write_u32(d, sif::kRemoteValue, 1);
+  });
+  EXPECT_EQ(ask(LXS_GET_REMNODE_BLOCKED, node_pair(11)), "1");
+
+  const char* adapter = "/pvd/pci2/dev5/fcp0";
+  auto info = [](std::uint32_t code) {
+    return [code](std::uint8_t* d) { write_u32(d, hpd::kInfoCode, code); };
+  };
+  EXPECT_EQ(ask(HPD_LTX_ADAPTER_INFO, info(1), adapter), "1");
+  EXPECT_EQ(ask(HPD_LTX_ADAPTER_INFO, info(2), adapter), "PCI-X");
+  EXPECT_EQ(ask(HPD_LTX_ADAPTER_INFO, info(3), adapter), "QS Test Adapter");
+  EXPECT_EQ(ask(HPD_LTX_DUPLEX_STATUS, id(12), adapter), "2");
+  EXPECT_EQ(ask(HPD_LTX_DUPLEX_STATUS, id(13), "/pvd/pci3/fcp1"), "200");
+  EXPECT_EQ(ask(HPD_LTX_ADAPTER_PORTWWN, id(14), adapter), "210000E08B000001");
+}
+
+TEST_F(ChannelTest, WritesConfirmWithoutTouchingTheReplyAndChangeLaterReads) {
+  open();
+  EXPECT_EQ(tell(FCPH_SET_PORT_USR_TOPOLOGY,
+                 [](std::uint8_t* d) {
+                   put_wwn(d, 80, kPortA);
+                   write_u32(d, 88, 3);
+                 }),
+            "unchanged");
+  EXPECT_EQ(last_, Transaction::kAnswered);
+  EXPECT_EQ(ask(FCPH_GET_PORT_USR_TOPOLOGY, port(kPortA)), "3");
+
+  EXPECT_EQ(tell(FCPH_SET_FC_PORT_WWN,
+                 [](std::uint8_t* d) {
+                   put_wwn(d, 80, kPortA);
+                   put_wwn(d, 88, "210000E08B00AAAA");
+                 }),
+            "unchanged");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port("210000E08B00AAAA")), "4");
+
+  EXPECT_EQ(tell(FCPH_SET_NODE_WWN,
+                 [](std::uint8_t* d) {
+                   put_wwn(d, 84, kNodeB);
+                   put_wwn(d, 92, "200000E08B00BBBB");
+                 }),
+            "unchanged");
+  EXPECT_EQ(ask(FCPH_GET_NODE_WWN, [](std::uint8_t* d) { write_u32(d, 80, 1); }),
+            "200000E08B00BBBB");
+
+  EXPECT_EQ(tell(FCPH_SET_PORT_STATE,
+                 [](std::uint8_t* d) {
+                   put_wwn(d, 80, kPortFar);
+                   write_u32(d, 88, 0);
+                 }),
+            "unchanged");
+  EXPECT_EQ(ask(FCPH_GET_PORT_STATE, port(kPortFar)), "3");
+}
+
+// The standard MIB agent reads the same messages with its own encodings.
+TEST_F(ChannelTest, TheAgentTableEncodesItsOwnWay) {
+  ChannelSettings s = settings(300);
+  s.responses = stdagent_responses;
+  open(s);
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "50000");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortFar)), "25000");
+  EXPECT_EQ(ask(FCPH_GET_PORT_STATE, port(kPortA)), "2");
+  EXPECT_EQ(ask(FCPH_GET_PORT_STATE, port(kPortDisabled)), "3");
+  EXPECT_EQ(ask(FCPH_GET_PORT_TOPOLOGY, port(kPortA)), "1");
+  EXPECT_EQ(ask(FCPH_GET_PORT_TOPOLOGY, port(kPortDisabled)), "6");
+  EXPECT_EQ(ask(FCPH_GET_TX_SEQS, port(kPortA)), "               B");
+  EXPECT_EQ(ask(FCPH_GET_TX_ERRORS, port(kPortA)), "15");
+  EXPECT_EQ(ask(FCPH_GET_PHYS_TYPE, port(kPortA)), "5");
+  EXPECT_EQ(ask(FCPH_GET_CONNECTOR_TYPE, port(kPortA)), "6");
+  EXPECT_EQ(ask(FCPH_GET_CONNECTOR_TYPE, port(kPortFar)), "1");
+  EXPECT_EQ(ask(FCPH_GET_PORT_REVISION, port(kPortA)), "R1.0");
+  EXPECT_EQ(ask(FCPH_GET_FC_ADDRESS, port(kPortA)), "010200");
+  EXPECT_EQ(ask(LXS_GET_ADAPTER_COUNT, [](std::uint8_t* d) { write_u32(d, 0, 1); }), "2");
+
+  // A response the agent has no row for delivers nothing: the request times out.
+  debug_ = 0x40000;
+  EXPECT_EQ(ask(FCPH_GET_PORT_VENDOR, port(kPortA)), "Error: driver timeout");
+  EXPECT_EQ(count(events_text(), "unknown message 352321565"), 1);
+}
+
+}  // namespace
+}  // namespace channel_test

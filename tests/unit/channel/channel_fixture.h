@@ -1,0 +1,157 @@
+// Test bed for the driver message channel: a channel over the simulated
+// driver (loaded by name like the programs do), with its own event log and
+// request log in a fresh directory, and the simulator's control functions.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "channel/catalogue.h"
+#include "channel/channel.h"
+#include "daemon/diag.h"
+#include "eventlog/event_log.h"
+#include "eventlog/request_log.h"
+#include "platform/module_loader.h"
+#include "tests/support/daemon_process.h"
+
+namespace channel_test {
+
+// The simulator's control functions, looked up in the loaded library.
+struct Sim {
+  Sim() {
+    int error = 0;
+    module = platform::load_module("QFCMsgLib", &error);
+    find(load_model_json, "sim_load_model_json");
+    find(clear_faults, "sim_clear_faults");
+    find(fault_delay, "sim_fault_delay");
+    find(fault_no_answer, "sim_fault_no_answer");
+    find(fault_wrong_number_to, "sim_fault_wrong_number_to");
+    find(fault_wrong_object, "sim_fault_wrong_object");
+    find(fault_lxs_status, "sim_fault_lxs_status");
+    find(fault_driver_error, "sim_fault_driver_error");
+    find(fault_driver_error_on, "sim_fault_driver_error_on");
+    find(fault_crash_signal, "sim_fault_crash_signal");
+    find(fault_alloc_fail, "sim_fault_alloc_fail");
+    find(fault_refuse_register, "sim_fault_refuse_register");
+    find(set_link, "sim_set_link");
+    find(send_event, "sim_send_event");
+    find(wait_idle, "sim_wait_idle");
+    find(requests_received, "sim_requests_received");
+    find(messages_outstanding, "sim_messages_outstanding");
+    find(invalid_calls, "sim_invalid_calls");
+  }
+
+  template <typename F>
+  void find(F& f, const char* name) {
+    f = reinterpret_cast<F>(platform::module_symbol(module, name));
+    if (f == nullptr) ADD_FAILURE() << "simulator lacks " << name;
+  }
+
+  void* module = nullptr;
+  int (*load_model_json)(const char*) = nullptr;
+  void (*clear_faults)() = nullptr;
+  void (*fault_delay)(std::uint32_t, int) = nullptr;
+  void (*fault_no_answer)(std::uint32_t, int) = nullptr;
+  void (*fault_wrong_number_to)(std::uint32_t, std::uint32_t) = nullptr;
+  void (*fault_wrong_object)(std::uint32_t, int) = nullptr;
+  void (*fault_lxs_status)(std::uint32_t, int) = nullptr;
+  void (*fault_driver_error)(std::uint32_t) = nullptr;
+  void (*fault_driver_error_on)(std::uint32_t, std::uint32_t) = nullptr;
+  int (*fault_crash_signal)(const char*, int) = nullptr;
+  void (*fault_alloc_fail)(int) = nullptr;
+  void (*fault_refuse_register)(int) = nullptr;
+  int (*set_link)(int, int, int) = nullptr;
+  void (*send_event)(std::uint32_t, const char*) = nullptr;
+  int (*wait_idle)(int) = nullptr;
+  std::uint32_t (*requests_received)() = nullptr;
+  std::uint32_t (*messages_outstanding)() = nullptr;
+  std::uint32_t (*invalid_calls)() = nullptr;
+};
+
+inline Sim& sim() {
+  static Sim instance;
+  return instance;
+}
+
+// Two adapters. The first has one port that sees one remote node; the
+// second has a disabled port and a port with an address out of range.
+inline constexpr const char* kTestModel = R"json({
+  "fcp_manual_id": 5,
+  "adapters": [
+    { "name": "/pvd/pci2/dev5/fcp0", "bus_name": "PCI-X", "model": "QS Test Adapter",
+      "duplex": 2, "node_wwn": "200000E08B000001", "node_name": "alpha node",
+      "class_preferences": "3",
+      "ports": [
+        { "wwn": "210000E08B000001", "factory_wwn": "210000E08B0000F1", "speed": 4, "state": 1,
+          "vendor": "Vendor A", "revision": "R1.0", "serial_number": "SN-A",
+          "description": "Port A", "version": "FW 1.1", "topology": 7, "user_topology": 7,
+          "class": 3, "phys_type": 2, "connector_type": 5, "link_up": true,
+          "link_transitions": 3, "fc_address": "0x010200",
+          "counters": { "tx_seqs": 11, "rx_seqs": 12, "tx_bytes": 13, "rx_bytes": 14,
+                        "tx_errors": 15, "rx_errors": 16, "tx_discards": 17, "rx_discards": 18 },
+          "remote_nodes": [
+            { "wwn": "2000002037000001", "type": "0x1A2B", "class": 2, "target_id": 4,
+              "blocked": false, "service_class": 3, "scsi_type": 1,
+              "ports": [ { "wwn": "2100002037000001", "fc_address": "0x0102E8" },
+                         { "wwn": "2200002037000001", "fc_address": "0x0103E8" } ],
+              "luns": [ { "number": 7, "address": "0001000000000000",
+                          "description": "ARRAY LUN ZERO" } ] } ] } ] },
+    { "name": "/pvd/pci3/fcp1", "bus_name": "PCI", "model": "QS Other", "duplex": 200,
+      "node_wwn": "200000E08B000002",
+      "ports": [
+        { "wwn": "210000E08B000002", "speed": 1, "state": 0, "topology": 0, "user_topology": 2,
+          "class": 9, "phys_type": 1, "connector_type": 3, "link_up": false },
+        { "wwn": "210000E08B000003", "state": 1, "topology": 2, "user_topology": 1,
+          "class": 0, "connector_type": 1, "link_up": true, "fc_address": "0x1000000" } ] } ]
+})json";
+
+// WWNs of the test model.
+inline constexpr const char* kPortA = "210000E08B000001";
+inline constexpr const char* kPortDisabled = "210000E08B000002";
+inline constexpr const char* kPortFar = "210000E08B000003";
+inline constexpr const char* kNodeA = "200000E08B000001";
+inline constexpr const char* kNodeB = "200000E08B000002";
+inline constexpr const char* kRemote = "2000002037000001";
+
+void put_wwn(std::uint8_t* data, std::size_t offset, const char* hex);
+
+class ChannelTest : public ::testing::Test {
+ protected:
+  ChannelTest();
+  void SetUp() override;
+  void TearDown() override;
+
+  static tavro::ChannelSettings settings(int timeout_ms = 3000);
+  tavro::Channel& open(tavro::ChannelSettings s = settings());
+
+  // One read request of the catalogue; the destination defaults to the
+  // catalogue's. Returns the reply text.
+  std::string ask(std::uint32_t number, const std::function<void(std::uint8_t*)>& fill,
+                  const char* destination = nullptr);
+  // One write request; the reply buffer starts as "unchanged".
+  std::string tell(std::uint32_t number, const std::function<void(std::uint8_t*)>& fill);
+  std::string events_text();
+  std::string requests_text();
+  int count(const std::string& text, const std::string& what);
+
+  std::string dir_;
+  std::string event_path_;
+  std::string request_path_;
+  std::int32_t debug_ = 0;
+  std::int32_t event_mode_ = 0;
+  std::int32_t event_flags_ = 0x1F;
+  std::int32_t request_mode_ = 0;
+  std::int32_t request_flags_ = 0x1;
+  tavro::Diag diag_{debug_};
+  tavro::EventLog events_{{event_path_.c_str(), event_mode_, event_flags_}, &diag_};
+  tavro::RequestLog requests_{{request_path_.c_str(), request_mode_, request_flags_}, &diag_};
+  std::unique_ptr<tavro::Channel> channel_;
+  tavro::Transaction last_ = tavro::Transaction::kAnswered;
+};
+
+}  // namespace channel_test

@@ -1,0 +1,102 @@
+// Adapter discovery over the simulated driver.
+#include "channel/discovery.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tests/unit/channel/channel_fixture.h"
+
+namespace channel_test {
+namespace {
+
+using namespace tavro;
+
+class DiscoveryTest : public ChannelTest {
+ protected:
+  // Runs one operation on a request buffer that holds instance text.
+  std::string run(Transaction (*op)(Channel&, char*, std::size_t), const char* instance) {
+    std::snprintf(buffer_, sizeof buffer_, "%s", instance);
+    last_ = op(*channel_, buffer_, sizeof buffer_);
+    return buffer_;
+  }
+  std::string info(const char* instance, int code) {
+    std::snprintf(buffer_, sizeof buffer_, "%s", instance);
+    last_ = qdn_get_adapt_info(*channel_, buffer_, sizeof buffer_, code);
+    return buffer_;
+  }
+  static std::string slot(const char* name) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%s", name);
+    bus_and_slot(text, sizeof text);
+    return text;
+  }
+
+  char buffer_[4096];
+};
+
+TEST_F(DiscoveryTest, FindsTheAdaptersStepByStep) {
+  open(settings(300));
+  EXPECT_EQ(run(adapter_count, ""), "2");
+  std::string first = run(adapter_name, "0");
+  std::string second = run(adapter_name, "1.7 trailing");
+  EXPECT_EQ(first, "/pvd/pci2/dev5/fcp0");
+  EXPECT_EQ(second, "/pvd/pci3/fcp1");
+
+  EXPECT_EQ(info(first.c_str(), 1), "1");
+  EXPECT_EQ(info(second.c_str(), 1), "2");
+  EXPECT_EQ(info(first.c_str(), 2), "PCI-X");
+  EXPECT_EQ(info((second + ".0").c_str(), 3), "QS Other");
+  EXPECT_EQ(run(qdn_get_adapt_port, (first + ".0").c_str()), "210000E08B000001");
+  EXPECT_EQ(run(duplex_status, first.c_str()), "2");
+  EXPECT_EQ(slot(first.c_str()), "Bus 2, Slot 5");
+  EXPECT_EQ(slot(second.c_str()), "Bus 3, Slot ?");
+
+  // An information code other than 1 to 3 is answered with nothing.
+  EXPECT_EQ(info(first.c_str(), 4), "Error: driver timeout");
+  // An adapter name the driver does not know reaches nobody.
+  EXPECT_EQ(run(duplex_status, "/pvd/none"), "Error: driver timeout");
+}
+
+TEST_F(DiscoveryTest, AdapterNameByIndexGoesToThatIndexDestination) {
+  ASSERT_EQ(sim().load_model_json(R"({"adapters": [
+      {"name": "/pvd/pci1/dev1/fcp0", "node_wwn": "1000000000000001", "ports": [{"wwn": "1000000000000011"}]},
+      {"name": "/pvd/pci1/dev2/fcp1", "node_wwn": "1000000000000002", "ports": [{"wwn": "1000000000000012"}]},
+      {"name": "/pvd/pci1/dev3/fcp2", "node_wwn": "1000000000000003", "ports": [{"wwn": "1000000000000013"}]},
+      {"name": "/pvd/pci4/dev4/fcp3", "node_wwn": "1000000000000004", "ports": [{"wwn": "1000000000000014"}]}]})"),
+            0);
+  open(settings(300));
+  EXPECT_EQ(run(adapter_count, ""), "4");
+  EXPECT_EQ(run(adapter_name, "3"), "/pvd/pci4/dev4/fcp3");
+  // The simulated driver serves the destinations /pvd/fcp0.sif to /pvd/fcp7.sif only.
+  EXPECT_EQ(run(adapter_name, "9"), "Error: driver timeout");
+}
+
+TEST_F(DiscoveryTest, BusAndSlotTexts) {
+  EXPECT_EQ(slot("/pvd/pci2/dev5/fcp0"), "Bus 2, Slot 5");
+  EXPECT_EQ(slot("pci7"), "Bus 7, Slot ?");
+  EXPECT_EQ(slot("/pvd/isa/fcp0"), "Bus ?, Slot ?");
+  EXPECT_EQ(slot("pci12dev3"), "Bus 12, Slot 3");
+  std::string long_name = "/pvd/pci1/dev2/" + std::string(200, 'x');
+  EXPECT_EQ(slot(long_name.c_str()), "Bus 1, Slot 2");
+  char tiny[8] = "pci2dev";
+  bus_and_slot(tiny, sizeof tiny);
+  EXPECT_STREQ(tiny, "Bus 2, ");
+}
+
+TEST_F(DiscoveryTest, ClosedChannelAnswersDriverNotOpenedExceptBusAndSlot) {
+  ChannelSettings s = settings();
+  s.library_name = "TavroNoSuchMessageLibrary";
+  open(s);
+  std::uint32_t before = sim().requests_received();
+  EXPECT_EQ(run(adapter_count, ""), "Error: Driver not opened");
+  EXPECT_EQ(run(adapter_name, "0"), "Error: Driver not opened");
+  EXPECT_EQ(info("/pvd/pci2/dev5/fcp0", 1), "Error: Driver not opened");
+  EXPECT_EQ(run(qdn_get_adapt_port, "/pvd/pci2/dev5/fcp0.0"), "Error: Driver not opened");
+  EXPECT_EQ(run(duplex_status, "/pvd/pci2/dev5/fcp0"), "Error: Driver not opened");
+  EXPECT_EQ(slot("/pvd/pci2/dev5/fcp0"), "Bus 2, Slot 5");
+  EXPECT_EQ(sim().requests_received(), before);
+}
+
+}  // namespace
+}  // namespace channel_test

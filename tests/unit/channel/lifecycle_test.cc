@@ -1,0 +1,241 @@
+// Binding the library, opening and closing the channel, driver states, and
+// faults inside the library.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "channel/catalogue.h"
+#include "channel/discovery.h"
+#include "tests/unit/channel/channel_fixture.h"
+
+namespace channel_test {
+namespace {
+
+using namespace tavro;
+
+auto port_a() {
+  return [](std::uint8_t* d) { put_wwn(d, 80, kPortA); };
+}
+
+TEST_F(ChannelTest, OpenRegistersOnceAndLogsTheSteps) {
+  Channel& c = open();
+  ASSERT_TRUE(c.channel_open());
+  std::string log = events_text();
+  EXPECT_EQ(count(log, "LXS DEBUG: qdn_open\n"), 1);
+  EXPECT_EQ(count(log, "LXS NOTCE: Message Library loaded\n"), 1);
+  EXPECT_EQ(count(log, "LXS NOTCE: Initialization completed\n"), 1);
+  EXPECT_EQ(count(log, "LXS NOTCE: Registration completed\n"), 1);
+  EXPECT_LT(log.find("Message Library loaded"), log.find("Initialization completed"));
+  EXPECT_LT(log.find("Initialization completed"), log.find("Registration completed"));
+
+  // Opening again returns at once: nothing is logged or registered.
+  c.qdn_open();
+  EXPECT_EQ(events_text(), log);
+  EXPECT_EQ(c.registration_attempts(), 1);
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "4");
+}
+
+TEST_F(ChannelTest, RegistrationHandleCarriesTheTagOverTheProcessId) {
+  ChannelSettings s = settings();
+  s.process_id = 1000;
+  sim().fault_refuse_register(1);
+  Channel& c = open(s);
+  EXPECT_TRUE(c.channel_open());
+  EXPECT_EQ(c.reg_handle(), 0x544103E9u);
+  std::string log = events_text();
+  EXPECT_EQ(count(log, "qdn_open() handle=0x544103E8 name=TAVRO\n"), 1);
+  EXPECT_EQ(count(log, "qdn_open() handle=0x544103E9 name=TAVRO\n"), 1);
+  EXPECT_EQ(count(log, "LXS ERROR: Registration failed - error(1)\n"), 1);
+}
+
+// Six attempts at the first open; the counter is never reset, so each later
+// open tries once.
+TEST_F(ChannelTest, RefusedRegistrationsSixAttemptsThenOnePerOpen) {
+  sim().fault_refuse_register(100);
+  Channel& c = open();
+  EXPECT_FALSE(c.channel_open());
+  EXPECT_EQ(c.registration_attempts(), 6);
+  EXPECT_EQ(count(events_text(), "Registration failed - error(1)"), 6);
+  c.qdn_open();
+  EXPECT_EQ(c.registration_attempts(), 7);
+  EXPECT_EQ(count(events_text(), "Registration failed - error(1)"), 7);
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: Driver not opened");
+  sim().fault_refuse_register(0);
+  c.qdn_open();
+  EXPECT_TRUE(c.channel_open());
+  EXPECT_EQ(c.registration_attempts(), 8);
+  // Initialisation ran once for all those opens.
+  EXPECT_EQ(count(events_text(), "Initialization completed"), 1);
+}
+
+TEST_F(ChannelTest, CloseAndReopen) {
+  debug_ = 0x80000;
+  Channel& c = open();
+  std::uint32_t first = c.reg_handle();
+  c.qdn_close();
+  EXPECT_FALSE(c.channel_open());
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: Driver not opened");
+  std::string log = events_text();
+  EXPECT_EQ(count(log, "qdn_close: calling q_deregister_msg_handler"), 1);
+  EXPECT_EQ(count(log, "qdn_close: calling q_msg_done"), 1);
+  EXPECT_EQ(count(log, "qdn_close: done."), 1);
+
+  // Closing a closed channel only leaves its trace and record.
+  c.qdn_close();
+  std::string again = events_text();
+  EXPECT_EQ(count(again, "calling q_deregister_msg_handler"), 1);
+  EXPECT_GT(count(again, "qdn_close"), count(log, "qdn_close"));
+
+  c.qdn_open();
+  EXPECT_TRUE(c.channel_open());
+  EXPECT_NE(c.reg_handle(), first);
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "4");
+}
+
+TEST_F(ChannelTest, DriverStatesGateTheOpen) {
+  debug_ = 0x80000;
+  Channel& c = open();
+  c.qdn_state(kDriverStandby);
+  c.qdn_close();
+  c.qdn_state(kDriverStandby);
+  c.qdn_state(4);
+  EXPECT_EQ(c.driver_state(), kDriverStandby);
+  c.qdn_open();
+  EXPECT_FALSE(c.channel_open());
+  std::string log = events_text();
+  EXPECT_EQ(count(log, "LXS NOTCE: Driver state changed to STANDBY.\n"), 1);
+  EXPECT_EQ(count(log, "qdn_state already set to 1."), 1);
+  EXPECT_EQ(count(log, "LXS ERROR: Internal Error - State - error(4)\n"), 1);
+  EXPECT_EQ(count(log, "LXS ERROR: qdn_open() Driver state \"Not Ready\" - error(1)\n"), 1);
+
+  // A resume leaves the channel closed until the next open.
+  c.qdn_state(kDriverReady);
+  EXPECT_FALSE(c.channel_open());
+  c.qdn_open();
+  EXPECT_TRUE(c.channel_open());
+  EXPECT_EQ(count(events_text(), "Driver state changed to READY."), 1);
+}
+
+TEST_F(ChannelTest, MissingLibrary) {
+  ChannelSettings s = settings();
+  s.library_name = "TavroNoSuchMessageLibrary";
+  Channel& c = open(s);
+  EXPECT_FALSE(c.channel_open());
+  EXPECT_FALSE(c.library_bound());
+  EXPECT_EQ(count(events_text(), "LXS ERROR: Driver file not found! (QFCMsgLib.dll) - error(2)\n"),
+            1);
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: Driver not opened");
+  EXPECT_EQ(last_, Transaction::kNotOpened);
+  c.qdn_close();
+  EXPECT_EQ(count(events_text(), "Program Exception"), 0);
+}
+
+struct Crash {
+  const char* function;
+  int signal;
+};
+
+TEST_F(ChannelTest, FaultsInsideTheLibraryAreSurvivedAndLogged) {
+  Channel& c = open(settings(200));
+  std::uint32_t before = sim().requests_received();
+
+  ASSERT_EQ(sim().fault_crash_signal("q_msg_alloc", SIGSEGV), 0);
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: message allocation failed");
+  EXPECT_EQ(sim().requests_received(), before);
+
+  ASSERT_EQ(sim().fault_crash_signal("q_send_msg_by_name", SIGILL), 0);
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: driver timeout");
+
+  ASSERT_EQ(sim().fault_crash_signal("q_msg_free", SIGSEGV), 0);
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "4");
+  EXPECT_EQ(sim().wait_idle(2000), 0);
+
+  ASSERT_EQ(sim().fault_crash_signal("q_deregister_msg_handler", SIGBUS), 0);
+  ASSERT_EQ(sim().fault_crash_signal("q_msg_done", SIGSEGV), 0);
+  c.qdn_close();
+  EXPECT_FALSE(c.channel_open());
+
+  ASSERT_EQ(sim().fault_crash_signal("q_register_msg_handler", SIGSEGV), 0);
+  c.qdn_open();
+  EXPECT_TRUE(c.channel_open());
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "4");
+
+  std::string log = events_text();
+  for (const char* f : {"q_msg_alloc", "q_send_msg_by_name", "q_msg_free",
+                        "q_deregister_msg_handler", "q_msg_done", "q_register_msg_handler"}) {
+    EXPECT_EQ(count(log, std::string("LXS ERROR: Program Exception: ") + f + "\n"), 1) << f;
+  }
+  std::string requests = requests_text();
+  EXPECT_EQ(count(requests, "TAVRO: Received Exception in q_msg_alloc(256,256,0x0).\n"), 1);
+  EXPECT_EQ(count(requests, "TAVRO: Received Exception in q_send_msg_by_name(\"fcph\",0x"), 1);
+  EXPECT_EQ(count(requests, "TAVRO: Received Exception in q_msg_free(0x"), 1);
+  EXPECT_EQ(count(requests, "TAVRO: Received Exception in q_register_msg_handler().\n"), 1);
+}
+
+TEST_F(ChannelTest, FaultInInitialisationFailsTheOpenUntilRetried) {
+  ASSERT_EQ(sim().fault_crash_signal("q_msg_init", SIGSEGV), 0);
+  Channel& c = open();
+  EXPECT_FALSE(c.channel_open());
+  std::string log = events_text();
+  EXPECT_EQ(count(log, "Program Exception: q_msg_init"), 1);
+  EXPECT_EQ(count(log, "LXS ERROR: Initialization failed\n"), 1);
+  c.qdn_open();
+  EXPECT_TRUE(c.channel_open());
+}
+
+TEST_F(ChannelTest, AllocationFailure) {
+  open();
+  sim().fault_alloc_fail(1);
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: message allocation failed");
+  EXPECT_EQ(last_, Transaction::kAllocFailed);
+  EXPECT_EQ(count(events_text(), "Program Exception"), 0);
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "4");
+}
+
+// A request that its filling refuses takes nothing from the library.
+TEST_F(ChannelTest, RefusedFillingSendsNothing) {
+  open();
+  std::uint32_t before = sim().requests_received();
+  char reply[64] = "";
+  Transaction t = channel_->transact({kFcpDestination, LXS_FCP, lxs::kSize}, reply, sizeof reply,
+                                     true, [&](std::uint8_t* d) {
+                                       if (fill_index_fields("1.2", d, "NX ", nullptr) == 0) {
+                                         return true;
+                                       }
+                                       std::snprintf(reply, sizeof reply, "refused");
+                                       return false;
+                                     });
+  EXPECT_EQ(t, Transaction::kRefused);
+  EXPECT_STREQ(reply, "refused");
+  EXPECT_EQ(sim().requests_received(), before);
+  EXPECT_EQ(sim().messages_outstanding(), 0u);
+}
+
+TEST(IndexFields, FillTheLxsObjectMessage) {
+  std::uint8_t m[lxs::kSize] = {};
+  ASSERT_EQ(fill_index_fields("200000E08B000001.2100002037000001.12 9", m, "NRI "), 0);
+  EXPECT_EQ(m[lxs::kNodeWwn], 0x20);
+  EXPECT_EQ(m[lxs::kNodeWwn + 7], 0x01);
+  EXPECT_EQ(m[lxs::kRemoteWwn + 1], 0x00);
+  EXPECT_EQ(m[lxs::kRemoteWwn + 7], 0x01);
+  EXPECT_EQ(read_u32(m, lxs::kIndex), 12u);
+
+  std::uint8_t a[lxs::kSize] = {};
+  ASSERT_EQ(fill_index_fields("/pvd/pci2/dev5/fcp0.3", a, "AP"), 0);
+  EXPECT_STREQ(reinterpret_cast<char*>(a + lxs::kAdapterName), "/pvd/pci2/dev5/fcp0");
+  EXPECT_EQ(a[lxs::kPortWwn], 0x30);  // "3" then missing digits read as 0
+
+  // An adapter name longer than its field is cut, and nothing else moves.
+  std::uint8_t b[lxs::kSize] = {};
+  std::string long_name(200, 'n');
+  ASSERT_EQ(fill_index_fields(long_name.c_str(), b, "A"), 0);
+  EXPECT_EQ(std::strlen(reinterpret_cast<char*>(b + lxs::kAdapterName)), lxs::kAdapterNameSize - 1);
+  EXPECT_EQ(b[lxs::kValue], 0);
+
+  std::uint8_t c[lxs::kSize] = {};
+  EXPECT_EQ(fill_index_fields("1.2", c, "IO"), -1);
+  EXPECT_EQ(fill_index_fields("1.2", c, "S"), -1);
+}
+
+}  // namespace
+}  // namespace channel_test

@@ -1,0 +1,170 @@
+#include "daemon/http.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "daemon/daemon.h"
+#include "tests/support/daemon_process.h"
+
+namespace tavro {
+namespace {
+
+std::string decoded(std::string text) {
+  percent_decode(text.data());
+  return text.c_str();
+}
+
+TEST(PercentDecode, DecodesEscapesOnceAndLeavesTheRest) {
+  EXPECT_EQ(decoded("GET /a%20b.html HTTP/1.0"), "GET /a b.html HTTP/1.0");
+  EXPECT_EQ(decoded("%4a%4A%7e"), "JJ~");
+  EXPECT_EQ(decoded("%2541"), "%41");  // a decoded "%" starts no new escape
+  EXPECT_EQ(decoded("a+b"), "a+b");
+  EXPECT_EQ(decoded("%zz%4%"), "%zz%4%");
+  EXPECT_EQ(decoded("100%"), "100%");
+  EXPECT_EQ(decoded("ab%00cd"), "ab");
+  EXPECT_EQ(decoded("%2e%2E/x"), "../x");
+}
+
+TEST(FileType, MatchesTheTextFromTheLastDotExactly) {
+  auto counter = [](const char* name) { return file_type(name).counter; };
+  EXPECT_EQ(counter("www/index.html"), &HttpState::get_html_count);
+  EXPECT_EQ(counter("a.HTM"), &HttpState::get_html_count);
+  EXPECT_EQ(counter("logo.gif"), &HttpState::get_image_count);
+  EXPECT_EQ(counter("photo.JPG"), &HttpState::get_image_count);
+  EXPECT_EQ(counter("applet/main.class"), &HttpState::get_applet_count);
+  EXPECT_EQ(counter("x.tar.JAR"), &HttpState::get_applet_count);
+  EXPECT_EQ(counter("page.Html"), &HttpState::get_other_count);
+  EXPECT_EQ(counter("logo.png"), &HttpState::get_other_count);
+  EXPECT_EQ(counter("README"), &HttpState::get_other_count);
+  EXPECT_EQ(counter("www.d/README"), &HttpState::get_other_count);
+  EXPECT_EQ(counter("a.html.bak"), &HttpState::get_other_count);
+  EXPECT_EQ(file_type("a.htm").log_bit, 0x2000);
+  EXPECT_EQ(file_type("a.jar").log_bit, 0x4000);
+  EXPECT_EQ(file_type("a.gif").log_bit, 0x8000);
+  EXPECT_EQ(file_type("a.txt").log_bit, 0x1000);
+}
+
+TEST(MapPath, PlacesRequestPathsUnderTheHtmlHome) {
+  Settings s;
+  char out[64];
+  std::snprintf(s.default_html, sizeof s.default_html, "%s", "home.html");
+  std::snprintf(s.base_dir, sizeof s.base_dir, "%s", "/srv/www");
+  ASSERT_TRUE(map_path(s, "/", out, sizeof out));
+  EXPECT_STREQ(out, "home.html");
+  ASSERT_TRUE(map_path(s, "/applet/main.class", out, sizeof out));
+  EXPECT_STREQ(out, "/srv/www/applet/main.class");
+  ASSERT_TRUE(map_path(s, "relative.html", out, sizeof out));
+  EXPECT_STREQ(out, "relative.html");
+  s.base_dir[0] = '\0';
+  ASSERT_TRUE(map_path(s, "/etc/passwd", out, sizeof out));
+  EXPECT_STREQ(out, "./etc/passwd");
+  std::string long_path = "/" + std::string(80, 'x');
+  EXPECT_FALSE(map_path(s, long_path.c_str(), out, sizeof out));
+}
+
+TEST(MapPath, FindsParentComponents) {
+  EXPECT_TRUE(has_parent_component("/../x"));
+  EXPECT_TRUE(has_parent_component("/a/.."));
+  EXPECT_TRUE(has_parent_component(".."));
+  EXPECT_FALSE(has_parent_component("/a..b/..c/d.."));
+  EXPECT_FALSE(has_parent_component("/./x"));
+}
+
+class ServedFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(home + "/sub");
+    testing::write_file(home + "/page.html", "inside");
+    testing::write_file(dir + "/secret.html", "outside");
+    std::filesystem::create_symlink("../secret.html", home + "/out.html");
+    std::filesystem::create_symlink("page.html", home + "/in.html");
+    std::filesystem::create_directory_symlink("..", home + "/up");
+    ASSERT_EQ(::mkfifo((home + "/fifo").c_str(), 0600), 0);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  // The file's contents when it is served, else "-".
+  std::string served(const std::string& name, bool contained = true) {
+    std::string path = home + "/" + name;
+    int fd = open_served_file(path.c_str(), contained ? home.c_str() : nullptr);
+    if (fd < 0) return "-";
+    char buffer[64];
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+  }
+
+  std::string dir = testing::make_temp_dir();
+  std::string home = dir + "/www";
+};
+
+TEST_F(ServedFile, OnlyRegularFilesInsideTheHomeAreOpened) {
+  EXPECT_EQ(served("page.html"), "inside");
+  EXPECT_EQ(served("in.html"), "inside");
+  EXPECT_EQ(served("out.html"), "-");
+  EXPECT_EQ(served("up/secret.html"), "-");
+  EXPECT_EQ(served("missing.html"), "-");
+  EXPECT_EQ(served("sub"), "-");
+  EXPECT_EQ(served("fifo"), "-");  // and does not wait for a writer
+}
+
+TEST_F(ServedFile, TheAdministratorsOwnFilesMayLieAnywhere) {
+  EXPECT_EQ(served("out.html", false), "outside");
+  EXPECT_EQ(served("sub", false), "-");
+  EXPECT_EQ(served("fifo", false), "-");
+}
+
+TEST(GetStats, ReportsTheSixCountersInOrder) {
+  Daemon d;
+  d.http = {7, 1, 2, 3, 4, 5, false};
+  char out[128];
+  format_get_stats(d, out, sizeof out);
+  EXPECT_STREQ(out, "GET;7;GET(htmls);1;GET(images);2;GET(java);3;GET(other);4;GET(errors);5");
+}
+
+// Traces printed by another thread reach the debug page while it is served,
+// and only whole lines of them: once the page has ended, none is in flight.
+TEST(DebugPageRedirection, EndsForEveryThreadWhenThePageEnds) {
+  std::int32_t flags = 0;
+  Diag diag(flags);
+  diag.set_stdout(false);
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  std::string page;
+  std::thread reader([&] { page = testing::read_all(pair[1]); });
+  std::atomic<bool> done{false};
+  std::atomic<int> printed{0};
+  std::thread other([&] {
+    while (!done) {
+      diag.print("x");
+      ++printed;
+    }
+  });
+  diag.redirect_to(pair[0]);
+  int before = printed;
+  while (printed < before + 50) std::this_thread::yield();
+  diag.end_redirect();
+  ::shutdown(pair[0], SHUT_WR);  // a send from now on would fail half-way
+  int after = printed;
+  while (printed < after + 50) std::this_thread::yield();
+  done = true;
+  other.join();
+  reader.join();
+  ::close(pair[0]);
+  ::close(pair[1]);
+  std::string line = "<font color=#0000C0>  x</font>\n";
+  ASSERT_GE(page.size(), line.size());
+  EXPECT_EQ(page.size() % line.size(), 0u);
+  EXPECT_EQ(page.substr(page.size() - line.size()), line);
+}
+
+}  // namespace
+}  // namespace tavro
