@@ -1,7 +1,8 @@
 // The embedded default model: what the simulator serves when TAVRO_SIM_MODEL
 // is not set. Two adapters with one port each; the first port sees a disk
-// array (two ports, three LUNs) and a tape library, the second port sees the
-// same disk array through its second port (a second path) and a JBOD.
+// array (two ports, one on each fabric, three LUNs) and a tape library; the
+// second port sees the same disk array (a second path, with its own target ID)
+// and a JBOD whose target is blocked.
 #include "sim/model.h"
 
 namespace sim {
@@ -51,7 +52,7 @@ const char* default_model_json() {
               "scsi_type": 0,
               "ports": [
                 { "wwn": "2100002037A1B2C3", "fc_address": "0x0102E8" },
-                { "wwn": "2200002037A1B2C3", "fc_address": "0x0103E8" }
+                { "wwn": "2200002037A1B2C3", "fc_address": "0x0203E8" }
               ],
               "luns": [
                 { "number": 0, "address": "0000000000000000", "description": "QUELLST ARRAY-9000 R1.2" },
@@ -113,7 +114,10 @@ const char* default_model_json() {
               "blocked": false,
               "service_class": 3,
               "scsi_type": 0,
-              "ports": [ { "wwn": "2200002037A1B2C3", "fc_address": "0x0203E8" } ],
+              "ports": [
+                { "wwn": "2100002037A1B2C3", "fc_address": "0x0102E8" },
+                { "wwn": "2200002037A1B2C3", "fc_address": "0x0203E8" }
+              ],
               "luns": [
                 { "number": 0, "address": "0000000000000000", "description": "QUELLST ARRAY-9000 R1.2" }
               ]

@@ -49,9 +49,13 @@ constexpr int kMessageKind = 1;
 constexpr std::size_t kEventSize = 256;
 constexpr std::uint32_t kMaxAlloc = 1u << 20;
 
+// Who holds a data area: the program (from q_msg_alloc until it is sent),
+// the library (queued, or left by a send that faulted), or a delivered message.
+enum class Holder { kProgram, kLibrary, kMessage };
+
 struct AreaInfo {
   std::size_t size = 0;
-  bool owned = false;  // handed to the library by q_send_msg_by_name
+  Holder holder = Holder::kProgram;
 };
 
 struct Item {
@@ -85,8 +89,8 @@ void fault_with(int signal) {
     case SIGILL:
       __builtin_trap();
     case SIGFPE: {
-      volatile int zero = 0;
-      volatile int quotient = 1 / zero;  // a real integer division by zero
+      volatile int one = 1, zero = 0;
+      volatile int quotient = one / zero;  // a real integer division by zero
       (void)quotient;
       break;
     }
@@ -172,7 +176,7 @@ class Library {
     void* area = std::calloc(1, size);
     if (!area) return nullptr;
     try {
-      areas_[area] = AreaInfo{size, false};
+      areas_[area] = AreaInfo{size, Holder::kProgram};
     } catch (...) {
       std::free(area);
       return nullptr;
@@ -187,18 +191,18 @@ class Library {
       {
         std::lock_guard lock(mu_);
         auto it = areas_.find(data);
-        if (it != areas_.end()) it->second.owned = true;
+        if (it != areas_.end()) it->second.holder = Holder::kLibrary;
       }
       check_crash(kSendByName);
     }
     std::lock_guard lock(mu_);
     ++requests_received_;
     auto it = areas_.find(data);
-    if (data == nullptr || it == areas_.end() || it->second.owned) {
+    if (data == nullptr || it == areas_.end() || it->second.holder != Holder::kProgram) {
       ++invalid_calls_;
       return;
     }
-    it->second.owned = true;
+    it->second.holder = Holder::kLibrary;
     if (!ready_ || destination == nullptr) {
       ++requests_dropped_;
       free_area(data);
@@ -577,7 +581,7 @@ class Library {
       for (const auto& [handle, reg] : registrations_) {
         void* data = std::calloc(1, kEventSize);
         if (!data) continue;
-        areas_[data] = AreaInfo{kEventSize, true};
+        areas_[data] = AreaInfo{kEventSize, Holder::kLibrary};
         Area area{static_cast<std::uint8_t*>(data), kEventSize};
         area.put32(0, event.severity);
         area.put_text(8, event.text);
@@ -610,6 +614,8 @@ class Library {
       argument = reinterpret_cast<void*>(static_cast<std::uintptr_t>(item.value));
     } else {
       messages_.insert(item.pointer);
+      auto area = areas_.find(data_of(item.pointer));
+      if (area != areas_.end()) area->second.holder = Holder::kMessage;
       if (item.answer) {
         ++answers_delivered_;
       } else {
@@ -646,13 +652,22 @@ class Library {
     free_message_memory(message);
   }
 
-  // Drops every queued request, answer and event, releasing their memory.
+  // Drops every queued request, answer and event, and every area the library
+  // holds, releasing their memory. Areas the program holds (allocated, not
+  // sent) and delivered messages stay.
   void discard_queue() {
     for (auto& [key, item] : queue_) {
-      if (item.type == Item::kRequest) free_area(item.pointer);
       if (item.type == Item::kMessage) free_message_memory(item.pointer);
     }
     queue_.clear();
+    for (auto it = areas_.begin(); it != areas_.end();) {
+      if (it->second.holder == Holder::kLibrary) {
+        std::free(it->first);
+        it = areas_.erase(it);
+      } else {
+        ++it;
+      }
+    }
   }
 
   std::mutex mu_;

@@ -2,7 +2,10 @@
 // the linked libQFCMsgLib, sends requests and collects what is delivered.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <csetjmp>
+#include <csignal>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -14,6 +17,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "channel/qfc_msglib.h"
 #include "sim/sim_control.h"
@@ -198,6 +203,108 @@ class Client {
   int slot_;
   std::uint32_t handle_;
   bool registered_ = false;
+};
+
+}  // namespace simtest
+
+namespace simtest {
+
+// WWNs of the embedded default model.
+inline const std::string kNode0 = "200000E08B010203";
+inline const std::string kPort0 = "210000E08B010203";
+inline const std::string kNode1 = "200000E08B040506";
+inline const std::string kPort1 = "210000E08B040506";
+inline const std::string kArray = "2000002037A1B2C3";
+inline const std::string kArrayPortA = "2100002037A1B2C3";
+inline const std::string kArrayPortB = "2200002037A1B2C3";
+inline const std::string kTape = "2000009065D4E5F6";
+inline const std::string kJbod = "20000011C6778899";
+
+// Every test starts from the default model with no faults and an initialised
+// library, and checks at the end that nothing the library handed out is left.
+class SimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim_reset();
+    ASSERT_NE(q_msg_init(), 0) << sim_last_error();
+  }
+  void TearDown() override {
+    q_msg_done();
+    EXPECT_EQ(sim_messages_outstanding(), 0u);
+  }
+
+  // An FCPH request (256 bytes to "fcph") with the WWN at offset 80.
+  std::optional<Answer> fcph(Client& c, std::uint32_t number, const std::string& wwn80,
+                             const std::function<void(std::uint8_t*)>& more = {}) {
+    return c.request("fcph", number, 256, [&](std::uint8_t* d) {
+      put32(d, 12, number);
+      if (!wwn80.empty()) put_wwn(d, 80, wwn80);
+      if (more) more(d);
+    });
+  }
+
+  // An LXS object request (256 bytes to "fcp").
+  std::optional<Answer> lxs(Client& c, std::uint32_t object_id, const std::string& node,
+                            const std::string& remote = {}, std::uint32_t index = 0,
+                            const std::function<void(std::uint8_t*)>& more = {}) {
+    return c.request("fcp", 0x0B00001E, 256, [&](std::uint8_t* d) {
+      put32(d, 0, object_id);
+      put32(d, 4, 2);
+      put32(d, 8, 1);
+      put32(d, 12, ++request_id_);
+      put32(d, 20, index);
+      if (!node.empty()) put_wwn(d, 32, node);
+      if (!remote.empty()) put_wwn(d, 40, remote);
+      if (more) more(d);
+    });
+  }
+
+  std::uint32_t request_id_ = 0;
+};
+
+inline thread_local sigjmp_buf* t_jump = nullptr;
+
+inline void on_fault(int signal, siginfo_t*, void*) {
+  if (t_jump) siglongjmp(*t_jump, signal);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+// Catches a fault raised inside a call, as the programs' guarded calls do:
+// a jump buffer per thread and an alternate signal stack.
+class FaultCatcher {
+ public:
+  FaultCatcher() : stack_(1 << 16) {
+    stack_t ss{};
+    ss.ss_sp = stack_.data();
+    ss.ss_size = stack_.size();
+    sigaltstack(&ss, &old_stack_);
+    struct sigaction sa{};
+    sa.sa_sigaction = on_fault;
+    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&sa.sa_mask);
+    for (int i = 0; i < 4; ++i) sigaction(kSignals[i], &sa, &old_[i]);
+  }
+  ~FaultCatcher() {
+    for (int i = 0; i < 4; ++i) sigaction(kSignals[i], &old_[i], nullptr);
+    sigaltstack(&old_stack_, nullptr);
+  }
+
+  template <typename F>
+  int call(F f) {
+    sigjmp_buf buffer;
+    t_jump = &buffer;
+    int signal = sigsetjmp(buffer, 1);
+    if (signal == 0) f();
+    t_jump = nullptr;
+    return signal;
+  }
+
+ private:
+  static constexpr int kSignals[4] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+  std::vector<char> stack_;
+  stack_t old_stack_{};
+  struct sigaction old_[4];
 };
 
 }  // namespace simtest

@@ -1,0 +1,218 @@
+// Registration, delivery thread, clean-up and thread safety of the library.
+#include <atomic>
+
+#include "tests/unit/sim/sim_client.h"
+
+namespace simtest {
+namespace {
+
+using Lifecycle = SimTest;
+
+TEST_F(Lifecycle, RegistrationRules) {
+  EXPECT_EQ(q_register_msg_handler(0x100, "A", 0, handler_for(0)), 1);
+  EXPECT_EQ(q_register_msg_handler(0x100, "B", 0, handler_for(1)), 0) << "handle already registered";
+  EXPECT_EQ(q_register_msg_handler(0x101, "A", 0, nullptr), 0);
+  EXPECT_EQ(q_register_msg_handler(0x102, nullptr, 0, handler_for(1)), 0);
+  q_deregister_msg_handler(0x100);
+  EXPECT_EQ(q_register_msg_handler(0x100, "B", 0, handler_for(1)), 1) << "free again after deregistration";
+  q_deregister_msg_handler(0x100);
+  q_deregister_msg_handler(0x999);  // unknown: nothing happens
+}
+
+TEST_F(Lifecycle, AllocationSizes) {
+  EXPECT_EQ(q_msg_alloc(0, 0, 0), nullptr);
+  EXPECT_EQ(q_msg_alloc(0x7FFFFFFF, 0x7FFFFFFF, 0), nullptr);
+  for (std::uint32_t size : {256u, 512u, 1024u}) {
+    auto* area = static_cast<std::uint8_t*>(q_msg_alloc(size, size, 0));
+    ASSERT_NE(area, nullptr);
+    EXPECT_TRUE(std::all_of(area, area + size, [](std::uint8_t b) { return b == 0; }));
+    Client c;
+    q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area);  // the library's now
+    ASSERT_TRUE(c.wait_answer(size));
+  }
+}
+
+TEST_F(Lifecycle, InvalidPointersAreIgnoredAndCounted) {
+  Client c;
+  std::uint32_t invalid = sim_invalid_calls();
+  int local = 0;
+  q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, &local);
+  q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, nullptr);
+  q_msg_free(&local);
+  q_msg_free(nullptr);
+  void* area = q_msg_alloc(1024, 1024, 0);
+  q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area);
+  q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area);  // sent twice
+  auto d = inboxes()[0].pop(1000ms);
+  ASSERT_TRUE(d);
+  q_msg_free(d->message);
+  q_msg_free(d->message);  // freed twice
+  EXPECT_EQ(sim_invalid_calls(), invalid + 6);
+  EXPECT_FALSE(inboxes()[0].pop(100ms)) << "the second send of the area sent nothing";
+}
+
+TEST_F(Lifecycle, DeregisteredHandlerGetsNothing) {
+  std::uint32_t dropped = sim_requests_dropped();
+  {
+    Client c;
+    sim_fault_delay(0x1E00000A, 150);
+    ASSERT_TRUE(c.send("/pvd/fcp0.sif", 0x1E00000A, 1024));
+  }  // deregistered before the answer is due
+  ASSERT_EQ(sim_wait_idle(2000), 0);
+  EXPECT_FALSE(inboxes()[0].pop(50ms));
+  EXPECT_EQ(sim_requests_dropped(), dropped + 1);
+  EXPECT_EQ(sim_messages_outstanding(), 0u) << "the dropped answer was freed";
+}
+
+TEST_F(Lifecycle, AnswerForAnUnknownHandleIsDropped) {
+  Client c;
+  std::uint32_t dropped = sim_requests_dropped();
+  void* area = q_msg_alloc(1024, 1024, 0);
+  q_send_msg_by_name("/pvd/fcp0.sif", 0xDEAD, 0x1E00000A, area);
+  ASSERT_EQ(sim_wait_idle(1000), 0);
+  EXPECT_EQ(sim_requests_dropped(), dropped + 1);
+  EXPECT_FALSE(inboxes()[0].pop(50ms));
+}
+
+std::atomic<int> g_in_handler{0};
+std::atomic<bool> g_handler_done{false};
+
+void slow_handler(int kind, void* message) {
+  g_in_handler = 1;
+  std::this_thread::sleep_for(200ms);
+  if (kind != qfc::kDriverErrorKind) q_msg_free(message);
+  g_handler_done = true;
+}
+
+TEST_F(Lifecycle, DeregistrationWaitsForADeliveryInProgress) {
+  ASSERT_EQ(q_register_msg_handler(0x200, "SLOW", 0, slow_handler), 1);
+  sim_fault_driver_error(1);
+  while (g_in_handler == 0) std::this_thread::sleep_for(1ms);
+  q_deregister_msg_handler(0x200);
+  EXPECT_TRUE(g_handler_done) << "returned while the handler still ran";
+}
+
+std::atomic<int> g_nested_answers{0};
+
+void deregistering_handler(int kind, void* message) {
+  if (kind == qfc::kDriverErrorKind) return;
+  q_msg_free(message);
+  q_deregister_msg_handler(0x300);  // from inside: must not wait for itself
+  g_nested_answers++;
+}
+
+TEST_F(Lifecycle, HandlerMayDeregisterItself) {
+  ASSERT_EQ(q_register_msg_handler(0x300, "SELF", 0, deregistering_handler), 1);
+  void* area = q_msg_alloc(1024, 1024, 0);
+  q_send_msg_by_name("/pvd/fcp0.sif", 0x300, 0x1E00000A, area);
+  ASSERT_EQ(sim_wait_idle(2000), 0);
+  EXPECT_EQ(g_nested_answers, 1);
+  EXPECT_EQ(q_register_msg_handler(0x300, "SELF", 0, deregistering_handler), 1);
+  q_deregister_msg_handler(0x300);
+}
+
+void sending_handler(int kind, void* message) {
+  if (kind == qfc::kDriverErrorKind) return;
+  std::uint32_t number = qfc::message_number(message);
+  q_msg_free(message);
+  if (number == 0x9E00000A) {  // ask the name of adapter 0 from inside the handler
+    void* area = q_msg_alloc(1024, 1024, 0);
+    q_send_msg_by_name("/pvd/fcp0.sif", 0x400, 0x1E00000B, area);
+  } else {
+    inboxes()[3].push(kind, nullptr);
+  }
+}
+
+TEST_F(Lifecycle, HandlerMaySendARequest) {
+  ASSERT_EQ(q_register_msg_handler(0x400, "NEST", 0, sending_handler), 1);
+  void* area = q_msg_alloc(1024, 1024, 0);
+  q_send_msg_by_name("/pvd/fcp0.sif", 0x400, 0x1E00000A, area);
+  EXPECT_TRUE(inboxes()[3].pop(2000ms));
+  q_deregister_msg_handler(0x400);
+}
+
+TEST_F(Lifecycle, DoneStopsEverythingAndRegisteringAgainWorks) {
+  {
+    Client c;
+    sim_fault_delay(0x1E00000A, 300);
+    ASSERT_TRUE(c.send("/pvd/fcp0.sif", 0x1E00000A, 1024));
+    q_msg_done();
+    EXPECT_EQ(sim_messages_outstanding(), 0u) << "the queued request was released";
+    EXPECT_FALSE(inboxes()[0].pop(400ms));
+  }
+  sim_clear_faults();
+  // As after qdn_close and a later qdn_open: no second q_msg_init.
+  Client again(0, 0x54410009);
+  ASSERT_TRUE(again.registered());
+  auto a = again.request("/pvd/fcp0.sif", 0x1E00000A, 1024);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(get32(a->data, 4), 2u);
+}
+
+void closing_handler(int kind, void* message) {
+  if (kind != qfc::kDriverErrorKind) q_msg_free(message);
+  q_msg_done();
+  inboxes()[2].push(kind, nullptr);
+}
+
+TEST_F(Lifecycle, DoneFromInsideTheHandler) {
+  ASSERT_EQ(q_register_msg_handler(0x500, "CLOSE", 0, closing_handler), 1);
+  sim_fault_driver_error(3);
+  EXPECT_TRUE(inboxes()[2].pop(2000ms));
+  Client c;
+  EXPECT_TRUE(c.request("/pvd/fcp0.sif", 0x1E00000A, 1024).has_value());
+}
+
+TEST_F(Lifecycle, CountersFollowTheTraffic) {
+  Client c;
+  std::uint32_t received = sim_requests_received();
+  std::uint32_t answered = sim_answers_delivered();
+  std::uint32_t freed = sim_messages_freed();
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(c.request("/pvd/fcp0.sif", 0x1E00000A, 1024));
+  EXPECT_EQ(sim_requests_received(), received + 5);
+  EXPECT_EQ(sim_answers_delivered(), answered + 5);
+  EXPECT_EQ(sim_messages_freed(), freed + 5);
+  EXPECT_EQ(sim_messages_outstanding(), 0u);
+}
+
+TEST_F(Lifecycle, ConcurrentRequestsLinkChangesAndEvents) {
+  // Two programs send while a third thread keeps changing the model. Every
+  // answer must match its request, and nothing may be left over.
+  constexpr int kRequests = 1000;
+  std::uint32_t events = sim_events_delivered();
+  std::atomic<int> wrong{0};
+  auto program = [&](int slot, std::uint32_t handle, const std::string& port) {
+    Client c(slot, handle);
+    for (int i = 0; i < kRequests; ++i) {
+      auto a = fcph(c, 0x15000020, port);  // serial number
+      if (!a || a->number != 0x15000021u || get32(a->data, 16) != 0 ||
+          text_at(a->data, 84).rfind("QS1002034", 0) != 0) {
+        ++wrong;
+      }
+    }
+  };
+  std::atomic<bool> stop{false};
+  std::thread flapper([&] {
+    for (int i = 0; !stop; ++i) {
+      sim_set_link(i % 2, 0, (i / 2) % 2);
+      std::this_thread::sleep_for(100us);
+    }
+  });
+  std::thread p1(program, 0, 0x54410001, kPort0);
+  std::thread p2(program, 1, 0x534E0001, kPort1);
+  p1.join();
+  p2.join();
+  stop = true;
+  flapper.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(sim_events_delivered(), events + 10) << "the link changes overlapped the requests";
+  ASSERT_EQ(sim_wait_idle(2000), 0);
+  for (int slot : {0, 1}) {
+    while (auto d = inboxes()[slot].pop(0ms)) {
+      if (d->kind != qfc::kDriverErrorKind) q_msg_free(d->message);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace simtest
