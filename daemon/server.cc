@@ -177,6 +177,9 @@ void serve_connection(Daemon& d, platform::socket_t c, char* buffer) {
   strip_line_end(buffer);
   trace_request(d, buffer, static_cast<int>(count));
   platform::set_nonblocking(c, false);
+  // A client that stops reading its reply cannot hold the daemon for longer
+  // than it may take to send its request.
+  platform::set_send_timeout(c, d.settings.recv_timeout);
   if (d.diag.on(0x10)) {
     d.diag.print("\n%s: read %d bytes\n", d.server.program_name, static_cast<int>(count));
     d.diag.hexdump(buffer, static_cast<int>(count));

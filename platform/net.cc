@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -93,6 +94,11 @@ int set_nonblocking(socket_t s, bool on) {
   if (flags < 0) return -1;
   flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
   return ::fcntl(s, F_SETFL, flags);
+}
+
+int set_send_timeout(socket_t s, int seconds) {
+  timeval tv{seconds > 0 ? seconds : 0, 0};
+  return ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
 ssize_t recv_bytes(socket_t s, void* buf, std::size_t len, bool peek) {

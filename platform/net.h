@@ -22,6 +22,8 @@ int bind_any(socket_t s, std::uint16_t port);
 int listen_socket(socket_t s, int backlog);
 socket_t accept_connection(socket_t listener);
 int set_nonblocking(socket_t s, bool on);
+// A blocking send gives up after this many seconds (0 or less: never).
+int set_send_timeout(socket_t s, int seconds);
 ssize_t recv_bytes(socket_t s, void* buf, std::size_t len, bool peek = false);
 ssize_t send_bytes(socket_t s, const void* buf, std::size_t len);
 int shutdown_send(socket_t s);

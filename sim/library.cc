@@ -1,17 +1,16 @@
 // libQFCMsgLib.so, the simulated driver message library: the seven q_
 // functions of Part 3.1, a delivery thread that answers requests from the
 // model, and the control functions of sim_control.h.
-#include <csignal>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -43,8 +42,8 @@ constexpr std::size_t kMagicOffset = 0;
 constexpr std::size_t kKindOffset = 4;
 constexpr std::size_t kHandleOffset = 8;
 constexpr std::size_t kSizeOffset = 12;
-constexpr std::size_t kDataCopyOffset = 16;   // the data pointer again, for q_msg_free
-constexpr std::size_t kNameOffset = 24;       // destination of the request (56 bytes)
+constexpr std::size_t kDataCopyOffset = 16;  // the data pointer again, for q_msg_free
+constexpr std::size_t kNameOffset = 24;      // destination of the request (56 bytes)
 constexpr int kMessageKind = 1;
 constexpr std::size_t kEventSize = 256;
 constexpr std::uint32_t kMaxAlloc = 1u << 20;
@@ -462,9 +461,8 @@ class Library {
     }
     std::unique_lock lock(mu_);
     return done_cv_.wait_for(lock, timeout, [&] {
-      return active_workers_ == 0 ||
-             (active_workers_ == 1 && delivering_ &&
-              delivering_thread_ == std::this_thread::get_id());
+      return active_workers_ == 0 || (active_workers_ == 1 && delivering_ &&
+                                      delivering_thread_ == std::this_thread::get_id());
     });
   }
 
@@ -806,9 +804,8 @@ void sim_clear_faults(void) {
 
 void sim_fault_delay(std::uint32_t message, int milliseconds) {
   sim::guarded_void([&] {
-    library().change_fault(message, [&](sim::MessageFault& f) {
-      f.delay_ms = milliseconds > 0 ? milliseconds : 0;
-    });
+    library().change_fault(
+        message, [&](sim::MessageFault& f) { f.delay_ms = milliseconds > 0 ? milliseconds : 0; });
   });
 }
 
@@ -886,12 +883,24 @@ int sim_wait_idle(int timeout_ms) {
   return sim::guarded([&] { return library().wait_idle(timeout_ms); }, -1);
 }
 
-std::uint32_t sim_requests_received(void) { return library().requests_received_.load(); }
-std::uint32_t sim_answers_delivered(void) { return library().answers_delivered_.load(); }
-std::uint32_t sim_messages_freed(void) { return library().messages_freed_.load(); }
-std::uint32_t sim_events_delivered(void) { return library().events_delivered_.load(); }
-std::uint32_t sim_requests_dropped(void) { return library().requests_dropped_.load(); }
-std::uint32_t sim_invalid_calls(void) { return library().invalid_calls_.load(); }
+std::uint32_t sim_requests_received(void) {
+  return library().requests_received_.load();
+}
+std::uint32_t sim_answers_delivered(void) {
+  return library().answers_delivered_.load();
+}
+std::uint32_t sim_messages_freed(void) {
+  return library().messages_freed_.load();
+}
+std::uint32_t sim_events_delivered(void) {
+  return library().events_delivered_.load();
+}
+std::uint32_t sim_requests_dropped(void) {
+  return library().requests_dropped_.load();
+}
+std::uint32_t sim_invalid_calls(void) {
+  return library().invalid_calls_.load();
+}
 
 std::uint32_t sim_messages_outstanding(void) {
   return sim::guarded([] { return library().outstanding(); }, 0u);

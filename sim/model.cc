@@ -1,12 +1,11 @@
 #include "sim/model.h"
 
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <stdexcept>
-
-#include <nlohmann/json.hpp>
 
 namespace sim {
 
@@ -51,7 +50,8 @@ class Fields {
     if (!v) return fallback;
     if (!v->is_string()) fail(key, "must be a text");
     std::string s = v->get<std::string>();
-    if (s.size() > max_chars) fail(key, "is longer than " + std::to_string(max_chars) + " characters");
+    if (s.size() > max_chars)
+      fail(key, "is longer than " + std::to_string(max_chars) + " characters");
     return s;
   }
 
@@ -220,7 +220,8 @@ Port parse_port(const json& j, const std::string& path, std::int64_t now_ms) {
   if (const json* c = f.find("counters")) {
     Fields cf(*c, path + ".counters");
     for (int i = 0; i < kCounterCount; ++i) {
-      p.counters[i] = cf.unsigned_value(kCounterNames[i], 0, std::numeric_limits<std::uint64_t>::max());
+      p.counters[i] =
+          cf.unsigned_value(kCounterNames[i], 0, std::numeric_limits<std::uint64_t>::max());
     }
     cf.finish();
   }
@@ -297,7 +298,8 @@ void parse_faults(const json& j, Faults& faults) {
         if (wn->is_boolean()) {
           mfault.wrong_number = wn->get<bool>() ? 1 : 0;
         } else {
-          mfault.wrong_number = static_cast<std::uint32_t>(mf.unsigned_of(*wn, "wrong_number", 0xFFFFFFFFu));
+          mfault.wrong_number =
+              static_cast<std::uint32_t>(mf.unsigned_of(*wn, "wrong_number", 0xFFFFFFFFu));
         }
       }
       mfault.wrong_object = mf.boolean("wrong_object", false);

@@ -27,8 +27,8 @@ enum Counter : int {
   kCounterCount
 };
 inline constexpr const char* kCounterNames[kCounterCount] = {
-    "tx_seqs", "rx_seqs", "tx_bytes", "rx_bytes", "tx_errors", "rx_errors", "tx_discards",
-    "rx_discards"};
+    "tx_seqs",   "rx_seqs",   "tx_bytes",    "rx_bytes",
+    "tx_errors", "rx_errors", "tx_discards", "rx_discards"};
 
 struct Lun {
   std::uint32_t number = 0;  // SCSI II number (LXS object 19)
@@ -69,8 +69,8 @@ struct Port {
   std::uint32_t fc_address = 0;
   std::array<std::uint64_t, kCounterCount> counters{};  // values at load time
   std::array<double, kCounterCount> rates{};            // growth per second of link-up time
-  std::int64_t up_ms = 0;         // link-up time accumulated before up_since
-  std::int64_t up_since_ms = 0;   // model time the link last came up
+  std::int64_t up_ms = 0;                               // link-up time accumulated before up_since
+  std::int64_t up_since_ms = 0;                         // model time the link last came up
   std::vector<RemoteNode> remote_nodes;
 };
 
@@ -80,7 +80,7 @@ struct Adapter {
   std::string model;
   std::uint32_t duplex = 1;
   Wwn node_wwn{};
-  std::optional<Wwn> port_wwn;  // HPD_LTX_ADAPTER_PORTWWN; default: the first port's WWN
+  std::optional<Wwn> port_wwn;    // HPD_LTX_ADAPTER_PORTWWN; default: the first port's WWN
   std::string node_name;          // LXS object 2
   std::string class_preferences;  // LXS object 4
   std::vector<Port> ports;
@@ -92,8 +92,8 @@ struct MessageFault {
   bool no_answer = false;
   std::uint32_t wrong_number = 0;  // 0 none, 1 the response number + 2, else this number
   bool wrong_object = false;
-  std::uint32_t lxs_status = 0;   // 2 to 5
-  std::uint32_t driver_error = 0; // reported (kind 86) when the request arrives
+  std::uint32_t lxs_status = 0;    // 2 to 5
+  std::uint32_t driver_error = 0;  // reported (kind 86) when the request arrives
   bool empty() const {
     return delay_ms == 0 && !no_answer && wrong_number == 0 && !wrong_object && lxs_status == 0 &&
            driver_error == 0;
@@ -112,8 +112,9 @@ enum Function : int {
   kFunctionCount
 };
 inline constexpr const char* kFunctionNames[kFunctionCount] = {
-    "q_msg_init", "q_register_msg_handler", "q_deregister_msg_handler", "q_msg_alloc",
-    "q_send_msg_by_name", "q_msg_free", "q_msg_done"};
+    "q_msg_init",  "q_register_msg_handler", "q_deregister_msg_handler",
+    "q_msg_alloc", "q_send_msg_by_name",     "q_msg_free",
+    "q_msg_done"};
 int function_index(const std::string& name);  // -1 when unknown
 
 struct Faults {

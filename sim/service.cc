@@ -106,7 +106,9 @@ void set_blocked(RemoteNode& rn, bool blocked, const Adapter* node, std::vector<
                                          (node ? " on adapter " + node->name : std::string())});
 }
 
-std::uint32_t low32(std::uint64_t v) { return static_cast<std::uint32_t>(v); }
+std::uint32_t low32(std::uint64_t v) {
+  return static_cast<std::uint32_t>(v);
+}
 
 // FCPH port and node attributes ("fcph"). Offset 16 carries the simulator's
 // own status: 0 answered, 2 unknown WWN, index or request.
@@ -154,11 +156,21 @@ void answer_fcph(Model& model, std::uint32_t number, Area a, std::int64_t now_ms
       }
       break;
     }
-    case 0x1500001C: text_at_84(&Port::vendor); break;          // FCPH_GET_PORT_VENDOR
-    case 0x1500001E: text_at_84(&Port::revision); break;        // FCPH_GET_PORT_REVISION
-    case 0x15000020: text_at_84(&Port::serial_number); break;   // FCPH_GET_PORT_SERIAL_NUMBER
-    case 0x15000022: text_at_84(&Port::description); break;     // FCPH_GET_PORT_DESCRIPTION
-    case 0x15000024: text_at_84(&Port::version); break;         // FCPH_GET_PORT_VERSION
+    case 0x1500001C:  // FCPH_GET_PORT_VENDOR
+      text_at_84(&Port::vendor);
+      break;
+    case 0x1500001E:  // FCPH_GET_PORT_REVISION
+      text_at_84(&Port::revision);
+      break;
+    case 0x15000020:  // FCPH_GET_PORT_SERIAL_NUMBER
+      text_at_84(&Port::serial_number);
+      break;
+    case 0x15000022:  // FCPH_GET_PORT_DESCRIPTION
+      text_at_84(&Port::description);
+      break;
+    case 0x15000024:  // FCPH_GET_PORT_VERSION
+      text_at_84(&Port::version);
+      break;
     case 0x15000026:  // FCPH_GET_PORT_TOPOLOGY
       if (Port* p = port()) a.put32(84, p->topology);
       break;
@@ -168,12 +180,24 @@ void answer_fcph(Model& model, std::uint32_t number, Area a, std::int64_t now_ms
     case 0x1500002C:  // FCPH_GET_SUPPORTED_CLASSES
       if (Port* p = port()) a.put32(96, p->class_bit);
       break;
-    case 0x1500002E: counter_at_92(kTxSeqs); break;    // FCPH_GET_TX_SEQS
-    case 0x15000030: counter_at_92(kRxSeqs); break;    // FCPH_GET_RX_SEQS
-    case 0x15000032: counter_at_92(kTxBytes); break;   // FCPH_GET_TX_BYTES
-    case 0x15000034: counter_at_92(kRxBytes); break;   // FCPH_GET_RX_BYTES
-    case 0x15000036: counter_at_92(kTxErrors); break;  // FCPH_GET_TX_ERRORS
-    case 0x15000038: counter_at_92(kRxErrors); break;  // FCPH_GET_RX_ERRORS
+    case 0x1500002E:  // FCPH_GET_TX_SEQS
+      counter_at_92(kTxSeqs);
+      break;
+    case 0x15000030:  // FCPH_GET_RX_SEQS
+      counter_at_92(kRxSeqs);
+      break;
+    case 0x15000032:  // FCPH_GET_TX_BYTES
+      counter_at_92(kTxBytes);
+      break;
+    case 0x15000034:  // FCPH_GET_RX_BYTES
+      counter_at_92(kRxBytes);
+      break;
+    case 0x15000036:  // FCPH_GET_TX_ERRORS
+      counter_at_92(kTxErrors);
+      break;
+    case 0x15000038:  // FCPH_GET_RX_ERRORS
+      counter_at_92(kRxErrors);
+      break;
     case 0x1500003E:  // FCPH_GET_PHYS_TYPE
       if (Port* p = port()) a.put32(92, p->phys_type);
       break;
@@ -211,14 +235,30 @@ void answer_fcph(Model& model, std::uint32_t number, Area a, std::int64_t now_ms
         a.put32(92, static_cast<std::uint32_t>(remote_nodes_of(*n).size()));
       }
       break;
-    case 0x15000056: node_counter_at_92(kTxSeqs); break;      // FCPH_GET_SEND_OPS
-    case 0x15000058: node_counter_at_92(kRxSeqs); break;      // FCPH_GET_RCV_OPS
-    case 0x15000060: node_counter_at_92(kTxBytes); break;     // FCPH_GET_SEND_BYTES
-    case 0x15000062: node_counter_at_92(kRxBytes); break;     // FCPH_GET_RCV_BYTES
-    case 0x15000064: node_counter_at_92(kTxErrors); break;    // FCPH_GET_SEND_ERRORS
-    case 0x15000066: node_counter_at_92(kRxErrors); break;    // FCPH_GET_RCV_ERRORS
-    case 0x15000068: node_counter_at_92(kTxDiscards); break;  // FCPH_GET_SEND_DISCARD
-    case 0x15000090: node_counter_at_92(kRxDiscards); break;  // FCPH_GET_RCV_DISCARD
+    case 0x15000056:  // FCPH_GET_SEND_OPS
+      node_counter_at_92(kTxSeqs);
+      break;
+    case 0x15000058:  // FCPH_GET_RCV_OPS
+      node_counter_at_92(kRxSeqs);
+      break;
+    case 0x15000060:  // FCPH_GET_SEND_BYTES
+      node_counter_at_92(kTxBytes);
+      break;
+    case 0x15000062:  // FCPH_GET_RCV_BYTES
+      node_counter_at_92(kRxBytes);
+      break;
+    case 0x15000064:  // FCPH_GET_SEND_ERRORS
+      node_counter_at_92(kTxErrors);
+      break;
+    case 0x15000066:  // FCPH_GET_RCV_ERRORS
+      node_counter_at_92(kRxErrors);
+      break;
+    case 0x15000068:  // FCPH_GET_SEND_DISCARD
+      node_counter_at_92(kTxDiscards);
+      break;
+    case 0x15000090:  // FCPH_GET_RCV_DISCARD
+      node_counter_at_92(kRxDiscards);
+      break;
     case 0x15000070: {  // FCPH_GET_PORTWWN: 80 index, 84 node WWN
       const std::uint32_t index = a.get32(80);
       if (Adapter* n = node(a.get_wwn(84))) {
@@ -236,8 +276,8 @@ void answer_fcph(Model& model, std::uint32_t number, Area a, std::int64_t now_ms
       }
       break;
     }
-    case 0x15000074:  // FCPH_GET_REMOTE_NODE_PC
-    case 0x15000076:  // FCPH_GET_REMOTE_NODE_TYPE
+    case 0x15000074:    // FCPH_GET_REMOTE_NODE_PC
+    case 0x15000076:    // FCPH_GET_REMOTE_NODE_TYPE
     case 0x15000078: {  // FCPH_GET_REMOTE_NODE_CLASS
       RemoteNode* rn = find_remote_any(model, arg80);
       ok = rn != nullptr;
@@ -351,11 +391,18 @@ void answer_lxs_object(Model& model, Area a, std::int64_t now_ms, std::uint32_t 
         a.put_text(kValue, node->class_preferences);
       }
       break;
-    case 5: case 6: case 7: case 8: case 9: case 10: case 11: case 12:
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+    case 9:
+    case 10:
+    case 11:
+    case 12:
       // Send/Receive Operations, Bytes, Errors, Discards: the node's port totals
       if (readable(node)) {
-        static constexpr Counter kObjectCounter[] = {kTxSeqs,   kRxSeqs,   kTxBytes,    kRxBytes,
-                                                     kTxErrors, kRxErrors, kTxDiscards, kRxDiscards};
+        static constexpr Counter kObjectCounter[] = {
+            kTxSeqs, kRxSeqs, kTxBytes, kRxBytes, kTxErrors, kRxErrors, kTxDiscards, kRxDiscards};
         a.put32(kValue, low32(node_counter(*node, kObjectCounter[object - 5], now_ms)));
       }
       break;
@@ -390,7 +437,8 @@ void answer_lxs_object(Model& model, Area a, std::int64_t now_ms, std::uint32_t 
       if (readable(lun)) {
         std::uint8_t head[8];
         for (std::size_t i = 0; i < 8; ++i) {
-          head[i] = static_cast<std::uint8_t>(i < lun->description.size() ? lun->description[i] : ' ');
+          head[i] =
+              static_cast<std::uint8_t>(i < lun->description.size() ? lun->description[i] : ' ');
         }
         a.put_bytes(kValue, head, 8);
         a.put_text(kText16, lun->description);

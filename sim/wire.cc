@@ -64,7 +64,9 @@ Wwn Area::get_wwn(std::size_t offset) const {
   return wwn;
 }
 
-void Area::put_wwn(std::size_t offset, const Wwn& wwn) { put_bytes(offset, wwn.data(), wwn.size()); }
+void Area::put_wwn(std::size_t offset, const Wwn& wwn) {
+  put_bytes(offset, wwn.data(), wwn.size());
+}
 
 std::string Area::get_text(std::size_t offset, std::size_t max_chars) const {
   std::string text;

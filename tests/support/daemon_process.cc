@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <mutex>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -21,9 +23,34 @@ std::string binary_dir() {
   return TAVRO_BINARY_DIR;
 }
 
+namespace {
+
+// Temporary directories are removed when the test program ends (not in the
+// children it forks).
+class TempDirs {
+ public:
+  ~TempDirs() {
+    if (::getpid() != owner_) return;
+    for (const auto& dir : dirs_) std::filesystem::remove_all(dir);
+  }
+  void add(const std::string& dir) {
+    std::lock_guard lock(mutex_);
+    dirs_.push_back(dir);
+  }
+
+ private:
+  pid_t owner_ = ::getpid();
+  std::mutex mutex_;
+  std::vector<std::string> dirs_;
+};
+
+}  // namespace
+
 std::string make_temp_dir() {
+  static TempDirs dirs;
   std::string pattern = "/tmp/tavro-test-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  dirs.add(pattern);
   return pattern;
 }
 

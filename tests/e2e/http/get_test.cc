@@ -234,6 +234,24 @@ TEST(GetFile, FailedSendEndsThatReplyOnly) {
   EXPECT_TRUE(wait_for_text(site.log, "GET(send(" + site.www + "/big.bin:"));
 }
 
+TEST(GetFile, ClientThatStopsReadingIsGivenUpAtTheDeadline) {
+  WebSite site;
+  {
+    std::ofstream sparse(site.www + "/big.bin", std::ios::binary);
+    sparse.seekp((64 << 20) - 1);
+    sparse.put('\0');
+  }
+  site.start({"-base", site.www, "-log", site.log, "-rxto", "1"});
+  int stalled = connect_to(site.port());
+  ASSERT_GE(stalled, 0);
+  std::string text = "GET /big.bin HTTP/1.0\n";
+  ::send(stalled, text.data(), text.size(), MSG_NOSIGNAL);
+  // Never read: the daemon's send stalls until its deadline, then it serves on.
+  EXPECT_EQ(request(site.port(), "REV"), "3.3 Build 43");
+  ::close(stalled);
+  EXPECT_TRUE(wait_for_text(site.log, "GET(send(" + site.www + "/big.bin:"));
+}
+
 TEST(GetFile, ReadErrorIsReportedAndEndsThatReplyOnly) {
   WebSite site;
   // The daemon's own memory file: a regular file whose first read fails.

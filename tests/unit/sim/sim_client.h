@@ -2,12 +2,14 @@
 // the linked libQFCMsgLib, sends requests and collects what is delivered.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
-#include <csetjmp>
-#include <csignal>
 #include <chrono>
 #include <condition_variable>
+#include <csetjmp>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -18,17 +20,17 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "channel/qfc_msglib.h"
 #include "sim/sim_control.h"
 
 extern "C" {
 unsigned char q_msg_init();
-int q_register_msg_handler(std::uint32_t handle, const char* name, int zero, q_msg_handler_fn handler);
+int q_register_msg_handler(std::uint32_t handle, const char* name, int zero,
+                           q_msg_handler_fn handler);
 void q_deregister_msg_handler(std::uint32_t handle);
 void* q_msg_alloc(std::uint32_t size, std::uint32_t size_again, int zero);
-void q_send_msg_by_name(const char* destination, std::uint32_t handle, std::uint32_t number, void* data);
+void q_send_msg_by_name(const char* destination, std::uint32_t handle, std::uint32_t number,
+                        void* data);
 void q_msg_free(void* message);
 void q_msg_done();
 }
@@ -42,7 +44,9 @@ inline std::uint32_t get32(const std::vector<std::uint8_t>& d, std::size_t off) 
   std::memcpy(&v, d.data() + off, 4);
   return v;
 }
-inline void put32(std::uint8_t* d, std::size_t off, std::uint32_t v) { std::memcpy(d + off, &v, 4); }
+inline void put32(std::uint8_t* d, std::size_t off, std::uint32_t v) {
+  std::memcpy(d + off, &v, 4);
+}
 inline std::string hex_at(const std::vector<std::uint8_t>& d, std::size_t off, std::size_t n = 8) {
   static const char* digits = "0123456789ABCDEF";
   std::string s;
@@ -53,7 +57,8 @@ inline std::string hex_at(const std::vector<std::uint8_t>& d, std::size_t off, s
   return s;
 }
 inline void put_wwn(std::uint8_t* d, std::size_t off, const std::string& hex) {
-  for (std::size_t i = 0; i < 8; ++i) d[off + i] = static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+  for (std::size_t i = 0; i < 8; ++i)
+    d[off + i] = static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
 }
 inline std::string text_at(const std::vector<std::uint8_t>& d, std::size_t off) {
   std::string s;
@@ -150,7 +155,8 @@ class Client {
     return true;
   }
 
-  std::optional<Answer> wait_answer(std::uint32_t size, std::chrono::milliseconds timeout = 2000ms) {
+  std::optional<Answer> wait_answer(std::uint32_t size,
+                                    std::chrono::milliseconds timeout = 2000ms) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -279,7 +285,7 @@ class FaultCatcher {
     ss.ss_sp = stack_.data();
     ss.ss_size = stack_.size();
     sigaltstack(&ss, &old_stack_);
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_sigaction = on_fault;
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&sa.sa_mask);

@@ -61,7 +61,8 @@ TEST_F(Discovery, AdapterInformationForEachCode) {
 
 TEST_F(Discovery, AdapterPortWwnAndDuplexGoToTheAdapterName) {
   Client c;
-  auto wwn = c.request("/pvd/pci2/dev5/fcp0", 0x14000016, 256, [](std::uint8_t* d) { put32(d, 0, 5); });
+  auto wwn =
+      c.request("/pvd/pci2/dev5/fcp0", 0x14000016, 256, [](std::uint8_t* d) { put32(d, 0, 5); });
   ASSERT_TRUE(wwn);
   EXPECT_EQ(wwn->number, 0x94000016u);
   EXPECT_EQ(get32(wwn->data, 0), 5u);
@@ -91,11 +92,13 @@ TEST_F(Discovery, EachServiceAnswersWithItsResponseRule) {
   EXPECT_EQ(get32(fcph_unknown->data, 16), 2u);
   // The rule goes by number: a port-speed request sent to "fcp" comes back
   // as 0x15000017, unanswered by the LXS service (no speed at 84).
-  auto misrouted = c.request("fcp", 0x15000016, 256, [](std::uint8_t* d) { put_wwn(d, 80, kPort0); });
+  auto misrouted =
+      c.request("fcp", 0x15000016, 256, [](std::uint8_t* d) { put_wwn(d, 80, kPort0); });
   ASSERT_TRUE(misrouted);
   EXPECT_EQ(misrouted->number, 0x15000017u);
   EXPECT_EQ(hex_at(misrouted->data, 80), kPort0);
-  auto sif_unknown = c.request("/pvd/fcp0.sif", 0x1E000012, 256, [](std::uint8_t* d) { put32(d, 4, 77); });
+  auto sif_unknown =
+      c.request("/pvd/fcp0.sif", 0x1E000012, 256, [](std::uint8_t* d) { put32(d, 4, 77); });
   ASSERT_TRUE(sif_unknown);
   EXPECT_EQ(sif_unknown->number, 0x9E000012u);
   EXPECT_EQ(get32(sif_unknown->data, 4), 77u);

@@ -2,6 +2,7 @@
 // functions looked up by name, then unloaded. Also the model file named by
 // TAVRO_SIM_MODEL, which is read when a fresh copy of the library starts.
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,15 +14,15 @@
 #include <string>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "channel/qfc_msglib.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-std::string library_path() { return std::string(TAVRO_BINARY_DIR) + "/libQFCMsgLib.so"; }
+std::string library_path() {
+  return std::string(TAVRO_BINARY_DIR) + "/libQFCMsgLib.so";
+}
 
 std::atomic<std::uint32_t> g_number{0};
 std::atomic<std::uint32_t> g_count{0};
@@ -53,7 +54,8 @@ struct Bound {
     if (!module) return false;
     init = reinterpret_cast<q_msg_init_fn>(dlsym(module, "q_msg_init"));
     reg = reinterpret_cast<q_register_msg_handler_fn>(dlsym(module, "q_register_msg_handler"));
-    dereg = reinterpret_cast<q_deregister_msg_handler_fn>(dlsym(module, "q_deregister_msg_handler"));
+    dereg =
+        reinterpret_cast<q_deregister_msg_handler_fn>(dlsym(module, "q_deregister_msg_handler"));
     free = reinterpret_cast<q_msg_free_fn>(dlsym(module, "q_msg_free"));
     alloc = reinterpret_cast<q_msg_alloc_fn>(dlsym(module, "q_msg_alloc"));
     send = reinterpret_cast<q_send_msg_by_name_fn>(dlsym(module, "q_send_msg_by_name"));
@@ -163,9 +165,11 @@ TEST(SimDlopen, BadModelFileRefusesToStart) {
     if (lib.init() != 0) return 1;
     if (lib.reg(0x54410001, "TAVRO", 0, handler) != 0) return 2;
     std::string error = lib.control<const char* (*)()>("sim_last_error")();
-    if (error.find("bad-model.json: adapters[0].node_wwn: must be a WWN") == std::string::npos) return 3;
+    if (error.find("bad-model.json: adapters[0].node_wwn: must be a WWN") == std::string::npos)
+      return 3;
     // A good model loaded by the control function makes it usable.
-    if (lib.control<int (*)(const char*)>("sim_load_model_json")(R"({"adapters":[]})") != 0) return 4;
+    if (lib.control<int (*)(const char*)>("sim_load_model_json")(R"({"adapters":[]})") != 0)
+      return 4;
     if (lib.init() == 0) return 5;
     if (lib.reg(0x54410001, "TAVRO", 0, handler) != 1) return 6;
     if (lib.adapter_count(0x54410001) != 0) return 7;
@@ -179,7 +183,9 @@ TEST(SimDlopen, MissingModelFileRefusesToStart) {
   int status = in_child("/nonexistent/model.json", [](Bound& lib) {
     if (lib.init() != 0) return 1;
     std::string error = lib.control<const char* (*)()>("sim_last_error")();
-    return error.find("cannot open the model file /nonexistent/model.json") == std::string::npos ? 2 : 0;
+    return error.find("cannot open the model file /nonexistent/model.json") == std::string::npos
+               ? 2
+               : 0;
   });
   EXPECT_EQ(status, 0);
 }

@@ -180,8 +180,9 @@ TEST_F(Faults, CrashInsideEachFunctionThenTheLibraryStillWorks) {
   void* area = q_msg_alloc(1024, 1024, 0);
   ASSERT_NE(area, nullptr);
   sim_fault_crash("q_send_msg_by_name");
-  EXPECT_EQ(catcher.call([&] { q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area); }),
-            SIGSEGV);
+  EXPECT_EQ(
+      catcher.call([&] { q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area); }),
+      SIGSEGV);
   EXPECT_FALSE(c.wait_answer(1024, 100ms).has_value()) << "the faulted send sent nothing";
 
   ASSERT_TRUE(c.send("/pvd/fcp0.sif", 0x1E00000A, 1024));
@@ -212,11 +213,11 @@ TEST_F(Faults, CrashWithOtherSignals) {
   }
   EXPECT_EQ(sim_fault_crash_signal("q_no_such_function", SIGSEGV), -1);
   EXPECT_EQ(catcher.call([] {
-              void* area = q_msg_alloc(256, 256, 0);
-              Client c;
-              q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area);
-              c.wait_answer(256);
-            }),
+    void* area = q_msg_alloc(256, 256, 0);
+    Client c;
+    q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area);
+    c.wait_answer(256);
+  }),
             0);
 }
 

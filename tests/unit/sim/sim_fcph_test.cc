@@ -15,15 +15,15 @@ TEST_F(Fcph, PortAttributesAtTheirOffsets) {
     std::uint32_t value;
   };
   const Row rows[] = {
-      {0x15000016, 84, 2},  // speed
-      {0x15000018, 84, 1},  // state
-      {0x15000026, 84, 1},  // topology
-      {0x1500002C, 96, 3},  // supported class number
-      {0x1500003E, 92, 2},  // physical type
-      {0x15000040, 92, 3},  // connector type
-      {0x15000042, 92, 1},  // link state: up
-      {0x15000044, 92, 1},  // link transitions
-      {0x15000084, 84, 0},  // user topology
+      {0x15000016, 84, 2},         // speed
+      {0x15000018, 84, 1},         // state
+      {0x15000026, 84, 1},         // topology
+      {0x1500002C, 96, 3},         // supported class number
+      {0x1500003E, 92, 2},         // physical type
+      {0x15000040, 92, 3},         // connector type
+      {0x15000042, 92, 1},         // link state: up
+      {0x15000044, 92, 1},         // link transitions
+      {0x15000084, 84, 0},         // user topology
       {0x15000096, 92, 0x010200},  // FC address
   };
   for (const Row& row : rows) {
@@ -39,8 +39,10 @@ TEST_F(Fcph, PortAttributesAtTheirOffsets) {
 TEST_F(Fcph, PortTextsAt84) {
   Client c;
   const std::pair<std::uint32_t, const char*> rows[] = {
-      {0x1500001C, "Quellstone Corporation"}, {0x1500001E, "3.03"},
-      {0x15000020, "QS10020346"},             {0x15000022, "QS-2310 2Gb Fibre Channel Port"},
+      {0x1500001C, "Quellstone Corporation"},
+      {0x1500001E, "3.03"},
+      {0x15000020, "QS10020346"},
+      {0x15000022, "QS-2310 2Gb Fibre Channel Port"},
       {0x15000024, "FW 3.03.15"}};
   for (auto [request, text] : rows) {
     auto a = fcph(c, request, kPort1);
@@ -61,8 +63,8 @@ TEST_F(Fcph, FactoryWwnAt84) {
 TEST_F(Fcph, PortCountersAt92AtLeastTheirLoadValues) {
   Client c;
   const std::pair<std::uint32_t, std::uint32_t> rows[] = {
-      {0x1500002E, 1000}, {0x15000030, 1200}, {0x15000032, 2048000},
-      {0x15000034, 2457600}, {0x15000036, 1}, {0x15000038, 2}};
+      {0x1500002E, 1000},    {0x15000030, 1200}, {0x15000032, 2048000},
+      {0x15000034, 2457600}, {0x15000036, 1},    {0x15000038, 2}};
   for (auto [request, initial] : rows) {
     auto a = fcph(c, request, kPort0);
     ASSERT_TRUE(a);
@@ -168,7 +170,8 @@ TEST_F(Fcph, RemoteNodeAttributes) {
   EXPECT_EQ(address->number, 0x15000095u);
   EXPECT_EQ(get32(address->data, 92), 0x0203E8u);
 
-  auto no_such_port = fcph(c, 0x15000094, kTape, [](std::uint8_t* d) { put_wwn(d, 88, kArrayPortB); });
+  auto no_such_port =
+      fcph(c, 0x15000094, kTape, [](std::uint8_t* d) { put_wwn(d, 88, kArrayPortB); });
   ASSERT_TRUE(no_such_port);
   EXPECT_EQ(get32(no_such_port->data, 16), 2u);
 }

@@ -20,7 +20,8 @@ class SimLibrary : public ::testing::Test {
 TEST_F(SimLibrary, AnswersTheAdapterCount) {
   Client client;
   ASSERT_TRUE(client.registered());
-  auto a = client.request("/pvd/fcp0.sif", 0x1E00000A, 1024, [](std::uint8_t* d) { put32(d, 0, 7); });
+  auto a =
+      client.request("/pvd/fcp0.sif", 0x1E00000A, 1024, [](std::uint8_t* d) { put32(d, 0, 7); });
   ASSERT_TRUE(a);
   EXPECT_EQ(a->number, 0x9E00000Au);
   EXPECT_EQ(get32(a->data, 0), 7u);  // the request identifier stays

@@ -10,11 +10,13 @@ using Lifecycle = SimTest;
 
 TEST_F(Lifecycle, RegistrationRules) {
   EXPECT_EQ(q_register_msg_handler(0x100, "A", 0, handler_for(0)), 1);
-  EXPECT_EQ(q_register_msg_handler(0x100, "B", 0, handler_for(1)), 0) << "handle already registered";
+  EXPECT_EQ(q_register_msg_handler(0x100, "B", 0, handler_for(1)), 0)
+      << "handle already registered";
   EXPECT_EQ(q_register_msg_handler(0x101, "A", 0, nullptr), 0);
   EXPECT_EQ(q_register_msg_handler(0x102, nullptr, 0, handler_for(1)), 0);
   q_deregister_msg_handler(0x100);
-  EXPECT_EQ(q_register_msg_handler(0x100, "B", 0, handler_for(1)), 1) << "free again after deregistration";
+  EXPECT_EQ(q_register_msg_handler(0x100, "B", 0, handler_for(1)), 1)
+      << "free again after deregistration";
   q_deregister_msg_handler(0x100);
   q_deregister_msg_handler(0x999);  // unknown: nothing happens
 }

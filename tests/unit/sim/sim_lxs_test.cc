@@ -91,7 +91,8 @@ TEST_F(Lxs, LunObjects) {
   auto description = lxs(c, 16, kNode0, kArray, 1);
   ASSERT_TRUE(description);
   EXPECT_EQ(get32(description->data, 16), 0u);
-  EXPECT_EQ(std::string(description->data.begin() + 112, description->data.begin() + 120), "QUELLST ");
+  EXPECT_EQ(std::string(description->data.begin() + 112, description->data.begin() + 120),
+            "QUELLST ");
   EXPECT_EQ(text_at(description->data, 120), "QUELLST ARRAY-9000 R1.2");
   auto number = lxs(c, 19, kNode0, kArray, 2);
   ASSERT_TRUE(number);
@@ -125,7 +126,8 @@ TEST_F(Lxs, FailuresCarryStatus2) {
 
 TEST_F(Lxs, WritesChangeTheModel) {
   Client c;
-  auto w4 = lxs(c, 0x80000004u, kNode0, "", 0, [](std::uint8_t* d) { std::memcpy(d + 112, "2,3", 4); });
+  auto w4 =
+      lxs(c, 0x80000004u, kNode0, "", 0, [](std::uint8_t* d) { std::memcpy(d + 112, "2,3", 4); });
   ASSERT_TRUE(w4);
   EXPECT_EQ(w4->number, 0x8B00001Eu);
   EXPECT_EQ(get32(w4->data, 0), 0x80000004u);

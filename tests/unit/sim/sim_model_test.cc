@@ -6,7 +6,9 @@ namespace {
 
 using Model = SimTest;
 
-std::string model_path(const char* name) { return std::string(TAVRO_SOURCE_DIR) + "/sim/models/" + name; }
+std::string model_path(const char* name) {
+  return std::string(TAVRO_SOURCE_DIR) + "/sim/models/" + name;
+}
 
 std::uint32_t adapter_count(Client& c) {
   auto a = c.request("/pvd/fcp0.sif", 0x1E00000A, 1024);
@@ -53,7 +55,8 @@ TEST_F(Model, ExampleFile) {
   ASSERT_EQ(sim_load_model_file(model_path("example.json").c_str()), 0) << sim_last_error();
   Client c;
   EXPECT_EQ(adapter_count(c), 2u);
-  auto info = c.request("/pvd/pci1/dev4/fcp0", 0x14000014, 512, [](std::uint8_t* d) { put32(d, 0, 1); });
+  auto info =
+      c.request("/pvd/pci1/dev4/fcp0", 0x14000014, 512, [](std::uint8_t* d) { put32(d, 0, 1); });
   ASSERT_TRUE(info);
   EXPECT_EQ(get32(info->data, 4), 2u);
   EXPECT_EQ(text_at(info->data, 8), "PCI-X");
@@ -111,7 +114,8 @@ TEST_F(Model, FaultsFromTheFileAndResetDropsThem) {
   auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(fcph(c, 0x15000016, "210000E08B010203"));
   EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
-  ASSERT_TRUE(c.send("fcph", 0x15000018, 256, [](std::uint8_t* d) { put_wwn(d, 80, "210000E08B010203"); }));
+  ASSERT_TRUE(
+      c.send("fcph", 0x15000018, 256, [](std::uint8_t* d) { put_wwn(d, 80, "210000E08B010203"); }));
   EXPECT_FALSE(c.wait_answer(256, 200ms));
   EXPECT_EQ(c.driver_errors, (std::vector<std::uint32_t>{9, 7}));
 
@@ -143,7 +147,8 @@ class BadModels : public SimTest, public ::testing::WithParamInterface<BadModel>
 const char* const kPortOk = R"("ports":[{"wwn":"2100000000000001"}])";
 
 std::string one_adapter(const std::string& fields) {
-  return R"({"adapters":[{"name":"/pvd/pci1/dev1/fcp0","node_wwn":"2000000000000001",)" + fields + "}]}";
+  return R"({"adapters":[{"name":"/pvd/pci1/dev1/fcp0","node_wwn":"2000000000000001",)" + fields +
+         "}]}";
 }
 
 TEST_P(BadModels, AreRefusedWithAClearErrorAndTheModelStays) {
@@ -158,11 +163,13 @@ TEST_P(BadModels, AreRefusedWithAClearErrorAndTheModelStays) {
 const std::string kNotJson = "{\"adapters\": [";
 const std::string kMissing = "{}";
 const std::string kUnknownField = one_adapter(R"("ports":[{"wwn":"2100000000000001","sped":2}])");
-const std::string kBadWwn = R"({"adapters":[{"name":"a","node_wwn":"20000000000001",)" + std::string(kPortOk) + "}]}";
+const std::string kBadWwn =
+    R"({"adapters":[{"name":"a","node_wwn":"20000000000001",)" + std::string(kPortOk) + "}]}";
 const std::string kSameWwn = one_adapter(R"("ports":[{"wwn":"2000000000000001"}])");
 const std::string kNoPorts = one_adapter(R"("ports":[])");
 const std::string kNegative = one_adapter(R"("duplex":-1,)" + std::string(kPortOk));
-const std::string kBadNumber = one_adapter(R"("ports":[{"wwn":"2100000000000001","speed":"fast"}])");
+const std::string kBadNumber =
+    one_adapter(R"("ports":[{"wwn":"2100000000000001","speed":"fast"}])");
 const std::string kLongName = R"({"adapters":[{"name":")" + std::string(64, 'n') +
                               R"(","node_wwn":"2000000000000001",)" + kPortOk + "}]}";
 const std::string kTwoNames =
@@ -170,16 +177,21 @@ const std::string kTwoNames =
     R"(},{"name":"a","node_wwn":"2000000000000002","ports":[{"wwn":"2100000000000002"}]}]})";
 const std::string kTwiceOnPort = one_adapter(
     R"("ports":[{"wwn":"2100000000000001","remote_nodes":[{"wwn":"5000000000000001"},{"wwn":"5000000000000001"}]}])");
-const std::string kNegativeRate = one_adapter(R"("ports":[{"wwn":"2100000000000001","rates":{"tx_seqs":-1}}])");
-const std::string kBadStatus = R"({"adapters":[],"faults":{"messages":[{"message":"0x0B00001E","lxs_status":7}]}})";
+const std::string kNegativeRate =
+    one_adapter(R"("ports":[{"wwn":"2100000000000001","rates":{"tx_seqs":-1}}])");
+const std::string kBadStatus =
+    R"({"adapters":[],"faults":{"messages":[{"message":"0x0B00001E","lxs_status":7}]}})";
 const std::string kBadCrash = R"({"adapters":[],"faults":{"crash":["q_msg_explode"]}})";
-const std::string kBadSignal = R"({"adapters":[],"faults":{"crash":[{"function":"q_msg_init","signal":"SIGKILLME"}]}})";
-const std::string kTwiceFault = R"({"adapters":[],"faults":{"messages":[{"message":1},{"message":"0x1"}]}})";
+const std::string kBadSignal =
+    R"({"adapters":[],"faults":{"crash":[{"function":"q_msg_init","signal":"SIGKILLME"}]}})";
+const std::string kTwiceFault =
+    R"({"adapters":[],"faults":{"messages":[{"message":1},{"message":"0x1"}]}})";
 std::string nine_adapters() {
   std::string s = R"({"adapters":[)";
   for (int i = 0; i < 9; ++i) {
-    s += std::string(i ? "," : "") + R"({"name":"a)" + std::to_string(i) + R"(","node_wwn":"200000000000000)" +
-         std::to_string(i) + R"(","ports":[{"wwn":"210000000000000)" + std::to_string(i) + R"("}]})";
+    s += std::string(i ? "," : "") + R"({"name":"a)" + std::to_string(i) +
+         R"(","node_wwn":"200000000000000)" + std::to_string(i) +
+         R"(","ports":[{"wwn":"210000000000000)" + std::to_string(i) + R"("}]})";
   }
   return s + "]}";
 }
@@ -187,28 +199,31 @@ const std::string kNine = nine_adapters();
 
 INSTANTIATE_TEST_SUITE_P(
     Sim, BadModels,
-    ::testing::Values(BadModel{kNotJson.c_str(), "not valid JSON"},
-                      BadModel{kMissing.c_str(), "adapters: is missing"},
-                      BadModel{kUnknownField.c_str(), "adapters[0].ports[0].sped: is not a known field"},
-                      BadModel{kBadWwn.c_str(), "adapters[0].node_wwn: must be a WWN"},
-                      BadModel{kSameWwn.c_str(), "is already used by adapters[0].node_wwn"},
-                      BadModel{kNoPorts.c_str(), "adapters[0].ports: must list at least one port"},
-                      BadModel{kNegative.c_str(), "adapters[0].duplex: must not be negative"},
-                      BadModel{kBadNumber.c_str(), "speed: must be a number (decimal or 0x hexadecimal), not \"fast\""},
-                      BadModel{kLongName.c_str(), "adapters[0].name: is longer than 63 characters"},
-                      BadModel{kTwoNames.c_str(), "adapters[1].name: \"a\" is already used"},
-                      BadModel{kTwiceOnPort.c_str(), "remote_nodes[1].wwn: 5000000000000001 is listed twice"},
-                      BadModel{kNegativeRate.c_str(), "rates.tx_seqs: must be a finite number of at least 0"},
-                      BadModel{kBadStatus.c_str(), "faults.messages[0].lxs_status: must be 2 to 5"},
-                      BadModel{kBadCrash.c_str(), "faults.crash[0]: \"q_msg_explode\" is not a q_ function"},
-                      BadModel{kBadSignal.c_str(), "signal: must be SIGSEGV, SIGBUS, SIGILL or SIGFPE"},
-                      BadModel{kTwiceFault.c_str(), "names a message that an earlier entry already names"},
-                      BadModel{kNine.c_str(), "adapters: has more than 8 entries"}));
+    ::testing::Values(
+        BadModel{kNotJson.c_str(), "not valid JSON"},
+        BadModel{kMissing.c_str(), "adapters: is missing"},
+        BadModel{kUnknownField.c_str(), "adapters[0].ports[0].sped: is not a known field"},
+        BadModel{kBadWwn.c_str(), "adapters[0].node_wwn: must be a WWN"},
+        BadModel{kSameWwn.c_str(), "is already used by adapters[0].node_wwn"},
+        BadModel{kNoPorts.c_str(), "adapters[0].ports: must list at least one port"},
+        BadModel{kNegative.c_str(), "adapters[0].duplex: must not be negative"},
+        BadModel{kBadNumber.c_str(),
+                 "speed: must be a number (decimal or 0x hexadecimal), not \"fast\""},
+        BadModel{kLongName.c_str(), "adapters[0].name: is longer than 63 characters"},
+        BadModel{kTwoNames.c_str(), "adapters[1].name: \"a\" is already used"},
+        BadModel{kTwiceOnPort.c_str(), "remote_nodes[1].wwn: 5000000000000001 is listed twice"},
+        BadModel{kNegativeRate.c_str(), "rates.tx_seqs: must be a finite number of at least 0"},
+        BadModel{kBadStatus.c_str(), "faults.messages[0].lxs_status: must be 2 to 5"},
+        BadModel{kBadCrash.c_str(), "faults.crash[0]: \"q_msg_explode\" is not a q_ function"},
+        BadModel{kBadSignal.c_str(), "signal: must be SIGSEGV, SIGBUS, SIGILL or SIGFPE"},
+        BadModel{kTwiceFault.c_str(), "names a message that an earlier entry already names"},
+        BadModel{kNine.c_str(), "adapters: has more than 8 entries"}));
 
 TEST_F(Model, MissingFileIsRefused) {
   EXPECT_EQ(sim_load_model_file("/nonexistent/model.json"), -1);
-  EXPECT_NE(std::string(sim_last_error()).find("cannot open the model file /nonexistent/model.json"),
-            std::string::npos)
+  EXPECT_NE(
+      std::string(sim_last_error()).find("cannot open the model file /nonexistent/model.json"),
+      std::string::npos)
       << sim_last_error();
   Client c;
   EXPECT_EQ(adapter_count(c), 2u);

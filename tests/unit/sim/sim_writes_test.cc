@@ -128,7 +128,8 @@ TEST_F(Writes, LinkChangeSendsOneEventToEveryRegistration) {
   for (Client* c : {&a, &b}) {
     ASSERT_EQ(c->events.size(), 1u);
     EXPECT_EQ(c->events[0].severity, 611u);
-    EXPECT_EQ(c->events[0].text, "Link down on adapter /pvd/pci3/dev1/fcp1 port 0 (" + kPort1 + ")");
+    EXPECT_EQ(c->events[0].text,
+              "Link down on adapter /pvd/pci3/dev1/fcp1 port 0 (" + kPort1 + ")");
   }
   auto link = fcph(a, 0x15000042, kPort1);
   ASSERT_TRUE(link);
