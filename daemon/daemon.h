@@ -31,10 +31,10 @@ struct Daemon {
   ServiceCounters service;
   HttpState http;
   PendingCommands pending;
+  LogCommands log_commands{requests, diag};
   Channel channel{diag, events, &requests};
   ObjectServices object_services{channel, diag, events, &requests, server.start};
   FcCommands fc_commands{object_services, settings.fc_get_req, settings.fc_set_req};
-  LogCommands log_commands{requests, diag};
   platform::MessageLoop main_loop;
 };
 
