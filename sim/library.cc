@@ -699,21 +699,37 @@ class Library {
 };
 
 std::atomic<Library*> g_library{nullptr};
+std::atomic<bool> g_unloaded{false};
+std::mutex g_create;
 
+struct Unloaded {};
+
+// The library's state, made on first use. After the unloader has run (the
+// library is being unloaded or the process is ending) every call fails.
 Library& library() {
-  static Library* instance = [] {
-    auto* lib = new Library();
-    g_library.store(lib);
-    return lib;
-  }();
-  return *instance;
+  Library* lib = g_library.load(std::memory_order_acquire);
+  if (!lib) {
+    std::lock_guard lock(g_create);
+    if (g_unloaded.load()) throw Unloaded{};
+    lib = g_library.load();
+    if (!lib) {
+      lib = new Library();
+      g_library.store(lib, std::memory_order_release);
+    }
+  }
+  return *lib;
 }
 
 // Stops the delivery thread and frees everything when the library is unloaded
 // (dlclose) or the process exits.
 struct Unloader {
   ~Unloader() {
-    Library* lib = g_library.exchange(nullptr);
+    Library* lib;
+    {
+      std::lock_guard lock(g_create);
+      g_unloaded = true;
+      lib = g_library.exchange(nullptr);
+    }
     if (lib && lib->shutdown()) delete lib;
   }
 } g_unloader;
@@ -793,9 +809,14 @@ int sim_load_model_file(const char* path) {
 }
 
 const char* sim_last_error(void) {
-  thread_local std::string text;
-  sim::guarded_void([] { text = library().last_error(); });
-  return text.c_str();
+  // A plain buffer: a thread_local string would keep the library from being
+  // unloaded by dlclose. Valid until the next call.
+  static char text[1024];
+  sim::guarded_void([] {
+    std::string error = library().last_error();
+    std::snprintf(text, sizeof text, "%s", error.c_str());
+  });
+  return text;
 }
 
 void sim_clear_faults(void) {
@@ -884,22 +905,22 @@ int sim_wait_idle(int timeout_ms) {
 }
 
 std::uint32_t sim_requests_received(void) {
-  return library().requests_received_.load();
+  return sim::guarded([] { return library().requests_received_.load(); }, 0u);
 }
 std::uint32_t sim_answers_delivered(void) {
-  return library().answers_delivered_.load();
+  return sim::guarded([] { return library().answers_delivered_.load(); }, 0u);
 }
 std::uint32_t sim_messages_freed(void) {
-  return library().messages_freed_.load();
+  return sim::guarded([] { return library().messages_freed_.load(); }, 0u);
 }
 std::uint32_t sim_events_delivered(void) {
-  return library().events_delivered_.load();
+  return sim::guarded([] { return library().events_delivered_.load(); }, 0u);
 }
 std::uint32_t sim_requests_dropped(void) {
-  return library().requests_dropped_.load();
+  return sim::guarded([] { return library().requests_dropped_.load(); }, 0u);
 }
 std::uint32_t sim_invalid_calls(void) {
-  return library().invalid_calls_.load();
+  return sim::guarded([] { return library().invalid_calls_.load(); }, 0u);
 }
 
 std::uint32_t sim_messages_outstanding(void) {

@@ -20,7 +20,8 @@ void sim_clear_faults(void);
 // model that loads also replaces all faults with its "faults" section.
 int sim_load_model_file(const char* path);
 // Why the last model load failed (also why the library refuses to start when
-// the TAVRO_SIM_MODEL file is bad); "" when it did not fail.
+// the TAVRO_SIM_MODEL file is bad); "" when it did not fail. The text stays
+// valid until the next call.
 const char* sim_last_error(void);
 
 // Faults for one request message number (the number the program sends).

@@ -109,6 +109,7 @@ TEST(SimDlopen, RoundTripThenUnloadCleanly) {
     ASSERT_EQ(lib.reg(0x54410001, "TAVRO", 0, handler), 1);
     EXPECT_EQ(lib.adapter_count(0x54410001), 2);
     if (load == 0) {
+      EXPECT_STREQ(lib.control<const char* (*)()>("sim_last_error")(), "");
       lib.dereg(0x54410001);
       lib.done();
     } else {

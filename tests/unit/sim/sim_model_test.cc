@@ -142,6 +142,10 @@ struct BadModel {
   const char* message;  // part of the error text
 };
 
+void PrintTo(const BadModel& bad, std::ostream* out) {
+  *out << bad.message;
+}
+
 class BadModels : public SimTest, public ::testing::WithParamInterface<BadModel> {};
 
 const char* const kPortOk = R"("ports":[{"wwn":"2100000000000001"}])";
@@ -217,7 +221,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadModel{kBadCrash.c_str(), "faults.crash[0]: \"q_msg_explode\" is not a q_ function"},
         BadModel{kBadSignal.c_str(), "signal: must be SIGSEGV, SIGBUS, SIGILL or SIGFPE"},
         BadModel{kTwiceFault.c_str(), "names a message that an earlier entry already names"},
-        BadModel{kNine.c_str(), "adapters: has more than 8 entries"}));
+        BadModel{kNine.c_str(), "adapters: has more than 8 entries"}),
+    [](const ::testing::TestParamInfo<BadModel>& param) {
+      return "Case" + std::to_string(param.index);
+    });
 
 TEST_F(Model, MissingFileIsRefused) {
   EXPECT_EQ(sim_load_model_file("/nonexistent/model.json"), -1);
