@@ -16,16 +16,14 @@ int count_only(std::uint32_t& counter) {
 
 const CommandRow command_table[] = {
     {"GET ", get_request, format_get_stats, nullptr, &Settings::get_req},
-    {"FCGET ",
-     [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.fcget_count); },
+    {"FCGET ", [](Daemon& d, platform::socket_t s, char* m) { return d.fc_commands.fcget(s, m); },
      [](const Daemon& d, char* out, std::size_t cap) {
-       return format_prefix_stats("FCGET ", d.pending.fcget_count, out, cap);
+       return d.fc_commands.format_get_stats(out, cap);
      },
      close_driver_resources, &Settings::fc_get_req},
-    {"FCSET ",
-     [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.fcset_count); },
+    {"FCSET ", [](Daemon& d, platform::socket_t s, char* m) { return d.fc_commands.fcset(s, m); },
      [](const Daemon& d, char* out, std::size_t cap) {
-       return format_prefix_stats("FCSET ", d.pending.fcset_count, out, cap);
+       return d.fc_commands.format_set_stats(out, cap);
      },
      nullptr, &Settings::fc_set_req},
     {"HBAAPI ",

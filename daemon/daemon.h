@@ -12,6 +12,8 @@
 #include "eventlog/event_log.h"
 #include "eventlog/log_commands.h"
 #include "eventlog/request_log.h"
+#include "objects/fc_commands.h"
+#include "objects/object_call.h"
 #include "platform/message_loop.h"
 
 namespace tavro {
@@ -31,6 +33,8 @@ struct Daemon {
   PendingCommands pending;
   LogCommands log_commands{requests, diag};
   Channel channel{diag, events, &requests};
+  ObjectServices object_services{channel, diag, events, &requests, server.start};
+  FcCommands fc_commands{object_services, settings.fc_get_req, settings.fc_set_req};
   platform::MessageLoop main_loop;
 };
 

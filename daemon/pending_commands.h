@@ -10,8 +10,6 @@
 namespace tavro {
 
 struct PendingCommands {
-  std::uint32_t fcget_count = 0;
-  std::uint32_t fcset_count = 0;
   std::uint32_t hbaapi_count = 0;
 };
 

@@ -1,0 +1,134 @@
+#include "objects/fc_commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "daemon/diag.h"
+#include "daemon/message.h"
+#include "eventlog/request_log.h"
+#include "objects/driver_request.h"
+#include "objects/handlers.h"
+#include "objects/oid_table.h"
+#include "objects/qdn_oid.h"
+
+namespace tavro {
+namespace {
+
+constexpr const char* kGetPrefix = "FCGET ";
+constexpr const char* kSetPrefix = "FCSET ";
+constexpr const char* kHbaApiBranch = ".1.3.6.1.4.1.48217.4.";
+constexpr const char* kDirectBranch = ".1.3.6.1.4.1.48217.2.";
+constexpr const char* kAdapterDescription = ".1.3.6.1.4.1.48217.1.1.0";
+constexpr const char* kDaemonScalar = ".1.3.6.1.4.1.48217.1.2.0";
+
+constexpr std::uint32_t kReplyTrace = 0x40000;
+
+bool begins_with(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// Replies on the daemon's connection.
+class SocketReply final : public ReplySink {
+ public:
+  SocketReply(const Diag& diag, platform::socket_t connection)
+      : diag_(diag), connection_(connection) {}
+  int reply(const char* text) override { return fc_reply(diag_, connection_, text); }
+
+ private:
+  const Diag& diag_;
+  platform::socket_t connection_;
+};
+
+}  // namespace
+
+int fc_reply(const Diag& diag, platform::socket_t connection, const char* text) {
+  if (diag.on(kReplyTrace)) diag.print("FCREPLY() %s\n", text);
+  std::size_t length = std::strlen(text);
+  if (length == 0) length = 1;  // the terminator itself
+  ssize_t sent = platform::send_bytes(connection, text, length);
+  if (sent < 0 || static_cast<std::size_t>(sent) < length) {
+    diag.report_error("FCREPLY(send()) ERROR:");
+    return 1;
+  }
+  return 0;
+}
+
+bool FcCommands::admitted(platform::socket_t connection, const char* message, const char* prefix,
+                          std::uint32_t count, std::uint32_t trace_bit, const char* trace_format,
+                          std::int32_t log_bit, std::int32_t enable) {
+  const char* oid = message + std::strlen(prefix);
+  if (services_.diag.on(trace_bit)) {
+    services_.diag.print(trace_format, prefix, static_cast<int>(count), oid);
+  }
+  if (services_.requests != nullptr && (services_.requests->flags() & log_bit) != 0) {
+    services_.requests->note_request(connection, message);
+  }
+  if (enable == 0) return true;
+  char reply[64];
+  std::snprintf(reply, sizeof reply, "%s%s disabled", "Error: ", prefix);
+  fc_reply(services_.diag, connection, reply);
+  return false;
+}
+
+int FcCommands::fcget(platform::socket_t connection, const char* message) {
+  ++get_count_;
+  if (!admitted(connection, message, kGetPrefix, get_count_, 0x10000, "%s(%d)%s\n", 0x10000,
+                get_enable_)) {
+    return 0;
+  }
+  const char* oid = message + std::strlen(kGetPrefix);
+  SocketReply sink(services_.diag, connection);
+  if (begins_with(oid, kAgentBranch)) {
+    return qdn_oid(services_, sink, connection, oid, kAgentBranch, oid_get_table);
+  }
+  char buffer[kMessageSize + 1] = "";
+  ObjectCall call{services_, sink, connection, buffer, sizeof buffer};
+  // Neither the HBA API bridge nor direct adapter access is built in yet.
+  if (begins_with(oid, kHbaApiBranch)) {
+    return reply_no_such_member(call, oid + std::strlen(kHbaApiBranch));
+  }
+  if (begins_with(oid, kDirectBranch)) {
+    return reply_no_such_member(call, oid + std::strlen(kDirectBranch));
+  }
+  return get_scalar(call, message, oid);
+}
+
+int FcCommands::get_scalar(ObjectCall& call, const char* message, const char* oid) {
+  if (std::strcmp(oid, kAdapterDescription) == 0) {
+    // No adapter device is open, so the description comes from nowhere.
+    open_driver_channel(services_);
+    if (driver_channel_is_open(services_)) return reply_not_supported(call, "");
+    return reply_no_such_member(call, oid);
+  }
+  if (std::strcmp(oid, kDaemonScalar) == 0) return object_reply(call, "N/A");
+  return reply_no_such_member(call, message);
+}
+
+int FcCommands::fcset(platform::socket_t connection, const char* message) {
+  ++set_count_;
+  if (!admitted(connection, message, kSetPrefix, set_count_, 0x20000, "%s(%d) %s\n", 0x20000,
+                set_enable_)) {
+    return 0;
+  }
+  const char* oid = message + std::strlen(kSetPrefix);
+  SocketReply sink(services_.diag, connection);
+  if (begins_with(oid, kAgentBranch)) {
+    return qdn_oid(services_, sink, connection, oid, kAgentBranch, oid_set_table);
+  }
+  char buffer[kMessageSize + 1];
+  ObjectCall call{services_, sink, connection, buffer, sizeof buffer};
+  if (begins_with(oid, kDirectBranch)) {
+    return reply_no_such_member(call, oid + std::strlen(kDirectBranch));
+  }
+  return reply_no_such_member(call, message);
+}
+
+int FcCommands::format_get_stats(char* out, std::size_t cap) const {
+  return std::snprintf(out, cap, "%s%c%d", kGetPrefix, ';', static_cast<int>(get_count_));
+}
+
+int FcCommands::format_set_stats(char* out, std::size_t cap) const {
+  return std::snprintf(out, cap, "%s%c%d", kSetPrefix, ';', static_cast<int>(set_count_));
+}
+
+}  // namespace tavro

@@ -1,0 +1,48 @@
+// The FCGET and FCSET commands: read or write one private management object
+// per connection.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "objects/object_call.h"
+#include "platform/net.h"
+
+namespace tavro {
+
+// Sends a reply on a connection without its terminator; an empty text goes
+// out as one zero byte. Returns 0, or 1 when the send fell short.
+int fc_reply(const Diag& diag, platform::socket_t connection, const char* text);
+
+class FcCommands {
+ public:
+  // The enable settings hold 0 when the command is enabled.
+  FcCommands(ObjectServices& services, const std::int32_t& get_enable,
+             const std::int32_t& set_enable)
+      : services_(services), get_enable_(get_enable), set_enable_(set_enable) {}
+
+  // message is the whole request text, "FCGET " or "FCSET " included.
+  int fcget(platform::socket_t connection, const char* message);
+  int fcset(platform::socket_t connection, const char* message);
+
+  // "FCGET ;<count>" and "FCSET ;<count>" for STATS.
+  int format_get_stats(char* out, std::size_t cap) const;
+  int format_set_stats(char* out, std::size_t cap) const;
+
+  std::uint32_t get_count() const { return get_count_; }
+  std::uint32_t set_count() const { return set_count_; }
+
+ private:
+  bool admitted(platform::socket_t connection, const char* message, const char* prefix,
+                std::uint32_t count, std::uint32_t trace_bit, const char* trace_format,
+                std::int32_t log_bit, std::int32_t enable);
+  int get_scalar(ObjectCall& call, const char* message, const char* oid);
+
+  ObjectServices& services_;
+  const std::int32_t& get_enable_;
+  const std::int32_t& set_enable_;
+  std::uint32_t get_count_ = 0;
+  std::uint32_t set_count_ = 0;
+};
+
+}  // namespace tavro

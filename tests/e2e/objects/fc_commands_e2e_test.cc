@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/e2e/objects/objects_e2e.h"
+
+namespace tavro::testing {
+namespace {
+
+TEST(FcCommandsDisabled, BothRepliesNameTheCommandWithTwoBlanksAndStillCount) {
+  DaemonOptions options;
+  DaemonProcess daemon(options);
+  EXPECT_EQ(request(daemon.port(), "FCGET " + kAgent + "3.1.0\n"), "Error: FCGET  disabled");
+  EXPECT_EQ(request(daemon.port(), "FCGET " + kAgent + "3.1.0\n"), "Error: FCGET  disabled");
+  EXPECT_EQ(request(daemon.port(), "FCSET " + kAgent + "2.11.0 1\n"), "Error: FCSET  disabled");
+  std::string stats = request(daemon.port(), "STATS\n");
+  EXPECT_NE(stats.find("FCGET ;2;FCSET ;1"), std::string::npos) << stats;
+}
+
+class FcCommands : public ::testing::Test {
+ protected:
+  FcCommands() : daemon_(object_daemon()) {}
+  void TearDown() override {
+    EXPECT_EQ(daemon_.stop(), 0);
+    EXPECT_EQ(daemon_.output().find("Sanitizer"), std::string::npos) << daemon_.output();
+  }
+  int port() const { return daemon_.port(); }
+  DaemonProcess daemon_;
+};
+
+TEST_F(FcCommands, DiscoveryWalksFromAdapterCountToPortSpeed) {
+  EXPECT_EQ(fcget(port(), "3.1.0"), "2");
+  EXPECT_EQ(fcget(port(), "3.2.1.2.0"), kAdapter0);
+  EXPECT_EQ(fcget(port(), "3.2.1.2.1"), "/pvd/pci3/dev1/fcp1");
+  EXPECT_EQ(fcget(port(), "3.3.1.1." + kAdapter0), "1");
+  EXPECT_EQ(fcget(port(), "3.3.1.2." + kAdapter0), "PCI");
+  EXPECT_EQ(fcget(port(), "3.3.1.3." + kAdapter0), "Bus 2, Slot 5");
+  EXPECT_EQ(fcget(port(), "3.3.1.4." + kAdapter0), "QS-2310 PCI Fibre Channel Adapter");
+  std::string wwn = fcget(port(), "3.4.1.2." + kAdapter0 + ".0");
+  EXPECT_EQ(wwn, kPort0);
+  EXPECT_EQ(fcget(port(), "3.5.1.3." + wwn), "2");
+  EXPECT_EQ(fcget(port(), "3.7.1.14." + kAdapter0), "1");
+}
+
+TEST_F(FcCommands, PortQueriesAndTheirMappedValues) {
+  EXPECT_EQ(fcget(port(), "3.5.1.5." + kPort0), "1");
+  EXPECT_EQ(fcget(port(), "3.5.1.7." + kPort0), "Quellstone Corporation");
+  EXPECT_EQ(fcget(port(), "3.5.1.9." + kPort0), "QS10020345");
+  EXPECT_EQ(fcget(port(), "3.6.1.3." + kPort0 + ".0"), "1");  // link up
+  EXPECT_EQ(fcget(port(), "3.7.1.1." + kPort0), "4");         // topology 1 reads 4
+  EXPECT_EQ(fcget(port(), "3.7.1.3." + kPort0), "2");         // user topology 0 reads 2
+  EXPECT_EQ(fcget(port(), "3.7.1.7." + kPort0), "010200");
+  EXPECT_EQ(fcget(port(), "3.7.1.13." + kPort0), "08");
+  EXPECT_EQ(fcget(port(), "3.7.1.2." + kPort0), kPort0);  // 16 digits, not raw bytes
+  EXPECT_EQ(fcget(port(), "3.7.1.2.210000e08b010203"), kPort0);
+  std::string sent = fcget(port(), "3.7.1.15." + kPort0);
+  EXPECT_GE(std::stoul(sent), 1000u);
+}
+
+TEST_F(FcCommands, NodeAndRemoteNodeQueries) {
+  EXPECT_EQ(fcget(port(), "4.1.0"), "2");
+  EXPECT_EQ(fcget(port(), "4.2.1.2.0"), kNode0);
+  EXPECT_EQ(fcget(port(), "4.3.1.2." + kNode0), "1");
+  EXPECT_EQ(fcget(port(), "4.3.1.3." + kNode0), "2");
+  EXPECT_EQ(fcget(port(), "4.6.1.2." + kNode0 + ".0"), kPort0);
+  EXPECT_EQ(fcget(port(), "4.7.1.2." + kNode0 + ".0"), kRemote0);
+  EXPECT_EQ(fcget(port(), "4.8.1.1." + kNode0 + "." + kRemote0), "2");
+  EXPECT_EQ(fcget(port(), "4.8.1.2." + kNode0 + "." + kRemote0), "00000002");
+  EXPECT_EQ(fcget(port(), "4.11.1.2." + kNode0 + "." + kRemote0 + ".1"), "2200002037A1B2C3");
+  EXPECT_EQ(fcget(port(), "4.12.1.1." + kNode0 + "." + kRemote0 + "." + kRemotePort0), "0102E8");
+}
+
+TEST_F(FcCommands, LxsObjectsThroughTheGenericHandler) {
+  EXPECT_EQ(fcget(port(), "4.4.1.1." + kNode0), "QS-2310 host port 0");
+  EXPECT_EQ(fcget(port(), "4.4.1.2." + kNode0), "Online");
+  EXPECT_EQ(fcget(port(), "4.4.1.3." + kNode0), "3");
+  std::string remote = kNode0 + "." + kRemote0;
+  EXPECT_EQ(fcget(port(), "4.9.1.1." + remote), "3");
+  EXPECT_EQ(fcget(port(), "4.9.1.4." + remote), "3");  // LUNs
+  EXPECT_EQ(fcget(port(), "4.13.1.2." + remote + ".1"), "1");
+  EXPECT_EQ(fcget(port(), "4.13.1.3." + remote + ".1"), "0001000000000000");
+  // Object 16 as text or as its first 8 bytes, by the row asked for.
+  EXPECT_EQ(fcget(port(), "4.13.1.5." + remote + ".0"), "QUELLST ARRAY-9000 R1.2");
+  EXPECT_EQ(fcget(port(), "4.13.1.10." + remote + ".0"), "5155454C4C535420");
+}
+
+TEST_F(FcCommands, CounterPairJoinsTwoObjectsAndTheClock) {
+  std::string pair = fcget(port(), "4.3.1.17." + kNode0);
+  std::size_t bar1 = pair.find('|');
+  std::size_t bar2 = pair.find('|', bar1 + 1);
+  ASSERT_NE(bar2, std::string::npos) << pair;
+  EXPECT_GT(std::stoul(pair.substr(0, bar1)), 0u);                    // receive operations
+  EXPECT_GT(std::stoul(pair.substr(bar1 + 1, bar2 - bar1 - 1)), 0u);  // send operations
+  EXPECT_EQ(pair.substr(bar2, 7), "|-1|-1|");
+}
+
+TEST_F(FcCommands, TargetSupportService) {
+  std::string remote = kNode0 + "." + kRemote0;
+  EXPECT_EQ(fcget(port(), "2.11.0"), "0");
+  EXPECT_EQ(fcget(port(), "4.9.1.2." + remote), "0");
+  EXPECT_EQ(fcget(port(), "4.9.1.3." + remote), "2");  // not blocked reads 2
+}
+
+TEST_F(FcCommands, LocalValuesAndTheHostDescription) {
+  EXPECT_EQ(fcget(port(), "1.2.0"), "3.3 Build 43");
+  EXPECT_EQ(fcget(port(), "2.13.0"), "3.3 Build 43");
+  EXPECT_EQ(fcget(port(), "2.8.0"), "Host system");
+  EXPECT_EQ(fcget(port(), "2.9.0"), "Halcyone 2.0");
+  EXPECT_EQ(fcget(port(), "3.5.1.2." + kPort0), "HBA");
+  EXPECT_EQ(fcget(port(), "3.5.1.4." + kPort0), "2");
+  EXPECT_EQ(fcget(port(), "3.5.1.12." + kPort0), "1");
+  EXPECT_EQ(fcget(port(), "4.3.1.5." + kNode0), "Quellstone Corporation");
+  EXPECT_EQ(fcget(port(), "4.3.1.7." + kNode0), "1");
+  EXPECT_EQ(fcget(port(), "2.4.0").rfind("Linux ", 0), 0u);
+  EXPECT_FALSE(fcget(port(), "2.3.0").empty());
+  EXPECT_GT(std::stoi(fcget(port(), "2.7.0")), 0);
+  EXPECT_GE(std::stoul(fcget(port(), "2.14.0")), 0u);
+  std::string cpu = fcget(port(), "2.6.0");
+  EXPECT_NE(cpu.find(' '), std::string::npos) << cpu;
+}
+
+TEST_F(FcCommands, LookupErrorsQuoteWhatTheyCouldNotServe) {
+  EXPECT_EQ(fcget(port(), "9.9.9"), "Error: No such member(" + kAgent + "9.9.9)");
+  EXPECT_EQ(fcget(port(), "4.3.1.17"), "Error: Invalid OID length(" + kAgent + "4.3.1.17)");
+  EXPECT_EQ(fcget(port(), "3.5.1.3." + kPort0 + ".7"),
+            "Error: Invalid OID length(" + kAgent + "3.5.1.3." + kPort0 + ".7)");
+  EXPECT_EQ(fcget(port(), "1.1.0"), "Error: Not supported yet()");
+  EXPECT_EQ(fcget(port(), "3.7.1.21." + kPort0), "Error: Not supported yet(" + kPort0 + ")");
+  EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.1.2.0\n"), "N/A");
+  EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.1.2.0 \n"),
+            "Error: No such member(FCGET .1.3.6.1.4.1.48217.1.2.0 )");
+  EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.1.1.0\n"), "Error: Not supported yet()");
+  EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.2.1.1.1.0\n"),
+            "Error: No such member(1.1.1.0)");
+  EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.4.1\n"), "Error: No such member(1)");
+  EXPECT_EQ(request(port(), "FCSET .1.3.6.1.4.1.48217.4.1 2\n"),
+            "Error: No such member(FCSET .1.3.6.1.4.1.48217.4.1 2)");
+  EXPECT_EQ(fcset(port(), "2.11.0", "5.5"), "Error: No such member(" + kAgent + "2.11.0 5.5)");
+  EXPECT_EQ(fcset(port(), "3.7.1.5." + kPort0, "1"), "Error: Not supported yet(" + kPort0 + " 1)");
+  std::string stats = request(port(), "STATS\n");
+  EXPECT_NE(stats.find("FCGET ;10;FCSET ;3"), std::string::npos) << stats;
+}
+
+TEST_F(FcCommands, PortWritesReplyTheirRequestAndChangeTheModel) {
+  EXPECT_EQ(fcset(port(), "3.5.1.5." + kPort0, "0"), kPort0 + " 0");
+  EXPECT_EQ(fcget(port(), "3.5.1.5." + kPort0), "3");  // disabled reads 3
+  EXPECT_EQ(fcset(port(), "3.7.1.3." + kPort0, "2"), kPort0 + " 2");
+  EXPECT_EQ(fcget(port(), "3.7.1.3." + kPort0), "4");
+  const std::string renamed = "210000E08B0102FF";
+  EXPECT_EQ(fcset(port(), "3.7.1.2." + kPort0, renamed), kPort0 + " " + renamed);
+  EXPECT_EQ(fcget(port(), "3.7.1.4." + renamed), kPort0);  // the factory WWN stays
+}
+
+TEST_F(FcCommands, NodeAndTargetWritesChangeTheModel) {
+  std::string remote = kNode0 + "." + kRemote0;
+  EXPECT_EQ(fcset(port(), "4.3.1.7." + kNode0, "5"), "0");
+  EXPECT_EQ(fcset(port(), "4.4.1.3." + kNode0, "2"), kNode0 + " 2");
+  EXPECT_EQ(fcget(port(), "4.4.1.3." + kNode0), "2");
+  EXPECT_EQ(fcset(port(), "4.9.1.1." + remote, "4"), remote + " 4");
+  EXPECT_EQ(fcget(port(), "4.9.1.1." + remote), "4");
+  EXPECT_EQ(fcset(port(), "4.9.1.2." + remote, "7"), remote + " 7");
+  EXPECT_EQ(fcget(port(), "4.9.1.2." + remote), "7");
+  EXPECT_EQ(fcset(port(), "2.11.0", "1"), " 1");
+  EXPECT_EQ(fcget(port(), "2.11.0"), "1");
+  const std::string renamed = "200000E08B0102EE";
+  EXPECT_EQ(fcset(port(), "4.3.1.1." + kNode0, renamed), kNode0 + " " + renamed);
+  EXPECT_EQ(fcget(port(), "4.2.1.2.0"), renamed);
+}
+
+TEST_F(FcCommands, BlockedWriteOfTwoUnblocks) {
+  std::string remote = kNode0 + "." + kRemote0;
+  EXPECT_EQ(fcset(port(), "4.9.1.3." + remote, "1"), remote + " 1");
+  EXPECT_EQ(fcget(port(), "4.9.1.3." + remote), "1");
+  EXPECT_EQ(fcset(port(), "4.9.1.3." + remote, "2"), remote + " 2");
+  EXPECT_EQ(fcget(port(), "4.9.1.3." + remote), "2");  // stored 0, read as 2
+}
+
+TEST_F(FcCommands, EventLogWriteReadAndSize) {
+  EXPECT_EQ(fcset(port(), "5.3.0", "1 4 disk#3+is+gone -1"), "ok");
+  std::string log = read_file(daemon_.dir() + "/events.log");
+  std::size_t at = log.find("LXS WARNG: disk.3 is gone");
+  ASSERT_NE(at, std::string::npos) << log;
+  EXPECT_EQ(fcget(port(), "5.1.0"), std::to_string(log.size()));
+  EXPECT_EQ(fcget(port(), "5.2.1.3." + std::to_string(at) + ".0x19"), "LXS WARNG: disk.3 is gone");
+  EXPECT_EQ(fcget(port(), "5.2.1.3.0.0"), std::string(1, '\0'));  // an empty reply
+  EXPECT_EQ(fcget(port(), "5.2.1.3.0."), "Error: fclog_read() message is malformed");
+  EXPECT_EQ(fcset(port(), "5.3.0", "1 4 few"), "Error: fclog_write_msg() message is malformed");
+}
+
+}  // namespace
+}  // namespace tavro::testing

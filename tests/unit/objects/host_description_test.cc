@@ -1,0 +1,139 @@
+#include "objects/host_description.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tavro {
+namespace {
+
+std::string name_of(std::uint32_t type, std::uint16_t arch, std::uint16_t level,
+                    std::uint16_t revision) {
+  platform::ProcessorInfo info;
+  info.type = type;
+  info.architecture = arch;
+  info.level = level;
+  info.revision = revision;
+  char buffer[64];
+  return processor_name(info, buffer, sizeof buffer);
+}
+
+std::string clock(bool known, std::uint32_t mhz) {
+  char out[32];
+  clock_rate_text(known, mhz, out, sizeof out);
+  return out;
+}
+
+TEST(ProcessorName, ByTypeThenLevelThenArchitecture) {
+  EXPECT_EQ(name_of(386, 0, 3, 0), "386");
+  EXPECT_EQ(name_of(486, 0, 4, 0), "486");
+  EXPECT_EQ(name_of(586, 0, 5, 0), "Pentium");
+  EXPECT_EQ(name_of(586, 0, 6, 0), "Pentium Pro");
+  EXPECT_EQ(name_of(586, 0, 7, 0), "Pentium III");
+  EXPECT_EQ(name_of(586, 0, 15, 0), "Pentium, Level 15");
+  EXPECT_EQ(name_of(4000, 0xFFFF, 0, 0), "Mips");
+  EXPECT_EQ(name_of(21064, 2, 0, 0), "Alpha");
+  EXPECT_EQ(name_of(686, 0, 6, 0x0207), "Intel 686 Model 2, Stepping 7");
+  EXPECT_EQ(name_of(2200, 6, 7, 0x0103), "IA-64 Model B, Stepping 3");
+  EXPECT_EQ(name_of(0, 0xFFFF, 0, 0), "Unknown (0)");
+  EXPECT_EQ(name_of(12, 9, 0, 0), "unknown (Arch:9 Type:12)");
+}
+
+TEST(ClockRate, RoundsNearlyRoundRatesAndDropsImplausibleOnes) {
+  EXPECT_EQ(clock(true, 733), "~733 Mhz");
+  EXPECT_EQ(clock(true, 699), "~700 Mhz");
+  EXPECT_EQ(clock(true, 199), "~200 Mhz");
+  EXPECT_EQ(clock(true, 247), "~250 Mhz");
+  EXPECT_EQ(clock(true, 498), "~500 Mhz");
+  EXPECT_EQ(clock(true, 196), "~196 Mhz");
+  EXPECT_EQ(clock(true, 166), "~166 Mhz");
+  EXPECT_EQ(clock(true, 149), "~149 Mhz");  // 166 and below stay as they are
+  EXPECT_EQ(clock(true, 5), "~5 Mhz");
+  EXPECT_EQ(clock(true, 4), "");
+  EXPECT_EQ(clock(true, 99999), "~100000 Mhz");  // rounded after the range check
+  EXPECT_EQ(clock(true, 100000), "");
+  EXPECT_EQ(clock(false, 733), "");
+}
+
+TEST(ProcessorDescription, NameBlankAndClockEvenWhenTheClockIsEmpty) {
+  platform::ProcessorInfo info;
+  info.type = 586;
+  info.architecture = 0;
+  info.level = 6;
+  char out[128];
+  processor_description(info, true, 2598, out, sizeof out);
+  EXPECT_STREQ(out, "Pentium Pro ~2600 Mhz");
+  processor_description(info, false, 0, out, sizeof out);
+  EXPECT_STREQ(out, "Pentium Pro ");
+}
+
+TEST(OsDescription, LinuxTextsAndTheWindowsFamilies) {
+  platform::OsVersion v;
+  v.ok = true;
+  v.platform = platform::kPlatformLinux;
+  platform::parse_kernel_release("6.1.0-18-amd64", &v);
+  char out[160];
+  os_description(v, out, sizeof out);
+  EXPECT_STREQ(out, "Linux 6.1 0-18-amd64");
+  EXPECT_STREQ(host_vendor(v), "Linux");
+  platform::os_release_name("ID=debian\nNAME=\"Debian GNU/Linux\"\n", v.name, sizeof v.name);
+  EXPECT_STREQ(host_vendor(v), "Debian GNU/Linux");
+
+  struct Case {
+    int platform, major, minor;
+    const char* detail;
+    const char* text;
+  } cases[] = {
+      {platform::kPlatformWin32s, 3, 10, "", "Windows-3.x 3.10 "},
+      {platform::kPlatformWin32Windows, 4, 10, "A", "Windows-95 4.10 A"},
+      {platform::kPlatformWin32Nt, 4, 0, "Service Pack 6", "Windows-NT 4.0 Service Pack 6"},
+      {platform::kPlatformWin32Nt, 5, 0, "Service Pack 4", "Windows-2000 5.0 Service Pack 4"},
+      {3, 4, 20, "", "MS-Windows 4.20 "},
+  };
+  for (const Case& c : cases) {
+    platform::OsVersion w;
+    w.ok = true;
+    w.platform = c.platform;
+    w.major = c.major;
+    w.minor = c.minor;
+    std::snprintf(w.detail, sizeof w.detail, "%s", c.detail);
+    os_description(w, out, sizeof out);
+    EXPECT_STREQ(out, c.text);
+    EXPECT_STREQ(host_vendor(w), "Microsoft");
+  }
+  platform::OsVersion failed;
+  failed.platform = platform::kPlatformWin32Nt;
+  failed.error = 87;
+  os_description(failed, out, sizeof out);
+  EXPECT_STREQ(out, "MS-Windows (err:87)");
+}
+
+TEST(SystemInfo, CpuinfoGivesFamilyModelSteppingAndClock) {
+  const char* cpuinfo =
+      "processor\t: 0\nvendor_id\t: GenuineIntel\ncpu family\t: 6\nmodel\t\t: 158\n"
+      "model name\t: Some CPU\nstepping\t: 10\ncpu MHz\t\t: 3599.9\n\nprocessor\t: 1\n";
+  platform::ProcessorInfo info = platform::processor_info_from_cpuinfo(cpuinfo);
+  EXPECT_EQ(info.type, 586u);
+  EXPECT_EQ(info.architecture, platform::kArchitectureIntel);
+  EXPECT_EQ(info.level, 6);
+  EXPECT_EQ(info.revision, 158 << 8 | 10);
+  std::uint32_t mhz = 0;
+  ASSERT_TRUE(platform::clock_mhz_from_cpuinfo(cpuinfo, &mhz));
+  EXPECT_EQ(mhz, 3600u);
+
+  platform::ProcessorInfo other = platform::processor_info_from_cpuinfo("processor : 0\n");
+  EXPECT_EQ(other.architecture, platform::kArchitectureUnknown);
+  EXPECT_FALSE(platform::clock_mhz_from_cpuinfo("processor : 0\n", &mhz));
+
+  platform::OsVersion v;
+  platform::parse_kernel_release("6.18", &v);
+  EXPECT_EQ(v.major, 6);
+  EXPECT_EQ(v.minor, 18);
+  EXPECT_STREQ(v.detail, "");
+  char name[8];
+  platform::os_release_name("NAME='A very long name'\n", name, sizeof name);
+  EXPECT_STREQ(name, "A very ");
+}
+
+}  // namespace
+}  // namespace tavro

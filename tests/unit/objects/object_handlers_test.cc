@@ -1,0 +1,102 @@
+// Object handlers in process, over a channel to the simulated driver, where
+// the simulator's counters show what reached the driver.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "channel/channel.h"
+#include "daemon/diag.h"
+#include "eventlog/event_log.h"
+#include "objects/qdn_oid.h"
+#include "sim/sim_control.h"
+
+namespace tavro {
+namespace {
+
+const std::string kAgent = ".1.3.6.1.4.1.48217.3.";
+const std::string kPort = "210000E08B010203";
+const std::string kNode = "200000E08B010203";
+
+struct CapturedReply final : ReplySink {
+  int reply(const char* text) override {
+    text_ = text;
+    ++replies_;
+    return 0;
+  }
+  std::string text_;
+  int replies_ = 0;
+};
+
+ChannelSettings quick_settings() {
+  ChannelSettings s;
+  s.request_timeout_ms = 200;
+  return s;
+}
+
+class ObjectHandlers : public ::testing::Test {
+ protected:
+  void SetUp() override { sim_reset(); }
+
+  std::string get(const std::string& object) {
+    CapturedReply sink;
+    std::string oid = kAgent + object;
+    qdn_oid(services_, sink, kNoConnection, oid.c_str(), kAgentBranch, oid_get_table);
+    EXPECT_EQ(sink.replies_, 1) << object;
+    return sink.text_;
+  }
+
+  std::int32_t debug_ = 0;
+  std::int32_t log_mode_ = 0;
+  std::int32_t log_flags_ = 0;
+  Diag diag_{debug_};
+  EventLog events_{{"", log_mode_, log_flags_}, &diag_};
+  Channel channel_{diag_, events_, nullptr, quick_settings()};
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  ObjectServices services_{channel_, diag_, events_, nullptr, start_};
+};
+
+TEST_F(ObjectHandlers, ResolutionOpensTheChannelOnDemand) {
+  EXPECT_FALSE(channel_.channel_open());
+  EXPECT_EQ(get("3.5.1.3." + kPort), "2");
+  EXPECT_TRUE(channel_.channel_open());
+}
+
+TEST_F(ObjectHandlers, ClosedChannelSendsNothing) {
+  sim_fault_refuse_register(1000);
+  std::uint32_t before = sim_requests_received();
+  EXPECT_EQ(get("3.5.1.3." + kPort), "Error: Driver not opened");
+  EXPECT_EQ(sim_requests_received(), before);
+}
+
+TEST_F(ObjectHandlers, CounterPairAsksTheSecondObjectAfterTheFirstFails) {
+  ASSERT_EQ(get("3.5.1.3." + kPort), "2");
+  sim_fault_lxs_status(LXS_FCP, 5);
+  std::uint32_t before = sim_requests_received();
+  std::string pair = get("4.3.1.17." + kNode);
+  EXPECT_EQ(sim_requests_received() - before, 2u);
+  EXPECT_EQ(pair.substr(0, 12), "-1|-1|-1|-1|") << pair;
+  sim_fault_lxs_status(LXS_FCP, 0);
+  pair = get("4.3.1.18." + kNode);
+  EXPECT_NE(pair.substr(0, 3), "-1|") << pair;
+}
+
+TEST_F(ObjectHandlers, TimeOutAfterADriverErrorNamesTheError) {
+  ASSERT_EQ(get("3.5.1.3." + kPort), "2");
+  sim_fault_no_answer(FCPH_GET_PORT_SPEED, 1);
+  sim_fault_driver_error(7);
+  ASSERT_EQ(sim_wait_idle(1000), 0);
+  EXPECT_EQ(get("3.5.1.3." + kPort), "Error: timeout: driver error(7)");
+  EXPECT_EQ(get("3.5.1.5." + kPort), "1");
+}
+
+TEST_F(ObjectHandlers, InvalidInstanceOfAnLxsObjectSendsNothing) {
+  ASSERT_EQ(get("3.5.1.3." + kPort), "2");
+  std::uint32_t before = sim_requests_received();
+  EXPECT_EQ(get("4.4.1.6"), "Error: Invalid OID length(" + kAgent + "4.4.1.6)");
+  EXPECT_EQ(sim_requests_received(), before);
+}
+
+}  // namespace
+}  // namespace tavro

@@ -1,0 +1,166 @@
+#include "objects/oid_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "objects/handlers.h"
+#include "objects/oid_text.h"
+#include "objects/qdn_oid.h"
+
+namespace tavro {
+namespace {
+
+int rows_of(const oid_entry* table) {
+  int n = 0;
+  while (table[n].oid != nullptr) ++n;
+  return n;
+}
+
+const oid_entry* find_exact(const oid_entry* table, const char* oid) {
+  for (const oid_entry* row = table; row->oid != nullptr; ++row) {
+    if (std::strcmp(row->oid, oid) == 0) return row;
+  }
+  return nullptr;
+}
+
+TEST(OidTables, RowCountsAndAllZeroEndRows) {
+  EXPECT_EQ(rows_of(oid_get_table), kGetTableRows);
+  EXPECT_EQ(rows_of(oid_set_table), kSetTableRows);
+  for (const oid_entry* end : {&oid_get_table[kGetTableRows], &oid_set_table[kSetTableRows]}) {
+    EXPECT_EQ(end->handler, nullptr);
+    EXPECT_EQ(end->next, nullptr);
+    EXPECT_EQ(end->components, 0);
+  }
+}
+
+TEST(OidTables, EveryRowIsConsistentWithItself) {
+  for (const oid_entry* table : {oid_get_table, oid_set_table}) {
+    std::set<std::string> seen;
+    for (const oid_entry* row = table; row->oid != nullptr; ++row) {
+      SCOPED_TRACE(row->oid);
+      EXPECT_TRUE(seen.insert(row->oid).second) << "suffix listed twice";
+      EXPECT_NE(row->handler, nullptr);
+      EXPECT_EQ(row->components, oid_component_count(row->oid));
+      EXPECT_TRUE(row->components == 3 || row->components == 4);
+      ASSERT_GE(row->index_count, 0);
+      ASSERT_LE(row->index_count, 3);
+      EXPECT_EQ(std::strlen(row->index_kinds), static_cast<std::size_t>(row->index_count) + 1);
+      EXPECT_EQ(row->index_kinds[row->index_count], ' ');
+      EXPECT_TRUE(row->type >= 1 && row->type <= 8);
+      EXPECT_GT(row->count, 0);
+    }
+  }
+}
+
+TEST(OidTables, WalkVisitsEveryReadRowOnceInAscendingOrder) {
+  std::set<std::string> visited;
+  const char* at = "1.1.0";
+  const oid_entry* last = nullptr;
+  while (std::strcmp(at, kWalkEnd) != 0) {
+    const oid_entry* row = find_exact(oid_get_table, at);
+    ASSERT_NE(row, nullptr) << at << " names no read row";
+    ASSERT_TRUE(visited.insert(at).second) << at << " visited twice";
+    if (last != nullptr) {
+      EXPECT_GT(oid_compare(row->oid, last->oid, 4), 0) << row->oid;
+    }
+    last = row;
+    at = row->next;
+  }
+  EXPECT_EQ(visited.size(), static_cast<std::size_t>(kGetTableRows));
+  EXPECT_STREQ(last->oid, "5.2.1.3");
+  EXPECT_EQ(find_exact(oid_get_table, kWalkEnd), nullptr);
+}
+
+TEST(OidTables, ReadAndWriteRowsAgree) {
+  for (const oid_entry* w = oid_set_table; w->oid != nullptr; ++w) {
+    SCOPED_TRACE(w->oid);
+    EXPECT_STREQ(w->next, kWalkEnd);
+    const oid_entry* r = find_exact(oid_get_table, w->oid);
+    if (r == nullptr) continue;
+    EXPECT_EQ(w->components, r->components);
+    EXPECT_EQ(w->index_count, r->index_count);
+    EXPECT_STREQ(w->index_kinds, r->index_kinds);
+  }
+  int write_only = 0;
+  for (const oid_entry* w = oid_set_table; w->oid != nullptr; ++w) {
+    if (find_exact(oid_get_table, w->oid) == nullptr) ++write_only;
+  }
+  EXPECT_EQ(write_only, 6);  // 4.9.1.5, 4.10.1.5, 4.13.1.6 to 4.13.1.8, 5.3.0
+}
+
+TEST(OidTables, FieldsOfRowsWithParticularValues) {
+  const oid_entry* r = find_exact(oid_get_table, "4.9.1.2");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->param, 0x1E00000Eu);
+  EXPECT_EQ(find_exact(oid_set_table, "4.9.1.2")->param, 0x1E00000Fu);
+  EXPECT_EQ(find_exact(oid_get_table, "4.9.1.3")->param, 0x1E000010u);
+  EXPECT_EQ(find_exact(oid_set_table, "4.9.1.3")->param, 0x1E000011u);
+  EXPECT_EQ(find_exact(oid_get_table, "4.13.1.2")->param, 19u);
+  EXPECT_EQ(find_exact(oid_set_table, "4.13.1.2")->param, 0u);
+  EXPECT_EQ(find_exact(oid_get_table, "3.7.1.9")->type, 3);
+  EXPECT_EQ(find_exact(oid_get_table, "3.7.1.9")->count, 1);
+  EXPECT_EQ(find_exact(oid_set_table, "3.7.1.9")->count, 3);
+  EXPECT_EQ(find_exact(oid_get_table, "2.10.0")->type, 1);
+  EXPECT_EQ(find_exact(oid_set_table, "2.10.0")->type, 3);
+  EXPECT_EQ(find_exact(oid_get_table, "2.11.0")->param, 1u);
+  const oid_entry* log_read = find_exact(oid_get_table, "5.2.1.3");
+  EXPECT_STREQ(log_read->index_kinds, "OS ");
+  EXPECT_EQ(log_read->count, 4096);
+  EXPECT_STREQ(find_exact(oid_get_table, "4.12.1.1")->index_kinds, "NRP ");
+  EXPECT_EQ(find_exact(oid_set_table, "5.3.0")->count, 128);
+  // The LXS objects carry their object ids.
+  for (int i = 6; i <= 13; ++i) {
+    std::string oid = "4.4.1." + std::to_string(i);
+    EXPECT_EQ(find_exact(oid_get_table, oid.c_str())->param, static_cast<unsigned>(i - 1));
+  }
+  EXPECT_STREQ(oid_get_table[0].oid, "4.3.1.17");
+  EXPECT_STREQ(oid_get_table[kGetTableRows - 1].oid, "1.2.0");
+  EXPECT_STREQ(oid_set_table[0].oid, "3.7.1.2");
+  EXPECT_STREQ(oid_set_table[kSetTableRows - 1].oid, "5.3.0");
+}
+
+TEST(OidTables, ServedAndUnservedRowsByHandler) {
+  int served_writes = 0;
+  for (const oid_entry* w = oid_set_table; w->oid != nullptr; ++w) {
+    if (w->handler != qdn_not_supported) ++served_writes;
+  }
+  EXPECT_EQ(served_writes, 11);
+  EXPECT_EQ(find_exact(oid_get_table, "1.1.0")->handler, qdn_not_supported);
+  EXPECT_EQ(find_exact(oid_get_table, "4.3.1.1")->handler, qdn_not_supported);
+}
+
+TEST(ResolveOid, RowInstanceAndErrors) {
+  const char* branch = kAgentBranch;
+  ResolvedOid r =
+      resolve_oid(".1.3.6.1.4.1.48217.3.3.5.1.3.2100000000000001", branch, oid_get_table);
+  ASSERT_NE(r.row, nullptr);
+  EXPECT_STREQ(r.row->oid, "3.5.1.3");
+  EXPECT_STREQ(r.instance, "2100000000000001");
+
+  r = resolve_oid(".1.3.6.1.4.1.48217.3.4.3.1.17", branch, oid_get_table);
+  EXPECT_EQ(r.error, ResolvedOid::Error::kInvalidLength);
+  r = resolve_oid(".1.3.6.1.4.1.48217.3.9.9.9", branch, oid_get_table);
+  EXPECT_EQ(r.error, ResolvedOid::Error::kNoSuchMember);
+  r = resolve_oid(".1.3.6.1.4.1.48217.3.", branch, oid_get_table);
+  EXPECT_EQ(r.error, ResolvedOid::Error::kNoSuchMember);
+  r = resolve_oid(".1.3.6.1.4.1.48217.3.1.1.0", branch, oid_get_table);
+  EXPECT_STREQ(r.row->oid, "1.1.0");
+
+  // Writes carry the value after a blank.
+  r = resolve_oid(".1.3.6.1.4.1.48217.3.2.11.0 5", branch, oid_set_table);
+  ASSERT_NE(r.row, nullptr);
+  EXPECT_STREQ(r.instance, " 5");
+  r = resolve_oid(".1.3.6.1.4.1.48217.3.2.11.0 5.5", branch, oid_set_table);
+  EXPECT_EQ(r.error, ResolvedOid::Error::kNoSuchMember);
+  r = resolve_oid(".1.3.6.1.4.1.48217.3.3.5.1.5.2100000000000001 1", branch, oid_set_table);
+  ASSERT_NE(r.row, nullptr);
+  EXPECT_STREQ(r.instance, "2100000000000001 1");
+  r = resolve_oid(".1.3.6.1.4.1.48217.3.4.13.1.2.1.2.3.4", branch, oid_get_table);
+  EXPECT_EQ(r.error, ResolvedOid::Error::kInvalidLength);
+}
+
+}  // namespace
+}  // namespace tavro

@@ -1,0 +1,52 @@
+#include "objects/oid_text.h"
+
+#include <gtest/gtest.h>
+
+namespace tavro {
+namespace {
+
+TEST(OidComponentCount, CountsDotsAndALeadingComponent) {
+  EXPECT_EQ(oid_component_count(""), 0);
+  EXPECT_EQ(oid_component_count(" 4.3"), 0);
+  EXPECT_EQ(oid_component_count(".1.3.6.1.4.1.48217.3."), 9);
+  EXPECT_EQ(oid_component_count("4.3.1.17.0"), 5);
+  EXPECT_EQ(oid_component_count("1.1.0"), 3);
+  EXPECT_EQ(oid_component_count("2100000000000001"), 1);
+  EXPECT_EQ(oid_component_count("2.11.0 5.5"), 3);  // stops at the blank
+  EXPECT_EQ(oid_component_count("."), 1);
+}
+
+TEST(OidCompare, EqualPrefixesAndPositionsOfDifference) {
+  EXPECT_EQ(oid_compare("4.3.1.17.2000", "4.3.1.17", 4), 0);
+  EXPECT_EQ(oid_compare("4.3.1.17", "4.3.1.18", 4), -4);
+  EXPECT_EQ(oid_compare("4.3.1.18", "4.3.1.17", 4), 4);
+  EXPECT_EQ(oid_compare("3.5.1.3", "4.3.1.17", 4), -1);
+  EXPECT_EQ(oid_compare("5.1.0", "4.3.1.17", 4), 1);
+  EXPECT_EQ(oid_compare("anything", "else", 0), 0);
+}
+
+TEST(OidCompare, ShorterComponentsSortFirstAsNumbersDo) {
+  EXPECT_EQ(oid_compare("4.3.1.9", "4.3.1.10", 4), -4);
+  EXPECT_EQ(oid_compare("4.13.1.2", "4.9.1.2", 4), 2);
+  EXPECT_EQ(oid_compare("3.7.1.27", "3.7.1.3", 4), 4);
+}
+
+TEST(OidCompare, EmptyTextsAndTextsThatRunOut) {
+  EXPECT_EQ(oid_compare("", "1.1.0", 3), -1);
+  EXPECT_EQ(oid_compare("1.1.0", "", 3), 1);
+  EXPECT_EQ(oid_compare("", "", 3), -1);  // an empty text matches nothing
+  EXPECT_EQ(oid_compare("4.3", "4.3.1.17", 4), -3);
+  EXPECT_EQ(oid_compare("4.3.1.17.0", "4.3.1", 4), 4);
+}
+
+TEST(OidCompare, ComponentsRunToTheNextDotAcrossBlanks) {
+  // A written value after the blank: a scalar matches, unless the value holds
+  // a dot, which makes the last component run on to it.
+  EXPECT_EQ(oid_compare("2.11.0 5", "2.11.0", 3), 0);
+  EXPECT_NE(oid_compare("2.11.0 5.5", "2.11.0", 3), 0);
+  EXPECT_EQ(oid_compare("5.3.0 1 8 text#with#dots 0", "5.3.0", 3), 0);
+  EXPECT_EQ(oid_compare("3.5.1.5.2100000000000001 1", "3.5.1.5", 4), 0);
+}
+
+}  // namespace
+}  // namespace tavro
