@@ -1,5 +1,5 @@
 // libQFCMsgLib.so, the simulated driver message library: the seven q_
-// functions of Part 3.1, a delivery thread that answers requests from the
+// library functions, a delivery thread that answers requests from the
 // model, and the control functions of sim_control.h.
 #include <algorithm>
 #include <atomic>

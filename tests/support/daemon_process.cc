@@ -11,9 +11,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <random>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>

@@ -1,4 +1,4 @@
-// Adapter discovery (Part 3.5) and routing by destination name.
+// Adapter discovery and routing by destination name.
 #include "tests/unit/sim/sim_client.h"
 
 namespace simtest {

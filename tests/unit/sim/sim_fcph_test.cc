@@ -1,4 +1,4 @@
-// FCPH port and node attributes ("fcph", Part 3.4): the value of each request
+// FCPH port and node attributes ("fcph"): the value of each request
 // at the offset the dispatcher reads it from.
 #include "tests/unit/sim/sim_client.h"
 
