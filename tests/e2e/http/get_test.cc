@@ -33,6 +33,13 @@ std::vector<int> sends(const std::string& output, int request) {
   return sizes;
 }
 
+// A 64 MiB file "big.bin" in the web root, without its bytes on disk.
+void add_big_file(const WebSite& site) {
+  std::ofstream sparse(site.www + "/big.bin", std::ios::binary);
+  sparse.seekp((64 << 20) - 1);
+  sparse.put('\0');
+}
+
 TEST(GetFile, RootServesDefaultHtmlAsItStandsOrNotFound) {
   WebSite site;
   site.add("home.html", "<html>home</html>\n");
@@ -136,7 +143,7 @@ TEST(GetFile, MissingFileGetsErrorHtmlOrTheBuiltInPage) {
   EXPECT_EQ(get(site.port(), "/missing.html"), kNotFound);
 }
 
-TEST(GetFile, NothingOutsideTheHtmlHomeIsServed) {
+TEST(GetFile, OnlyRegularFilesInsideTheHtmlHomeAreServed) {
   WebSite site;
   site.add("secret.html", "secret");
   site.add("www/index.html", "index");
@@ -144,6 +151,7 @@ TEST(GetFile, NothingOutsideTheHtmlHomeIsServed) {
   std::filesystem::create_symlink("../secret.html", site.www + "/out.html");
   std::filesystem::create_directory_symlink("..", site.www + "/up");
   std::filesystem::create_symlink("index.html", site.www + "/in.html");
+  ASSERT_EQ(::mkfifo((site.www + "/pipe.html").c_str(), 0600), 0);
   site.start({"-base", site.www});
   int port = site.port();
   EXPECT_EQ(get(port, "/../secret.html"), kNotFound);
@@ -157,6 +165,10 @@ TEST(GetFile, NothingOutsideTheHtmlHomeIsServed) {
   EXPECT_EQ(get(port, "/sub/page.html"), kStatusOk + "page");
   EXPECT_EQ(get_stats(port),
             "GET;9;GET(htmls);9;GET(images);0;GET(java);0;GET(other);0;GET(errors);7");
+  EXPECT_EQ(get(port, "/sub"), kNotFound);
+  EXPECT_EQ(get(port, "/sub/"), kNotFound);
+  EXPECT_EQ(get(port, "/pipe.html"), kNotFound);
+  EXPECT_EQ(request(port, "REV"), "3.3 Build 43");
 }
 
 TEST(GetFile, WithoutBaseDirTheWorkingDirectoryIsTheHome) {
@@ -167,17 +179,6 @@ TEST(GetFile, WithoutBaseDirTheWorkingDirectoryIsTheHome) {
   EXPECT_EQ(get(site.port(), "/etc/passwd"), kNotFound);
   EXPECT_EQ(get(site.port(), "//etc/passwd"), kNotFound);
   EXPECT_EQ(get(site.port(), "/../../../../../../etc/passwd"), kNotFound);
-}
-
-TEST(GetFile, OnlyRegularFilesAreServed) {
-  WebSite site;
-  site.add("www/sub/page.html", "page");
-  ASSERT_EQ(::mkfifo((site.www + "/pipe.html").c_str(), 0600), 0);
-  site.start({"-base", site.www});
-  EXPECT_EQ(get(site.port(), "/sub"), kNotFound);
-  EXPECT_EQ(get(site.port(), "/sub/"), kNotFound);
-  EXPECT_EQ(get(site.port(), "/pipe.html"), kNotFound);
-  EXPECT_EQ(request(site.port(), "REV"), "3.3 Build 43");
 }
 
 TEST(GetFile, RequestsAreNotedByFileTypeAsReceived) {
@@ -208,11 +209,7 @@ TEST(GetFile, RequestsAreNotedByFileTypeAsReceived) {
 
 TEST(GetFile, FailedSendEndsThatReplyOnly) {
   WebSite site;
-  {
-    std::ofstream sparse(site.www + "/big.bin", std::ios::binary);
-    sparse.seekp((64 << 20) - 1);
-    sparse.put('\0');
-  }
+  add_big_file(site);
   site.start({"-base", site.www, "-log", site.log});
   int s = connect_to(site.port());
   ASSERT_GE(s, 0);
@@ -236,11 +233,7 @@ TEST(GetFile, FailedSendEndsThatReplyOnly) {
 
 TEST(GetFile, ClientThatStopsReadingIsGivenUpAtTheDeadline) {
   WebSite site;
-  {
-    std::ofstream sparse(site.www + "/big.bin", std::ios::binary);
-    sparse.seekp((64 << 20) - 1);
-    sparse.put('\0');
-  }
+  add_big_file(site);
   site.start({"-base", site.www, "-log", site.log, "-rxto", "1"});
   int stalled = connect_to(site.port());
   ASSERT_GE(stalled, 0);

@@ -162,18 +162,10 @@ TEST_F(ChannelTest, LxsObjectsArriveByTheirTypeAndFailuresAsErrorText) {
   EXPECT_EQ(last_, Transaction::kAnswered);
 }
 
-TEST_F(ChannelTest, TargetSupportAndAdapterRequests) {
+// The adapter requests are asked through discovery (discovery_test.cc).
+TEST_F(ChannelTest, TargetSupportRequests) {
   open();
   auto id = [](std::uint32_t n) { return [n](std::uint8_t* d) { write_u32(d, 0, n); }; };
-  EXPECT_EQ(ask(LXS_GET_ADAPTER_COUNT, id(1)), "2");
-  EXPECT_EQ(ask(
-                LXS_GET_ADAPTER_NAME,
-                [](std::uint8_t* d) {
-                  write_u32(d, 0, 2);
-                  write_u32(d, 4, 1);
-                },
-                "/pvd/fcp1.sif"),
-            "/pvd/pci3/fcp1");
   EXPECT_EQ(ask(LXS_GET_FCP_MANUAL_ID, id(3)), "5");
   EXPECT_EQ(tell(LXS_SET_FCP_MANUAL_ID,
                  [](std::uint8_t* d) {
@@ -197,17 +189,6 @@ TEST_F(ChannelTest, TargetSupportAndAdapterRequests) {
     write_u32(d, sif::kRemoteValue, 1);
   });
   EXPECT_EQ(ask(LXS_GET_REMNODE_BLOCKED, node_pair(11)), "1");
-
-  const char* adapter = "/pvd/pci2/dev5/fcp0";
-  auto info = [](std::uint32_t code) {
-    return [code](std::uint8_t* d) { write_u32(d, hpd::kInfoCode, code); };
-  };
-  EXPECT_EQ(ask(HPD_LTX_ADAPTER_INFO, info(1), adapter), "1");
-  EXPECT_EQ(ask(HPD_LTX_ADAPTER_INFO, info(2), adapter), "PCI-X");
-  EXPECT_EQ(ask(HPD_LTX_ADAPTER_INFO, info(3), adapter), "QS Test Adapter");
-  EXPECT_EQ(ask(HPD_LTX_DUPLEX_STATUS, id(12), adapter), "2");
-  EXPECT_EQ(ask(HPD_LTX_DUPLEX_STATUS, id(13), "/pvd/pci3/fcp1"), "200");
-  EXPECT_EQ(ask(HPD_LTX_ADAPTER_PORTWWN, id(14), adapter), "210000E08B000001");
 }
 
 TEST_F(ChannelTest, WritesConfirmWithoutTouchingTheReplyAndChangeLaterReads) {

@@ -54,14 +54,15 @@ tavro::Channel& ChannelTest::open(tavro::ChannelSettings s) {
 }
 
 std::string ChannelTest::ask(std::uint32_t number, const std::function<void(std::uint8_t*)>& fill,
-                             const char* destination) {
+                             const char* destination, bool read) {
   const tavro::RequestRow* row = tavro::find_request(number);
   EXPECT_NE(row, nullptr) << std::hex << number;
   if (row == nullptr) return {};
-  char reply[4096] = "";
+  char reply[4096] = "unchanged";
+  if (read) reply[0] = '\0';
   last_ = channel_->transact(
       {destination != nullptr ? destination : row->destination, number, row->size}, reply,
-      sizeof reply, true, [&](std::uint8_t* data) {
+      sizeof reply, read, [&](std::uint8_t* data) {
         fill(data);
         return true;
       });
@@ -70,14 +71,7 @@ std::string ChannelTest::ask(std::uint32_t number, const std::function<void(std:
 
 std::string ChannelTest::tell(std::uint32_t number,
                               const std::function<void(std::uint8_t*)>& fill) {
-  const tavro::RequestRow* row = tavro::find_request(number);
-  char reply[4096] = "unchanged";
-  last_ = channel_->transact({row->destination, number, row->size}, reply, sizeof reply, false,
-                             [&](std::uint8_t* data) {
-                               fill(data);
-                               return true;
-                             });
-  return reply;
+  return ask(number, fill, nullptr, false);
 }
 
 std::string ChannelTest::events_text() {

@@ -17,60 +17,45 @@
 #include "eventlog/event_log.h"
 #include "eventlog/request_log.h"
 #include "platform/module_loader.h"
+#include "sim/sim_control.h"
 #include "tests/support/daemon_process.h"
 
 namespace channel_test {
 
 // The simulator's control functions, looked up in the loaded library.
 struct Sim {
-  Sim() {
+  void* module = load();
+
+  static void* load() {
     int error = 0;
-    module = platform::load_module("QFCMsgLib", &error);
-    find(load_model_json, "sim_load_model_json");
-    find(clear_faults, "sim_clear_faults");
-    find(fault_delay, "sim_fault_delay");
-    find(fault_no_answer, "sim_fault_no_answer");
-    find(fault_wrong_number_to, "sim_fault_wrong_number_to");
-    find(fault_wrong_object, "sim_fault_wrong_object");
-    find(fault_lxs_status, "sim_fault_lxs_status");
-    find(fault_driver_error, "sim_fault_driver_error");
-    find(fault_driver_error_on, "sim_fault_driver_error_on");
-    find(fault_crash_signal, "sim_fault_crash_signal");
-    find(fault_alloc_fail, "sim_fault_alloc_fail");
-    find(fault_refuse_register, "sim_fault_refuse_register");
-    find(set_link, "sim_set_link");
-    find(send_event, "sim_send_event");
-    find(wait_idle, "sim_wait_idle");
-    find(requests_received, "sim_requests_received");
-    find(messages_outstanding, "sim_messages_outstanding");
-    find(invalid_calls, "sim_invalid_calls");
+    return platform::load_module("QFCMsgLib", &error);
   }
-
   template <typename F>
-  void find(F& f, const char* name) {
-    f = reinterpret_cast<F>(platform::module_symbol(module, name));
+  F find(const char* name) {
+    auto f = reinterpret_cast<F>(platform::module_symbol(module, name));
     if (f == nullptr) ADD_FAILURE() << "simulator lacks " << name;
+    return f;
   }
 
-  void* module = nullptr;
-  int (*load_model_json)(const char*) = nullptr;
-  void (*clear_faults)() = nullptr;
-  void (*fault_delay)(std::uint32_t, int) = nullptr;
-  void (*fault_no_answer)(std::uint32_t, int) = nullptr;
-  void (*fault_wrong_number_to)(std::uint32_t, std::uint32_t) = nullptr;
-  void (*fault_wrong_object)(std::uint32_t, int) = nullptr;
-  void (*fault_lxs_status)(std::uint32_t, int) = nullptr;
-  void (*fault_driver_error)(std::uint32_t) = nullptr;
-  void (*fault_driver_error_on)(std::uint32_t, std::uint32_t) = nullptr;
-  int (*fault_crash_signal)(const char*, int) = nullptr;
-  void (*fault_alloc_fail)(int) = nullptr;
-  void (*fault_refuse_register)(int) = nullptr;
-  int (*set_link)(int, int, int) = nullptr;
-  void (*send_event)(std::uint32_t, const char*) = nullptr;
-  int (*wait_idle)(int) = nullptr;
-  std::uint32_t (*requests_received)() = nullptr;
-  std::uint32_t (*messages_outstanding)() = nullptr;
-  std::uint32_t (*invalid_calls)() = nullptr;
+#define TAVRO_SIM_CONTROL(name) decltype(&::sim_##name) name = find<decltype(name)>("sim_" #name)
+  TAVRO_SIM_CONTROL(load_model_json);
+  TAVRO_SIM_CONTROL(clear_faults);
+  TAVRO_SIM_CONTROL(fault_delay);
+  TAVRO_SIM_CONTROL(fault_no_answer);
+  TAVRO_SIM_CONTROL(fault_wrong_number_to);
+  TAVRO_SIM_CONTROL(fault_wrong_object);
+  TAVRO_SIM_CONTROL(fault_lxs_status);
+  TAVRO_SIM_CONTROL(fault_driver_error_on);
+  TAVRO_SIM_CONTROL(fault_crash_signal);
+  TAVRO_SIM_CONTROL(fault_alloc_fail);
+  TAVRO_SIM_CONTROL(fault_refuse_register);
+  TAVRO_SIM_CONTROL(set_link);
+  TAVRO_SIM_CONTROL(send_event);
+  TAVRO_SIM_CONTROL(wait_idle);
+  TAVRO_SIM_CONTROL(requests_received);
+  TAVRO_SIM_CONTROL(messages_outstanding);
+  TAVRO_SIM_CONTROL(invalid_calls);
+#undef TAVRO_SIM_CONTROL
 };
 
 inline Sim& sim() {
@@ -132,7 +117,7 @@ class ChannelTest : public ::testing::Test {
   // One read request of the catalogue; the destination defaults to the
   // catalogue's. Returns the reply text.
   std::string ask(std::uint32_t number, const std::function<void(std::uint8_t*)>& fill,
-                  const char* destination = nullptr);
+                  const char* destination = nullptr, bool read = true);
   // One write request; the reply buffer starts as "unchanged".
   std::string tell(std::uint32_t number, const std::function<void(std::uint8_t*)>& fill);
   std::string events_text();

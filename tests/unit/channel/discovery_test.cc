@@ -49,8 +49,7 @@ TEST_F(DiscoveryTest, FindsTheAdaptersStepByStep) {
   EXPECT_EQ(info((second + ".0").c_str(), 3), "QS Other");
   EXPECT_EQ(run(qdn_get_adapt_port, (first + ".0").c_str()), "210000E08B000001");
   EXPECT_EQ(run(duplex_status, first.c_str()), "2");
-  EXPECT_EQ(slot(first.c_str()), "Bus 2, Slot 5");
-  EXPECT_EQ(slot(second.c_str()), "Bus 3, Slot ?");
+  EXPECT_EQ(run(duplex_status, second.c_str()), "200");
 
   // An information code other than 1 to 3 is answered with nothing.
   EXPECT_EQ(info(first.c_str(), 4), "Error: driver timeout");
@@ -84,11 +83,18 @@ TEST_F(DiscoveryTest, BusAndSlotTexts) {
   EXPECT_STREQ(tiny, "Bus 2, ");
 }
 
-TEST_F(DiscoveryTest, ClosedChannelAnswersDriverNotOpenedExceptBusAndSlot) {
+TEST_F(DiscoveryTest, MissingLibraryAnswersDriverNotOpenedExceptBusAndSlot) {
   ChannelSettings s = settings();
   s.library_name = "TavroNoSuchMessageLibrary";
-  open(s);
+  Channel& c = open(s);
+  EXPECT_FALSE(c.channel_open());
+  EXPECT_FALSE(c.library_bound());
+  EXPECT_EQ(count(events_text(), "LXS ERROR: Driver file not found! (QFCMsgLib.dll) - error(2)\n"),
+            1);
   std::uint32_t before = sim().requests_received();
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, [](std::uint8_t* d) { put_wwn(d, 80, kPortA); }),
+            "Error: Driver not opened");
+  EXPECT_EQ(last_, Transaction::kNotOpened);
   EXPECT_EQ(run(adapter_count, ""), "Error: Driver not opened");
   EXPECT_EQ(run(adapter_name, "0"), "Error: Driver not opened");
   EXPECT_EQ(info("/pvd/pci2/dev5/fcp0", 1), "Error: Driver not opened");
@@ -96,6 +102,8 @@ TEST_F(DiscoveryTest, ClosedChannelAnswersDriverNotOpenedExceptBusAndSlot) {
   EXPECT_EQ(run(duplex_status, "/pvd/pci2/dev5/fcp0"), "Error: Driver not opened");
   EXPECT_EQ(slot("/pvd/pci2/dev5/fcp0"), "Bus 2, Slot 5");
   EXPECT_EQ(sim().requests_received(), before);
+  c.qdn_close();
+  EXPECT_EQ(count(events_text(), "Program Exception"), 0);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <set>
 #include <string>
 
-#include "objects/handlers.h"
 #include "objects/oid_text.h"
 #include "objects/qdn_oid.h"
 
@@ -89,47 +88,6 @@ TEST(OidTables, ReadAndWriteRowsAgree) {
     if (find_exact(oid_get_table, w->oid) == nullptr) ++write_only;
   }
   EXPECT_EQ(write_only, 6);  // 4.9.1.5, 4.10.1.5, 4.13.1.6 to 4.13.1.8, 5.3.0
-}
-
-TEST(OidTables, FieldsOfRowsWithParticularValues) {
-  const oid_entry* r = find_exact(oid_get_table, "4.9.1.2");
-  ASSERT_NE(r, nullptr);
-  EXPECT_EQ(r->param, 0x1E00000Eu);
-  EXPECT_EQ(find_exact(oid_set_table, "4.9.1.2")->param, 0x1E00000Fu);
-  EXPECT_EQ(find_exact(oid_get_table, "4.9.1.3")->param, 0x1E000010u);
-  EXPECT_EQ(find_exact(oid_set_table, "4.9.1.3")->param, 0x1E000011u);
-  EXPECT_EQ(find_exact(oid_get_table, "4.13.1.2")->param, 19u);
-  EXPECT_EQ(find_exact(oid_set_table, "4.13.1.2")->param, 0u);
-  EXPECT_EQ(find_exact(oid_get_table, "3.7.1.9")->type, 3);
-  EXPECT_EQ(find_exact(oid_get_table, "3.7.1.9")->count, 1);
-  EXPECT_EQ(find_exact(oid_set_table, "3.7.1.9")->count, 3);
-  EXPECT_EQ(find_exact(oid_get_table, "2.10.0")->type, 1);
-  EXPECT_EQ(find_exact(oid_set_table, "2.10.0")->type, 3);
-  EXPECT_EQ(find_exact(oid_get_table, "2.11.0")->param, 1u);
-  const oid_entry* log_read = find_exact(oid_get_table, "5.2.1.3");
-  EXPECT_STREQ(log_read->index_kinds, "OS ");
-  EXPECT_EQ(log_read->count, 4096);
-  EXPECT_STREQ(find_exact(oid_get_table, "4.12.1.1")->index_kinds, "NRP ");
-  EXPECT_EQ(find_exact(oid_set_table, "5.3.0")->count, 128);
-  // The LXS objects carry their object ids.
-  for (int i = 6; i <= 13; ++i) {
-    std::string oid = "4.4.1." + std::to_string(i);
-    EXPECT_EQ(find_exact(oid_get_table, oid.c_str())->param, static_cast<unsigned>(i - 1));
-  }
-  EXPECT_STREQ(oid_get_table[0].oid, "4.3.1.17");
-  EXPECT_STREQ(oid_get_table[kGetTableRows - 1].oid, "1.2.0");
-  EXPECT_STREQ(oid_set_table[0].oid, "3.7.1.2");
-  EXPECT_STREQ(oid_set_table[kSetTableRows - 1].oid, "5.3.0");
-}
-
-TEST(OidTables, ServedAndUnservedRowsByHandler) {
-  int served_writes = 0;
-  for (const oid_entry* w = oid_set_table; w->oid != nullptr; ++w) {
-    if (w->handler != qdn_not_supported) ++served_writes;
-  }
-  EXPECT_EQ(served_writes, 11);
-  EXPECT_EQ(find_exact(oid_get_table, "1.1.0")->handler, qdn_not_supported);
-  EXPECT_EQ(find_exact(oid_get_table, "4.3.1.1")->handler, qdn_not_supported);
 }
 
 TEST(ResolveOid, RowInstanceAndErrors) {

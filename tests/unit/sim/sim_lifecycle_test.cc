@@ -53,27 +53,19 @@ TEST_F(Lifecycle, InvalidPointersAreIgnoredAndCounted) {
   EXPECT_FALSE(inboxes()[0].pop(100ms)) << "the second send of the area sent nothing";
 }
 
-TEST_F(Lifecycle, DeregisteredHandlerGetsNothing) {
+TEST_F(Lifecycle, AnswersForAGoneOrUnknownRegistrationAreDroppedAndFreed) {
   std::uint32_t dropped = sim_requests_dropped();
   {
     Client c;
     sim_fault_delay(0x1E00000A, 150);
     ASSERT_TRUE(c.send("/pvd/fcp0.sif", 0x1E00000A, 1024));
   }  // deregistered before the answer is due
+  Client other(1, 0x54410002);
+  q_send_msg_by_name("/pvd/fcp0.sif", 0xDEAD, 0x1E00000A, q_msg_alloc(1024, 1024, 0));
   ASSERT_EQ(sim_wait_idle(2000), 0);
   EXPECT_FALSE(inboxes()[0].pop(50ms));
-  EXPECT_EQ(sim_requests_dropped(), dropped + 1);
-  EXPECT_EQ(sim_messages_outstanding(), 0u) << "the dropped answer was freed";
-}
-
-TEST_F(Lifecycle, AnswerForAnUnknownHandleIsDropped) {
-  Client c;
-  std::uint32_t dropped = sim_requests_dropped();
-  void* area = q_msg_alloc(1024, 1024, 0);
-  q_send_msg_by_name("/pvd/fcp0.sif", 0xDEAD, 0x1E00000A, area);
-  ASSERT_EQ(sim_wait_idle(1000), 0);
-  EXPECT_EQ(sim_requests_dropped(), dropped + 1);
-  EXPECT_FALSE(inboxes()[0].pop(50ms));
+  EXPECT_EQ(sim_requests_dropped(), dropped + 2);
+  EXPECT_EQ(sim_messages_outstanding(), 0u) << "the dropped answers were freed";
 }
 
 std::atomic<int> g_in_handler{0};
@@ -96,41 +88,25 @@ TEST_F(Lifecycle, DeregistrationWaitsForADeliveryInProgress) {
 
 std::atomic<int> g_nested_answers{0};
 
-void deregistering_handler(int kind, void* message) {
-  if (kind == qfc::kDriverErrorKind) return;
-  q_msg_free(message);
-  q_deregister_msg_handler(0x300);  // from inside: must not wait for itself
-  g_nested_answers++;
-}
-
-TEST_F(Lifecycle, HandlerMayDeregisterItself) {
-  ASSERT_EQ(q_register_msg_handler(0x300, "SELF", 0, deregistering_handler), 1);
-  void* area = q_msg_alloc(1024, 1024, 0);
-  q_send_msg_by_name("/pvd/fcp0.sif", 0x300, 0x1E00000A, area);
-  ASSERT_EQ(sim_wait_idle(2000), 0);
-  EXPECT_EQ(g_nested_answers, 1);
-  EXPECT_EQ(q_register_msg_handler(0x300, "SELF", 0, deregistering_handler), 1);
-  q_deregister_msg_handler(0x300);
-}
-
-void sending_handler(int kind, void* message) {
+void nesting_handler(int kind, void* message) {
   if (kind == qfc::kDriverErrorKind) return;
   std::uint32_t number = qfc::message_number(message);
   q_msg_free(message);
+  ++g_nested_answers;
   if (number == 0x9E00000A) {  // ask the name of adapter 0 from inside the handler
-    void* area = q_msg_alloc(1024, 1024, 0);
-    q_send_msg_by_name("/pvd/fcp0.sif", 0x400, 0x1E00000B, area);
+    q_send_msg_by_name("/pvd/fcp0.sif", 0x300, 0x1E00000B, q_msg_alloc(1024, 1024, 0));
   } else {
-    inboxes()[3].push(kind, nullptr);
+    q_deregister_msg_handler(0x300);  // from inside: must not wait for itself
   }
 }
 
-TEST_F(Lifecycle, HandlerMaySendARequest) {
-  ASSERT_EQ(q_register_msg_handler(0x400, "NEST", 0, sending_handler), 1);
-  void* area = q_msg_alloc(1024, 1024, 0);
-  q_send_msg_by_name("/pvd/fcp0.sif", 0x400, 0x1E00000A, area);
-  EXPECT_TRUE(inboxes()[3].pop(2000ms));
-  q_deregister_msg_handler(0x400);
+TEST_F(Lifecycle, HandlerMaySendARequestAndDeregisterItself) {
+  ASSERT_EQ(q_register_msg_handler(0x300, "NEST", 0, nesting_handler), 1);
+  q_send_msg_by_name("/pvd/fcp0.sif", 0x300, 0x1E00000A, q_msg_alloc(1024, 1024, 0));
+  ASSERT_EQ(sim_wait_idle(2000), 0);
+  EXPECT_EQ(g_nested_answers, 2);
+  EXPECT_EQ(q_register_msg_handler(0x300, "NEST", 0, nesting_handler), 1) << "deregistered";
+  q_deregister_msg_handler(0x300);
 }
 
 TEST_F(Lifecycle, DoneStopsEverythingAndRegisteringAgainWorks) {
@@ -163,18 +139,6 @@ TEST_F(Lifecycle, DoneFromInsideTheHandler) {
   EXPECT_TRUE(inboxes()[2].pop(2000ms));
   Client c;
   EXPECT_TRUE(c.request("/pvd/fcp0.sif", 0x1E00000A, 1024).has_value());
-}
-
-TEST_F(Lifecycle, CountersFollowTheTraffic) {
-  Client c;
-  std::uint32_t received = sim_requests_received();
-  std::uint32_t answered = sim_answers_delivered();
-  std::uint32_t freed = sim_messages_freed();
-  for (int i = 0; i < 5; ++i) ASSERT_TRUE(c.request("/pvd/fcp0.sif", 0x1E00000A, 1024));
-  EXPECT_EQ(sim_requests_received(), received + 5);
-  EXPECT_EQ(sim_answers_delivered(), answered + 5);
-  EXPECT_EQ(sim_messages_freed(), freed + 5);
-  EXPECT_EQ(sim_messages_outstanding(), 0u);
 }
 
 TEST_F(Lifecycle, ConcurrentRequestsLinkChangesAndEvents) {
