@@ -94,13 +94,6 @@ TEST_F(FcCommands, CounterPairJoinsTwoObjectsAndTheClock) {
   EXPECT_EQ(pair.substr(bar2, 7), "|-1|-1|");
 }
 
-TEST_F(FcCommands, TargetSupportService) {
-  std::string remote = kNode0 + "." + kRemote0;
-  EXPECT_EQ(fcget(port(), "2.11.0"), "0");
-  EXPECT_EQ(fcget(port(), "4.9.1.2." + remote), "0");
-  EXPECT_EQ(fcget(port(), "4.9.1.3." + remote), "2");  // not blocked reads 2
-}
-
 TEST_F(FcCommands, LocalValuesAndTheHostDescription) {
   EXPECT_EQ(fcget(port(), "1.2.0"), "3.3 Build 43");
   EXPECT_EQ(fcget(port(), "2.13.0"), "3.3 Build 43");
@@ -121,6 +114,7 @@ TEST_F(FcCommands, LocalValuesAndTheHostDescription) {
 
 TEST_F(FcCommands, LookupErrorsQuoteWhatTheyCouldNotServe) {
   EXPECT_EQ(fcget(port(), "9.9.9"), "Error: No such member(" + kAgent + "9.9.9)");
+  EXPECT_EQ(fcget(port(), ""), "Error: No such member(" + kAgent + ")");
   EXPECT_EQ(fcget(port(), "4.3.1.17"), "Error: Invalid OID length(" + kAgent + "4.3.1.17)");
   EXPECT_EQ(fcget(port(), "3.5.1.3." + kPort0 + ".7"),
             "Error: Invalid OID length(" + kAgent + "3.5.1.3." + kPort0 + ".7)");
@@ -138,7 +132,7 @@ TEST_F(FcCommands, LookupErrorsQuoteWhatTheyCouldNotServe) {
   EXPECT_EQ(fcset(port(), "2.11.0", "5.5"), "Error: No such member(" + kAgent + "2.11.0 5.5)");
   EXPECT_EQ(fcset(port(), "3.7.1.5." + kPort0, "1"), "Error: Not supported yet(" + kPort0 + " 1)");
   std::string stats = request(port(), "STATS\n");
-  EXPECT_NE(stats.find("FCGET ;10;FCSET ;3"), std::string::npos) << stats;
+  EXPECT_NE(stats.find("FCGET ;11;FCSET ;3"), std::string::npos) << stats;
 }
 
 TEST_F(FcCommands, PortWritesReplyTheirRequestAndChangeTheModel) {
@@ -167,8 +161,11 @@ TEST_F(FcCommands, NodeAndTargetWritesChangeTheModel) {
   EXPECT_EQ(fcget(port(), "4.2.1.2.0"), renamed);
 }
 
-TEST_F(FcCommands, BlockedWriteOfTwoUnblocks) {
+TEST_F(FcCommands, TargetSupportServiceAndABlockedWriteOfTwoUnblocks) {
   std::string remote = kNode0 + "." + kRemote0;
+  EXPECT_EQ(fcget(port(), "2.11.0"), "0");
+  EXPECT_EQ(fcget(port(), "4.9.1.2." + remote), "0");
+  EXPECT_EQ(fcget(port(), "4.9.1.3." + remote), "2");  // not blocked reads 2
   EXPECT_EQ(fcset(port(), "4.9.1.3." + remote, "1"), remote + " 1");
   EXPECT_EQ(fcget(port(), "4.9.1.3." + remote), "1");
   EXPECT_EQ(fcset(port(), "4.9.1.3." + remote, "2"), remote + " 2");

@@ -1,5 +1,8 @@
-// Every response of the catalogue, asked of the simulated driver through a
-// real channel, arrives as the reply text the programs send.
+// Every read response of the catalogue, asked of the simulated driver through
+// a real channel, arrives as the reply text the programs send. The adapter
+// requests are asked through discovery (discovery_test.cc); the writes, the
+// target-support requests and object 16 as text or bytes through the daemon
+// (tests/e2e/objects).
 #include "channel/catalogue.h"
 
 #include <gtest/gtest.h>
@@ -39,14 +42,6 @@ auto object(std::uint32_t id, int type, int count, const char* node = kNodeA,
     write_u32(d, lxs::kIndex, index);
     put_wwn(d, lxs::kNodeWwn, node);
     put_wwn(d, lxs::kRemoteWwn, remote);
-  };
-}
-
-auto node_pair(std::uint32_t id) {
-  return [=](std::uint8_t* d) {
-    write_u32(d, sif::kRequestId, id);
-    put_wwn(d, sif::kFirstWwn, kNodeA);
-    put_wwn(d, sif::kRemoteWwn, kRemote);
   };
 }
 
@@ -136,21 +131,6 @@ TEST_F(ChannelTest, LxsObjectsArriveByTheirTypeAndFailuresAsErrorText) {
   EXPECT_EQ(ask(LXS_FCP, object(19, kValueSigned, 1)), "7");
   EXPECT_EQ(ask(LXS_FCP, object(20, kValueBytes, 8)), "0001000000000000");
 
-  // Object 16 is text when the request left "4.13.1.5" in its reply buffer,
-  // otherwise its first 8 bytes.
-  char reply[4096];
-  auto description = [&](const char* suffix) {
-    std::snprintf(reply, sizeof reply, "%s", suffix);
-    channel_->transact({kFcpDestination, LXS_FCP, lxs::kSize}, reply, sizeof reply, true,
-                       [&](std::uint8_t* d) {
-                         object(16, kValueText, 32)(d);
-                         return true;
-                       });
-    return std::string(reply);
-  };
-  EXPECT_EQ(description("4.13.1.5"), "ARRAY LUN ZERO");
-  EXPECT_EQ(description("4.13.1.10"), "4152524159204C55");
-
   sim().fault_lxs_status(LXS_FCP, 3);
   EXPECT_EQ(ask(LXS_FCP, object(14, kValueSigned, 1)), "Error:  Target ID: Driver busy");
   sim().fault_lxs_status(LXS_FCP, 5);
@@ -160,72 +140,6 @@ TEST_F(ChannelTest, LxsObjectsArriveByTheirTypeAndFailuresAsErrorText) {
   // A write's confirmation completes the wait without a value.
   EXPECT_EQ(tell(LXS_FCP, object(14 | lxs::kWriteBit, kValueSigned, 1)), "unchanged");
   EXPECT_EQ(last_, Transaction::kAnswered);
-}
-
-// The adapter requests are asked through discovery (discovery_test.cc).
-TEST_F(ChannelTest, TargetSupportRequests) {
-  open();
-  auto id = [](std::uint32_t n) { return [n](std::uint8_t* d) { write_u32(d, 0, n); }; };
-  EXPECT_EQ(ask(LXS_GET_FCP_MANUAL_ID, id(3)), "5");
-  EXPECT_EQ(tell(LXS_SET_FCP_MANUAL_ID,
-                 [](std::uint8_t* d) {
-                   write_u32(d, 0, 4);
-                   write_u32(d, 4, 1);
-                 }),
-            "unchanged");
-  EXPECT_EQ(ask(LXS_GET_FCP_MANUAL_ID, id(5)), "1");
-  EXPECT_EQ(ask(LXS_GET_REMNODE_TGT_ID, node_pair(6)), "4");
-  EXPECT_EQ(tell(LXS_SET_REMNODE_TGT_ID,
-                 [](std::uint8_t* d) {
-                   node_pair(7)(d);
-                   write_u32(d, sif::kRemoteValue, 9);
-                 }),
-            "unchanged");
-  EXPECT_EQ(ask(LXS_GET_REMNODE_TGT_ID, node_pair(8)), "9");
-  // Not blocked reads as 2.
-  EXPECT_EQ(ask(LXS_GET_REMNODE_BLOCKED, node_pair(9)), "2");
-  tell(LXS_SET_REMNODE_BLOCKED, [](std::uint8_t* d) {
-    node_pair(10)(d);
-    write_u32(d, sif::kRemoteValue, 1);
-  });
-  EXPECT_EQ(ask(LXS_GET_REMNODE_BLOCKED, node_pair(11)), "1");
-}
-
-TEST_F(ChannelTest, WritesConfirmWithoutTouchingTheReplyAndChangeLaterReads) {
-  open();
-  EXPECT_EQ(tell(FCPH_SET_PORT_USR_TOPOLOGY,
-                 [](std::uint8_t* d) {
-                   put_wwn(d, 80, kPortA);
-                   write_u32(d, 88, 3);
-                 }),
-            "unchanged");
-  EXPECT_EQ(last_, Transaction::kAnswered);
-  EXPECT_EQ(ask(FCPH_GET_PORT_USR_TOPOLOGY, port(kPortA)), "3");
-
-  EXPECT_EQ(tell(FCPH_SET_FC_PORT_WWN,
-                 [](std::uint8_t* d) {
-                   put_wwn(d, 80, kPortA);
-                   put_wwn(d, 88, "210000E08B00AAAA");
-                 }),
-            "unchanged");
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port("210000E08B00AAAA")), "4");
-
-  EXPECT_EQ(tell(FCPH_SET_NODE_WWN,
-                 [](std::uint8_t* d) {
-                   put_wwn(d, 84, kNodeB);
-                   put_wwn(d, 92, "200000E08B00BBBB");
-                 }),
-            "unchanged");
-  EXPECT_EQ(ask(FCPH_GET_NODE_WWN, [](std::uint8_t* d) { write_u32(d, 80, 1); }),
-            "200000E08B00BBBB");
-
-  EXPECT_EQ(tell(FCPH_SET_PORT_STATE,
-                 [](std::uint8_t* d) {
-                   put_wwn(d, 80, kPortFar);
-                   write_u32(d, 88, 0);
-                 }),
-            "unchanged");
-  EXPECT_EQ(ask(FCPH_GET_PORT_STATE, port(kPortFar)), "3");
 }
 
 // The standard MIB agent reads the same messages with its own encodings.

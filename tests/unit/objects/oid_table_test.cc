@@ -7,7 +7,6 @@
 #include <string>
 
 #include "objects/oid_text.h"
-#include "objects/qdn_oid.h"
 
 namespace tavro {
 namespace {
@@ -88,36 +87,6 @@ TEST(OidTables, ReadAndWriteRowsAgree) {
     if (find_exact(oid_get_table, w->oid) == nullptr) ++write_only;
   }
   EXPECT_EQ(write_only, 6);  // 4.9.1.5, 4.10.1.5, 4.13.1.6 to 4.13.1.8, 5.3.0
-}
-
-TEST(ResolveOid, RowInstanceAndErrors) {
-  const char* branch = kAgentBranch;
-  ResolvedOid r =
-      resolve_oid(".1.3.6.1.4.1.48217.3.3.5.1.3.2100000000000001", branch, oid_get_table);
-  ASSERT_NE(r.row, nullptr);
-  EXPECT_STREQ(r.row->oid, "3.5.1.3");
-  EXPECT_STREQ(r.instance, "2100000000000001");
-
-  r = resolve_oid(".1.3.6.1.4.1.48217.3.4.3.1.17", branch, oid_get_table);
-  EXPECT_EQ(r.error, ResolvedOid::Error::kInvalidLength);
-  r = resolve_oid(".1.3.6.1.4.1.48217.3.9.9.9", branch, oid_get_table);
-  EXPECT_EQ(r.error, ResolvedOid::Error::kNoSuchMember);
-  r = resolve_oid(".1.3.6.1.4.1.48217.3.", branch, oid_get_table);
-  EXPECT_EQ(r.error, ResolvedOid::Error::kNoSuchMember);
-  r = resolve_oid(".1.3.6.1.4.1.48217.3.1.1.0", branch, oid_get_table);
-  EXPECT_STREQ(r.row->oid, "1.1.0");
-
-  // Writes carry the value after a blank.
-  r = resolve_oid(".1.3.6.1.4.1.48217.3.2.11.0 5", branch, oid_set_table);
-  ASSERT_NE(r.row, nullptr);
-  EXPECT_STREQ(r.instance, " 5");
-  r = resolve_oid(".1.3.6.1.4.1.48217.3.2.11.0 5.5", branch, oid_set_table);
-  EXPECT_EQ(r.error, ResolvedOid::Error::kNoSuchMember);
-  r = resolve_oid(".1.3.6.1.4.1.48217.3.3.5.1.5.2100000000000001 1", branch, oid_set_table);
-  ASSERT_NE(r.row, nullptr);
-  EXPECT_STREQ(r.instance, "2100000000000001 1");
-  r = resolve_oid(".1.3.6.1.4.1.48217.3.4.13.1.2.1.2.3.4", branch, oid_get_table);
-  EXPECT_EQ(r.error, ResolvedOid::Error::kInvalidLength);
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
-#include <csetjmp>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "channel/qfc_msglib.h"
+#include "platform/guarded_call.h"
 #include "sim/sim_control.h"
 
 extern "C" {
@@ -267,49 +267,13 @@ class SimTest : public ::testing::Test {
   std::uint32_t request_id_ = 0;
 };
 
-inline thread_local sigjmp_buf* t_jump = nullptr;
-
-inline void on_fault(int signal, siginfo_t*, void*) {
-  if (t_jump) siglongjmp(*t_jump, signal);
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
+// The signal a call faults with, caught as the programs' guarded calls catch
+// it; 0 when the call returns.
+template <typename F>
+int fault_of(F&& f) {
+  return platform::guarded_call(&f, f) == platform::CallResult::kFaulted
+             ? platform::last_fault_signal()
+             : 0;
 }
-
-// Catches a fault raised inside a call, as the programs' guarded calls do:
-// a jump buffer per thread and an alternate signal stack.
-class FaultCatcher {
- public:
-  FaultCatcher() : stack_(1 << 16) {
-    stack_t ss{};
-    ss.ss_sp = stack_.data();
-    ss.ss_size = stack_.size();
-    sigaltstack(&ss, &old_stack_);
-    struct sigaction sa {};
-    sa.sa_sigaction = on_fault;
-    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    sigemptyset(&sa.sa_mask);
-    for (int i = 0; i < 4; ++i) sigaction(kSignals[i], &sa, &old_[i]);
-  }
-  ~FaultCatcher() {
-    for (int i = 0; i < 4; ++i) sigaction(kSignals[i], &old_[i], nullptr);
-    sigaltstack(&old_stack_, nullptr);
-  }
-
-  template <typename F>
-  int call(F f) {
-    sigjmp_buf buffer;
-    t_jump = &buffer;
-    int signal = sigsetjmp(buffer, 1);
-    if (signal == 0) f();
-    t_jump = nullptr;
-    return signal;
-  }
-
- private:
-  static constexpr int kSignals[4] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
-  std::vector<char> stack_;
-  stack_t old_stack_{};
-  struct sigaction old_[4];
-};
 
 }  // namespace simtest

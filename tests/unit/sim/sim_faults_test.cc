@@ -62,38 +62,36 @@ TEST_F(Faults, LxsStatusFailsTheRequestAndChangesNothing) {
 // --- crashes inside the library ------------------------------------------------
 
 TEST_F(Faults, CrashInsideEachFunctionThenTheLibraryStillWorks) {
-  FaultCatcher catcher;
   Client c;
   std::uint32_t handle = 0x54419000;
 
   sim_fault_crash("q_msg_init");
-  EXPECT_EQ(catcher.call([] { q_msg_init(); }), SIGSEGV);
+  EXPECT_EQ(fault_of([] { q_msg_init(); }), SIGSEGV);
   EXPECT_NE(q_msg_init(), 0);
 
   sim_fault_crash("q_register_msg_handler");
-  EXPECT_EQ(catcher.call([&] { q_register_msg_handler(handle, "X", 0, handler_for(1)); }), SIGSEGV);
+  EXPECT_EQ(fault_of([&] { q_register_msg_handler(handle, "X", 0, handler_for(1)); }), SIGSEGV);
   EXPECT_EQ(q_register_msg_handler(handle, "X", 0, handler_for(1)), 1);
 
   sim_fault_crash("q_deregister_msg_handler");
-  EXPECT_EQ(catcher.call([&] { q_deregister_msg_handler(handle); }), SIGSEGV);
+  EXPECT_EQ(fault_of([&] { q_deregister_msg_handler(handle); }), SIGSEGV);
   q_deregister_msg_handler(handle);
 
   sim_fault_crash("q_msg_alloc");
-  EXPECT_EQ(catcher.call([] { q_msg_alloc(256, 256, 0); }), SIGSEGV);
+  EXPECT_EQ(fault_of([] { q_msg_alloc(256, 256, 0); }), SIGSEGV);
 
   void* area = q_msg_alloc(1024, 1024, 0);
   ASSERT_NE(area, nullptr);
   sim_fault_crash("q_send_msg_by_name");
-  EXPECT_EQ(
-      catcher.call([&] { q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area); }),
-      SIGSEGV);
+  EXPECT_EQ(fault_of([&] { q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area); }),
+            SIGSEGV);
   EXPECT_FALSE(c.wait_answer(1024, 100ms).has_value()) << "the faulted send sent nothing";
 
   ASSERT_TRUE(c.send("/pvd/fcp0.sif", 0x1E00000A, 1024));
   auto d = inboxes()[0].pop(1000ms);
   ASSERT_TRUE(d);
   sim_fault_crash("q_msg_free");
-  EXPECT_EQ(catcher.call([&] { q_msg_free(d->message); }), SIGSEGV);
+  EXPECT_EQ(fault_of([&] { q_msg_free(d->message); }), SIGSEGV);
   std::uint32_t freed = sim_messages_freed();
   q_msg_free(d->message);
   EXPECT_EQ(sim_messages_freed(), freed + 1);
@@ -103,7 +101,7 @@ TEST_F(Faults, CrashInsideEachFunctionThenTheLibraryStillWorks) {
   EXPECT_EQ(get32(a->data, 4), 2u);
 
   sim_fault_crash("q_msg_done");
-  EXPECT_EQ(catcher.call([] { q_msg_done(); }), SIGSEGV);
+  EXPECT_EQ(fault_of([] { q_msg_done(); }), SIGSEGV);
   // TearDown's q_msg_done then releases the area the faulted send left behind.
 }
 

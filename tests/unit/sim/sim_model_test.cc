@@ -72,13 +72,12 @@ TEST_F(Model, FaultsFromTheFileAndResetDropsThem) {
 
   // The first allocation faults with SIGBUS (raised), the next fails; the
   // first q_msg_free faults with SIGSEGV.
-  FaultCatcher catcher;
-  EXPECT_EQ(catcher.call([] { q_msg_alloc(256, 256, 0); }), SIGBUS);
+  EXPECT_EQ(fault_of([] { q_msg_alloc(256, 256, 0); }), SIGBUS);
   EXPECT_EQ(q_msg_alloc(256, 256, 0), nullptr);
   ASSERT_TRUE(c.send("/pvd/fcp0.sif", 0x1E00000A, 1024));
   auto first = inboxes()[0].pop(1000ms);
   ASSERT_TRUE(first);
-  EXPECT_EQ(catcher.call([&] { q_msg_free(first->message); }), SIGSEGV);
+  EXPECT_EQ(fault_of([&] { q_msg_free(first->message); }), SIGSEGV);
   q_msg_free(first->message);
 
   auto wrong = fcph(c, 0x1500001C, "210000E08B010203");

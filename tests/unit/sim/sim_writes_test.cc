@@ -86,15 +86,6 @@ TEST_F(Writes, WwnChangesMoveEveryLookupAndAWwnInUseIsRefused) {
 
 TEST_F(Writes, LxsObjectsAndTheTargetServiceShareTheirValuesPerPath) {
   Client c;
-  auto classes =
-      lxs(c, 0x80000004u, kNode0, "", 0, [](std::uint8_t* d) { std::memcpy(d + 112, "2,3", 4); });
-  ASSERT_TRUE(classes);
-  EXPECT_EQ(get32(classes->data, 0), 0x80000004u);
-  EXPECT_EQ(get32(classes->data, 16), 0u);
-  classes = lxs(c, 4, kNode0);
-  ASSERT_TRUE(classes);
-  EXPECT_EQ(text_at(classes->data, 112), "2,3");
-
   // The array is seen by both adapters, each path with its own target ID.
   auto set = target(c, 0x1E00000F, kNode1, kArray, 5);
   ASSERT_TRUE(set);
