@@ -14,10 +14,6 @@ namespace {
 
 using namespace tavro;
 
-auto port(const char* wwn) {
-  return [wwn](std::uint8_t* d) { put_wwn(d, 80, wwn); };
-}
-
 auto index_and_wwn(std::uint32_t index, const char* wwn) {
   return [=](std::uint8_t* d) {
     write_u32(d, 80, index);

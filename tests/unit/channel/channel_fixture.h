@@ -105,6 +105,11 @@ inline constexpr const char* kRemote = "2000002037000001";
 
 void put_wwn(std::uint8_t* data, std::size_t offset, const char* hex);
 
+// Fills an FCPH request for the port (or node) with this WWN.
+inline auto port(const char* wwn) {
+  return [wwn](std::uint8_t* d) { put_wwn(d, 80, wwn); };
+}
+
 class ChannelTest : public ::testing::Test {
  protected:
   ChannelTest();

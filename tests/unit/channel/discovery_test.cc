@@ -92,8 +92,7 @@ TEST_F(DiscoveryTest, MissingLibraryAnswersDriverNotOpenedExceptBusAndSlot) {
   EXPECT_EQ(count(events_text(), "LXS ERROR: Driver file not found! (QFCMsgLib.dll) - error(2)\n"),
             1);
   std::uint32_t before = sim().requests_received();
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, [](std::uint8_t* d) { put_wwn(d, 80, kPortA); }),
-            "Error: Driver not opened");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: Driver not opened");
   EXPECT_EQ(last_, Transaction::kNotOpened);
   EXPECT_EQ(run(adapter_count, ""), "Error: Driver not opened");
   EXPECT_EQ(run(adapter_name, "0"), "Error: Driver not opened");

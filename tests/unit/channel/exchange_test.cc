@@ -14,10 +14,6 @@ namespace {
 using namespace tavro;
 using namespace std::chrono_literals;
 
-auto port_a() {
-  return [](std::uint8_t* d) { put_wwn(d, 80, kPortA); };
-}
-
 auto lxs_object(std::uint32_t id) {
   return [id](std::uint8_t* d) {
     write_u32(d, lxs::kObjectId, id);
@@ -31,7 +27,7 @@ TEST_F(ChannelTest, MismatchedResponsesAreDroppedAndFreed) {
   debug_ = 0x10000000;
   open(settings(150));
   sim().fault_wrong_number_to(FCPH_GET_PORT_SPEED, 0x15000019);
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: driver timeout");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: driver timeout");
   sim().fault_wrong_object(LXS_FCP, 1);
   EXPECT_EQ(ask(LXS_FCP, lxs_object(5)), "Error: driver timeout");
   sim().clear_faults();
@@ -83,7 +79,7 @@ TEST_F(ChannelTest, DriverErrorThenTimeOut) {
   open(settings(150));
   sim().fault_driver_error_on(FCPH_GET_PORT_SPEED, 7);
   sim().fault_no_answer(FCPH_GET_PORT_SPEED, 1);
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: timeout: driver error(7)");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: timeout: driver error(7)");
   EXPECT_EQ(channel_->driver_error(), 7u);
   EXPECT_EQ(count(events_text(), "DRV ERROR: Driver - error(7)"), 1);
 }
@@ -108,7 +104,7 @@ TEST_F(ChannelTest, DriverEventsGoToTheEventLogAtTheirLevel) {
   EXPECT_EQ(count(log, "DRV *****: event unknown\n"), 1);
   EXPECT_EQ(count(log, "DRV WARNG: Link down on adapter /pvd/pci2/dev5/fcp0"), 1);
   // The link state read afterwards follows the model.
-  EXPECT_EQ(ask(FCPH_GET_LINK_STATE, port_a()), "2");
+  EXPECT_EQ(ask(FCPH_GET_LINK_STATE, port(kPortA)), "2");
   EXPECT_EQ(sim().wait_idle(2000), 0);
   EXPECT_EQ(sim().messages_outstanding(), 0u);
 }
@@ -120,7 +116,7 @@ TEST_F(ChannelTest, EventsWhileARequestWaitsDoNotEndIt) {
     std::this_thread::sleep_for(20ms);
     sim().send_event(611, "during the wait");
   });
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "4");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
   events.join();
   EXPECT_EQ(sim().wait_idle(2000), 0);
   EXPECT_EQ(count(events_text(), "DRV WARNG: during the wait"), 1);

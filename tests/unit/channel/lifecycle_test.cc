@@ -13,10 +13,6 @@ namespace {
 
 using namespace tavro;
 
-auto port_a() {
-  return [](std::uint8_t* d) { put_wwn(d, 80, kPortA); };
-}
-
 TEST_F(ChannelTest, OpenRegistersOnceAndLogsTheSteps) {
   Channel& c = open();
   ASSERT_TRUE(c.channel_open());
@@ -32,7 +28,7 @@ TEST_F(ChannelTest, OpenRegistersOnceAndLogsTheSteps) {
   c.qdn_open();
   EXPECT_EQ(events_text(), log);
   EXPECT_EQ(c.registration_attempts(), 1);
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "4");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
 }
 
 TEST_F(ChannelTest, RegistrationHandleCarriesTheTagOverTheProcessId) {
@@ -59,7 +55,7 @@ TEST_F(ChannelTest, RefusedRegistrationsSixAttemptsThenOnePerOpen) {
   c.qdn_open();
   EXPECT_EQ(c.registration_attempts(), 7);
   EXPECT_EQ(count(events_text(), "Registration failed - error(1)"), 7);
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: Driver not opened");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: Driver not opened");
   sim().fault_refuse_register(0);
   c.qdn_open();
   EXPECT_TRUE(c.channel_open());
@@ -74,7 +70,7 @@ TEST_F(ChannelTest, CloseAndReopen) {
   std::uint32_t first = c.reg_handle();
   c.qdn_close();
   EXPECT_FALSE(c.channel_open());
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: Driver not opened");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: Driver not opened");
   std::string log = events_text();
   EXPECT_EQ(count(log, "qdn_close: calling q_deregister_msg_handler"), 1);
   EXPECT_EQ(count(log, "qdn_close: calling q_msg_done"), 1);
@@ -89,7 +85,7 @@ TEST_F(ChannelTest, CloseAndReopen) {
   c.qdn_open();
   EXPECT_TRUE(c.channel_open());
   EXPECT_NE(c.reg_handle(), first);
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "4");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
 }
 
 TEST_F(ChannelTest, DriverStatesGateTheOpen) {
@@ -126,14 +122,14 @@ TEST_F(ChannelTest, FaultsInsideTheLibraryAreSurvivedAndLogged) {
   std::uint32_t before = sim().requests_received();
 
   ASSERT_EQ(sim().fault_crash_signal("q_msg_alloc", SIGSEGV), 0);
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: message allocation failed");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: message allocation failed");
   EXPECT_EQ(sim().requests_received(), before);
 
   ASSERT_EQ(sim().fault_crash_signal("q_send_msg_by_name", SIGILL), 0);
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: driver timeout");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: driver timeout");
 
   ASSERT_EQ(sim().fault_crash_signal("q_msg_free", SIGFPE), 0);
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "4");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
   EXPECT_EQ(sim().wait_idle(2000), 0);
 
   ASSERT_EQ(sim().fault_crash_signal("q_deregister_msg_handler", SIGBUS), 0);
@@ -144,7 +140,7 @@ TEST_F(ChannelTest, FaultsInsideTheLibraryAreSurvivedAndLogged) {
   ASSERT_EQ(sim().fault_crash_signal("q_register_msg_handler", SIGSEGV), 0);
   c.qdn_open();
   EXPECT_TRUE(c.channel_open());
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "4");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
 
   std::string log = events_text();
   for (const char* f : {"q_msg_alloc", "q_send_msg_by_name", "q_msg_free",
@@ -172,10 +168,10 @@ TEST_F(ChannelTest, FaultInInitialisationFailsTheOpenUntilRetried) {
 TEST_F(ChannelTest, AllocationFailure) {
   open();
   sim().fault_alloc_fail(1);
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "Error: message allocation failed");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: message allocation failed");
   EXPECT_EQ(last_, Transaction::kAllocFailed);
   EXPECT_EQ(count(events_text(), "Program Exception"), 0);
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port_a()), "4");
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
 }
 
 // A request that its filling refuses takes nothing from the library.

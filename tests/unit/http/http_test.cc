@@ -78,27 +78,48 @@ TEST(MapPath, FindsParentComponents) {
   EXPECT_FALSE(has_parent_component("/./x"));
 }
 
-// What is served from inside the home: tests/e2e/http/get_test.cc.
-TEST(ServedFile, TheAdministratorsOwnFilesMayLieAnywhereButMustBeRegular) {
-  std::string dir = testing::make_temp_dir();
-  std::string home = dir + "/www";
-  std::filesystem::create_directories(home + "/sub");
-  testing::write_file(dir + "/secret.html", "outside");
-  std::filesystem::create_symlink("../secret.html", home + "/out.html");
-  ASSERT_EQ(::mkfifo((home + "/fifo").c_str(), 0600), 0);
-  // The file's contents when it is served without a home to stay in, else "-".
-  auto served = [&](const std::string& name) {
-    int fd = open_served_file((home + "/" + name).c_str(), nullptr);
-    if (fd < 0) return std::string("-");
+class ServedFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(home + "/sub");
+    testing::write_file(home + "/page.html", "inside");
+    testing::write_file(dir + "/secret.html", "outside");
+    std::filesystem::create_symlink("../secret.html", home + "/out.html");
+    std::filesystem::create_symlink("page.html", home + "/in.html");
+    std::filesystem::create_directory_symlink("..", home + "/up");
+    ASSERT_EQ(::mkfifo((home + "/fifo").c_str(), 0600), 0);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  // The file's contents when it is served, else "-".
+  std::string served(const std::string& name, bool contained = true) {
+    std::string path = home + "/" + name;
+    int fd = open_served_file(path.c_str(), contained ? home.c_str() : nullptr);
+    if (fd < 0) return "-";
     char buffer[64];
     ssize_t n = ::read(fd, buffer, sizeof buffer);
     ::close(fd);
     return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-  };
-  EXPECT_EQ(served("out.html"), "outside");
+  }
+
+  std::string dir = testing::make_temp_dir();
+  std::string home = dir + "/www";
+};
+
+TEST_F(ServedFile, OnlyRegularFilesInsideTheHomeAreOpened) {
+  EXPECT_EQ(served("page.html"), "inside");
+  EXPECT_EQ(served("in.html"), "inside");
+  EXPECT_EQ(served("out.html"), "-");
+  EXPECT_EQ(served("up/secret.html"), "-");
+  EXPECT_EQ(served("missing.html"), "-");
   EXPECT_EQ(served("sub"), "-");
-  EXPECT_EQ(served("fifo"), "-");
-  std::filesystem::remove_all(dir);
+  EXPECT_EQ(served("fifo"), "-");  // and does not wait for a writer
+}
+
+TEST_F(ServedFile, TheAdministratorsOwnFilesMayLieAnywhere) {
+  EXPECT_EQ(served("out.html", false), "outside");
+  EXPECT_EQ(served("sub", false), "-");
+  EXPECT_EQ(served("fifo", false), "-");
 }
 
 TEST(GetStats, ReportsTheSixCountersInOrder) {
