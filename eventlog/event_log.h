@@ -47,7 +47,7 @@ class EventLog {
   void flush();
   // Writes the halt marker, commits and closes.
   void close();
-  // Writes a pending repeat summary and forgets the last record.
+  // Writes a pending repeat summary, forgets the last record and commits.
   void settle_repeats();
 
   bool is_open() const { return fd_.load() >= 0; }

@@ -44,7 +44,6 @@ int fclog_read(ObjectCall& call, const oid_entry&) {
   long count = c_number(tokens[1]);
   EventLog& log = call.services.events;
   log.settle_repeats();
-  log.flush();
   lxs_fread(log.path(), offset, count, call.text, call.cap);
   return object_reply(call, call.text);
 }

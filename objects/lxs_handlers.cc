@@ -79,7 +79,6 @@ void ask_node_counter(ObjectCall& call, const char* node_wwn, std::uint32_t obje
 }  // namespace
 
 int qdn_lxs_object(ObjectCall& call, const oid_entry& row) {
-  InstanceText instance(call.text);
   Channel& channel = call.services.channel;
   Outgoing out{kFcpDestination, LXS_FCP, lxs::kSize};
   return ask_driver(call, out, false, [&](std::uint8_t* data) {
