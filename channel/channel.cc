@@ -2,14 +2,12 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <new>
 #include <shared_mutex>
 #include <type_traits>
 
@@ -131,26 +129,7 @@ std::int64_t Channel::now_ms() const {
 
 // ---- Binding and life cycle ------------------------------------------------
 
-int Channel::create_rendezvous() {
-  if (!mutex_) {
-    mutex_.reset(new (std::nothrow) platform::Mutex);
-    if (!mutex_) {
-      if (diag_.on(kTraceTiming)) diag_.print("thread_init: CreateMutex failure (%d).\n", ENOMEM);
-      return -1;
-    }
-  }
-  if (!event_) {
-    event_.reset(new (std::nothrow) platform::ManualResetEvent);
-    if (!event_) {
-      if (diag_.on(kTraceTiming)) diag_.print("thread_init: CreateEvent failure (%d).\n", ENOMEM);
-      return -1;
-    }
-  }
-  return 0;
-}
-
 int Channel::thread_init() {
-  if (create_rendezvous() != 0) return -1;
   if (bound_ && platform::module_present(settings_.library_name)) return 0;
   return bind_library();
 }
@@ -412,9 +391,8 @@ Transaction Channel::transact_with(const Outgoing& out, char* reply, std::size_t
 }
 
 void Channel::prepare_wait() {
-  create_rendezvous();
-  mutex_->lock();
-  event_->reset();
+  mutex_.lock();
+  event_.reset();
   ++waiters_;
   if (diag_.on(kTraceTiming)) start_ms_ = now_ms();
 }
@@ -430,17 +408,17 @@ Transaction Channel::wait_on_send(char* reply, std::size_t cap) {
     diag_.print("W Entering wait_on_send...\n");
     platform::debug_output("TAVRO: Waiting for reply from driver\n");
   }
-  mutex_->unlock();
+  mutex_.unlock();
   int timeout = settings_.request_timeout_ms * (timing ? 10 : 1);
   int error = 0;
-  platform::WaitResult result = event_->wait_for(timeout, &error);
+  platform::WaitResult result = event_.wait_for(timeout, &error);
   if (timing) {
     diag_.print("+W Wait_on_send woke up...\n");
     platform::debug_output("TAVRO: ...Wait woke up!\n");
   }
-  mutex_->lock();
+  mutex_.lock();
   // A response that came in just as the time ran out still counts.
-  if (result == platform::WaitResult::kTimedOut && event_->is_set()) {
+  if (result == platform::WaitResult::kTimedOut && event_.is_set()) {
     result = platform::WaitResult::kSignalled;
   }
   --waiters_;
@@ -451,11 +429,11 @@ Transaction Channel::wait_on_send(char* reply, std::size_t cap) {
     ++stats_.ok_total;
     ++stats_.ok_run;
     stats_.timeout_run = 0;
-    mutex_->unlock();
+    mutex_.unlock();
     return Transaction::kAnswered;
   }
   if (result == platform::WaitResult::kFailed) {
-    mutex_->unlock();
+    mutex_.unlock();
     diag_.print("Wait failed: (Error code == %d).\n", error);
     write_text(reply, cap, "%sWait failed: (Error = %d)", "Error: ", error);
     event(kLevelError, "Internal Error on Wait", error);
@@ -468,7 +446,7 @@ Transaction Channel::wait_on_send(char* reply, std::size_t cap) {
                 static_cast<int>(stats_.timeout_total), static_cast<int>(stats_.ok_run),
                 static_cast<int>(stats_.ok_total));
   stats_.ok_run = 0;
-  mutex_->unlock();
+  mutex_.unlock();
 
   std::uint32_t driver_error = driver_error_;
   if (driver_error != 0) {
@@ -502,8 +480,7 @@ void Channel::note_timing() {
 
 void Channel::recv_drv_msg(const void* data, int count, int type, bool no_copy,
                            std::size_t data_bytes) {
-  if (!mutex_ || !event_) return;
-  std::lock_guard<platform::Mutex> hold(*mutex_);
+  std::lock_guard<platform::Mutex> hold(mutex_);
   if (waiters_ != 1) {
     if (diag_.on(kTraceMessages | kTraceResponses)) {
       char line[96];
@@ -529,20 +506,18 @@ void Channel::recv_drv_msg(const void* data, int count, int type, bool no_copy,
       format_value(reply_, reply_cap_, data, data_bytes, count, type);
     }
   }
-  event_->set();
+  event_.set();
 }
 
 bool Channel::reply_text_is(const char* text) {
-  if (!mutex_) return false;
-  std::lock_guard<platform::Mutex> hold(*mutex_);
+  std::lock_guard<platform::Mutex> hold(mutex_);
   if (waiters_ != 1 || reply_ == nullptr) return false;
   std::size_t length = std::strlen(text);
   return length < reply_cap_ && std::strncmp(reply_, text, length + 1) == 0;
 }
 
 RendezvousStats Channel::stats() {
-  if (!mutex_) return stats_;
-  std::lock_guard<platform::Mutex> hold(*mutex_);
+  std::lock_guard<platform::Mutex> hold(mutex_);
   return stats_;
 }
 

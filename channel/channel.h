@@ -138,7 +138,6 @@ class Channel {
 
   Transaction transact_with(const Outgoing& out, char* reply, std::size_t cap, bool with_value,
                             bool (*fill)(void*, std::uint8_t*), void* context);
-  int create_rendezvous();
   int bind_library();
   bool register_once();
   void note_exception(const char* line, const char* function);
@@ -156,10 +155,10 @@ class Channel {
   // the channel while it is being opened waits until the open is done.
   std::mutex lifecycle_;
 
-  // Created once by thread_init and kept for the channel's life: the
-  // delivery thread may still be inside recv_drv_msg when the channel closes.
-  std::unique_ptr<platform::Mutex> mutex_;
-  std::unique_ptr<platform::ManualResetEvent> event_;
+  // The rendezvous lives as long as the channel: the delivery thread may
+  // still be inside recv_drv_msg when the channel closes.
+  platform::Mutex mutex_;
+  platform::ManualResetEvent event_;
 
   bool bound_ = false;
   bool init_done_ = false;
