@@ -25,10 +25,6 @@ int ask_driver(ObjectCall& call, const Outgoing& out, bool write, Fill&& fill) {
   return object_reply(call, call.text);
 }
 
-inline void put_u32(std::uint8_t* data, std::size_t offset, std::uint32_t value) {
-  write_u32(data, offset, value);
-}
-
 // 16 hexadecimal digits as the 8 bytes of a WWN.
 inline void put_wwn_text(std::uint8_t* data, std::size_t offset, const char* digits) {
   hex_to_wwn(digits, data + offset);
@@ -41,14 +37,6 @@ inline void put_text(std::uint8_t* data, std::size_t offset, std::size_t room, c
   if (n > room - 1) n = room - 1;
   std::memcpy(data + offset, text, n);
   data[offset + n] = 0;
-}
-
-// The open test of the object paths: opens the channel when it is closed.
-inline void open_driver_channel(ObjectServices& services) {
-  services.channel.qdn_open();
-}
-inline bool driver_channel_is_open(const ObjectServices& services) {
-  return services.channel.channel_open();
 }
 
 }  // namespace tavro

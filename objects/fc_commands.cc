@@ -96,8 +96,8 @@ int FcCommands::fcget(platform::socket_t connection, const char* message) {
 int FcCommands::get_scalar(ObjectCall& call, const char* message, const char* oid) {
   if (std::strcmp(oid, kAdapterDescription) == 0) {
     // No adapter device is open, so the description comes from nowhere.
-    open_driver_channel(services_);
-    if (driver_channel_is_open(services_)) return reply_not_supported(call, "");
+    services_.channel.qdn_open();
+    if (services_.channel.channel_open()) return reply_not_supported(call, "");
     return reply_no_such_member(call, oid);
   }
   if (std::strcmp(oid, kDaemonScalar) == 0) return object_reply(call, "N/A");

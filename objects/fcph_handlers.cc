@@ -112,8 +112,8 @@ const Row* find_by_oid(const Row* table, const char* oid) {
 }
 
 void put_index(std::uint8_t* data, std::size_t offset, const InstanceText& instance, int k) {
-  put_u32(data, offset,
-          static_cast<std::uint32_t>(std::strtoul(instance.component(k), nullptr, 10)));
+  write_u32(data, offset,
+            static_cast<std::uint32_t>(std::strtoul(instance.component(k), nullptr, 10)));
 }
 
 void fill_arguments(std::uint8_t* data, Arguments arguments, const InstanceText& instance) {
@@ -155,7 +155,7 @@ int qdn_fcph_query(ObjectCall& call, const oid_entry& row) {
   }
   Outgoing out{kFcphDestination, query->message, fcph::kSize};
   return ask_driver(call, out, false, [&](std::uint8_t* data) {
-    put_u32(data, fcph::kNumber, query->message);
+    write_u32(data, fcph::kNumber, query->message);
     fill_arguments(data, query->arguments, instance);
     return true;
   });
@@ -167,13 +167,13 @@ int qdn_fcph_set(ObjectCall& call, const oid_entry& row) {
   InstanceText instance(call.text);
   Outgoing out{kFcphDestination, write->message, fcph::kSize};
   return ask_driver(call, out, true, [&](std::uint8_t* data) {
-    put_u32(data, fcph::kNumber, write->message);
+    write_u32(data, fcph::kNumber, write->message);
     put_wwn_text(data, write->wwn_offset, instance.component(0));
     if (write->value_is_wwn) {
       put_wwn_text(data, write->value_offset, instance.value());
     } else {
-      put_u32(data, write->value_offset,
-              static_cast<std::uint32_t>(std::strtol(instance.value(), nullptr, 10)));
+      write_u32(data, write->value_offset,
+                static_cast<std::uint32_t>(std::strtol(instance.value(), nullptr, 10)));
     }
     return true;
   });

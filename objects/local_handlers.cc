@@ -8,7 +8,6 @@
 #include "objects/handlers.h"
 #include "objects/host_description.h"
 #include "objects/instance_text.h"
-#include "objects/oid_text.h"
 #include "objects/value_format.h"
 #include "platform/system_info.h"
 
@@ -75,7 +74,7 @@ int qdn_accept_write(ObjectCall& call, const oid_entry&) {
 }
 
 int qdn_channel_ready(ObjectCall& call, const oid_entry&) {
-  return object_reply(call, driver_channel_is_open(call.services) ? "1" : "0");
+  return object_reply(call, call.services.channel.channel_open() ? "1" : "0");
 }
 
 // The port WWN of the instance, as 16 hexadecimal digits.

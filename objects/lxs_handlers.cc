@@ -9,6 +9,7 @@
 #include "objects/driver_request.h"
 #include "objects/handlers.h"
 #include "objects/instance_text.h"
+#include "objects/value_format.h"
 
 namespace tavro {
 namespace {
@@ -18,10 +19,10 @@ constexpr std::size_t kValueRoom = lxs::kSize - lxs::kValue;
 
 void fill_object_header(Channel& channel, std::uint8_t* data, std::uint32_t object_id,
                         std::int32_t type, std::int32_t count) {
-  put_u32(data, lxs::kObjectId, object_id);
-  put_u32(data, lxs::kType, static_cast<std::uint32_t>(type));
-  put_u32(data, lxs::kCount, static_cast<std::uint32_t>(count));
-  put_u32(data, lxs::kRequestId, channel.next_request_id());
+  write_u32(data, lxs::kObjectId, object_id);
+  write_u32(data, lxs::kType, static_cast<std::uint32_t>(type));
+  write_u32(data, lxs::kCount, static_cast<std::uint32_t>(count));
+  write_u32(data, lxs::kRequestId, channel.next_request_id());
 }
 
 // Fills the index fields from the instance text; on failure writes the
@@ -38,26 +39,26 @@ bool fill_index(ObjectCall& call, const char* instance, std::uint8_t* data, cons
 // Puts a written value into the value area by the object's type.
 void put_value(std::uint8_t* data, std::int32_t type, std::int32_t count, const char* text) {
   switch (type & 0xF) {
-    case 3: {
+    case kValueBytes: {
       std::size_t bytes = count < 0 ? 0 : static_cast<std::size_t>(count);
       if (bytes > kValueRoom) bytes = kValueRoom;
       hex_to_bytes(text, data + lxs::kValue, static_cast<int>(bytes));
       break;
     }
-    case 4: {
+    case kValueText: {
       std::size_t room = count > 0 ? static_cast<std::size_t>(count) + 1 : kValueRoom;
       if (room > kValueRoom) room = kValueRoom;
       put_text(data, lxs::kValue, room, text);
       break;
     }
-    case 9: {
+    case kValueSigned64: {
       auto v = static_cast<std::uint64_t>(std::strtoll(text, nullptr, 10));
-      put_u32(data, lxs::kValue, static_cast<std::uint32_t>(v));
-      put_u32(data, lxs::kValue + 4, static_cast<std::uint32_t>(v >> 32));
+      write_u32(data, lxs::kValue, static_cast<std::uint32_t>(v));
+      write_u32(data, lxs::kValue + 4, static_cast<std::uint32_t>(v >> 32));
       break;
     }
     default:
-      put_u32(data, lxs::kValue, static_cast<std::uint32_t>(std::strtoll(text, nullptr, 10)));
+      write_u32(data, lxs::kValue, static_cast<std::uint32_t>(std::strtoll(text, nullptr, 10)));
       break;
   }
 }
@@ -122,7 +123,7 @@ int qdn_fcp_manual_id(ObjectCall& call, const oid_entry&) {
   Channel& channel = call.services.channel;
   Outgoing out{kSifDestination, LXS_GET_FCP_MANUAL_ID, sif::kSize};
   return ask_driver(call, out, false, [&](std::uint8_t* data) {
-    put_u32(data, sif::kRequestId, channel.next_request_id());
+    write_u32(data, sif::kRequestId, channel.next_request_id());
     return true;
   });
 }
@@ -136,8 +137,8 @@ int qdn_set_fcp_manual_id(ObjectCall& call, const oid_entry&) {
   }
   Outgoing out{kSifDestination, LXS_SET_FCP_MANUAL_ID, sif::kSize};
   return ask_driver(call, out, true, [&](std::uint8_t* data) {
-    put_u32(data, sif::kRequestId, channel.next_request_id());
-    put_u32(data, sif::kManualId, static_cast<std::uint32_t>(value));
+    write_u32(data, sif::kRequestId, channel.next_request_id());
+    write_u32(data, sif::kManualId, static_cast<std::uint32_t>(value));
     return true;
   });
 }
@@ -157,10 +158,10 @@ int qdn_remnode_tgt_info(ObjectCall& call, const oid_entry& row) {
   }
   Outgoing out{kSifDestination, row.param, sif::kSize};
   return ask_driver(call, out, write, [&](std::uint8_t* data) {
-    put_u32(data, sif::kRequestId, channel.next_request_id());
+    write_u32(data, sif::kRequestId, channel.next_request_id());
     put_wwn_text(data, sif::kFirstWwn, instance.component(0));
     put_wwn_text(data, sif::kRemoteWwn, instance.component(1));
-    if (with_value) put_u32(data, sif::kRemoteValue, static_cast<std::uint32_t>(value));
+    if (with_value) write_u32(data, sif::kRemoteValue, static_cast<std::uint32_t>(value));
     return true;
   });
 }

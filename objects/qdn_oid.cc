@@ -45,7 +45,7 @@ ResolvedOid resolve_oid(const char* oid_text, const char* prefix, const oid_entr
 
 int qdn_oid(ObjectServices& services, ReplySink& sink, platform::socket_t connection,
             const char* oid_text, const char* prefix, const oid_entry* table) {
-  open_driver_channel(services);
+  services.channel.qdn_open();
   note_oid(services, connection, oid_text);
   char buffer[kMessageSize + 1];
   ObjectCall call{services, sink, connection, buffer, sizeof buffer};
