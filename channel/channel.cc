@@ -194,8 +194,7 @@ void Channel::qdn_open() {
     event(kLevelNotice, "Initialization completed");
   }
   make_active(this);
-  while (!channel_open_) {
-    if (register_once()) break;
+  while (!register_once()) {
     if (attempts_ > 5) return;
   }
   if (diag_.on(kTraceOpen)) diag_.print("qdn_open() Driver open completed.\n");
