@@ -1,5 +1,6 @@
 #include "platform/sync.h"
 
+#include <chrono>
 #include <system_error>
 
 namespace platform {

@@ -5,7 +5,6 @@
 // set that comes before the wait is not lost.
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -14,14 +13,11 @@ namespace platform {
 class Mutex {
  public:
   void lock() { mutex_.lock(); }
-  // False when the mutex stayed taken for the whole time.
-  bool lock_for(int milliseconds) {
-    return mutex_.try_lock_for(std::chrono::milliseconds(milliseconds));
-  }
+  bool try_lock() { return mutex_.try_lock(); }
   void unlock() { mutex_.unlock(); }
 
  private:
-  std::timed_mutex mutex_;
+  std::mutex mutex_;
 };
 
 enum class WaitResult { kSignalled, kTimedOut, kFailed };
