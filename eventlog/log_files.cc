@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "daemon/diag.h"
 
@@ -31,10 +32,9 @@ int lxs_fopen(const char* path, int mode, const Diag* diag) {
   if (mode == kOpenTruncate) {
     fd = ::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
   } else if (mode == kOpenRotate) {
-    char old_path[300];
-    std::snprintf(old_path, sizeof old_path, "%s.old", path);
-    std::remove(old_path);
-    std::rename(path, old_path);
+    std::string old_path = std::string(path) + ".old";
+    std::remove(old_path.c_str());
+    std::rename(path, old_path.c_str());
     fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
   } else {
     fd = ::open(path, O_WRONLY | O_APPEND | O_CLOEXEC);

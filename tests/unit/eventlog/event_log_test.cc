@@ -136,6 +136,22 @@ TEST_F(EventLogTest, RotationKeepsThePreviousLogAsOld) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+TEST_F(EventLogTest, RotationNamesTheOldFileInFullHoweverLongThePath) {
+  // 299 characters: one more than the old fixed name buffer left room for.
+  std::string sub = dir_ + "/" + std::string(150, 'd');
+  ASSERT_EQ(::mkdir(sub.c_str(), 0700), 0);
+  std::string path = sub + "/" + std::string(299 - sub.size() - 1, 'f');
+  ASSERT_EQ(path.size(), 299u);
+  testing::write_file(path, "previous run\n");
+  mode_ = 2;
+  EventLog log({path.c_str(), mode_, flags_}, nullptr);
+  log.open();
+  log.close();
+  EXPECT_EQ(testing::read_file(path + ".old"), "previous run\n");
+  EXPECT_EQ(without_stamps(testing::read_file(path)),
+            "T LXS NOTCE: ***** Started *****\nT LXS NOTCE: ***** Halted *****\n");
+}
+
 TEST_F(EventLogTest, ReopeningLaterInTheRunAppendsWhateverTheMode) {
   for (std::int32_t mode : {1, 2}) {
     testing::write_file(path_, "before\n");
