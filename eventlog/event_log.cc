@@ -86,21 +86,23 @@ bool EventLog::tracing() const {
   return diag_ != nullptr && diag_->on(kTraceBit);
 }
 
-// The configured mode (truncate, rotate) applies to the first open of the
-// run only: a reopen after a close must not throw away what this run wrote.
 void EventLog::open() {
-  open_with(opened_before_ ? kOpenAppend : settings_.open_mode, true);
+  open_with(false);
 }
 
 void EventLog::open_for_append() {
-  open_with(kOpenAppend, false);
+  open_with(true);
 }
 
-void EventLog::open_with(int mode, bool marker) {
+// The configured mode (truncate, rotate) applies to the first open of the
+// run only: a reopen after a close must not throw away what this run wrote.
+// An open for appending writes no start marker.
+void EventLog::open_with(bool append) {
   Guard guard(busy_);
   if (settings_.path == nullptr || *settings_.path == '\0' || fd_ >= 0 || settings_.flags == 0) {
     return;
   }
+  int mode = append || opened_before_ ? kOpenAppend : settings_.open_mode;
   int fd = lxs_fopen(settings_.path, mode, diag_);
   if (fd < 0) return;
   fd_ = fd;
@@ -109,7 +111,7 @@ void EventLog::open_with(int mode, bool marker) {
     diag_->print("FCLOG: open() fn=%s fd=0x%x flg=0x%x\n", settings_.path, fd,
                  static_cast<unsigned>(settings_.flags));
   }
-  if (marker) write_locked(kSourceLxs, kLevelNotice, "***** Started *****", -1);
+  if (!append) write_locked(kSourceLxs, kLevelNotice, "***** Started *****", -1);
   repeats_ = 0;
   last_[0] = '\0';
 }

@@ -55,7 +55,7 @@ class EventLog {
 
  private:
   class Guard;
-  void open_with(int mode, bool marker);
+  void open_with(bool append);
   int write_locked(int source, int level, const char* text, int error);
   void write_repeat_summary();
   bool tracing() const;
