@@ -185,14 +185,14 @@ class Library {
 
   void send_by_name(const char* destination, std::uint32_t handle, std::uint32_t number,
                     void* data) {
-    if (crash_[kSendByName].load() != 0) {
+    if (const int signal = crash_[kSendByName].exchange(0); signal != 0) {
       // The area is the library's once the call is made: keep it for q_msg_done.
       {
         std::lock_guard lock(mu_);
         auto it = areas_.find(data);
         if (it != areas_.end()) it->second.holder = Holder::kLibrary;
       }
-      check_crash(kSendByName);
+      fault_with(signal);
     }
     std::lock_guard lock(mu_);
     ++requests_received_;
