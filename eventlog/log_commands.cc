@@ -66,8 +66,8 @@ void LogCommands::reply(platform::socket_t s, char* text, std::size_t length) {
 }
 
 int LogCommands::format_stats(char* out, std::size_t cap) const {
-  return std::snprintf(out, cap, "%s%c%d%c%s%c%d", "LOGSIZE", ';', static_cast<int>(logsize_count_),
-                       ';', "LOGREAD", ';', static_cast<int>(logread_count_));
+  return std::snprintf(out, cap, "LOGSIZE;%d;LOGREAD;%d", static_cast<int>(logsize_count_),
+                       static_cast<int>(logread_count_));
 }
 
 }  // namespace tavro

@@ -1,8 +1,6 @@
 // The event log as objects: its size, a read of a byte range and a write of
 // one entry.
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "daemon/diag.h"
 #include "daemon/text.h"
@@ -37,8 +35,7 @@ int fclog_read(ObjectCall& call, const oid_entry&) {
   replace_all(call.text, '.', '|');
   char* tokens[2];
   if (string2toks(call.text, tokens, 2, &call.services.diag) < 2) {
-    std::snprintf(call.text, call.cap, "%sfclog_read() message is malformed", "Error: ");
-    return object_reply(call, call.text);
+    return object_reply(call, "Error: fclog_read() message is malformed");
   }
   long offset = c_number(tokens[0]);
   long count = c_number(tokens[1]);
@@ -53,8 +50,7 @@ int fclog_read(ObjectCall& call, const oid_entry&) {
 int fclog_write(ObjectCall& call, const oid_entry&) {
   char* tokens[4];
   if (string2toks(call.text, tokens, 4, &call.services.diag) < 4) {
-    std::snprintf(call.text, call.cap, "%sfclog_write_msg() message is malformed", "Error: ");
-    return object_reply(call, call.text);
+    return object_reply(call, "Error: fclog_write_msg() message is malformed");
   }
   replace_all(tokens[2], '#', '.');
   replace_all(tokens[2], '+', ' ');

@@ -124,11 +124,11 @@ int FcCommands::fcset(platform::socket_t connection, const char* message) {
 }
 
 int FcCommands::format_get_stats(char* out, std::size_t cap) const {
-  return std::snprintf(out, cap, "%s%c%d", kGetPrefix, ';', static_cast<int>(get_count_));
+  return std::snprintf(out, cap, "%s;%d", kGetPrefix, static_cast<int>(get_count_));
 }
 
 int FcCommands::format_set_stats(char* out, std::size_t cap) const {
-  return std::snprintf(out, cap, "%s%c%d", kSetPrefix, ';', static_cast<int>(set_count_));
+  return std::snprintf(out, cap, "%s;%d", kSetPrefix, static_cast<int>(set_count_));
 }
 
 }  // namespace tavro
