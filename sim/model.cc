@@ -402,6 +402,9 @@ std::uint64_t counter_value(const Port& port, Counter counter, std::int64_t now_
   std::int64_t up = port.up_ms;
   if (port.link_up && now_ms > port.up_since_ms) up += now_ms - port.up_since_ms;
   double grown = port.rates[counter] * static_cast<double>(up) / 1000.0;
+  // Counters wrap; converting a value of 2^64 or more would be undefined.
+  constexpr double kWrap = 18446744073709551616.0;
+  if (grown >= kWrap) grown = std::fmod(grown, kWrap);
   return port.counters[counter] + static_cast<std::uint64_t>(grown);
 }
 

@@ -42,6 +42,21 @@ TEST_F(Model, MinimalModelWithDefaults) {
   EXPECT_EQ(text_at(vendor->data, 84), "Quellstone Corporation");
 }
 
+TEST_F(Model, CountersWrapInsteadOfStoppingPast64Bits) {
+  // Past 2^64 of growth the counter goes on, modulo 2^32 like any other.
+  const char* json = R"({
+    "adapters": [ { "name": "/pvd/pci7/fcp0", "node_wwn": "2000000000000001",
+                    "ports": [ { "wwn": "1000000000000001", "rates": { "tx_seqs": 3.3e19 } } ] } ] })";
+  ASSERT_EQ(sim_load_model_json(json), 0) << sim_last_error();
+  sim_advance_clock(1000);
+  Client c;
+  auto seqs = fcph(c, 0x1500002E, "1000000000000001");
+  ASSERT_TRUE(seqs);
+  // At 3.3e19 a second, any link-up time of 1 to 30 seconds leaves nonzero
+  // low 32 bits; a counter stuck past 2^64 would read 0.
+  EXPECT_NE(get32(seqs->data, 92), 0u);
+}
+
 TEST_F(Model, ExampleFile) {
   ASSERT_EQ(sim_load_model_file(model_path("example.json").c_str()), 0) << sim_last_error();
   Client c;
