@@ -14,8 +14,14 @@
 namespace tavro {
 namespace {
 
-constexpr const char* kGetPrefix = "FCGET ";
-constexpr const char* kSetPrefix = "FCSET ";
+// How each command is traced and noted on its way in.
+struct Command {
+  const char* prefix;
+  const char* trace_format;
+  std::uint32_t bit;  // the Debug bit of its trace and the LogFlags bit of its note
+};
+constexpr Command kGet{"FCGET ", "%s(%d)%s\n", 0x10000};
+constexpr Command kSet{"FCSET ", "%s(%d) %s\n", 0x20000};
 constexpr const char* kHbaApiBranch = ".1.3.6.1.4.1.48217.4.";
 constexpr const char* kDirectBranch = ".1.3.6.1.4.1.48217.2.";
 constexpr const char* kAdapterDescription = ".1.3.6.1.4.1.48217.1.1.0";
@@ -39,6 +45,25 @@ class SocketReply final : public ReplySink {
   platform::socket_t connection_;
 };
 
+// Traces and notes a request. Returns the OID text that follows the command
+// word, or null when the command is disabled and has been refused.
+const char* admitted(ObjectServices& services, platform::socket_t connection, const char* message,
+                     const Command& command, std::uint32_t count, std::int32_t enable) {
+  const char* oid = message + std::strlen(command.prefix);
+  if (services.diag.on(command.bit)) {
+    services.diag.print(command.trace_format, command.prefix, static_cast<int>(count), oid);
+  }
+  if (services.requests != nullptr &&
+      (static_cast<std::uint32_t>(services.requests->flags()) & command.bit) != 0) {
+    services.requests->note_request(connection, message);
+  }
+  if (enable == 0) return oid;
+  char reply[64];
+  std::snprintf(reply, sizeof reply, "%s%s disabled", "Error: ", command.prefix);
+  fc_reply(services.diag, connection, reply);
+  return nullptr;
+}
+
 }  // namespace
 
 int fc_reply(const Diag& diag, platform::socket_t connection, const char* text) {
@@ -53,30 +78,10 @@ int fc_reply(const Diag& diag, platform::socket_t connection, const char* text) 
   return 0;
 }
 
-bool FcCommands::admitted(platform::socket_t connection, const char* message, const char* prefix,
-                          std::uint32_t count, std::uint32_t trace_bit, const char* trace_format,
-                          std::int32_t log_bit, std::int32_t enable) {
-  const char* oid = message + std::strlen(prefix);
-  if (services_.diag.on(trace_bit)) {
-    services_.diag.print(trace_format, prefix, static_cast<int>(count), oid);
-  }
-  if (services_.requests != nullptr && (services_.requests->flags() & log_bit) != 0) {
-    services_.requests->note_request(connection, message);
-  }
-  if (enable == 0) return true;
-  char reply[64];
-  std::snprintf(reply, sizeof reply, "%s%s disabled", "Error: ", prefix);
-  fc_reply(services_.diag, connection, reply);
-  return false;
-}
-
 int FcCommands::fcget(platform::socket_t connection, const char* message) {
   ++get_count_;
-  if (!admitted(connection, message, kGetPrefix, get_count_, 0x10000, "%s(%d)%s\n", 0x10000,
-                get_enable_)) {
-    return 0;
-  }
-  const char* oid = message + std::strlen(kGetPrefix);
+  const char* oid = admitted(services_, connection, message, kGet, get_count_, get_enable_);
+  if (oid == nullptr) return 0;
   SocketReply sink(services_.diag, connection);
   if (begins_with(oid, kAgentBranch)) {
     return qdn_oid(services_, sink, connection, oid, kAgentBranch, oid_get_table);
@@ -106,11 +111,8 @@ int FcCommands::get_scalar(ObjectCall& call, const char* message, const char* oi
 
 int FcCommands::fcset(platform::socket_t connection, const char* message) {
   ++set_count_;
-  if (!admitted(connection, message, kSetPrefix, set_count_, 0x20000, "%s(%d) %s\n", 0x20000,
-                set_enable_)) {
-    return 0;
-  }
-  const char* oid = message + std::strlen(kSetPrefix);
+  const char* oid = admitted(services_, connection, message, kSet, set_count_, set_enable_);
+  if (oid == nullptr) return 0;
   SocketReply sink(services_.diag, connection);
   if (begins_with(oid, kAgentBranch)) {
     return qdn_oid(services_, sink, connection, oid, kAgentBranch, oid_set_table);
@@ -124,11 +126,11 @@ int FcCommands::fcset(platform::socket_t connection, const char* message) {
 }
 
 int FcCommands::format_get_stats(char* out, std::size_t cap) const {
-  return std::snprintf(out, cap, "%s;%d", kGetPrefix, static_cast<int>(get_count_));
+  return std::snprintf(out, cap, "%s;%d", kGet.prefix, static_cast<int>(get_count_));
 }
 
 int FcCommands::format_set_stats(char* out, std::size_t cap) const {
-  return std::snprintf(out, cap, "%s;%d", kSetPrefix, static_cast<int>(set_count_));
+  return std::snprintf(out, cap, "%s;%d", kSet.prefix, static_cast<int>(set_count_));
 }
 
 }  // namespace tavro

@@ -33,9 +33,6 @@ class FcCommands {
   std::uint32_t set_count() const { return set_count_; }
 
  private:
-  bool admitted(platform::socket_t connection, const char* message, const char* prefix,
-                std::uint32_t count, std::uint32_t trace_bit, const char* trace_format,
-                std::int32_t log_bit, std::int32_t enable);
   int get_scalar(ObjectCall& call, const char* message, const char* oid);
 
   ObjectServices& services_;
