@@ -1,5 +1,6 @@
 #include "daemon/commands.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "daemon/daemon.h"
@@ -10,6 +11,11 @@ namespace {
 int count_only(std::uint32_t& counter) {
   ++counter;
   return 0;
+}
+
+// "<prefix>;<count>", the prefix with its trailing blank.
+int format_prefix_stats(const char* prefix, std::uint32_t count, char* out, std::size_t cap) {
+  return std::snprintf(out, cap, "%s;%d", prefix, static_cast<int>(count));
 }
 
 }  // namespace
@@ -26,12 +32,11 @@ const CommandRow command_table[] = {
        return d.fc_commands.format_set_stats(out, cap);
      },
      nullptr, &Settings::fc_set_req},
-    {"HBAAPI ",
-     [](Daemon& d, platform::socket_t, char*) { return count_only(d.pending.hbaapi_count); },
+    {"HBAAPI ", [](Daemon& d, platform::socket_t, char*) { return count_only(d.hbaapi_count); },
      [](const Daemon& d, char* out, std::size_t cap) {
-       return format_prefix_stats("HBAAPI ", d.pending.hbaapi_count, out, cap);
+       return format_prefix_stats("HBAAPI ", d.hbaapi_count, out, cap);
      },
-     [](Daemon&) {}, &Settings::hba_api_req},
+     nullptr, &Settings::hba_api_req},
     {"REV", rev_request,
      [](const Daemon& d, char* out, std::size_t cap) {
        return format_prefix_stats("REV", d.service.rev, out, cap);

@@ -2,10 +2,11 @@
 // program's start-up code and handed to the request loop and the handlers.
 #pragma once
 
+#include <cstdint>
+
 #include "channel/channel.h"
 #include "daemon/diag.h"
 #include "daemon/http.h"
-#include "daemon/pending_commands.h"
 #include "daemon/server.h"
 #include "daemon/service_commands.h"
 #include "daemon/settings.h"
@@ -30,7 +31,7 @@ struct Daemon {
   ServerState server;
   ServiceCounters service;
   HttpState http;
-  PendingCommands pending;
+  std::uint32_t hbaapi_count = 0;  // the HBA API bridge is not built yet
   LogCommands log_commands{requests, diag};
   Channel channel{diag, events, &requests};
   ObjectServices object_services{channel, diag, events, &requests, server.start};
