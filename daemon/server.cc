@@ -22,9 +22,10 @@ namespace {
 
 constexpr std::uint32_t kSocketTrace = 0x40000000;
 
-void fatal(const Daemon& d, const char* format, const char* arg = nullptr) {
+// Start-up failures: format holds one %s for the program name.
+void fatal(const Daemon& d, const char* format) {
   char text[512];
-  std::snprintf(text, sizeof text, format, d.server.program_name, arg);
+  std::snprintf(text, sizeof text, format, d.server.program_name);
   d.diag.report_fatal(text);
 }
 
