@@ -28,6 +28,8 @@ tavro::Daemon* daemon_state = nullptr;
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::fill_standard_descriptors();
+  platform::ignore_broken_pipes();
   platform::block_stop_signals();
   platform::debug_output("TAVRO: Running WinMain().\n");
   daemon_state = new tavro::Daemon;

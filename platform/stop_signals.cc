@@ -1,7 +1,9 @@
 #include "platform/stop_signals.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -33,6 +35,24 @@ void start_stop_signal_thread(std::function<void(int)> on_stop) {
       }
     }
   }).detach();
+}
+
+void ignore_broken_pipes() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+void fill_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    int null = open("/dev/null", O_RDWR);
+    if (null < 0) return;
+    if (null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
 }
 
 }  // namespace platform

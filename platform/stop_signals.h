@@ -18,4 +18,12 @@ void block_stop_signals();
 // on_stop with its number. on_stop is expected to end the process.
 void start_stop_signal_thread(std::function<void(int)> on_stop);
 
+// A write to a pipe or socket whose reader has gone fails with EPIPE instead
+// of ending the process.
+void ignore_broken_pipes();
+
+// Points standard input, output and error at /dev/null where they are closed,
+// so that no file opened later takes one of their numbers.
+void fill_standard_descriptors();
+
 }  // namespace platform

@@ -147,18 +147,31 @@ DaemonProcess::DaemonProcess(DaemonOptions options) {
   }
   args.insert(args.end(), options.args.begin(), options.args.end());
 
+  int broken[2] = {-1, -1};
+  if (options.output == DaemonOptions::Output::kBrokenPipe && ::pipe(broken) != 0) return;
   pid_ = ::fork();
   if (pid_ == 0) {
     if (::chdir(dir_.c_str()) != 0) _exit(127);
-    int out = ::open(output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int out = options.output == DaemonOptions::Output::kBrokenPipe
+                  ? broken[1]
+                  : ::open(output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(out, 1);
     ::dup2(out, 2);
+    for (int fd : broken) {
+      if (fd >= 0) ::close(fd);
+    }
+    if (options.output == DaemonOptions::Output::kClosed) {
+      for (int fd = 0; fd <= 2; ++fd) ::close(fd);
+    }
     for (auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     ::execv(argv[0], argv.data());
     _exit(127);
+  }
+  for (int fd : broken) {
+    if (fd >= 0) ::close(fd);
   }
   if (port_ != 0 && options.wait_ready) {
     for (int i = 0; i < 500; ++i) {

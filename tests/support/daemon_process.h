@@ -32,6 +32,9 @@ struct DaemonOptions {
   bool wait_ready = true;                                // wait until the port answers
   int port = 0;         // without add_port: the port the daemon is expected on, if any
   std::string program;  // default: the built tavro
+  // Where standard output and error go: a file (output()), a pipe whose reader
+  // has gone, or nowhere (all three standard descriptors closed).
+  enum class Output { kFile, kBrokenPipe, kClosed } output = Output::kFile;
 };
 
 class DaemonProcess {

@@ -92,6 +92,24 @@ TEST(RequestLoop, ClientThatResetsBeforeTheReplyDoesNotStopTheDaemon) {
   EXPECT_TRUE(d.running());
 }
 
+TEST(StartAndStop, BrokenStandardOutputDoesNotStopTheDaemon) {
+  DaemonProcess d({.args = {"-d", "0x40000001"}, .output = DaemonOptions::Output::kBrokenPipe});
+  EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");
+  EXPECT_EQ(request(d.port(), "ECHO still here"), " still here");
+  EXPECT_EQ(d.stop(15), 0);
+}
+
+TEST(StartAndStop, ClosedStandardDescriptorsAreNotTakenByTheRequestLog) {
+  std::string dir = make_temp_dir();
+  write_file(dir + "/requests.log", "");
+  DaemonProcess d({.args = {"-d", "0x40000001", "-log", dir + "/requests.log", "-lf", "0x11"},
+                   .output = DaemonOptions::Output::kClosed});
+  EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");
+  std::string log = request(d.port(), "LOGREAD 0 4095");
+  EXPECT_EQ(log.rfind("***** Started - ", 0), 0u) << log;
+  EXPECT_EQ(log.find("Waiting for incoming message"), std::string::npos) << log;
+}
+
 TEST(StartAndStop, NoPortMeansNoSocketAndAFailureStatus) {
   DaemonProcess d({.args = {"-rxto", "3"}, .add_port = false});
   EXPECT_EQ(d.wait_exit(), 1);
