@@ -358,8 +358,7 @@ void Channel::safe_msg_done() {
 // ---- Request transaction and rendezvous -------------------------------------
 
 Transaction Channel::transact_with(const Outgoing& out, char* reply, std::size_t cap,
-                                   bool with_value, bool (*fill)(void*, std::uint8_t*),
-                                   void* context) {
+                                   bool (*fill)(void*, std::uint8_t*), void* context) {
   if (!channel_open_) {
     write_text(reply, cap, "%sDriver not opened", "Error: ");
     return Transaction::kNotOpened;
@@ -379,11 +378,9 @@ Transaction Channel::transact_with(const Outgoing& out, char* reply, std::size_t
   }
   std::memcpy(data, fields, out.size);
   prepare_wait();
-  if (with_value) {
-    set_reply_text(reply, cap);
-  } else {
-    set_reply_text(nullptr, 0);
-  }
+  // Writes register their reply too: a confirmation arrives without a value
+  // and leaves it as it is, a failure writes its error text.
+  set_reply_text(reply, cap);
   if (diag_.on(kTraceMessages)) platform::debug_output("TAVRO: calling q_send_msg_by_name()\n");
   safe_send_msg_by_name(out.destination, reg_handle_, out.number, data);
   return wait_on_send(reply, cap);

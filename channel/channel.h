@@ -96,13 +96,12 @@ class Channel {
   // of out.size bytes and may prepare the reply buffer (it reads the request
   // text from there first); returning false refuses the request before
   // anything is allocated, and fill has then written the reply. A read
-  // (with_value) receives the answer's text in reply; a write's confirmation
-  // leaves reply as it was.
+  // receives the answer's text in reply; a write's confirmation leaves reply
+  // as it was, and a failed write receives its error text.
   template <typename Fill>
-  Transaction transact(const Outgoing& out, char* reply, std::size_t cap, bool with_value,
-                       Fill&& fill) {
+  Transaction transact(const Outgoing& out, char* reply, std::size_t cap, Fill&& fill) {
     return transact_with(
-        out, reply, cap, with_value,
+        out, reply, cap,
         [](void* f, std::uint8_t* data) { return (*static_cast<decltype(&fill)>(f))(data); },
         &fill);
   }
@@ -136,7 +135,7 @@ class Channel {
  private:
   struct Library;
 
-  Transaction transact_with(const Outgoing& out, char* reply, std::size_t cap, bool with_value,
+  Transaction transact_with(const Outgoing& out, char* reply, std::size_t cap,
                             bool (*fill)(void*, std::uint8_t*), void* context);
   int bind_library();
   bool register_once();

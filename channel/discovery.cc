@@ -26,7 +26,7 @@ void first_component(const char* text, char (&out)[kNameMax]) {
 // The request identifier at offset 0, the only field of these requests.
 Transaction stamped(Channel& channel, const char* destination, std::uint32_t number,
                     std::uint32_t size, char* text, std::size_t cap, const char* trace) {
-  return channel.transact({destination, number, size}, text, cap, true, [&](std::uint8_t* data) {
+  return channel.transact({destination, number, size}, text, cap, [&](std::uint8_t* data) {
     write_u32(data, 0, channel.next_request_id());
     if (trace != nullptr && channel.diag().on(kTraceOpen)) channel.diag().print("%s", trace);
     return true;
@@ -47,7 +47,7 @@ Transaction adapter_name(Channel& channel, char* text, std::size_t cap) {
   char destination[16];
   std::snprintf(destination, sizeof destination, "%s", kSifDestination);
   destination[kSifDigit] = static_cast<char>('0' + index);
-  return channel.transact({destination, LXS_GET_ADAPTER_NAME, sif::kListSize}, text, cap, true,
+  return channel.transact({destination, LXS_GET_ADAPTER_NAME, sif::kListSize}, text, cap,
                           [&](std::uint8_t* data) {
                             write_u32(data, sif::kRequestId, channel.next_request_id());
                             write_u32(data, sif::kAdapterIndex, static_cast<std::uint32_t>(index));
@@ -62,7 +62,7 @@ Transaction qdn_get_adapt_info(Channel& channel, char* text, std::size_t cap, in
   char name[kNameMax];
   first_component(text, name);
   return channel.transact(
-      {name, HPD_LTX_ADAPTER_INFO, hpd::kInfoSize}, text, cap, true, [&](std::uint8_t* data) {
+      {name, HPD_LTX_ADAPTER_INFO, hpd::kInfoSize}, text, cap, [&](std::uint8_t* data) {
         write_u32(data, hpd::kInfoCode, static_cast<std::uint32_t>(code));
         if (channel.diag().on(kTraceOpen)) {
           channel.diag().print("qdn_get_adapt_info: adapt_name = %s\n", name);

@@ -15,13 +15,12 @@
 namespace tavro {
 
 // Runs one request transaction and replies its text: for a read the value
-// the driver delivered, for a write the call's text as the handler received
-// it, or the transaction's error text. fill(data) writes the request fields;
-// returning false refuses the request after writing its reply into the
-// call's text.
+// the driver delivered, for a confirmed write the call's text as the handler
+// received it, or the error text of the transaction or of a failed write. fill(data) writes the
+// request fields; returning false refuses the request after writing its reply into the call's text.
 template <typename Fill>
-int ask_driver(ObjectCall& call, const Outgoing& out, bool write, Fill&& fill) {
-  call.services.channel.transact(out, call.text, call.cap, !write, fill);
+int ask_driver(ObjectCall& call, const Outgoing& out, Fill&& fill) {
+  call.services.channel.transact(out, call.text, call.cap, fill);
   return object_reply(call, call.text);
 }
 

@@ -154,7 +154,7 @@ int qdn_fcph_query(ObjectCall& call, const oid_entry& row) {
     call.services.diag.print("%s", query->trace);
   }
   Outgoing out{kFcphDestination, query->message, fcph::kSize};
-  return ask_driver(call, out, false, [&](std::uint8_t* data) {
+  return ask_driver(call, out, [&](std::uint8_t* data) {
     write_u32(data, fcph::kNumber, query->message);
     fill_arguments(data, query->arguments, instance);
     return true;
@@ -166,7 +166,7 @@ int qdn_fcph_set(ObjectCall& call, const oid_entry& row) {
   if (write == nullptr) return reply_not_supported(call, call.text);
   InstanceText instance(call.text);
   Outgoing out{kFcphDestination, write->message, fcph::kSize};
-  return ask_driver(call, out, true, [&](std::uint8_t* data) {
+  return ask_driver(call, out, [&](std::uint8_t* data) {
     write_u32(data, fcph::kNumber, write->message);
     put_wwn_text(data, write->wwn_offset, instance.component(0));
     if (write->value_is_wwn) {

@@ -69,7 +69,7 @@ void ask_node_counter(ObjectCall& call, const char* node_wwn, std::uint32_t obje
   out[0] = '\0';
   Outgoing request{kFcpDestination, LXS_FCP, lxs::kSize};
   Channel& channel = call.services.channel;
-  channel.transact(request, out, cap, true, [&](std::uint8_t* data) {
+  channel.transact(request, out, cap, [&](std::uint8_t* data) {
     fill_object_header(channel, data, object_id, 2, 1);
     put_wwn_text(data, lxs::kNodeWwn, node_wwn);
     return true;
@@ -82,7 +82,7 @@ void ask_node_counter(ObjectCall& call, const char* node_wwn, std::uint32_t obje
 int qdn_lxs_object(ObjectCall& call, const oid_entry& row) {
   Channel& channel = call.services.channel;
   Outgoing out{kFcpDestination, LXS_FCP, lxs::kSize};
-  return ask_driver(call, out, false, [&](std::uint8_t* data) {
+  return ask_driver(call, out, [&](std::uint8_t* data) {
     fill_object_header(channel, data, row.param, row.type, row.count);
     if (!fill_index(call, call.text, data, row)) return false;
     // The dispatcher tells the two forms of object 16 apart by this text.
@@ -97,7 +97,7 @@ int qdn_lxs_set(ObjectCall& call, const oid_entry& row) {
   InstanceText instance(call.text);
   Channel& channel = call.services.channel;
   Outgoing out{kFcpDestination, LXS_FCP, lxs::kSize};
-  return ask_driver(call, out, true, [&](std::uint8_t* data) {
+  return ask_driver(call, out, [&](std::uint8_t* data) {
     fill_object_header(channel, data, row.param | lxs::kWriteBit, row.type, row.count);
     if (!fill_index(call, call.text, data, row)) return false;
     put_value(data, row.type, row.count, instance.value());
@@ -122,7 +122,7 @@ int qdn_counter_pair(ObjectCall& call, const oid_entry& row) {
 int qdn_fcp_manual_id(ObjectCall& call, const oid_entry&) {
   Channel& channel = call.services.channel;
   Outgoing out{kSifDestination, LXS_GET_FCP_MANUAL_ID, sif::kSize};
-  return ask_driver(call, out, false, [&](std::uint8_t* data) {
+  return ask_driver(call, out, [&](std::uint8_t* data) {
     write_u32(data, sif::kRequestId, channel.next_request_id());
     return true;
   });
@@ -136,7 +136,7 @@ int qdn_set_fcp_manual_id(ObjectCall& call, const oid_entry&) {
     call.services.diag.print("AUTO_ASSIGN_SCSI_ID msg called.  fcp_manual_id = %d\n", value);
   }
   Outgoing out{kSifDestination, LXS_SET_FCP_MANUAL_ID, sif::kSize};
-  return ask_driver(call, out, true, [&](std::uint8_t* data) {
+  return ask_driver(call, out, [&](std::uint8_t* data) {
     write_u32(data, sif::kRequestId, channel.next_request_id());
     write_u32(data, sif::kManualId, static_cast<std::uint32_t>(value));
     return true;
@@ -157,7 +157,7 @@ int qdn_remnode_tgt_info(ObjectCall& call, const oid_entry& row) {
                              static_cast<int>(row.param), value);
   }
   Outgoing out{kSifDestination, row.param, sif::kSize};
-  return ask_driver(call, out, write, [&](std::uint8_t* data) {
+  return ask_driver(call, out, [&](std::uint8_t* data) {
     write_u32(data, sif::kRequestId, channel.next_request_id());
     put_wwn_text(data, sif::kFirstWwn, instance.component(0));
     put_wwn_text(data, sif::kRemoteWwn, instance.component(1));

@@ -86,7 +86,7 @@ std::vector<double> channel_round_trips(tavro::Channel& channel, int rounds, int
     auto start = Clock::now();
     tavro::Transaction t =
         channel.transact({tavro::kFcphDestination, tavro::FCPH_GET_PORT_SPEED, tavro::fcph::kSize},
-                         reply, sizeof reply, true, [&](std::uint8_t* data) {
+                         reply, sizeof reply, [&](std::uint8_t* data) {
                            std::copy(port, port + 8, data + tavro::fcph::kArgs);
                            return true;
                          });

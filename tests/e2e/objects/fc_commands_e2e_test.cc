@@ -150,6 +150,8 @@ TEST_F(FcCommands, NodeAndTargetWritesChangeTheModel) {
   EXPECT_EQ(fcset(port(), "4.3.1.7." + kNode0, "5"), "0");
   EXPECT_EQ(fcset(port(), "4.4.1.3." + kNode0, "2"), kNode0 + " 2");
   EXPECT_EQ(fcget(port(), "4.4.1.3." + kNode0), "2");
+  EXPECT_EQ(fcset(port(), "4.4.1.3.1111111111111111", "2"),
+            "Error:  Class Preferences: Operation failed");
   EXPECT_EQ(fcset(port(), "4.9.1.1." + remote, "4"), remote + " 4");
   EXPECT_EQ(fcget(port(), "4.9.1.1." + remote), "4");
   EXPECT_EQ(fcset(port(), "4.9.1.2." + remote, "7"), remote + " 7");

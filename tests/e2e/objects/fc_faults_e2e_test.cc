@@ -43,6 +43,20 @@ TEST(FcFaults, FailedObjectStatusNamesObjectAndStatusAndTheCounterPairReadsMinus
   EXPECT_EQ(fcget(port, "3.5.1.3." + kPort0), "4");  // other services unaffected
 }
 
+TEST(FcFaults, FailedObjectWritesAnswerTheirErrorText) {
+  DaemonProcess daemon(object_daemon(
+      model_with_faults(R"({"messages": [{"message": "0x0B00001E", "lxs_status": 5}]})")));
+  const struct {
+    std::string object, value, reply;
+  } writes[] = {
+      {"4.4.1.3." + kNode0, "2", "Error:  Class Preferences: Fatal Error"},
+      {"4.9.1.1." + kNode0 + "." + kRemote0, "4", "Error:  Service Class: Fatal Error"},
+  };
+  for (const auto& w : writes) {
+    EXPECT_EQ(fcset(daemon.port(), w.object, w.value), w.reply) << w.object;
+  }
+}
+
 TEST(FcFaults, AllocationFailureIsRepliedAndTheNextRequestIsServed) {
   DaemonProcess daemon(object_daemon(model_with_faults(R"({"alloc_fail": 1})")));
   int port = daemon.port();

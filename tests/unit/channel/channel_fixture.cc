@@ -62,7 +62,7 @@ std::string ChannelTest::ask(std::uint32_t number, const std::function<void(std:
   if (read) reply[0] = '\0';
   last_ = channel_->transact(
       {destination != nullptr ? destination : row->destination, number, row->size}, reply,
-      sizeof reply, read, [&](std::uint8_t* data) {
+      sizeof reply, [&](std::uint8_t* data) {
         fill(data);
         return true;
       });

@@ -65,7 +65,7 @@ TEST_F(ChannelTest, LateResponsesChangeNothing) {
   sim().fault_delay(FCPH_GET_PORT_SPEED, 700);
   char reply[64] = "";
   last_ = channel_->transact({kFcphDestination, FCPH_GET_PORT_SPEED, fcph::kSize}, reply,
-                             sizeof reply, true, [](std::uint8_t* d) {
+                             sizeof reply, [](std::uint8_t* d) {
                                put_wwn(d, 80, kPortA);
                                return true;
                              });

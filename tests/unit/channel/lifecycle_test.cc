@@ -181,7 +181,7 @@ TEST_F(ChannelTest, RefusedFillingSendsNothing) {
   std::uint32_t outstanding = sim().messages_outstanding();  // earlier tests' faults may leave some
   char reply[64] = "";
   Transaction t = channel_->transact({kFcpDestination, LXS_FCP, lxs::kSize}, reply, sizeof reply,
-                                     true, [&](std::uint8_t* d) {
+                                     [&](std::uint8_t* d) {
                                        if (fill_index_fields("1.2", d, "NX ", nullptr) == 0) {
                                          return true;
                                        }
