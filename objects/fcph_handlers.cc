@@ -7,6 +7,7 @@
 #include "objects/driver_request.h"
 #include "objects/handlers.h"
 #include "objects/instance_text.h"
+#include "objects/write_value.h"
 
 namespace tavro {
 namespace {
@@ -165,6 +166,11 @@ int qdn_fcph_set(ObjectCall& call, const oid_entry& row) {
   const FcphWrite* write = find_by_oid(fcph_writes, row.oid);
   if (write == nullptr) return reply_not_supported(call, call.text);
   InstanceText instance(call.text);
+  std::uint32_t number = 0;
+  if (instance.value()[0] == '\0' ||
+      (!write->value_is_wwn && !parse_field32(instance.value(), &number))) {
+    return reply_invalid_value(call, call.text);
+  }
   Outgoing out{kFcphDestination, write->message, fcph::kSize};
   return ask_driver(call, out, [&](std::uint8_t* data) {
     write_u32(data, fcph::kNumber, write->message);
@@ -172,8 +178,7 @@ int qdn_fcph_set(ObjectCall& call, const oid_entry& row) {
     if (write->value_is_wwn) {
       put_wwn_text(data, write->value_offset, instance.value());
     } else {
-      write_u32(data, write->value_offset,
-                static_cast<std::uint32_t>(std::strtol(instance.value(), nullptr, 10)));
+      write_u32(data, write->value_offset, number);
     }
     return true;
   });

@@ -13,6 +13,8 @@ int object_reply(ObjectCall& call, const char* text);
 int reply_no_such_member(ObjectCall& call, const char* text);
 int reply_not_supported(ObjectCall& call, const char* text);
 int reply_invalid_oid_length(ObjectCall& call, const char* text);
+// A write whose value is missing or does not fit its field.
+int reply_invalid_value(ObjectCall& call, const char* text);
 
 int qdn_not_supported(ObjectCall& call, const oid_entry& row);
 

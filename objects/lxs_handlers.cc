@@ -10,6 +10,7 @@
 #include "objects/handlers.h"
 #include "objects/instance_text.h"
 #include "objects/value_format.h"
+#include "objects/write_value.h"
 
 namespace tavro {
 namespace {
@@ -95,6 +96,9 @@ int qdn_lxs_object(ObjectCall& call, const oid_entry& row) {
 // type, count and request identifier stay as they are.
 int qdn_lxs_set(ObjectCall& call, const oid_entry& row) {
   InstanceText instance(call.text);
+  if (instance.value()[0] == '\0' || !lxs_value_fits(instance.value(), row.type, row.count)) {
+    return reply_invalid_value(call, call.text);
+  }
   Channel& channel = call.services.channel;
   Outgoing out{kFcpDestination, LXS_FCP, lxs::kSize};
   return ask_driver(call, out, [&](std::uint8_t* data) {
@@ -131,37 +135,42 @@ int qdn_fcp_manual_id(ObjectCall& call, const oid_entry&) {
 int qdn_set_fcp_manual_id(ObjectCall& call, const oid_entry&) {
   InstanceText instance(call.text);
   Channel& channel = call.services.channel;
-  int value = static_cast<int>(std::strtol(instance.value(), nullptr, 10));
+  std::uint32_t value = 0;
+  if (!parse_field32(instance.value(), &value)) return reply_invalid_value(call, call.text);
   if (call.services.diag.on(kTargetTrace)) {
-    call.services.diag.print("AUTO_ASSIGN_SCSI_ID msg called.  fcp_manual_id = %d\n", value);
+    call.services.diag.print("AUTO_ASSIGN_SCSI_ID msg called.  fcp_manual_id = %d\n",
+                             static_cast<int>(value));
   }
   Outgoing out{kSifDestination, LXS_SET_FCP_MANUAL_ID, sif::kSize};
   return ask_driver(call, out, [&](std::uint8_t* data) {
     write_u32(data, sif::kRequestId, channel.next_request_id());
-    write_u32(data, sif::kManualId, static_cast<std::uint32_t>(value));
+    write_u32(data, sif::kManualId, value);
     return true;
   });
 }
 
 // Reads and writes of a remote node's target ID and blocked state; the row's
-// message number tells which (the odd numbers write).
+// message number tells which (the odd numbers write). A write without a value
+// is a read: it asks the matching read message and replies the value.
 int qdn_remnode_tgt_info(ObjectCall& call, const oid_entry& row) {
   InstanceText instance(call.text);
   Channel& channel = call.services.channel;
-  bool write = (row.param & 1) != 0;
-  bool with_value = write && instance.value()[0] != '\0';
-  int value = with_value ? static_cast<int>(std::strtol(instance.value(), nullptr, 10)) : 0;
+  bool write = (row.param & 1) != 0 && instance.value()[0] != '\0';
+  std::uint32_t value = 0;
+  if (write && !parse_field32(instance.value(), &value)) {
+    return reply_invalid_value(call, call.text);
+  }
   if (row.param == LXS_SET_REMNODE_BLOCKED && value == 2) value = 0;
   if (call.services.diag.on(kTargetTrace)) {
     call.services.diag.print("qdn_remnode_tgt_info called.  key = %d   setting tgt_info = %d\n",
-                             static_cast<int>(row.param), value);
+                             static_cast<int>(row.param), static_cast<int>(value));
   }
-  Outgoing out{kSifDestination, row.param, sif::kSize};
+  Outgoing out{kSifDestination, write ? row.param : row.param & ~1u, sif::kSize};
   return ask_driver(call, out, [&](std::uint8_t* data) {
     write_u32(data, sif::kRequestId, channel.next_request_id());
     put_wwn_text(data, sif::kFirstWwn, instance.component(0));
     put_wwn_text(data, sif::kRemoteWwn, instance.component(1));
-    if (with_value) write_u32(data, sif::kRemoteValue, static_cast<std::uint32_t>(value));
+    if (write) write_u32(data, sif::kRemoteValue, value);
     return true;
   });
 }

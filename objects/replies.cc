@@ -34,6 +34,10 @@ int reply_invalid_oid_length(ObjectCall& call, const char* text) {
   return error_reply(call, "%sInvalid OID length(%s)", text);
 }
 
+int reply_invalid_value(ObjectCall& call, const char* text) {
+  return error_reply(call, "%sInvalid value(%s)", text);
+}
+
 int qdn_not_supported(ObjectCall& call, const oid_entry&) {
   return reply_not_supported(call, call.text);
 }

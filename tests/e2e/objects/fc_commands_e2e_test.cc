@@ -174,6 +174,38 @@ TEST_F(FcCommands, TargetSupportServiceAndABlockedWriteOfTwoUnblocks) {
   EXPECT_EQ(fcget(port(), "4.9.1.3." + remote), "2");  // stored 0, read as 2
 }
 
+TEST_F(FcCommands, WritesWithoutAFittingValueAreRefusedAndChangeNothing) {
+  const std::string remote = kNode0 + "." + kRemote0;
+  const std::string stored[] = {"3.5.1.5." + kPort0, "3.7.1.3." + kPort0, "2.11.0",
+                                "4.4.1.3." + kNode0, "4.9.1.1." + remote, "4.9.1.2." + remote,
+                                "4.9.1.3." + remote, "4.2.1.2.0"};
+  std::string before;
+  for (const auto& object : stored) before += fcget(port(), object) + "|";
+  const struct {
+    std::string object, value;
+  } refused[] = {
+      {"3.5.1.5." + kPort0, "4294967296"}, {"3.5.1.5." + kPort0, "99999999999"},
+      {"3.5.1.5." + kPort0, ""},           {"3.7.1.3." + kPort0, "abc"},
+      {"3.7.1.2." + kPort0, ""},           {"4.3.1.1." + kNode0, ""},
+      {"2.11.0", ""},                      {"2.11.0", "-2147483649"},
+      {"4.4.1.3." + kNode0, "1234567"},    {"4.4.1.3." + kNode0, ""},
+      {"4.9.1.1." + remote, "2147483648"}, {"4.9.1.2." + remote, "x"},
+  };
+  for (const auto& w : refused) {
+    EXPECT_EQ(fcset(port(), w.object, w.value).rfind("Error: Invalid value(", 0), 0u)
+        << w.object << " " << w.value;
+  }
+  EXPECT_EQ(request(port(), "FCSET " + kAgent + "3.5.1.5." + kPort0 + "\n"),
+            "Error: Invalid value(" + kPort0 + ")");
+  // Without a value the target ID and blocked state are read.
+  EXPECT_EQ(request(port(), "FCSET " + kAgent + "4.9.1.2." + remote + "\n"),
+            fcget(port(), "4.9.1.2." + remote));
+  EXPECT_EQ(fcset(port(), "4.9.1.3." + remote, ""), fcget(port(), "4.9.1.3." + remote));
+  std::string after;
+  for (const auto& object : stored) after += fcget(port(), object) + "|";
+  EXPECT_EQ(after, before);
+}
+
 TEST_F(FcCommands, EventLogWriteReadAndSize) {
   EXPECT_EQ(fcset(port(), "5.3.0", "1 4 disk#3+is+gone -1"), "ok");
   std::string log = read_file(daemon_.dir() + "/events.log");

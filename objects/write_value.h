@@ -1,0 +1,24 @@
+// Checks of the value text of an object write. A value that is missing or
+// does not fit the field it is written to is refused before anything is sent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tavro {
+
+// A decimal number read as strtol reads it (leading blanks, a sign, digits up
+// to the first other character), refused when it has no digits or lies
+// outside [low, high].
+bool parse_decimal(const char* text, std::int64_t low, std::int64_t high, std::int64_t* out);
+
+// A 32-bit field written from decimal text: any number that has a 32-bit
+// form, signed or unsigned.
+bool parse_field32(const char* text, std::uint32_t* out);
+
+// The value of an LXS object write fits the row's type and count: numbers in
+// the range of their type, text of at most count characters, at most count
+// bytes of hexadecimal digits.
+bool lxs_value_fits(const char* text, std::int32_t type, std::int32_t count);
+
+}  // namespace tavro
