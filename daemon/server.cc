@@ -118,13 +118,21 @@ int request_loop(Daemon& d) {
   }
 }
 
+// RecvTimeOut from now; a negative setting counts as 0.
+std::chrono::steady_clock::time_point receive_deadline(const Daemon& d) {
+  std::chrono::seconds timeout(d.settings.recv_timeout > 0 ? d.settings.recv_timeout : 0);
+  return std::chrono::steady_clock::now() + timeout;
+}
+
 // Waits until the request's bytes are there or the deadline has passed.
-int wait_for_request(Daemon& d, platform::socket_t c) {
-  std::int32_t deadline = uptime_ms(d) + d.settings.recv_timeout * 1000;
+int wait_for_request(platform::socket_t c, std::chrono::steady_clock::time_point deadline) {
   int waits = 0;
   for (;;) {
-    std::int32_t left = deadline - uptime_ms(d);
-    if (left <= 0 || platform::wait_readable(c, left) != 0) break;
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    int wait_ms = left.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left.count());
+    if (platform::wait_readable(c, wait_ms) != 0) break;
     ++waits;
   }
   return waits;
@@ -163,8 +171,7 @@ std::int32_t uptime_ms(const Daemon& d) {
 }
 
 void serve_connection(Daemon& d, platform::socket_t c, char* buffer) {
-  platform::set_nonblocking(c, true);
-  int waits = wait_for_request(d, c);
+  int waits = wait_for_request(c, receive_deadline(d));
   if (d.diag.on(kSocketTrace)) d.diag.print(".%d\n", waits);
   ssize_t count = platform::recv_bytes(c, buffer, kMessageSize);
   if (count <= 0) {
@@ -177,22 +184,21 @@ void serve_connection(Daemon& d, platform::socket_t c, char* buffer) {
   buffer[count] = '\0';
   strip_line_end(buffer);
   trace_request(d, buffer, static_cast<int>(count));
-  platform::set_nonblocking(c, false);
-  // A client that stops reading its reply cannot hold the daemon for longer
-  // than it may take to send its request.
-  platform::set_send_timeout(c, d.settings.recv_timeout);
+  // One deadline for the whole reply: a client that reads slowly or not at
+  // all holds the daemon no longer than it may take to send its request.
+  platform::set_send_deadline(c, receive_deadline(d));
   if (d.diag.on(0x10)) {
     d.diag.print("\n%s: read %d bytes\n", d.server.program_name, static_cast<int>(count));
     d.diag.hexdump(buffer, static_cast<int>(count));
     d.diag.print("%s====================\n", buffer);
   }
   dispatch(d, c, buffer);
+  platform::clear_send_deadline();
   close_connection(d, c);
 }
 
 void close_connection(Daemon& d, platform::socket_t c) {
   platform::shutdown_send(c);
-  platform::set_nonblocking(c, true);
   char sink[kMessageSize];
   std::size_t drained = 0;
   ssize_t n;

@@ -77,7 +77,7 @@ bool resource_shortage(int error) {
 
 socket_t accept_connection(socket_t listener) {
   for (;;) {
-    socket_t c = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    socket_t c = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (c >= 0) return c;
     int error = errno;
     if (resource_shortage(error)) {
@@ -96,9 +96,42 @@ int set_nonblocking(socket_t s, bool on) {
   return ::fcntl(s, F_SETFL, flags);
 }
 
-int set_send_timeout(socket_t s, int seconds) {
-  timeval tv{seconds > 0 ? seconds : 0, 0};
-  return ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+namespace {
+
+struct SendDeadline {
+  socket_t socket = kInvalidSocket;
+  std::chrono::steady_clock::time_point at;
+};
+thread_local SendDeadline send_deadline;
+
+// Waits for room to send; false at the deadline (errno EAGAIN) or on error.
+bool wait_writable(socket_t s) {
+  for (;;) {
+    int timeout = -1;
+    if (send_deadline.socket == s) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(send_deadline.at -
+                                                               std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        errno = EAGAIN;
+        return false;
+      }
+      timeout = left.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left.count());
+    }
+    pollfd p{s, POLLOUT, 0};
+    int r = ::poll(&p, 1, timeout);
+    if (r > 0) return true;
+    if (r < 0 && errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
+void set_send_deadline(socket_t s, std::chrono::steady_clock::time_point deadline) {
+  send_deadline = {s, deadline};
+}
+
+void clear_send_deadline() {
+  send_deadline = {};
 }
 
 ssize_t recv_bytes(socket_t s, void* buf, std::size_t len, bool peek) {
@@ -112,10 +145,14 @@ ssize_t send_bytes(socket_t s, const void* buf, std::size_t len) {
   const char* p = static_cast<const char*>(buf);
   std::size_t sent = 0;
   while (sent < len) {
-    ssize_t n = ::send(s, p + sent, len - sent, MSG_NOSIGNAL);
+    ssize_t n = ::send(s, p + sent, len - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return sent > 0 ? static_cast<ssize_t>(sent) : n;
-    sent += static_cast<std::size_t>(n);
+    if (n < 0 && is_would_block(errno) && wait_writable(s)) continue;
+    return sent > 0 ? static_cast<ssize_t>(sent) : -1;
   }
   return static_cast<ssize_t>(sent);
 }

@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/http/web_site.h"
@@ -243,6 +246,31 @@ TEST(GetFile, ClientThatStopsReadingIsGivenUpAtTheDeadline) {
   EXPECT_EQ(request(site.port(), "REV"), "3.3 Build 43");
   ::close(stalled);
   EXPECT_TRUE(wait_for_text(site.log, "GET(send(" + site.www + "/big.bin:"));
+}
+
+TEST(GetFile, SlowReaderIsGivenUpOneDeadlineAfterItsRequest) {
+  WebSite site;
+  add_big_file(site);
+  site.start({"-base", site.www, "-rxto", "2"});
+  int slow = connect_to(site.port());
+  ASSERT_GE(slow, 0);
+  std::string text = "GET /big.bin HTTP/1.0\n";
+  ::send(slow, text.data(), text.size(), MSG_NOSIGNAL);
+  std::atomic<bool> served{false};
+  auto begin = std::chrono::steady_clock::now();
+  std::thread next([&] {
+    EXPECT_EQ(request(site.port(), "REV", std::chrono::seconds(30)), "3.3 Build 43");
+    served = true;
+  });
+  // Keeps reading a little at a time, so every single send makes progress.
+  char chunk[4096];
+  while (!served && std::chrono::steady_clock::now() - begin < std::chrono::seconds(30)) {
+    if (::recv(slow, chunk, sizeof chunk, MSG_DONTWAIT) == 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  next.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(8));
+  ::close(slow);
 }
 
 TEST(GetFile, ReadErrorIsReportedAndEndsThatReplyOnly) {
