@@ -153,6 +153,8 @@ DaemonProcess::DaemonProcess(DaemonOptions options) {
     int out = ::open(output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(out, 1);
     ::dup2(out, 2);
+    // Power events come from a bus a test starts itself, never the host's.
+    ::setenv("TAVRO_POWER_BUS", "unix:path=/nonexistent/tavro-test-bus", 1);
     for (auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
