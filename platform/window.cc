@@ -32,6 +32,7 @@ Window* Windows::create_window(const char* class_name, const char* title, unsign
       windows_.push_back(Window{&c, title != nullptr ? title : "", style, x, y, width, height,
                                 std::vector<unsigned char>(c.window_extra), false, this});
       window = &windows_.back();
+      break;
     }
   }
   if (window == nullptr) return nullptr;

@@ -51,6 +51,10 @@ struct Case {
   std::string after;
 };
 
+void PrintTo(const Case& c, std::ostream* out) {
+  *out << c.name;
+}
+
 const std::string kTemplate = "home=HOME_DIR port=PORT_NUMBER page=DEFAULT_HTML_FILE HOME_DIR";
 
 const Case kCases[] = {

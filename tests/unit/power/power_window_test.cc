@@ -46,7 +46,7 @@ TEST_F(PowerWindowTest, WindowIsCreatedOnce) {
   EXPECT_EQ(count(events_text(), "LXS DEBUG: Register for Windows Messages completed.\n"), 1);
 }
 
-TEST_F(PowerWindowTest, ClassRegistrationFailureIsLogged) {
+TEST_F(PowerWindowTest, RegistrationAndCreationFailuresAreLogged) {
   platform::MessageLoop loop;
   platform::Windows windows{loop};
   ASSERT_TRUE(windows.register_class({kPowerClassName, power_window_proc, 0, 0, 0, 0}));
@@ -56,6 +56,15 @@ TEST_F(PowerWindowTest, ClassRegistrationFailureIsLogged) {
   std::string log = events_text();
   EXPECT_EQ(count(log, "LXS ERROR: Unable to register for Windows Messages (RegisterClass)\n"), 1);
   EXPECT_EQ(count(log, "LXS DEBUG: nt4_RSMH: RegisterClass failed.\n"), 1);
+
+  // A class that is gone by the time the window is made.
+  platform::Windows empty{loop};
+  PowerWindow late{empty, *channel_, events_, diag_, true};
+  nt4_RSMH(late);
+  EXPECT_EQ(late.window, nullptr);
+  log = events_text();
+  EXPECT_EQ(count(log, "LXS ERROR: Unable to register for Windows Messages (CreateWindow)\n"), 1);
+  EXPECT_EQ(count(log, "LXS DEBUG: nt4_RSMH: CreateWindow failed.\n"), 1);
 }
 
 struct EventCase {
@@ -65,6 +74,10 @@ struct EventCase {
   int state_after;
   bool open_after;
 };
+
+void PrintTo(const EventCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 const EventCase kEvents[] = {
     {0, "PBT_APMQUERYSUSPEND", false, kDriverStandby, false},
