@@ -83,6 +83,12 @@ int on_input(sd_event_source*, int fd, std::uint32_t, void*) {
   return 0;
 }
 
+// A holder still stopped when the test ends runs on, so that it can be ended.
+int on_term(sd_event_source*, const signalfd_siginfo*, void*) {
+  if (holder > 0) ::kill(holder, SIGCONT);
+  return sd_event_exit(sd_bus_get_event(bus), 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,6 +104,13 @@ int main(int argc, char** argv) {
       sd_event_add_io(event, nullptr, STDIN_FILENO, EPOLLIN, on_input, nullptr) < 0) {
     return 4;
   }
+  sigset_t term;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  if (sigprocmask(SIG_BLOCK, &term, nullptr) != 0 ||
+      sd_event_add_signal(event, nullptr, SIGTERM, on_term, nullptr) < 0) {
+    return 5;
+  }
   std::puts("ready");
-  return sd_event_loop(event) < 0 ? 5 : 0;
+  return sd_event_loop(event) < 0 ? 6 : 0;
 }
