@@ -14,18 +14,30 @@ struct NameRow {
   const char* name;
 };
 
+// clang-format off
 constexpr NameRow kMessageNames[] = {
-    {0, "WM_NULL"},           {1, "WM_CREATE"},
-    {2, "WM_DESTROY"},        {3, "WM_MOVE"},
-    {5, "WM_SIZE"},           {6, "WM_ACTIVATE"},
-    {15, "WM_PAINT"},         {16, "WM_CLOSE"},
-    {24, "WM_SHOWWINDOW"},    {28, "WM_ACTIVATEAPP"},
-    {36, "WM_GETMINMAXINFO"}, {74, "WM_COPYDATA"},
-    {129, "WM_NCCREATE"},     {130, "WM_NCDESTROY"},
-    {131, "WM_NCCALCSIZE"},   {134, "WM_NCACTIVATE"},
-    {272, "WM_INITDIALOG"},   {273, "WM_COMMAND"},
-    {275, "WM_TIMER"},        {0, nullptr},
+    {0, "WM_NULL"},
+    {1, "WM_CREATE"},
+    {2, "WM_DESTROY"},
+    {3, "WM_MOVE"},
+    {5, "WM_SIZE"},
+    {6, "WM_ACTIVATE"},
+    {15, "WM_PAINT"},
+    {16, "WM_CLOSE"},
+    {24, "WM_SHOWWINDOW"},
+    {28, "WM_ACTIVATEAPP"},
+    {36, "WM_GETMINMAXINFO"},
+    {74, "WM_COPYDATA"},
+    {129, "WM_NCCREATE"},
+    {130, "WM_NCDESTROY"},
+    {131, "WM_NCCALCSIZE"},
+    {134, "WM_NCACTIVATE"},
+    {272, "WM_INITDIALOG"},
+    {273, "WM_COMMAND"},
+    {275, "WM_TIMER"},
+    {0, nullptr},
 };
+// clang-format on
 
 constexpr NameRow kPowerEventNames[] = {
     {kPbtQuerySuspend, "PBT_APMQUERYSUSPEND"},
