@@ -1,5 +1,6 @@
 // Builds the package, unpacks it into a scratch root (never the host's own
 // root) and checks what an installation gives the administrator.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -108,6 +109,40 @@ void check_post_install_and_start() {
   EXPECT_EQ(d.stop(), 0);
 }
 
+// A private snmpd reads the installed snippet, with its socket in a
+// temporary folder and a group that exists on this host.
+void check_snmpd_snippet() {
+  std::string dir = make_temp_dir();
+  std::string conf = read_file(in_root("/etc/snmp/snmpd.conf.d/tavro.conf"));
+  for (auto [from, to] :
+       {std::pair<std::string, std::string>{"/var/agentx/master", dir + "/master"},
+        {" tavro\n", " daemon\n"}}) {
+    ASSERT_NE(conf.find(from), std::string::npos) << from;
+    conf.replace(conf.find(from), from.size(), to);
+  }
+  write_file(dir + "/snmpd.conf", conf);
+  DaemonOptions o;
+  o.program = "/usr/sbin/snmpd";
+  o.add_port = false;
+  o.wait_ready = false;
+  o.working_dir = dir;
+  o.args = {"-f", "-Lo",   "-C", "-c",         dir + "/snmpd.conf",
+            "-I", "-smux", "-p", dir + "/pid", "udp:127.0.0.1:" + std::to_string(free_port())};
+  o.env = {{"MIBS", ""}, {"MIBDIRS", dir}, {"SNMPCONFPATH", dir}, {"SNMP_PERSISTENT_DIR", dir}};
+  DaemonProcess snmpd(o);
+  ASSERT_TRUE(wait_for_text(dir + "/daemon.out", "NET-SNMP version"));
+  std::string output = snmpd.output();
+  EXPECT_NE(output.find("Turning on AgentX master support."), std::string::npos) << output;
+  for (const char* complaint : {"Unknown token", "Can't identify", "rror"}) {
+    EXPECT_EQ(output.find(complaint), std::string::npos) << output;
+  }
+  struct stat socket;
+  ASSERT_EQ(::stat((dir + "/master").c_str(), &socket), 0);
+  EXPECT_EQ(socket.st_mode & 0777, 0660u);
+  EXPECT_EQ(socket.st_gid, ::getgrnam("daemon")->gr_gid);
+  snmpd.stop();
+}
+
 TEST(Package, InstallsIntoAScratchRoot) {
   std::string dir = make_temp_dir();
   root = dir + "/root";
@@ -122,6 +157,7 @@ TEST(Package, InstallsIntoAScratchRoot) {
   check_layout();
   check_units();
   check_post_install_and_start();
+  check_snmpd_snippet();
 }
 
 }  // namespace
