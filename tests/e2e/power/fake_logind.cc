@@ -112,5 +112,8 @@ int main(int argc, char** argv) {
     return 5;
   }
   std::puts("ready");
-  return sd_event_loop(event) < 0 ? 6 : 0;
+  int r = sd_event_loop(event);
+  sd_bus_flush_close_unref(bus);
+  sd_event_unref(event);
+  return r < 0 ? 6 : 0;
 }
