@@ -7,6 +7,7 @@
 #include "channel/channel.h"
 #include "daemon/diag.h"
 #include "daemon/http.h"
+#include "daemon/power.h"
 #include "daemon/server.h"
 #include "daemon/service_commands.h"
 #include "daemon/settings.h"
@@ -16,6 +17,8 @@
 #include "objects/fc_commands.h"
 #include "objects/object_call.h"
 #include "platform/message_loop.h"
+#include "platform/sleep_watch.h"
+#include "platform/window.h"
 
 namespace tavro {
 
@@ -37,6 +40,9 @@ struct Daemon {
   ObjectServices object_services{channel, diag, events, &requests, server.start};
   FcCommands fc_commands{object_services, settings.fc_get_req, settings.fc_set_req};
   platform::MessageLoop main_loop;
+  platform::Windows windows{main_loop};
+  PowerWindow power{windows, channel, events, diag};
+  platform::SleepWatch sleep_watch;
 };
 
 }  // namespace tavro

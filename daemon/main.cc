@@ -52,5 +52,6 @@ int main(int argc, char** argv) {
   // The server thread may have opened the log already (with the driver
   // channel), and a stop in the meantime has closed it for good.
   if (!d.server.shutdown_requested) d.events.open();
+  tavro::start_power_events(d.power, d.sleep_watch);
   std::exit(d.main_loop.run());
 }

@@ -163,6 +163,8 @@ DaemonProcess::DaemonProcess(DaemonOptions options) {
     if (options.output == DaemonOptions::Output::kClosed) {
       for (int fd = 0; fd <= 2; ++fd) ::close(fd);
     }
+    // Power events come from a bus a test starts itself, never the host's.
+    ::setenv("TAVRO_POWER_BUS", "unix:path=/nonexistent/tavro-test-bus", 1);
     for (auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());

@@ -1,0 +1,179 @@
+// The power-management window: class and window creation, the window
+// procedure's power events and its message trace.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <optional>
+
+#include "daemon/power.h"
+#include "platform/message_loop.h"
+#include "platform/window.h"
+#include "tests/unit/channel/channel_fixture.h"
+
+namespace channel_test {
+namespace {
+
+using namespace tavro;
+
+class PowerWindowTest : public ChannelTest {
+ protected:
+  void SetUp() override {
+    ChannelTest::SetUp();
+    open();
+    power_.emplace(windows_, *channel_, events_, diag_);
+    nt4_RSMH(*power_);
+    ASSERT_NE(power_->window, nullptr);
+  }
+  std::intptr_t send(unsigned message, std::uintptr_t wparam, std::intptr_t lparam = 0) {
+    return windows_.dispatch(power_->window, message, wparam, lparam);
+  }
+
+  platform::MessageLoop loop_;
+  platform::Windows windows_{loop_};
+  std::optional<PowerWindow> power_;
+};
+
+TEST_F(PowerWindowTest, WindowIsCreatedOnce) {
+  const platform::Window& w = *power_->window;
+  EXPECT_STREQ(w.window_class->name, "LTX Target Support Msg Handler");
+  EXPECT_EQ(w.window_class->background, 6);
+  EXPECT_EQ(w.extra.size(), 8u);
+  EXPECT_EQ(w.title, "Lanternix Target Support (TAVRO)");
+  EXPECT_EQ(w.style, 0x88000000u);
+  EXPECT_EQ(w.width + w.height + w.x + w.y, 0);
+  nt4_RSMH(*power_);
+  EXPECT_EQ(power_->window, &w);
+  EXPECT_EQ(count(events_text(), "LXS DEBUG: Register for Windows Messages completed.\n"), 1);
+}
+
+TEST_F(PowerWindowTest, RegistrationAndCreationFailuresAreLogged) {
+  platform::MessageLoop loop;
+  platform::Windows windows{loop};
+  ASSERT_TRUE(windows.register_class({kPowerClassName, power_window_proc, 0, 0, 0, 0}));
+  PowerWindow other{windows, *channel_, events_, diag_};
+  nt4_RSMH(other);
+  EXPECT_EQ(other.window, nullptr);
+  std::string log = events_text();
+  EXPECT_EQ(count(log, "LXS ERROR: Unable to register for Windows Messages (RegisterClass)\n"), 1);
+  EXPECT_EQ(count(log, "LXS DEBUG: nt4_RSMH: RegisterClass failed.\n"), 1);
+
+  // A class that is gone by the time the window is made.
+  platform::Windows empty{loop};
+  PowerWindow late{empty, *channel_, events_, diag_, true};
+  nt4_RSMH(late);
+  EXPECT_EQ(late.window, nullptr);
+  log = events_text();
+  EXPECT_EQ(count(log, "LXS ERROR: Unable to register for Windows Messages (CreateWindow)\n"), 1);
+  EXPECT_EQ(count(log, "LXS DEBUG: nt4_RSMH: CreateWindow failed.\n"), 1);
+}
+
+struct EventCase {
+  unsigned code;
+  const char* name;  // in the message trace
+  bool suspended_first;
+  int state_after;
+  bool open_after;
+};
+
+void PrintTo(const EventCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+const EventCase kEvents[] = {
+    {0, "PBT_APMQUERYSUSPEND", false, kDriverStandby, false},
+    {4, "PBT_APMSUSPEND", false, kDriverStandby, false},
+    {6, "PBT_APMRESUMECRITICAL", true, kDriverReady, false},
+    {7, "PBT_APMRESUMESUSPEND", true, kDriverReady, false},
+    {10, "PBT_APMPOWERSTATUSCHANGE", false, kDriverReady, true},
+    {18, "PBT_APMRESUMEAUTOMATIC", true, kDriverReady, false},
+    {9, "WM_POWERBROADCAST", false, kDriverReady, true},
+};
+
+class PowerEventTest : public PowerWindowTest, public ::testing::WithParamInterface<EventCase> {};
+
+TEST_P(PowerEventTest, SetsTheChannelAndAnswersTrue) {
+  const EventCase& e = GetParam();
+  if (e.suspended_first) send(platform::kWmPowerBroadcast, kPbtSuspend);
+  debug_ = 0x10000000;
+  EXPECT_EQ(send(platform::kWmPowerBroadcast, e.code, 0x2A), 1);
+  EXPECT_EQ(channel_->driver_state(), e.state_after);
+  EXPECT_EQ(channel_->channel_open(), e.open_after);
+  std::string log = events_text();
+  char trace[128];
+  std::snprintf(trace, sizeof trace, "LXS DEBUG: WMSG: Received %s message\twP(0x%X) lP(0x2A).\n",
+                e.name, e.code);
+  EXPECT_EQ(count(log, trace), 1);
+  EXPECT_EQ(count(log, "LXS NOTCE: Received unknown Power Management message - error(9)\n"),
+            e.code == 9 ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, PowerEventTest, ::testing::ValuesIn(kEvents),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(PowerWindowTest, ResumeLeavesTheReopeningToTheNextRequest) {
+  send(platform::kWmPowerBroadcast, kPbtQuerySuspend);
+  send(platform::kWmPowerBroadcast, kPbtSuspend);
+  channel_->qdn_open();
+  EXPECT_FALSE(channel_->channel_open());
+  send(platform::kWmPowerBroadcast, kPbtResumeAutomatic);
+  EXPECT_FALSE(channel_->channel_open());
+  channel_->qdn_open();
+  EXPECT_TRUE(channel_->channel_open());
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
+  std::string log = events_text();
+  EXPECT_EQ(count(log, "LXS NOTCE: Driver state changed to STANDBY.\n"), 1);
+  EXPECT_EQ(count(log, "LXS ERROR: qdn_open() Driver state \"Not Ready\" - error(1)\n"), 1);
+  EXPECT_EQ(count(log, "LXS NOTCE: Registration completed\n"), 2);
+}
+
+// Message numbers and their names in the trace; without the Debug bit
+// nothing is traced.
+TEST_F(PowerWindowTest, TracesMessagesByName) {
+  // clang-format off
+  constexpr std::pair<unsigned, const char*> kNames[] = {
+      {0, "WM_NULL"},
+      {1, "WM_CREATE"},
+      {3, "WM_MOVE"},
+      {5, "WM_SIZE"},
+      {6, "WM_ACTIVATE"},
+      {15, "WM_PAINT"},
+      {24, "WM_SHOWWINDOW"},
+      {28, "WM_ACTIVATEAPP"},
+      {36, "WM_GETMINMAXINFO"},
+      {74, "WM_COPYDATA"},
+      {129, "WM_NCCREATE"},
+      {130, "WM_NCDESTROY"},
+      {131, "WM_NCCALCSIZE"},
+      {134, "WM_NCACTIVATE"},
+      {272, "WM_INITDIALOG"},
+      {273, "WM_COMMAND"},
+      {275, "WM_TIMER"},
+      {999, "Code 0x3E7"},
+  };
+  // clang-format on
+  debug_ = 0x10000000;
+  for (const auto& [number, name] : kNames) {
+    EXPECT_EQ(send(number, 0xAB, 0xCD), 0);
+    EXPECT_EQ(count(events_text(), std::string("LXS DEBUG: WMSG: Received ") + name +
+                                       " message\twP(0xAB) lP(0xCD).\n"),
+              1)
+        << name;
+  }
+  debug_ = 0;
+  send(3, 0);
+  EXPECT_EQ(count(events_text(), "WMSG:"), static_cast<int>(std::size(kNames)));
+}
+
+TEST_F(PowerWindowTest, DestroyAndCloseEndTheLoop) {
+  debug_ = 0x10000000;
+  EXPECT_EQ(send(platform::kWmClose, 0), 0);
+  EXPECT_TRUE(power_->window->destroyed);
+  EXPECT_EQ(loop_.run(), 0);
+  std::string log = events_text();
+  EXPECT_EQ(count(log, "Received WM_CLOSE message"), 1);
+  EXPECT_EQ(count(log, "Received WM_DESTROY message"), 1);
+  EXPECT_EQ(send(platform::kWmPowerBroadcast, kPbtSuspend), 0);  // gone
+}
+
+}  // namespace
+}  // namespace channel_test
