@@ -92,7 +92,7 @@ class Provider {
                    in == nullptr ? 0 : in_size, static_cast<std::uint8_t*>(out), out_size, answer);
     if (error != 0) return error;
     if (answer.size() > out_size) return EINVAL;  // the buffer is too small
-    std::memcpy(out, answer.data(), answer.size());
+    if (!answer.empty()) std::memcpy(out, answer.data(), answer.size());
     *returned = static_cast<std::uint32_t>(answer.size());
     return 0;
   }
