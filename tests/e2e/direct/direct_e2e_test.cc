@@ -2,6 +2,8 @@
 // branch-1 adapter description, through the real daemon, the simulated
 // devices (libqv781s.so) and a registry folder of the daemon's own.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -16,8 +18,8 @@ const std::string kDescriptionOid = ".1.3.6.1.4.1.48217.1.1.0";
 const std::string kServices = "/registry/System/CurrentControlSet/Services/qv781s/";
 
 // Three adapters on devices 00, 01 and 0A. The first has a SCSI disk array
-// and a node without SCSI; the second's statistics, registers, EEPROM and
-// node list fail; the third has no nodes.
+// and a node without SCSI; every record of the second but its description
+// fails; the third has no nodes.
 const std::string kAdapters = R"json(
  "adapters": [
   {"name": "/pvd/pci2/dev5/fcp0", "model": "QS-2310 PCI Fibre Channel Adapter",
@@ -50,7 +52,8 @@ const std::string kDevices = R"json([
               "serial": "QS10020345XYZ", "bytes106": [106,107,108,109,110,111,112,113],
               "words114": [258,772,65280]},
    "ip_interface": "007"},
-  {"fail": ["0x222082", "0x22208E", "0x222092", "0x222012"]},
+  {"fail": ["0x222082", "0x22208E", "0x222092", "0x222012", "0x22209E", "0x222086",
+            "0x22208A", "0x222096", "0x2220AE", "0x2220AA"]},
   {"number": 10, "ip_interface": "N/A"}])json";
 
 std::string model(const std::string& devices = kDevices) {
@@ -124,7 +127,15 @@ TEST_F(Direct, EveryHandlerFamilyAnswersFromTheDevice) {
            {"1.3.3.1.0", "qv781i007"},
            {"2.1.1.4.0", "Error: fcdiGetStatistics() FC IO error"},
            {"2.4.1.1.0", "Error: fc_diag_tach() FC IO error"},
-           {"2.1.2.1.0", "0"},
+           {"2.1.2.1.0", "Error: fcdiSCSIStats() FC IO error"},
+           {"2.1.3.1.0", "Error: fcdiNetStats() FC IO error"},
+           {"2.1.1.3.0", "Error: fcdiGetWwn() FC IO error"},
+           {"2.3.2.1.1.2.0", "Error: fcdiGetWwn() FC IO error"},
+           {"2.4.2.1.0", "Error: fc_diag_frame() FC IO error"},
+           {"2.4.4.1.0", "Error: fcdi_IO_throughput() FC IO error"},
+           {"2.4.4.2.0", "Error: fcdi_MB_throughput() FC IO error"},
+           {"2.4.4.3.0", "100"},
+           {"2.1.1.1.0", "Quellstone Corporation"},
            {"2.2.1.1.0", "Error: fcdiGetNodes() FC IO error"},
            {"2.2.1.2.1", "Error: fcdiGetNodes() FC IO error"},
            {"2.3.2.1.1.3.0", "3"},
@@ -133,6 +144,28 @@ TEST_F(Direct, EveryHandlerFamilyAnswersFromTheDevice) {
        }) {
     EXPECT_EQ(get(daemon.port(), e.object), e.reply) << e.object;
   }
+  EXPECT_NE(daemon.output().find("Dump regs failed: 5"), std::string::npos) << daemon.output();
+}
+
+// The first device cannot describe itself nor name its network interface,
+// and the registry's root or a key folder cannot be opened.
+TEST_F(Direct, FailuresOfTheFirstDeviceAndOfTheRegistry) {
+  DaemonOptions o = options(model(R"([{"fail": ["0x222022", "0x222064"]}])"));
+  o.env.emplace_back("TAVRO_REGISTRY_DIR", o.working_dir + "/absent");
+  DaemonProcess daemon(o);
+  int port = daemon.port();
+  EXPECT_EQ(request(port, "FCGET " + kDescriptionOid + "\n"), "Error: FC IO error");
+  EXPECT_EQ(get(port, "1.3.3.1.0"), "Error: fcdiGetIpAddr() FC IO error");
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "Error: fc_settings(16) NT Registry error 1");
+  EXPECT_EQ(set(port, "1.3.1.1.0", "1"), "Error: fcdiSetKey() NT Registry error 1");
+  EXPECT_EQ(set(port, "1.2.1.2.", "00aa:0:1"), "Error: fcdiSetNode() NT Registry error 1");
+  write_file(o.working_dir + "/absent", "a file where the folder of HKEY_LOCAL_MACHINE should be");
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "Error: fc_settings(16) NT Registry error 1");
+  ::unlink((o.working_dir + "/absent").c_str());
+  ::mkdir((o.working_dir + "/absent").c_str(), 0755);
+  write_file(o.working_dir + "/absent/System", "a file where a key should be");
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "Error: fc_settings(17) NT Registry error 2");
+  EXPECT_EQ(set(port, "1.3.1.1.0", "1"), "Error: fcdiSetKey() NT Registry error 2");
 }
 
 TEST_F(Direct, SerialEepromFieldsComeOutInTheAdaptersOrder) {
