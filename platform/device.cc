@@ -1,6 +1,7 @@
 #include "platform/device.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -65,6 +66,12 @@ device_t Devices::open(const char* name, int* error) {
   handle = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (handle < 0) {
     *error = errno;
+    return kNoDevice;
+  }
+  // Opened without sharing: a second opener is refused.
+  if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
+    *error = errno == EWOULDBLOCK ? EBUSY : errno;
+    ::close(handle);
     return kNoDevice;
   }
   return handle;

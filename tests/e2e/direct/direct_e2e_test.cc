@@ -282,9 +282,14 @@ TEST_F(Direct, WithoutDevicesEverySlotIsEmptyAndTheDevicesAreProbedOnce) {
       << daemon.output();
 }
 
-TEST_F(Direct, StopClosesTheDevices) {
-  DaemonProcess daemon(options(model(), {"-d", "0x80000"}));
+TEST_F(Direct, TracesAndStopClosingTheDevices) {
+  DaemonProcess daemon(options(model(), {"-d", "0x180000"}));
   EXPECT_EQ(get(daemon.port(), "1.1.1.1.0"), "Quellstone Corporation");
+  EXPECT_EQ(get(daemon.port(), "1.4.4.1.0"), "3:4:1:2:5");
+  // Only the first word of a throughput record is dumped.
+  EXPECT_NE(daemon.output().find("01 00 00 00" + std::string(37, ' ') + "....            \n"),
+            std::string::npos)
+      << daemon.output();
   EXPECT_EQ(daemon.stop(), 0);
   std::string log = read_file(daemon.dir() + "/devices.log");
   for (const char* line : {"open \\\\.\\qv781s00 ok\n", "open \\\\.\\qv781s01 ok\n",
