@@ -78,6 +78,7 @@ const CommandRow* find_command(const char* request) {
 
 void close_driver_resources(Daemon& d) {
   d.channel.qdn_close();
+  d.direct.close_all();
   d.events.close();
 }
 

@@ -14,6 +14,7 @@
 #include "eventlog/event_log.h"
 #include "eventlog/log_commands.h"
 #include "eventlog/request_log.h"
+#include "objects/direct/direct_access.h"
 #include "objects/fc_commands.h"
 #include "objects/object_call.h"
 #include "platform/message_loop.h"
@@ -38,7 +39,8 @@ struct Daemon {
   LogCommands log_commands{requests, diag};
   Channel channel{diag, events, &requests};
   ObjectServices object_services{channel, diag, events, &requests, server.start};
-  FcCommands fc_commands{object_services, settings.fc_get_req, settings.fc_set_req};
+  DirectAccess direct{diag, platform::Registry::default_root()};
+  FcCommands fc_commands{object_services, settings.fc_get_req, settings.fc_set_req, &direct};
   platform::MessageLoop main_loop;
   platform::Windows windows{main_loop};
   PowerWindow power{windows, channel, events, diag};

@@ -6,6 +6,7 @@
 #include "daemon/diag.h"
 #include "daemon/message.h"
 #include "eventlog/request_log.h"
+#include "objects/direct/direct_handlers.h"
 #include "objects/driver_request.h"
 #include "objects/handlers.h"
 #include "objects/oid_table.h"
@@ -88,19 +89,20 @@ int FcCommands::fcget(platform::socket_t connection, const char* message) {
   }
   char buffer[kMessageSize + 1] = "";
   ObjectCall call{services_, sink, connection, buffer, sizeof buffer};
-  // Neither the HBA API bridge nor direct adapter access is built in yet.
+  // The HBA API bridge is not built in yet.
   if (begins_with(oid, kHbaApiBranch)) {
     return reply_no_such_member(call, oid + std::strlen(kHbaApiBranch));
   }
-  if (begins_with(oid, kDirectBranch)) {
-    return reply_no_such_member(call, oid + std::strlen(kDirectBranch));
-  }
+  if (begins_with(oid, kDirectBranch)) return direct(sink, call, oid, fcdi_get_table, kFcdiRead);
   return get_scalar(call, message, oid);
 }
 
 int FcCommands::get_scalar(ObjectCall& call, const char* message, const char* oid) {
   if (std::strcmp(oid, kAdapterDescription) == 0) {
-    // No adapter device is open, so the description comes from nowhere.
+    if (direct_ != nullptr) {
+      direct_->open_all();
+      if (direct_->opened()) return fcdi_adapter_description(*direct_, call.sink);
+    }
     services_.channel.qdn_open();
     if (services_.channel.channel_open()) return reply_not_supported(call, "");
     return reply_no_such_member(call, oid);
@@ -119,10 +121,15 @@ int FcCommands::fcset(platform::socket_t connection, const char* message) {
   }
   char buffer[kMessageSize + 1];
   ObjectCall call{services_, sink, connection, buffer, sizeof buffer};
-  if (begins_with(oid, kDirectBranch)) {
-    return reply_no_such_member(call, oid + std::strlen(kDirectBranch));
-  }
+  if (begins_with(oid, kDirectBranch)) return direct(sink, call, oid, fcdi_set_table, kFcdiWrite);
   return reply_no_such_member(call, message);
+}
+
+int FcCommands::direct(ReplySink& sink, ObjectCall& call, const char* oid,
+                       const fcdi_oid_entry* table, int mode) {
+  const char* text = oid + std::strlen(kDirectBranch);
+  if (direct_ == nullptr) return reply_no_such_member(call, text);
+  return fcdi_lookup(*direct_, sink, text, table, mode);
 }
 
 int FcCommands::format_get_stats(char* out, std::size_t cap) const {

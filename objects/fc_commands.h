@@ -14,12 +14,16 @@ namespace tavro {
 // out as one zero byte. Returns 0, or 1 when the send fell short.
 int fc_reply(const Diag& diag, platform::socket_t connection, const char* text);
 
+class DirectAccess;
+struct fcdi_oid_entry;
+
 class FcCommands {
  public:
-  // The enable settings hold 0 when the command is enabled.
+  // The enable settings hold 0 when the command is enabled. Without direct
+  // access the direct objects and the adapter description are not served.
   FcCommands(ObjectServices& services, const std::int32_t& get_enable,
-             const std::int32_t& set_enable)
-      : services_(services), get_enable_(get_enable), set_enable_(set_enable) {}
+             const std::int32_t& set_enable, DirectAccess* direct = nullptr)
+      : services_(services), get_enable_(get_enable), set_enable_(set_enable), direct_(direct) {}
 
   // message is the whole request text, "FCGET " or "FCSET " included.
   int fcget(platform::socket_t connection, const char* message);
@@ -34,10 +38,13 @@ class FcCommands {
 
  private:
   int get_scalar(ObjectCall& call, const char* message, const char* oid);
+  int direct(ReplySink& sink, ObjectCall& call, const char* oid, const fcdi_oid_entry* table,
+             int mode);
 
   ObjectServices& services_;
   const std::int32_t& get_enable_;
   const std::int32_t& set_enable_;
+  DirectAccess* direct_;
   std::uint32_t get_count_ = 0;
   std::uint32_t set_count_ = 0;
 };

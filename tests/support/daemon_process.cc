@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,6 +137,9 @@ std::string request(int port, const std::string& text, std::chrono::milliseconds
 DaemonProcess::DaemonProcess(DaemonOptions options) {
   dir_ = options.working_dir.empty() ? make_temp_dir() : options.working_dir;
   output_path_ = dir_ + "/daemon.out";
+  // The driver settings live in the daemon's own folder, never the host's.
+  std::string registry = dir_ + "/registry";
+  ::mkdir(registry.c_str(), 0755);
   std::vector<std::string> args{options.program.empty() ? binary_dir() + "/tavro"
                                                         : options.program};
   if (options.add_port) {
@@ -165,6 +169,7 @@ DaemonProcess::DaemonProcess(DaemonOptions options) {
     }
     // Power events come from a bus a test starts itself, never the host's.
     ::setenv("TAVRO_POWER_BUS", "unix:path=/nonexistent/tavro-test-bus", 1);
+    ::setenv("TAVRO_REGISTRY_DIR", registry.c_str(), 1);
     for (auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());

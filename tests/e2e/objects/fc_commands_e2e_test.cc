@@ -123,7 +123,8 @@ TEST_F(FcCommands, LookupErrorsQuoteWhatTheyCouldNotServe) {
   EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.1.2.0\n"), "N/A");
   EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.1.2.0 \n"),
             "Error: No such member(FCGET .1.3.6.1.4.1.48217.1.2.0 )");
-  EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.1.1.0\n"), "Error: Not supported yet()");
+  EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.1.1.0\n"),
+            "QS-2310 PCI Fibre Channel Adapter");
   EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.2.1.1.1.0\n"),
             "Error: No such member(1.1.1.0)");
   EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.4.1\n"), "Error: No such member(1)");

@@ -15,8 +15,8 @@ std::string model_with_faults(const std::string& faults) {
   write_file(path, R"({"adapters": [{"name": "/pvd/pci2/dev5/fcp0",
     "node_wwn": "200000E08B010203",
     "ports": [{"wwn": "210000E08B010203", "speed": 4, "fc_address": "0x010200"}]}],
-    "faults": )" + faults +
-                       "}");
+    "devices": [{"present": false}], "faults": )" +
+                       faults + "}");
   return path;
 }
 

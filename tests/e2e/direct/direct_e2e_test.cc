@@ -1,0 +1,303 @@
+// FCGET and FCSET of the direct objects (".1.3.6.1.4.1.48217.2.") and the
+// branch-1 adapter description, through the real daemon, the simulated
+// devices (libqv781s.so) and a registry folder of the daemon's own.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/daemon_process.h"
+
+namespace tavro::testing {
+namespace {
+
+const std::string kDirect = ".1.3.6.1.4.1.48217.2.";
+const std::string kDescriptionOid = ".1.3.6.1.4.1.48217.1.1.0";
+const std::string kServices = "/registry/System/CurrentControlSet/Services/qv781s/";
+
+// Three adapters on devices 00, 01 and 0A. The first has a SCSI disk array
+// and a node without SCSI; every record of the second but its description
+// fails; the third has no nodes.
+const std::string kAdapters = R"json(
+ "adapters": [
+  {"name": "/pvd/pci2/dev5/fcp0", "model": "QS-2310 PCI Fibre Channel Adapter",
+   "node_wwn": "200000E08B010203",
+   "ports": [{"wwn": "210000E08B010203", "serial_number": "QS10020345",
+     "remote_nodes": [
+       {"wwn": "2000002037A1B2C3", "target_id": 5,
+        "ports": [{"wwn": "2100002037A1B2C3", "fc_address": "0x0102E8"}],
+        "luns": [{"number": 0, "description": "QUELLST ARRAY-9000      R1.2"}]},
+       {"wwn": "5006016000112233", "target_id": 1,
+        "ports": [{"wwn": "5006016100112233", "fc_address": "0x0102EF"}]}]}]},
+  {"name": "/pvd/pci3/dev1/fcp1", "node_wwn": "200000E08B040506",
+   "ports": [{"wwn": "210000E08B040506"}]},
+  {"name": "/pvd/pci4/dev2/fcp2", "node_wwn": "200000E08B0A0B0C",
+   "ports": [{"wwn": "210000E08B0A0B0C"}]}])json";
+const std::string kDevices = R"json([
+  {"statistics": [10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,28],
+   "scsi_stats": [100,101,102,103,104,105,106,107,108,109],
+   "net_stats": [1000,1001,1002,1003,1004,1005,1006,1007,1008,1009,1010,1011,1012,
+                 1013,1014,1015,1016,1017,1018,1019,1020,1021,1022,1023,1024],
+   "registers": [160,161,162,163,164,165,166,167,168,169,170,171,172,173,174,175,176,
+                 177,178,179,180],
+   "frame": [0,17,34,51,68,85,102,119,136,153,170,187,204,221,238,255,272,289,306,
+             323,340,357,374,391,408,425,442,459,476,493,510,527,544,561,578],
+   "io_throughput": [1,2,3,4,5], "mb_throughput": [10,20,30,40,50],
+   "eeprom": {"words16": [1,2,3,4,65535], "bytes11": [11,12,13,14,15],
+              "words32": [305419896,2,3,3735928559], "bytes32": [32,33,34,35],
+              "words36": [36,40,44,48,52,56], "address": "0011223344556677",
+              "id": "8899AABBCCDDEEFF", "word80": "0xFFABCDEF", "type": "QS2310",
+              "serial": "QS10020345XYZ", "bytes106": [106,107,108,109,110,111,112,113],
+              "words114": [258,772,65280]},
+   "ip_interface": "007"},
+  {"fail": ["0x222082", "0x22208E", "0x222092", "0x222012", "0x22209E", "0x222086",
+            "0x22208A", "0x222096", "0x2220AE", "0x2220AA"]},
+  {"number": 10, "ip_interface": "N/A"}])json";
+
+std::string model(const std::string& devices = kDevices) {
+  return "{" + kAdapters + ", \"devices\": " + devices + "}";
+}
+
+struct Direct : ::testing::Test {
+  static DaemonOptions options(const std::string& model_json, std::vector<std::string> extra = {}) {
+    std::string dir = make_temp_dir();
+    write_file(dir + "/model.json", model_json);
+    DaemonOptions o;
+    o.working_dir = dir;
+    o.args = {"-fcget", "enabled", "-fcset", "enabled"};
+    o.args.insert(o.args.end(), extra.begin(), extra.end());
+    o.env = {{"TAVRO_SIM_MODEL", dir + "/model.json"},
+             {"TAVRO_SIM_DEVICE_LOG", dir + "/devices.log"}};
+    return o;
+  }
+  static std::string get(int port, const std::string& object) {
+    return request(port, "FCGET " + kDirect + object + "\n");
+  }
+  static std::string set(int port, const std::string& object, const std::string& value) {
+    return request(port, "FCSET " + kDirect + object + " " + value + "\n");
+  }
+  static int count(const std::string& text, const std::string& needle) {
+    int n = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+  }
+};
+
+struct Expect {
+  const char* object;  // adapter number, then suffix
+  const char* reply;
+};
+
+TEST_F(Direct, EveryHandlerFamilyAnswersFromTheDevice) {
+  DaemonProcess daemon(options(model()));
+  const std::string frame =
+      "0:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff:110:121:132:143:154:165:176:187:198:1a9:"
+      "1ba:1cb:1dc:1ed:1fe:20f:220:231:242:";
+  for (const Expect& e : std::vector<Expect>{
+           {"1.1.1.1.0", "Quellstone Corporation"},
+           {"1.1.2.0", "Error: No such member(1.1.2.0)"},
+           {"1.1.1.2.0", "Fibre Channel Adapter"},
+           {"1.1.1.3.0", "200000E08B010203"},
+           {"1.3.2.1.1.1.0", "200000E08B010203"},
+           {"1.3.2.1.1.2.0", "210000E08B010203"},
+           {"1.3.2.1.1.5.0", "00E08B010203"},
+           {"1.1.1.4.0", "10"},
+           {"1.1.1.22.0", "28"},
+           {"1.1.2.1.0", "100"},
+           {"1.1.2.10.0", "109"},
+           {"1.1.3.1.0", "1000"},
+           {"1.1.3.17.0", "1016"},
+           {"1.1.3.18.0", "1017"},
+           {"1.1.3.25.0", "1024"},
+           {"1.4.1.1.0", "160"},
+           {"1.4.1.21.0", "180"},
+           {"1.4.2.1.0", frame.c_str()},
+           {"1.4.4.1.0", "3:4:1:2:5"},
+           {"1.4.4.2.0", "30:40:10:20:50"},
+           {"1.4.4.3.0", "100"},
+           {"1.4.3.1.0", "Error: Not supported yet(1.4.3.1.0)"},
+           {"1.3.1.1.0", "2048"},
+           {"1.3.1.2.0", "0"},
+           {"1.3.1.3.0", "1"},
+           {"1.3.1.8.0", "2"},
+           {"1.2.1.1.0", "2"},
+           {"1.3.2.1.1.3.0", "2"},
+           {"1.3.3.1.0", "qv781i007"},
+           {"2.1.1.4.0", "Error: fcdiGetStatistics() FC IO error"},
+           {"2.4.1.1.0", "Error: fc_diag_tach() FC IO error"},
+           {"2.1.2.1.0", "Error: fcdiSCSIStats() FC IO error"},
+           {"2.1.3.1.0", "Error: fcdiNetStats() FC IO error"},
+           {"2.1.1.3.0", "Error: fcdiGetWwn() FC IO error"},
+           {"2.3.2.1.1.2.0", "Error: fcdiGetWwn() FC IO error"},
+           {"2.4.2.1.0", "Error: fc_diag_frame() FC IO error"},
+           {"2.4.4.1.0", "Error: fcdi_IO_throughput() FC IO error"},
+           {"2.4.4.2.0", "Error: fcdi_MB_throughput() FC IO error"},
+           {"2.4.4.3.0", "100"},
+           {"2.1.1.1.0", "Quellstone Corporation"},
+           {"2.2.1.1.0", "Error: fcdiGetNodes() FC IO error"},
+           {"2.2.1.2.1", "Error: fcdiGetNodes() FC IO error"},
+           {"2.3.2.1.1.3.0", "3"},
+           {"3.3.2.1.1.3.0", "1"},
+           {"3.3.3.1.0", "N/A"},
+       }) {
+    EXPECT_EQ(get(daemon.port(), e.object), e.reply) << e.object;
+  }
+  EXPECT_NE(daemon.output().find("Dump regs failed: 5"), std::string::npos) << daemon.output();
+}
+
+// The first device cannot describe itself nor name its network interface,
+// and the registry's root or a key folder cannot be opened.
+TEST_F(Direct, FailuresOfTheFirstDeviceAndOfTheRegistry) {
+  DaemonOptions o = options(model(R"([{"fail": ["0x222022", "0x222064"]}])"));
+  o.env.emplace_back("TAVRO_REGISTRY_DIR", o.working_dir + "/absent");
+  DaemonProcess daemon(o);
+  int port = daemon.port();
+  EXPECT_EQ(request(port, "FCGET " + kDescriptionOid + "\n"), "Error: FC IO error");
+  EXPECT_EQ(get(port, "1.3.3.1.0"), "Error: fcdiGetIpAddr() FC IO error");
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "Error: fc_settings(16) NT Registry error 1");
+  EXPECT_EQ(set(port, "1.3.1.1.0", "1"), "Error: fcdiSetKey() NT Registry error 1");
+  EXPECT_EQ(set(port, "1.2.1.2.", "00aa:0:1"), "Error: fcdiSetNode() NT Registry error 1");
+  write_file(o.working_dir + "/absent", "a file where the folder of HKEY_LOCAL_MACHINE should be");
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "Error: fc_settings(16) NT Registry error 1");
+  ::unlink((o.working_dir + "/absent").c_str());
+  ::mkdir((o.working_dir + "/absent").c_str(), 0755);
+  write_file(o.working_dir + "/absent/System", "a file where a key should be");
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "Error: fc_settings(17) NT Registry error 2");
+  EXPECT_EQ(set(port, "1.3.1.1.0", "1"), "Error: fcdiSetKey() NT Registry error 2");
+}
+
+TEST_F(Direct, SerialEepromFieldsComeOutInTheAdaptersOrder) {
+  DaemonProcess daemon(options(model()));
+  for (const Expect& e :
+       std::vector<Expect>{{"1", "1"},
+                           {"5", "65535"},
+                           {"6", "11"},
+                           {"10", "15"},
+                           {"11", "305419896"},
+                           {"14", "3735928559"},
+                           {"15", "32"},
+                           {"18", "35"},
+                           {"19", "36"},
+                           {"24", "56"},
+                           {"25", "0011223344556677"},
+                           {"26", "8899AABBCCDDEEFF"},
+                           {"28", "239"},
+                           {"27", "4294945741"},  // 0xFFABCDEF shifted right by 8, sign filled
+                           {"29", "515332333130"},
+                           {"30", "5153313030323033343558595A"},
+                           {"31", "106"},
+                           {"38", "113"},
+                           {"39", "258"},
+                           {"40", "772"},
+                           {"41", "65280"}}) {
+    EXPECT_EQ(get(daemon.port(), std::string("1.3.2.2.1.1.") + e.object + ".0"), e.reply)
+        << e.object;
+  }
+  EXPECT_EQ(get(daemon.port(), "1.3.2.1.1.4.0"), "QS2310 QS10020345XYZ");
+  EXPECT_EQ(get(daemon.port(), "2.3.2.2.1.1.1.0"), "Error: fcdiGetSerialEeprom() FC IO error");
+  EXPECT_EQ(get(daemon.port(), "2.3.2.1.1.4.0"), "Error: fc_adap_type() FC IO error");
+  EXPECT_EQ(get(daemon.port(), "2.3.3.1.0"), "Error: fcdiGetRawSerialEeprom() FC IO error");
+}
+
+TEST_F(Direct, NodeEntriesWithAndWithoutInquiryDataAndTheirWrites) {
+  DaemonProcess daemon(options(model()));
+  int port = daemon.port();
+  EXPECT_EQ(get(port, "1.2.1.2.1"),
+            "2000002037a1b2c3:00000005:00000000:QUELLST ARRAY-9000      R1.2");
+  EXPECT_EQ(get(port, "1.2.1.2.2"), "5006016000112233:00000001:00000000:Non-SCSI Device");
+  EXPECT_EQ(get(port, "1.2.1.2.3"), std::string(1, '\0'));
+  EXPECT_EQ(get(port, "1.2.1.2.0"), "Error: fc_get_node() Invalid Node");
+  EXPECT_EQ(get(port, "1.2.1.2.x"), "Error: fc_get_node() Invalid Node");
+  EXPECT_EQ(set(port, "1.2.1.2.", "2000002037a1b2c3:0:1F"), "OK");
+  EXPECT_EQ(get(port, "1.2.1.2.1"),
+            "2000002037a1b2c3:00000005:0000001f:QUELLST ARRAY-9000      R1.2");
+  EXPECT_EQ(read_file(daemon.dir() + kServices + "qv781s00/Devices/2000002037a1b2c3"), "31\n");
+  for (const char* bad :
+       {"2000002037a1b2c3", "2000002037a1b2c3:0", "x:0:zz", "..:0:1", "a:0:100000000"}) {
+    EXPECT_EQ(set(port, "1.2.1.2.", bad), "Error: fcdiSetNode() FC Invalid") << bad;
+  }
+}
+
+TEST_F(Direct, SettingWritesAreStoredAndReadBack) {
+  DaemonProcess daemon(options(model()));
+  int port = daemon.port();
+  EXPECT_EQ(set(port, "1.3.1.1.0", "0"), "OK");
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "0");
+  EXPECT_EQ(set(port, "1.3.1.1.0", "abc"), "Error: fcdiSetKey() FC Invalid");
+  EXPECT_EQ(set(port, "1.3.1.1.0", "4294967296"), "Error: fcdiSetKey() FC Invalid");
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "0");
+  EXPECT_EQ(set(port, "1.3.1.8.0", "0x10"), "OK");
+  EXPECT_EQ(get(port, "1.3.1.8.0"), "16");
+  EXPECT_EQ(read_file(daemon.dir() + kServices + "qv781s00/LogError"), "16\n");
+  EXPECT_EQ(request(port, "FCSET " + kDirect + "1.3.1.1.0\n"), "Error: No such member(1.3.1.1.0)");
+  EXPECT_EQ(set(port, "1.1.1.1.0", "5"), "Error: No such member(1.1.1.1.0 5)");
+}
+
+TEST_F(Direct, DeviceTenKeepsItsSettingsUnder0AAndItsNodesUnder0a) {
+  {
+    DaemonProcess daemon(options(model()));
+    EXPECT_EQ(set(daemon.port(), "3.3.1.1.0", "1024"), "OK");
+    EXPECT_EQ(read_file(daemon.dir() + kServices + "qv781s0A/MaxFrameSize"), "1024\n");
+  }
+  DaemonProcess daemon(options(model()));
+  EXPECT_EQ(set(daemon.port(), "3.2.1.2.", "00aa:0:2"), "OK");
+  EXPECT_EQ(read_file(daemon.dir() + kServices + "qv781s0a/Devices/00aa"), "2\n");
+}
+
+TEST_F(Direct, AdapterNumbersAndSuffixesThatNameNoObject) {
+  DaemonProcess daemon(options(model()));
+  for (const Expect& e : std::vector<Expect>{
+           {"0.1.1.1.0", "Error: Illegal Adapter(0)"},
+           {"9.1.1.1.0", "Error: Illegal Adapter(8)"},
+           {"99999999999999999999.1.1.1.0", "Error: Illegal Adapter(9223372036854775806)"},
+           {"4.1.1.1.0", "Error: Adapter(3) Inactive"},
+           {"0x1.1.1.1.0", "Quellstone Corporation"},
+           {"1", "Error: No Such Member"},
+           {"1.1.1.1.0x", "Error: No such member(1.1.1.1.0x)"},
+           {"1.9.9", "Error: No such member(1.9.9)"},
+       }) {
+    EXPECT_EQ(get(daemon.port(), e.object), e.reply) << e.object;
+  }
+}
+
+TEST_F(Direct, BranchOneDescribesTheFirstAdapter) {
+  DaemonProcess daemon(options(model()));
+  EXPECT_EQ(request(daemon.port(), "FCGET " + kDescriptionOid + "\n"),
+            "QS-2310 PCI Fibre Channel Adapter");
+}
+
+TEST_F(Direct, WithoutDevicesEverySlotIsEmptyAndTheDevicesAreProbedOnce) {
+  const std::string absent = R"([{"present": false}, {"present": false}, {"present": false}])";
+  DaemonProcess daemon(options(model(absent), {"-d", "0x80000"}));
+  int port = daemon.port();
+  EXPECT_EQ(get(port, "1.1.1.1.0"), "Error: Adapter(0) Inactive");
+  EXPECT_EQ(get(port, "1.1.1.1.0"), "Error: Adapter(0) Inactive");
+  EXPECT_EQ(request(port, "FCGET " + kDescriptionOid + "\n"), "Error: Not supported yet()");
+  std::string log = read_file(daemon.dir() + "/devices.log");
+  EXPECT_EQ(count(log, "missing\n"), 128);
+  EXPECT_EQ(count(log, "ok\n"), 0);
+  EXPECT_NE(daemon.output().find("FCOPEN() 0=2 1=2 2=2 3=2 4=2 5=2 6=2 7=2"), std::string::npos)
+      << daemon.output();
+}
+
+TEST_F(Direct, TracesAndStopClosingTheDevices) {
+  DaemonProcess daemon(options(model(), {"-d", "0x180000"}));
+  EXPECT_EQ(get(daemon.port(), "1.1.1.1.0"), "Quellstone Corporation");
+  EXPECT_EQ(get(daemon.port(), "1.4.4.1.0"), "3:4:1:2:5");
+  // Only the first word of a throughput record is dumped.
+  EXPECT_NE(daemon.output().find("01 00 00 00" + std::string(37, ' ') + "....            \n"),
+            std::string::npos)
+      << daemon.output();
+  EXPECT_EQ(daemon.stop(), 0);
+  std::string log = read_file(daemon.dir() + "/devices.log");
+  for (const char* line : {"open \\\\.\\qv781s00 ok\n", "open \\\\.\\qv781s01 ok\n",
+                           "open \\\\.\\qv781s0A ok\n", "close 00\n", "close 01\n", "close 0A\n"}) {
+    EXPECT_EQ(count(log, line), 1) << line << log;
+  }
+  EXPECT_NE(daemon.output().find("FCOPEN(2) found 0xa"), std::string::npos) << daemon.output();
+}
+
+}  // namespace
+}  // namespace tavro::testing

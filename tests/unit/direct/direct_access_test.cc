@@ -1,0 +1,147 @@
+// The direct-object tables, status texts and value parsing, and the adapter
+// table over the simulated devices (libqv781s.so, its default model: two
+// adapters, devices 00 and 01).
+#include "objects/direct/direct_access.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "daemon/diag.h"
+#include "objects/direct/fcdi_table.h"
+#include "objects/value_format.h"
+#include "tests/support/daemon_process.h"
+
+namespace tavro {
+namespace {
+
+int rows(const fcdi_oid_entry* table) {
+  int n = 0;
+  while (table[n].oid != nullptr) ++n;
+  return n;
+}
+
+TEST(FcdiTable, RowCountsEndRowsAndPinnedRows) {
+  EXPECT_EQ(rows(fcdi_get_table), 140);
+  EXPECT_EQ(rows(fcdi_set_table), 9);
+  for (const fcdi_oid_entry* end : {&fcdi_get_table[140], &fcdi_set_table[9]}) {
+    EXPECT_EQ(end->handler, nullptr);
+    EXPECT_EQ(end->type, 0u);
+    EXPECT_EQ(end->count, 0);
+  }
+  struct Pin {
+    int row;
+    const char* oid;
+    std::uint32_t type;
+    int offset, count;
+  };
+  // type: 2 unsigned, 3 bytes, 5 8-bit, 6 16-bit, 0x10 prefix row
+  for (const Pin& p :
+       {Pin{0, "4.4.1.0", 2, 0, 5}, Pin{5, "1.1.3.0", 3, 8, 8}, Pin{24, "1.1.22.0", 2, 72, 1},
+        Pin{51, "1.3.17.0", 2, 64, 1}, Pin{60, "2.1.2.", 0x10, 0, 0}, Pin{61, "2.1.1.0", 2, 0, 1},
+        Pin{90, "3.2.2.1.1.28.0", 5, 80, 1}, Pin{91, "3.2.2.1.1.27.0", 3, 81, 3},
+        Pin{104, "3.2.2.1.1.41.0", 6, 118, 1}, Pin{112, "3.1.8.0", 2, 28, 1},
+        Pin{115, "3.2.1.1.5.0", 3, 2, 6}, Pin{139, "4.3.1.0", 0, 0, 0}}) {
+    const fcdi_oid_entry& row = fcdi_get_table[p.row];
+    EXPECT_STREQ(row.oid, p.oid);
+    EXPECT_EQ(row.type, p.type) << p.oid;
+    EXPECT_EQ(row.offset, p.offset) << p.oid;
+    EXPECT_EQ(row.count, p.count) << p.oid;
+  }
+  const char* names[] = {"MaxFrameSize",  "AlPa",           "Point2Point", "ShadowRam",
+                         "AutoDiscovery", "LogInformation", "LogWarning",  "LogError"};
+  EXPECT_STREQ(fcdi_set_table[0].oid, "2.1.2.");
+  EXPECT_EQ(fcdi_set_table[0].type & kFcdiPrefixRow, 0u);
+  for (int i = 0; i < 8; ++i) EXPECT_STREQ(fcdi_set_table[i + 1].setting, names[i]);
+}
+
+TEST(FcdiTable, NoRowHidesALaterOneByPrefix) {
+  for (int later = 0; later < 140; ++later) {
+    for (int earlier = 0; earlier < later; ++earlier) {
+      const char* e = fcdi_get_table[earlier].oid;
+      EXPECT_NE(std::strncmp(fcdi_get_table[later].oid, e, std::strlen(e)), 0)
+          << e << " hides " << fcdi_get_table[later].oid;
+    }
+  }
+}
+
+TEST(FcStatus, Texts) {
+  struct Text {
+    int code;
+    const char* text;
+  };
+  for (const Text& t : {Text{0, "FC No error"}, Text{1, "FC Invalid"}, Text{2, "FC No adapter"},
+                        Text{3, "FC No memory"}, Text{4, "FC IO error"}, Text{5, "FC No Key"},
+                        Text{6, "FC Not Open"}, Text{7, "FC NotYet"},
+                        Text{16, "NT Registry error 1"}, Text{17, "NT Registry error 2"},
+                        Text{8, "FC unknown error 8"}, Text{-1, "FC unknown error -1"}}) {
+    EXPECT_STREQ(fc_status_text(t.code).text, t.text);
+  }
+}
+
+TEST(SettingValue, NumbersWithBasePrefixesThatFit32Bits) {
+  struct Case {
+    const char* text;
+    int base;
+    bool ok;
+    std::uint32_t value;
+  };
+  for (const Case& c :
+       {Case{"0", 0, true, 0}, Case{"2048", 0, true, 2048}, Case{"0x800", 0, true, 2048},
+        Case{"010", 0, true, 8}, Case{"4294967295", 0, true, 4294967295u}, Case{" 7 ", 0, true, 7},
+        Case{"1F", 16, true, 31}, Case{"0x1f", 16, true, 31}, Case{"abc", 0, false, 0},
+        Case{"", 0, false, 0}, Case{"-1", 0, false, 0}, Case{"4294967296", 0, false, 0},
+        Case{"12abc", 0, false, 0}, Case{"0x", 0, false, 0}, Case{"g", 16, false, 0}}) {
+    std::uint32_t value = 99;
+    EXPECT_EQ(parse_setting_value(c.text, c.base, &value), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(value, c.value) << c.text;
+    }
+  }
+}
+
+TEST(DirectAccess, OpensTheDevicesClosesThemAndReopensThem) {
+  std::int32_t debug = 0;
+  Diag diag(debug);
+  diag.set_stdout(false);
+  DirectAccess direct(diag, testing::make_temp_dir());
+  direct.open_all();
+  ASSERT_TRUE(direct.opened());
+  int expected[8] = {0, 0, 2, 2, 2, 2, 2, 2};
+  for (int slot = 0; slot < 8; ++slot) EXPECT_EQ(direct.open_status(slot), expected[slot]);
+  EXPECT_EQ(direct.device_number(1), 1);
+  EXPECT_EQ(direct.probe_cursor(), 128);
+  std::uint8_t wwns[16];
+  ASSERT_EQ(direct.wwn(direct.handle(0), wwns), kFcOk);
+  char text[40];
+  format_value(text, sizeof text, wwns, sizeof wwns, 16, kValueBytes);
+  EXPECT_STREQ(text, "210000E08B010203200000E08B010203");
+
+  direct.close_all();
+  EXPECT_FALSE(direct.opened());
+  EXPECT_EQ(direct.handle(0), nullptr);
+  EXPECT_EQ(direct.wwn(direct.handle(0), wwns), kFcNoAdapter);
+  // The devices allow one opener each: reopening works only when closed.
+  direct.open_all();
+  EXPECT_TRUE(direct.opened());
+  EXPECT_EQ(direct.open_status(1), 0);
+  EXPECT_EQ(direct.wwn(direct.handle(1), wwns), kFcOk);
+}
+
+TEST(DirectAccess, HandleChecksComeBeforeAnyRequest) {
+  std::int32_t debug = 0;
+  Diag diag(debug);
+  DirectAccess direct(diag, testing::make_temp_dir());
+  std::uint8_t out[80];
+  fcdi_handle bad;
+  EXPECT_EQ(direct.request(nullptr, kIoctlDescription, nullptr, 0, out, sizeof out), kFcNoAdapter);
+  EXPECT_EQ(direct.request(&bad, kIoctlDescription, nullptr, 0, out, sizeof out), kFcInvalid);
+  bad.magic = kHandleMagic;
+  EXPECT_EQ(direct.request(&bad, kIoctlDescription, nullptr, 0, out, sizeof out), kFcNotOpen);
+  bad.flags = kHandleDeviceOpen;
+  EXPECT_EQ(direct.request(&bad, kIoctlDescription, nullptr, 0, nullptr, 0), kFcInvalid);
+}
+
+}  // namespace
+}  // namespace tavro
