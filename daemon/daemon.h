@@ -13,6 +13,7 @@
 #include "eventlog/event_log.h"
 #include "eventlog/log_commands.h"
 #include "eventlog/request_log.h"
+#include "hbaapi_bridge/hbaapi.h"
 #include "objects/fc_commands.h"
 #include "objects/object_call.h"
 #include "platform/message_loop.h"
@@ -31,11 +32,11 @@ struct Daemon {
   ServerState server;
   ServiceCounters service;
   HttpState http;
-  std::uint32_t hbaapi_count = 0;  // the HBA API bridge is not built yet
+  HbaApi hbaapi{diag, events, &requests, settings.hba_api_req};
   LogCommands log_commands{requests, diag};
   Channel channel{diag, events, &requests};
   ObjectServices object_services{channel, diag, events, &requests, server.start};
-  FcCommands fc_commands{object_services, settings.fc_get_req, settings.fc_set_req};
+  FcCommands fc_commands{object_services, settings.fc_get_req, settings.fc_set_req, &hbaapi};
   platform::MessageLoop main_loop;
 };
 

@@ -10,16 +10,19 @@
 
 namespace tavro {
 
+class HbaApi;
+
 // Sends a reply on a connection without its terminator; an empty text goes
 // out as one zero byte. Returns 0, or 1 when the send fell short.
 int fc_reply(const Diag& diag, platform::socket_t connection, const char* text);
 
 class FcCommands {
  public:
-  // The enable settings hold 0 when the command is enabled.
+  // The enable settings hold 0 when the command is enabled. hbaapi serves
+  // the HBA API branch of FCGET (none: "No such member").
   FcCommands(ObjectServices& services, const std::int32_t& get_enable,
-             const std::int32_t& set_enable)
-      : services_(services), get_enable_(get_enable), set_enable_(set_enable) {}
+             const std::int32_t& set_enable, HbaApi* hbaapi = nullptr)
+      : services_(services), get_enable_(get_enable), set_enable_(set_enable), hbaapi_(hbaapi) {}
 
   // message is the whole request text, "FCGET " or "FCSET " included.
   int fcget(platform::socket_t connection, const char* message);
@@ -38,6 +41,7 @@ class FcCommands {
   ObjectServices& services_;
   const std::int32_t& get_enable_;
   const std::int32_t& set_enable_;
+  HbaApi* hbaapi_;
   std::uint32_t get_count_ = 0;
   std::uint32_t set_count_ = 0;
 };

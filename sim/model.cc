@@ -383,6 +383,7 @@ bool parse_model(const std::string& json_text, std::int64_t now_ms, Model& model
       m.adapters.push_back(parse_adapter((*adapters)[i], item_path("", "adapters", i), now_ms));
     }
     if (const json* fj = f.find("faults")) parse_faults(*fj, fl);
+    f.find("hbaapi");  // faults of the simulated HBA API library, read there
     f.finish();
     check_unique_wwns(m);
     model = std::move(m);
