@@ -1,8 +1,10 @@
 // The simulated HBA API library libhbaapi.so: the functions of the SNIA HBA
 // API, with the types and structures of the public hbaapi.h, answering from
 // the driver simulator's model (same file, same embedded default).
-#include <hbaapi.h>
+// clang-format off
 #include <time.h>  // hbaapi.h uses struct tm without including it
+#include <hbaapi.h>
+// clang-format on
 
 #include <chrono>
 #include <csignal>
