@@ -4,6 +4,7 @@
 // clang-format off
 #include <time.h>  // hbaapi.h uses struct tm without including it
 #include <hbaapi.h>
+#include <vendorhbaapi.h>
 // clang-format on
 
 #include <chrono>
@@ -22,7 +23,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr HBA_HANDLE kFirstHandle = 0x10000;
+// A vendor library's handles are 16 bits wide: the common library keeps the
+// upper half for itself.
+constexpr HBA_HANDLE kLastHandle = 0xFFFF;
 constexpr HBA_UINT32 kUnitTypeHba = 0x0A;
 
 struct PortBaseline {
@@ -47,7 +50,7 @@ class Library {
   HbaFaults faults;
   bool loaded = false;
   std::map<HBA_HANDLE, std::size_t> handles;
-  HBA_HANDLE next_handle = kFirstHandle;
+  HBA_HANDLE last_handle = 0;
   std::map<std::pair<std::size_t, std::size_t>, PortBaseline> baselines;
   std::map<std::size_t, std::vector<HBA_EVENTINFO>> events;
   std::map<std::size_t, HBA_MGMTINFO> rnid;
@@ -290,14 +293,23 @@ HBA_STATUS get_adapter_name(HBA_UINT32 index, char* name) {
   return HBA_STATUS_OK;
 }
 
+// The next handle after the last one given that is not open, from 1 up.
+HBA_HANDLE new_handle(Library& lib) {
+  for (HBA_HANDLE tries = 0; tries < kLastHandle; ++tries) {
+    lib.last_handle = lib.last_handle % kLastHandle + 1;
+    if (lib.handles.count(lib.last_handle) == 0) return lib.last_handle;
+  }
+  return HBA_HANDLE_INVALID;
+}
+
 HBA_HANDLE open_adapter(char* name) {
   Call call("HBA_OpenAdapter");
   if (call.refused || name == nullptr) return HBA_HANDLE_INVALID;
   const auto& adapters = call.lib.model.adapters;
   for (std::size_t i = 0; i < adapters.size(); ++i) {
     if (std::strncmp(adapters[i].name.c_str(), name, 256) != 0) continue;
-    HBA_HANDLE handle = call.lib.next_handle++;
-    call.lib.handles[handle] = i;
+    HBA_HANDLE handle = new_handle(call.lib);
+    if (handle != HBA_HANDLE_INVALID) call.lib.handles[handle] = i;
     return handle;
   }
   return HBA_HANDLE_INVALID;
@@ -549,6 +561,47 @@ HBA_STATUS send_read_capacity(HBA_HANDLE, HBA_WWN, HBA_UINT64, void*, HBA_UINT32
   return call.refused ? call.status : HBA_STATUS_ERROR_NOT_SUPPORTED;
 }
 
+// The entry points a common library takes when it loads this library as a
+// vendor library (/etc/hba.conf); the first 24 are alike in both tables.
+template <typename Table>
+HBA_STATUS fill_entry_points(Table* table) {
+  if (table == nullptr) return HBA_STATUS_ERROR_ARG;
+  *table = Table{};
+  table->GetVersionHandler = get_version;
+  table->LoadLibraryHandler = load_library;
+  table->FreeLibraryHandler = free_library;
+  table->GetNumberOfAdaptersHandler = get_number_of_adapters;
+  table->GetAdapterNameHandler = get_adapter_name;
+  table->OpenAdapterHandler = open_adapter;
+  table->CloseAdapterHandler = close_adapter;
+  table->GetAdapterAttributesHandler = get_adapter_attributes;
+  table->GetAdapterPortAttributesHandler = get_adapter_port_attributes;
+  table->GetPortStatisticsHandler = get_port_statistics;
+  table->GetDiscoveredPortAttributesHandler = get_discovered_port_attributes;
+  table->GetPortAttributesByWWNHandler = get_port_attributes_by_wwn;
+  table->SendCTPassThruHandler = send_ct_pass_thru;
+  table->RefreshInformationHandler = refresh_information;
+  table->ResetStatisticsHandler = reset_statistics;
+  table->GetFcpTargetMappingHandler = get_fcp_target_mapping;
+  table->GetFcpPersistentBindingHandler = get_fcp_persistent_binding;
+  table->GetEventBufferHandler = get_event_buffer;
+  table->SetRNIDMgmtInfoHandler = set_rnid_mgmt_info;
+  table->GetRNIDMgmtInfoHandler = get_rnid_mgmt_info;
+  table->SendRNIDHandler = send_rnid;
+  table->ScsiInquiryHandler = send_scsi_inquiry;
+  table->ReportLUNsHandler = send_report_luns;
+  table->ReadCapacityHandler = send_read_capacity;
+  return HBA_STATUS_OK;
+}
+
+HBA_STATUS register_library(HBA_ENTRYPOINTS* table) {
+  return fill_entry_points(table);
+}
+
+HBA_STATUS register_library_v2(HBA_ENTRYPOINTSV2* table) {
+  return fill_entry_points(table);
+}
+
 // A function listed as missing by the model is not found by dlsym: its
 // export is an indirect function whose resolver answers null.
 bool exported(const char* name) {
@@ -592,3 +645,5 @@ SIM_EXPORT(HBA_SendRNID, send_rnid)
 SIM_EXPORT(HBA_SendScsiInquiry, send_scsi_inquiry)
 SIM_EXPORT(HBA_SendReportLUNs, send_report_luns)
 SIM_EXPORT(HBA_SendReadCapacity, send_read_capacity)
+SIM_EXPORT(HBA_RegisterLibrary, register_library)
+SIM_EXPORT(HBA_RegisterLibraryV2, register_library_v2)

@@ -57,7 +57,7 @@ TEST(HbaApiE2e, ASessionAsAClientRunsIt) {
   EXPECT_EQ(hbaapi(port, "4.1.0"), kHbaAdapter0);
   EXPECT_EQ(hbaapi(port, "4.2.0"), "Error: Field Index Out of Range (2)");
   const std::string h = hbaapi(port, "5.0." + kHbaAdapter0);
-  ASSERT_EQ(h, "00010000");
+  ASSERT_EQ(h, "00000001");
   EXPECT_EQ(hbaapi(port, "5.0.nosuch"), "00000000");
   EXPECT_EQ(hbaapi(port, "7.5." + h), "200000E08B010203");
   EXPECT_EQ(hbaapi(port, "7.12." + h), "1");
@@ -101,7 +101,7 @@ TEST(HbaApiE2e, AFunctionMissingFromTheLibraryIsNotSupported) {
       hbaapi_daemon({{"TAVRO_SIM_MODEL",
                       model_with_hbaapi_faults(R"({"missing": ["HBA_GetPortStatistics"]})")}}));
   int port = daemon.port();
-  EXPECT_EQ(hbaapi(port, "9.0.10000.0"),
+  EXPECT_EQ(hbaapi(port, "9.0.1.0"),
             "Error: HBA_GetPortStatistics(9) not supported by API Library.");
   EXPECT_EQ(hbaapi(port, "3.0"), "1");
   EXPECT_NE(daemon.output().find("Function 'HBA_GetPortStatistics' (9) Not found in hbaapi.DLL"),
@@ -113,9 +113,9 @@ TEST(HbaApiE2e, AStatusOfTheLibraryIsReplied) {
       {{"TAVRO_SIM_MODEL", model_with_hbaapi_faults(R"({"status": {"HBA_GetAdapterAttributes": 1,
         "HBA_GetPortStatistics": 9}})")}}));
   int port = daemon.port();
-  ASSERT_EQ(hbaapi(port, "5.0." + kHbaAdapter0), "00010000");
-  EXPECT_EQ(hbaapi(port, "7.0.10000"), "Error: HBAAPI Error:general (1)");
-  EXPECT_EQ(hbaapi(port, "9.0.10000.0"), "Error: HBAAPI Error:Code 9 (9)");
+  ASSERT_EQ(hbaapi(port, "5.0." + kHbaAdapter0), "00000001");
+  EXPECT_EQ(hbaapi(port, "7.0.1"), "Error: HBAAPI Error:general (1)");
+  EXPECT_EQ(hbaapi(port, "9.0.1.0"), "Error: HBAAPI Error:Code 9 (9)");
 }
 
 TEST(HbaApiE2e, ACrashInsideTheLibraryIsLoggedAndTheDaemonServesOn) {
@@ -123,10 +123,10 @@ TEST(HbaApiE2e, ACrashInsideTheLibraryIsLoggedAndTheDaemonServesOn) {
       hbaapi_daemon({{"TAVRO_SIM_MODEL",
                       model_with_hbaapi_faults(R"({"crash": {"HBA_GetPortStatistics": 11}})")}}));
   int port = daemon.port();
-  ASSERT_EQ(hbaapi(port, "5.0." + kHbaAdapter0), "00010000");
-  EXPECT_EQ(hbaapi(port, "9.2.10000.0"),
+  ASSERT_EQ(hbaapi(port, "5.0." + kHbaAdapter0), "00000001");
+  EXPECT_EQ(hbaapi(port, "9.2.1.0"),
             "Error: HBAAPI Error:Program Exception in HBA_GetPortStatistics");
-  EXPECT_EQ(hbaapi(port, "9.2.10000.0"), "77");
+  EXPECT_EQ(hbaapi(port, "9.2.1.0"), "77");
   EXPECT_TRUE(
       wait_for_text(daemon.dir() + "/events.log", "Program Exception: HBA_GetPortStatistics"));
 }

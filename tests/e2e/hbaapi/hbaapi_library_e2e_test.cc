@@ -2,7 +2,9 @@
 // when no simulated libhbaapi.so lies next to the program.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -59,6 +61,40 @@ TEST(HbaApiLibrary, TheSystemsCommonLibraryAnswers) {
   EXPECT_EQ(hbaapi(port, "5.0.nosuch"), "00000000");
   EXPECT_TRUE(daemon.running());
   EXPECT_TRUE(wait_for_text(daemon.dir() + "/events.log", "HBA API Library loaded"));
+}
+
+bool can_make_mount_namespace() {
+  return ::geteuid() == 0 && std::filesystem::exists("/usr/bin/unshare") &&
+         std::system("unshare -m true 2>/dev/null") == 0;
+}
+
+// tavro -> the system's common library -> the simulated library as a vendor
+// library named by one line of /etc/hba.conf. The file is bind-mounted in a
+// private mount namespace of the daemon; the host's own file is not touched.
+TEST(HbaApiLibrary, TheCommonLibraryReachesTheSimulatedVendorLibrary) {
+  if (!system_library_installed()) GTEST_SKIP() << "libHBAAPI.so.2 (libhbaapi2) is not installed";
+  if (!can_make_mount_namespace()) GTEST_SKIP() << "no private mount namespace (needs root)";
+  const std::string conf = make_temp_dir() + "/hba.conf";
+  write_file(conf, "org.tavro.sim " + binary_dir() + "/libhbaapi.so\n");
+  DaemonOptions o = hbaapi_daemon();
+  o.add_port = false;
+  o.port = free_port();
+  std::string command = "mount --bind '" + conf + "' /etc/hba.conf && exec '" + lone_tavro() +
+                        "' -port " + std::to_string(o.port);
+  for (const std::string& arg : o.args) command += " " + arg;
+  o.program = "/usr/bin/unshare";
+  o.args = {"-m", "--propagation", "private", "sh", "-c", command};
+  DaemonProcess daemon(o);
+  int port = daemon.port();
+  EXPECT_EQ(hbaapi(port, "3.0"), "2");
+  EXPECT_EQ(hbaapi(port, "4.0.0"), kHbaAdapter0);
+  std::string h = hbaapi(port, "5.0." + kHbaAdapter0);
+  ASSERT_EQ(h.size(), 8u) << h;
+  EXPECT_EQ(hbaapi(port, "7.5." + h), "200000E08B010203");
+  EXPECT_EQ(hbaapi(port, "8.2." + h + ".0"), "210000E08B010203");
+  EXPECT_EQ(hbaapi(port, "10.2." + h + ".0.0"), "2100002037A1B2C3");
+  EXPECT_EQ(hbaapi(port, "6.0." + h), std::string(1, '\0'));
+  EXPECT_NE(read_file("/etc/hba.conf").find("# This file contains names"), std::string::npos);
 }
 
 }  // namespace
