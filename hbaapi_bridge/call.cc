@@ -45,12 +45,20 @@ void trace_call(const Diag& diag, const HbaApiFunction& row, const CallParams& p
   diag.print("\t)\n");
 }
 
+// A size that follows a buffer input ('R' then 'u') is that buffer's size to
+// the library: it may not exceed what is really passed.
+bool within_buffer(const HbaApiFunction& row, const CallParams& params, int i) {
+  if (i == 0 || row.signature[i] != 'u' || row.signature[i - 1] != 'R') return true;
+  return params.inputs[i].number <= params.inputs[i - 1].text.size();
+}
+
 // Parses the inputs; returns the position of a token that does not fit, or -1.
 int parse_inputs(HbaApiRequest& request, const HbaApiFunction& row, CallParams& params) {
   params.input_count = hbaapi_inputs(row);
   for (int i = 0; i < params.input_count; ++i) {
     const char* token = request.tokens[2 + i];
-    if (!hbaapi_parse_param(row.signature[i], token, params.inputs[i], &request.api.diag())) {
+    if (!hbaapi_parse_param(row.signature[i], token, params.inputs[i], &request.api.diag()) ||
+        !within_buffer(row, params, i)) {
       return 2 + i;
     }
     params.args[i] = hbaapi_arg(params.inputs[i]);

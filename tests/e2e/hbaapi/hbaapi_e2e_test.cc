@@ -37,6 +37,7 @@ TEST(HbaApiE2e, RequestsThatFailBeforeTheCall) {
       {"11.0.1.0", "Error: Function not implemented yet: HBA_GetPortAttributesByWWN."},
       {"17.0.1.0", "Error: HBAAPI Error Bad Func Type (0x221)."},
       {"12.0.1.x.5", "Error: HBAAPI Error Bad Func Type (0x321)."},
+      {"12.0.1.x.257", "Error: Parameter out of range(257)."},  // beyond the request buffer
       {"4.0.4294967296", "Error: Parameter out of range(4294967296)."},
       {"4.0.7", "Error: HBAAPI Error:Index not recognized (6)"},
       {"7.0.1234", "Error: HBAAPI Error:invalid handle (3)"},
