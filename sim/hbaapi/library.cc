@@ -613,9 +613,12 @@ bool exported(const char* name) {
 }  // namespace
 }  // namespace sim
 
+// (The resolvers have C names for the attribute to find; the export map
+// keeps them local.)
 #define SIM_EXPORT(name, impl)                          \
   extern "C" {                                          \
-  static decltype(&sim::impl) resolve_##name() {        \
+  decltype(&sim::impl) resolve_##name();                \
+  decltype(&sim::impl) resolve_##name() {               \
     return sim::exported(#name) ? &sim::impl : nullptr; \
   }                                                     \
   }                                                     \
