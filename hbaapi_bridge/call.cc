@@ -112,7 +112,7 @@ int hbaapi_call(HbaApiRequest& request, const HbaApiFunction& row) {
   trace_call(api.diag(), row, *params);
   const int number = static_cast<int>(&row - hbaapi_function_table);
   HbaOutcome outcome = hbaapi_call_form(
-      row.call_kind, api.address(number),
+      row.call_kind, row.signature, api.address(number),
       std::span<const HbaArg>(params->args, static_cast<std::size_t>(params->input_count)),
       std::span<void* const>(params->outputs, static_cast<std::size_t>(params->output_count)));
   request.reply[request.cap - 1] = '\0';

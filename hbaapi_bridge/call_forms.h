@@ -36,10 +36,12 @@ struct HbaOutcome {
   std::uint32_t value = 0;  // the status or the value
 };
 
-// Calls the function at address by the form of call_kind: the inputs in
-// order, then the output buffers in order. Input and output counts must
-// match the call kind (kBadForm otherwise).
-HbaOutcome hbaapi_call_form(std::uint16_t call_kind, void* address, std::span<const HbaArg> inputs,
-                            std::span<void* const> outputs);
+// Calls the function at address by the form of call_kind, as the function
+// type of its signature (the row's type letters) in the standard's
+// declarations: the inputs in order, then the output buffers in order.
+// kBadForm, without a call, for a call kind that is no call form, a
+// signature without a known function type, or counts that do not match.
+HbaOutcome hbaapi_call_form(std::uint16_t call_kind, const char* signature, void* address,
+                            std::span<const HbaArg> inputs, std::span<void* const> outputs);
 
 }  // namespace tavro

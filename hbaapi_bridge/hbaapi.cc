@@ -162,7 +162,8 @@ void HbaApi::load() {
   hbaapi_count_fields(counts_, &diag_);
   void* load_library = addresses_[kHbaLoadLibrary];
   if (load_library == nullptr) return;  // tried again on the next request
-  if (hbaapi_call_form(hbaapi_function_table[kHbaLoadLibrary].call_kind, load_library, {}, {})
+  if (hbaapi_call_form(hbaapi_function_table[kHbaLoadLibrary].call_kind,
+                       hbaapi_function_table[kHbaLoadLibrary].signature, load_library, {}, {})
           .result == HbaResult::kFaulted) {
     note_exception(hbaapi_function_table[kHbaLoadLibrary].name);
     return;
@@ -213,7 +214,8 @@ int HbaApi::open() {
 void HbaApi::unload() {
   void* free_library = addresses_[kHbaFreeLibrary];
   if (free_library != nullptr &&
-      hbaapi_call_form(hbaapi_function_table[kHbaFreeLibrary].call_kind, free_library, {}, {})
+      hbaapi_call_form(hbaapi_function_table[kHbaFreeLibrary].call_kind,
+                       hbaapi_function_table[kHbaFreeLibrary].signature, free_library, {}, {})
               .result == HbaResult::kFaulted) {
     note_exception(hbaapi_function_table[kHbaFreeLibrary].name);
   }

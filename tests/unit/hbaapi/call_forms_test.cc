@@ -1,13 +1,18 @@
-// Each call form reaches a function of the real parameter types with the
-// values in place.
-#include "hbaapi_bridge/call_forms.h"
-
+// Each call form reaches a function of the standard's parameter types with
+// the values in place.
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// clang-format off
+#include <time.h>
+#include <hbaapi.h>
+// clang-format on
+
+#include "hbaapi_bridge/call_forms.h"
 
 namespace tavro {
 namespace {
@@ -19,36 +24,37 @@ struct Seen {
 };
 Seen seen;
 
-std::uint32_t f0() {
-  seen.values.push_back(0);
+HBA_UINT32 get_version() {
+  seen.values = {0};
   return 7;
 }
-std::uint32_t f_c(char* name) {
+HBA_HANDLE open_adapter(char* name) {
   seen.text = name;
   return 0x10000;
 }
-void f_h(std::uint32_t h) {
+void close_adapter(HBA_HANDLE h) {
   seen.values = {h};
 }
-std::uint32_t f_hp(std::uint32_t h, void* out) {
+HBA_STATUS adapter_attributes(HBA_HANDLE h, HBA_ADAPTERATTRIBUTES* out) {
   seen.values = {h};
   seen.output = out;
   return 0;
 }
-void f_vl(std::uint8_t v, std::uint64_t l) {
-  seen.values = {v, l};
+void reset_statistics(HBA_HANDLE h, HBA_UINT32 port) {
+  seen.values = {h, port};
 }
-std::uint32_t f_hup(std::uint32_t h, std::uint32_t u, void* out) {
-  seen.values = {h, u};
+HBA_STATUS port_statistics(HBA_HANDLE h, HBA_UINT32 port, HBA_PORTSTATISTICS* out) {
+  seen.values = {h, port};
   seen.output = out;
   return 6;
 }
-std::uint32_t f_huup(std::uint32_t h, std::uint32_t u1, std::uint32_t u2, void* out) {
-  seen.values = {h, u1, u2};
+HBA_STATUS discovered_port(HBA_HANDLE h, HBA_UINT32 port, HBA_UINT32 index,
+                           HBA_PORTATTRIBUTES* out) {
+  seen.values = {h, port, index};
   seen.output = out;
   return 0;
 }
-std::uint32_t f_crash() {
+HBA_STATUS crash() {
   std::raise(SIGSEGV);
   return 0;
 }
@@ -63,10 +69,11 @@ HbaArg u32(std::uint64_t v) {
 
 TEST(HbaCallForms, EveryFormPassesItsArgumentsAndReturnsWhatTheFormReturns) {
   char name[256] = "/pvd/pci2/dev5/fcp0";
-  unsigned char buffer[8];
+  alignas(8) unsigned char buffer[2192];
   void* out[] = {buffer};
   struct Case {
     std::uint16_t kind;
+    const char* signature;
     void* address;
     std::vector<HbaArg> inputs;
     std::size_t outputs;
@@ -75,60 +82,93 @@ TEST(HbaCallForms, EveryFormPassesItsArgumentsAndReturnsWhatTheFormReturns) {
     std::vector<std::uint64_t> values;
   };
   const Case cases[] = {
-      {0x001, address(f0), {}, 0, HbaResult::kStatus, 7, {0}},
-      {0x002, address(f0), {}, 0, HbaResult::kValue, 7, {0}},
-      {0x100, address(f_h), {u32(0x10000)}, 0, HbaResult::kNothing, 0, {0x10000}},
-      {0x103, address(f_c), {{HbaParamKind::kText, 0, name}}, 0, HbaResult::kValue, 0x10000, {}},
-      {0x111, address(f_hp), {u32(0xFFFFFFFF)}, 1, HbaResult::kStatus, 0, {0xFFFFFFFF}},
+      {0x001, ".S", address(get_version), {}, 0, HbaResult::kStatus, 7, {0}},
+      {0x002, ".u", address(get_version), {}, 0, HbaResult::kValue, 7, {0}},
+      {0x100, "H.N", address(close_adapter), {u32(0x10000)}, 0, HbaResult::kNothing, 0, {0x10000}},
+      {0x103,
+       "C.H",
+       address(open_adapter),
+       {{HbaParamKind::kText, 0, name}},
+       0,
+       HbaResult::kValue,
+       0x10000,
+       {}},
+      {0x111,
+       "HA.S",
+       address(adapter_attributes),
+       {u32(0xFFFFFFFF)},
+       1,
+       HbaResult::kStatus,
+       0,
+       {0xFFFFFFFF}},
       {0x200,
-       address(f_vl),
-       {{HbaParamKind::kU8, 255, nullptr}, {HbaParamKind::kU64, 0xFFFFFFFF, nullptr}},
+       "Hu.N",
+       address(reset_statistics),
+       {u32(1), u32(2)},
        0,
        HbaResult::kNothing,
        0,
-       {255, 0xFFFFFFFF}},
-      {0x211, address(f_hup), {u32(1), u32(2)}, 1, HbaResult::kStatus, 6, {1, 2}},
-      {0x311, address(f_huup), {u32(1), u32(2), u32(3)}, 1, HbaResult::kStatus, 0, {1, 2, 3}},
+       {1, 2}},
+      {0x211,
+       "HuT.S",
+       address(port_statistics),
+       {u32(1), u32(2)},
+       1,
+       HbaResult::kStatus,
+       6,
+       {1, 2}},
+      {0x311,
+       "HuuP.S",
+       address(discovered_port),
+       {u32(1), u32(2), u32(3)},
+       1,
+       HbaResult::kStatus,
+       0,
+       {1, 2, 3}},
   };
   for (const Case& c : cases) {
     seen = Seen{};
-    HbaOutcome got =
-        hbaapi_call_form(c.kind, c.address, c.inputs, std::span<void* const>(out, c.outputs));
-    EXPECT_EQ(got.result, c.result) << std::hex << c.kind;
-    EXPECT_EQ(got.value, c.value) << std::hex << c.kind;
+    HbaOutcome got = hbaapi_call_form(c.kind, c.signature, c.address, c.inputs,
+                                      std::span<void* const>(out, c.outputs));
+    EXPECT_EQ(got.result, c.result) << c.signature;
+    EXPECT_EQ(got.value, c.value) << c.signature;
     if (!c.values.empty()) {
-      EXPECT_EQ(seen.values, c.values) << std::hex << c.kind;
+      EXPECT_EQ(seen.values, c.values) << c.signature;
     }
-    EXPECT_EQ(seen.output, c.outputs == 1 ? buffer : nullptr) << std::hex << c.kind;
+    EXPECT_EQ(seen.output, c.outputs == 1 ? buffer : nullptr) << c.signature;
   }
-  EXPECT_EQ(seen.text, std::string());  // the last case took no text
+  EXPECT_EQ(seen.text, std::string());  // only the open took a text
 }
 
 TEST(HbaCallForms, TextInputArrives) {
   char name[256] = "/pvd/pci2/dev5/fcp0";
   HbaArg arg{HbaParamKind::kText, 0, name};
   seen = Seen{};
-  hbaapi_call_form(0x103, address(f_c), std::span<const HbaArg>(&arg, 1), {});
+  hbaapi_call_form(0x103, "C.H", address(open_adapter), std::span<const HbaArg>(&arg, 1), {});
   EXPECT_EQ(seen.text, "/pvd/pci2/dev5/fcp0");
 }
 
-TEST(HbaCallForms, OtherKindsAndMismatchedCountsCallNothing) {
+TEST(HbaCallForms, OtherKindsSignaturesAndMismatchedCountsCallNothing) {
   unsigned char buffer[8];
   void* out[] = {buffer, buffer};
   HbaArg in[] = {u32(1), u32(2)};
   seen = Seen{};
-  EXPECT_EQ(hbaapi_call_form(0x221, address(f_hup), in, out).result, HbaResult::kBadForm);
-  EXPECT_EQ(hbaapi_call_form(0x321, address(f_hup), in, out).result, HbaResult::kBadForm);
-  EXPECT_EQ(hbaapi_call_form(0x211, address(f_hup), std::span<const HbaArg>(in, 1),
-                             std::span<void* const>(out, 1))
+  EXPECT_EQ(hbaapi_call_form(0x221, "HuuE.S", address(port_statistics), in, out).result,
+            HbaResult::kBadForm);
+  EXPECT_EQ(
+      hbaapi_call_form(0x211, "HWP.S", address(port_statistics), in, std::span<void* const>(out, 1))
+          .result,
+      HbaResult::kBadForm);
+  EXPECT_EQ(hbaapi_call_form(0x211, "HuT.S", address(port_statistics),
+                             std::span<const HbaArg>(in, 1), std::span<void* const>(out, 1))
                 .result,
             HbaResult::kBadForm);
   EXPECT_TRUE(seen.values.empty());
 }
 
 TEST(HbaCallForms, AFaultInsideTheFunctionIsReported) {
-  EXPECT_EQ(hbaapi_call_form(0x001, address(f_crash), {}, {}).result, HbaResult::kFaulted);
-  EXPECT_EQ(hbaapi_call_form(0x001, nullptr, {}, {}).result, HbaResult::kFaulted);
+  EXPECT_EQ(hbaapi_call_form(0x001, ".S", address(crash), {}, {}).result, HbaResult::kFaulted);
+  EXPECT_EQ(hbaapi_call_form(0x001, ".S", nullptr, {}, {}).result, HbaResult::kFaulted);
 }
 
 }  // namespace
