@@ -76,6 +76,7 @@ bool whole_number(const char* token, long long* value) {
 }
 
 bool system_library_present(const char* file) {
+  if (*file == '\0') return false;  // an empty name would probe the program itself
   void* module = ::dlopen(file, RTLD_NOW | RTLD_NOLOAD);
   if (module == nullptr) return false;
   ::dlclose(module);
