@@ -8,11 +8,6 @@
 namespace tavro {
 namespace {
 
-int count_only(std::uint32_t& counter) {
-  ++counter;
-  return 0;
-}
-
 // "<prefix>;<count>", the prefix with its trailing blank.
 int format_prefix_stats(const char* prefix, std::uint32_t count, char* out, std::size_t cap) {
   return std::snprintf(out, cap, "%s;%d", prefix, static_cast<int>(count));
@@ -32,11 +27,12 @@ const CommandRow command_table[] = {
        return d.fc_commands.format_set_stats(out, cap);
      },
      nullptr, &Settings::fc_set_req},
-    {"HBAAPI ", [](Daemon& d, platform::socket_t, char*) { return count_only(d.hbaapi_count); },
-     [](const Daemon& d, char* out, std::size_t cap) {
-       return format_prefix_stats("HBAAPI ", d.hbaapi_count, out, cap);
+    {"HBAAPI ",
+     [](Daemon& d, platform::socket_t s, char* m) {
+       return d.hbaapi.request(s, m + std::strlen("HBAAPI "));
      },
-     nullptr, &Settings::hba_api_req},
+     [](const Daemon& d, char* out, std::size_t cap) { return d.hbaapi.format_stats(out, cap); },
+     [](Daemon& d) { d.hbaapi.unload(); }, &Settings::hba_api_req},
     {"REV", rev_request,
      [](const Daemon& d, char* out, std::size_t cap) {
        return format_prefix_stats("REV", d.service.rev, out, cap);

@@ -14,6 +14,7 @@
 #include "eventlog/event_log.h"
 #include "eventlog/log_commands.h"
 #include "eventlog/request_log.h"
+#include "hbaapi_bridge/hbaapi.h"
 #include "objects/direct/direct_access.h"
 #include "objects/fc_commands.h"
 #include "objects/object_call.h"
@@ -35,12 +36,13 @@ struct Daemon {
   ServerState server;
   ServiceCounters service;
   HttpState http;
-  std::uint32_t hbaapi_count = 0;  // the HBA API bridge is not built yet
+  HbaApi hbaapi{diag, events, &requests, settings.hba_api_req};
   LogCommands log_commands{requests, diag};
   Channel channel{diag, events, &requests};
   ObjectServices object_services{channel, diag, events, &requests, server.start};
   DirectAccess direct{diag, platform::Registry::default_root()};
-  FcCommands fc_commands{object_services, settings.fc_get_req, settings.fc_set_req, &direct};
+  FcCommands fc_commands{object_services, settings.fc_get_req, settings.fc_set_req, &direct,
+                         &hbaapi};
   platform::MessageLoop main_loop;
   platform::Windows windows{main_loop};
   PowerWindow power{windows, channel, events, diag};

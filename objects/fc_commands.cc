@@ -7,6 +7,7 @@
 #include "daemon/message.h"
 #include "eventlog/request_log.h"
 #include "objects/direct/direct_handlers.h"
+#include "hbaapi_bridge/hbaapi.h"
 #include "objects/driver_request.h"
 #include "objects/handlers.h"
 #include "objects/oid_table.h"
@@ -87,9 +88,11 @@ int FcCommands::fcget(platform::socket_t connection, const char* message) {
   if (begins_with(oid, kAgentBranch)) {
     return qdn_oid(services_, sink, connection, oid, kAgentBranch, oid_get_table);
   }
+  if (begins_with(oid, kHbaApiBranch) && hbaapi_ != nullptr) {
+    return hbaapi_->request(connection, oid + std::strlen(kHbaApiBranch));
+  }
   char buffer[kMessageSize + 1] = "";
   ObjectCall call{services_, sink, connection, buffer, sizeof buffer};
-  // The HBA API bridge is not built in yet.
   if (begins_with(oid, kHbaApiBranch)) {
     return reply_no_such_member(call, oid + std::strlen(kHbaApiBranch));
   }

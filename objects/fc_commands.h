@@ -10,6 +10,8 @@
 
 namespace tavro {
 
+class HbaApi;
+
 // Sends a reply on a connection without its terminator; an empty text goes
 // out as one zero byte. Returns 0, or 1 when the send fell short.
 int fc_reply(const Diag& diag, platform::socket_t connection, const char* text);
@@ -20,10 +22,16 @@ struct fcdi_oid_entry;
 class FcCommands {
  public:
   // The enable settings hold 0 when the command is enabled. Without direct
-  // access the direct objects and the adapter description are not served.
+  // access the direct objects and the adapter description are not served;
+  // hbaapi serves the HBA API branch of FCGET (none: "No such member").
   FcCommands(ObjectServices& services, const std::int32_t& get_enable,
-             const std::int32_t& set_enable, DirectAccess* direct = nullptr)
-      : services_(services), get_enable_(get_enable), set_enable_(set_enable), direct_(direct) {}
+             const std::int32_t& set_enable, DirectAccess* direct = nullptr,
+             HbaApi* hbaapi = nullptr)
+      : services_(services),
+        get_enable_(get_enable),
+        set_enable_(set_enable),
+        direct_(direct),
+        hbaapi_(hbaapi) {}
 
   // message is the whole request text, "FCGET " or "FCSET " included.
   int fcget(platform::socket_t connection, const char* message);
@@ -45,6 +53,7 @@ class FcCommands {
   const std::int32_t& get_enable_;
   const std::int32_t& set_enable_;
   DirectAccess* direct_;
+  HbaApi* hbaapi_;
   std::uint32_t get_count_ = 0;
   std::uint32_t set_count_ = 0;
 };

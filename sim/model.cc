@@ -384,6 +384,7 @@ bool parse_model(const std::string& json_text, std::int64_t now_ms, Model& model
     }
     if (const json* fj = f.find("faults")) parse_faults(*fj, fl);
     f.find("devices");  // read by the device provider (sim/qv781s)
+    f.find("hbaapi");  // faults of the simulated HBA API library, read there
     f.finish();
     check_unique_wwns(m);
     model = std::move(m);

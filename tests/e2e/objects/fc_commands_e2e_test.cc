@@ -127,7 +127,8 @@ TEST_F(FcCommands, LookupErrorsQuoteWhatTheyCouldNotServe) {
             "QS-2310 PCI Fibre Channel Adapter");
   EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.2.1.1.1.0\n"),
             "Error: No such member(1.1.1.0)");
-  EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.4.1\n"), "Error: No such member(1)");
+  // HBA API objects are served by HBAAPI, disabled by default.
+  EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.4.1\n"), "Error: Requests disabled.");
   EXPECT_EQ(request(port(), "FCSET .1.3.6.1.4.1.48217.4.1 2\n"),
             "Error: No such member(FCSET .1.3.6.1.4.1.48217.4.1 2)");
   EXPECT_EQ(fcset(port(), "2.11.0", "5.5"), "Error: No such member(" + kAgent + "2.11.0 5.5)");

@@ -1,0 +1,132 @@
+#include "hbaapi_bridge/params.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "hbaapi_bridge/function_table.h"
+#include "hbaapi_bridge/hbaapi.h"
+
+namespace tavro {
+namespace {
+
+using Kind = HbaParamKind;
+
+struct ParamCase {
+  char letter;
+  const char* token;
+  bool ok;
+  Kind kind;
+  std::uint64_t number;
+};
+
+// Numbers are read as strtol reads them and refused when they do not fit.
+constexpr ParamCase kParamCases[] = {
+    {'u', "42", true, Kind::kU32, 42},
+    {'u', "  +12", true, Kind::kU32, 12},
+    {'u', "-7x", true, Kind::kU32, 0xFFFFFFF9},
+    {'u', "abc", true, Kind::kU32, 0},
+    {'u', "4294967295", true, Kind::kU32, 0xFFFFFFFF},
+    {'u', "4294967296", false, Kind::kU32, 0},
+    {'u', "-2147483649", false, Kind::kU32, 0},
+    {'u', "99999999999999999999", false, Kind::kU32, 0},
+    {'H', "10000", true, Kind::kU32, 0x10000},
+    {'H', "0x1F", true, Kind::kU32, 0x1F},
+    {'H', "ffffffffz", true, Kind::kU32, 0xFFFFFFFF},
+    {'H', "100000000", false, Kind::kU32, 0},
+    {'U', "Ab", true, Kind::kU32, 0xAB},
+    {'V', "255", true, Kind::kU8, 255},
+    {'V', "-1", true, Kind::kU8, 255},
+    {'V', "256", false, Kind::kU8, 0},
+    {'L', "5", true, Kind::kU64, 5},
+    {'L', "-1", true, Kind::kU64, 0xFFFFFFFF},
+    {'L', "4294967296", false, Kind::kU64, 0},
+};
+
+TEST(HbaParams, NumbersByLetter) {
+  for (const ParamCase& c : kParamCases) {
+    HbaParam p;
+    EXPECT_EQ(hbaapi_parse_param(c.letter, c.token, p, nullptr), c.ok) << c.letter << c.token;
+    if (!c.ok) continue;
+    EXPECT_EQ(p.kind, c.kind) << c.letter << c.token;
+    EXPECT_EQ(p.number, c.number) << c.letter << c.token;
+  }
+}
+
+TEST(HbaParams, TextLettersPassTheTokenOrTheirNotImplementedText) {
+  constexpr struct {
+    char letter;
+    const char* text;
+  } kTexts[] = {
+      {'A', "NI_L915"},  {'B', "NI_L922"},  {'E', "NI_L935"},
+      {'G', "NI_L942"},  {'I', "NI_L956"},  {'M', "NI_L969"},
+      {'N', "NI_L976"},  {'P', "NI_L983"},  {'R', "NI_L990"},
+      {'S', "NI_L997"},  {'T', "NI_L1004"}, {'W', "NI_L1029"},
+      {'Y', "NI_L1036"}, {'x', "NI_L1043"}, {'C', "/pvd/pci2/dev5/fcp0"},
+  };
+  for (const auto& t : kTexts) {
+    HbaParam p;
+    ASSERT_TRUE(hbaapi_parse_param(t.letter, "/pvd/pci2/dev5/fcp0", p, nullptr));
+    EXPECT_EQ(p.kind, HbaParamKind::kText);
+    EXPECT_STREQ(p.text.c_str(), t.text) << t.letter;
+    EXPECT_GE(p.text.size(), 256u);  // room for an adapter name the library may write
+  }
+}
+
+TEST(HbaParams, OutputBuffersHaveTheStructureSizesAndListsTheirRoom) {
+  constexpr struct {
+    char letter;
+    std::size_t size;
+  } kSizes[] = {{'A', 2192}, {'B', 2504}, {'C', 0}, {'E', 160}, {'H', 4},    {'S', 4},
+                {'U', 4},    {'Y', 4},    {'u', 4}, {'I', 44},  {'M', 2440}, {'P', 632},
+                {'R', 4096}, {'T', 120},  {'V', 1}, {'W', 8},   {'N', 0},    {'G', 0}};
+  for (const auto& s : kSizes) {
+    EXPECT_EQ(hbaapi_output_size(s.letter), s.size) << s.letter;
+    EXPECT_EQ(hbaapi_alloc_output(s.letter) == nullptr, s.size == 0) << s.letter;
+  }
+  for (char list : {'M', 'B'}) {
+    auto buffer = hbaapi_alloc_output(list);
+    std::uint32_t room = 0;
+    std::memcpy(&room, buffer.get(), sizeof room);
+    EXPECT_EQ(room, 8u) << list;
+  }
+}
+
+TEST(HbaParams, StatusTexts) {
+  const char* texts[] = {"OK",
+                         "general",
+                         "Function not supported",
+                         "invalid handle",
+                         "Bad argument",
+                         "WWN not recognized",
+                         "Index not recognized",
+                         "Larger buffer required",
+                         "Code 8"};
+  for (std::uint32_t status = 0; status < 9; ++status) {
+    char out[32];
+    hbaapi_status_text(status, out, sizeof out);
+    EXPECT_STREQ(out, texts[status]);
+  }
+}
+
+// The signature of a row the bridge calls holds a letter per input and
+// output, '.', the result letter. (HBA_SendRNID, never called, has one
+// letter fewer than its call kind counts.)
+TEST(HbaFunctionTable, SignaturesMatchTheCallKinds) {
+  int rows = 0;
+  for (const HbaApiFunction* row = hbaapi_function_table; row->name != nullptr; ++row, ++rows) {
+    const char* dot = std::strchr(row->signature, '.');
+    ASSERT_NE(dot, nullptr) << row->name;
+    if (row->caller != &hbaapi_call) continue;
+    EXPECT_EQ(dot - row->signature, hbaapi_inputs(*row) + hbaapi_outputs(*row)) << row->name;
+    EXPECT_EQ(std::strlen(dot), 2u) << row->name;
+  }
+  EXPECT_EQ(rows, 24);
+  EXPECT_STREQ(hbaapi_function_table[9].name, "HBA_GetPortStatistics");
+  EXPECT_EQ(hbaapi_function_table[12].call_kind, 0x321);
+  EXPECT_EQ(hbaapi_function_table[11].caller, &hbaapi_not_implemented);
+}
+
+}  // namespace
+}  // namespace tavro
