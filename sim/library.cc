@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "channel/qfc_msglib.h"
+#include "sim/layout.h"
 #include "sim/model.h"
 #include "sim/service.h"
 #include "sim/sim_control.h"
@@ -70,7 +70,7 @@ struct Item {
 
 struct Registration {
   std::string name;
-  q_msg_handler_fn handler = nullptr;
+  Handler handler = nullptr;
 };
 
 // Faults inside a q_ function. No lock is held and nothing has been changed
@@ -134,7 +134,7 @@ class Library {
     return 1;
   }
 
-  int register_handler(std::uint32_t handle, const char* name, q_msg_handler_fn handler) {
+  int register_handler(std::uint32_t handle, const char* name, Handler handler) {
     check_crash(kRegister);
     std::lock_guard lock(mu_);
     if (!ready_ || handler == nullptr || name == nullptr) return 0;
@@ -148,7 +148,7 @@ class Library {
     if (faults_.driver_error_on_register != 0) {
       enqueue_driver_error(handle, faults_.driver_error_on_register);
     }
-    return qfc::kRegistered;
+    return kRegistered;
   }
 
   void deregister_handler(std::uint32_t handle) {
@@ -163,14 +163,17 @@ class Library {
     });
   }
 
-  void* msg_alloc(std::uint32_t size, std::uint32_t size_again) {
+  void* msg_alloc(std::uint32_t size, std::uint32_t size_again, int zero) {
     check_crash(kMsgAlloc);
     std::lock_guard lock(mu_);
     if (faults_.alloc_fail > 0) {
       --faults_.alloc_fail;
       return nullptr;
     }
-    (void)size_again;
+    if (size != size_again || zero != 0) {
+      ++invalid_calls_;
+      return nullptr;
+    }
     if (size == 0 || size > kMaxAlloc) return nullptr;
     void* area = std::calloc(1, size);
     if (!area) return nullptr;
@@ -194,7 +197,7 @@ class Library {
       }
       fault_with(signal);
     }
-    std::lock_guard lock(mu_);
+    std::unique_lock lock(mu_);
     ++requests_received_;
     auto it = areas_.find(data);
     if (data == nullptr || it == areas_.end() || it->second.holder != Holder::kProgram) {
@@ -207,6 +210,12 @@ class Library {
       free_area(data);
       return;
     }
+    if (!well_formed(number, Area{static_cast<std::uint8_t*>(data), it->second.size})) {
+      ++invalid_calls_;
+      ++requests_dropped_;
+      free_area(data);
+      return;
+    }
     Item item;
     item.type = Item::kRequest;
     item.handle = handle;
@@ -215,6 +224,11 @@ class Library {
     item.pointer = data;
     auto f = faults_.messages.find(number);
     if (f != faults_.messages.end()) item.fault = f->second;
+    release_held(number);
+    if (item.fault.caller_thread) {
+      answer_on_caller(std::move(item), lock);
+      return;
+    }
     const int delay_ms = item.fault.delay_ms;
     enqueue(std::move(item), delay_ms);
     ensure_worker();
@@ -517,9 +531,9 @@ class Library {
     std::memcpy(message + kSizeOffset, &size32, 4);
     std::memcpy(message + kDataCopyOffset, &data, sizeof data);
     std::memcpy(message + kNameOffset, name.data(),
-                std::min(name.size(), qfc::kNumberOffset - kNameOffset - 1));
-    std::memcpy(message + qfc::kNumberOffset, &number, 4);
-    std::memcpy(message + qfc::kDataOffset, &data, sizeof data);
+                std::min(name.size(), kNumberOffset - kNameOffset - 1));
+    std::memcpy(message + kNumberOffset, &number, 4);
+    std::memcpy(message + kDataOffset, &data, sizeof data);
     return message;
   }
 
@@ -532,9 +546,93 @@ class Library {
     enqueue(std::move(item), 0);
   }
 
+  // What the driver checks before it takes a request: the area has the size
+  // of the request's layout, a port or node request repeats its number at
+  // offset 12, and a request with an identifier carries one (identifiers
+  // start at 1).
+  bool well_formed(std::uint32_t number, const Area& area) {
+    const std::size_t size = request_size(number);
+    if (size != 0 && area.size != size) return false;
+    if (is_fcph(number) && area.get32(kFcphNumberEcho) != number) return false;
+    const long id_at = request_id_offset(number);
+    if (id_at < 0) return true;
+    return area.get32(static_cast<std::size_t>(id_at)) != 0;
+  }
+
+  // Delivers answers held by the late mode when the next request of their
+  // number arrives, ahead of that request's own answer.
+  void release_held(std::uint32_t number) {
+    auto held = held_.find(number);
+    if (held == held_.end()) return;
+    for (Item& item : held->second) enqueue(std::move(item), 0);
+    held_.erase(held);
+    ensure_worker();
+  }
+
+  // Answers a request inside q_send_msg_by_name and delivers the answer on
+  // the calling thread, the lock released around the handler.
+  void answer_on_caller(Item item, std::unique_lock<std::mutex>& lock) {
+    const std::uint32_t handle = item.handle;
+    void* message = answer_message(std::move(item));
+    send_events(pending_events_);
+    pending_events_.clear();
+    if (message == nullptr) return;
+    Item delivery;
+    delivery.type = Item::kMessage;
+    delivery.handle = handle;
+    delivery.pointer = message;
+    delivery.answer = true;
+    deliver(std::move(delivery), lock);
+  }
+
+  // Queues one answer message, or holds it, or queues it twice (the second
+  // time with a copy of its data area), as the request's faults say.
+  void queue_answer(const Item& request, void* message) {
+    Item item;
+    item.type = Item::kMessage;
+    item.handle = request.handle;
+    item.pointer = message;
+    item.answer = true;
+    if (request.fault.twice) {
+      if (void* copy = copy_message(message)) enqueue_message(request.handle, copy, true);
+    }
+    if (request.fault.late) {
+      held_[request.number].push_back(std::move(item));
+      return;
+    }
+    enqueue(std::move(item), 0);
+  }
+
+  void* copy_message(void* message) {
+    void* data = data_of(message);
+    auto info = areas_.find(data);
+    if (info == areas_.end()) return nullptr;
+    void* copy = std::malloc(info->second.size);
+    if (copy == nullptr) return nullptr;
+    std::memcpy(copy, data, info->second.size);
+    areas_[copy] = AreaInfo{info->second.size, Holder::kLibrary};
+    std::uint32_t number;
+    std::memcpy(&number, static_cast<unsigned char*>(message) + kNumberOffset, 4);
+    std::uint32_t handle;
+    std::memcpy(&handle, static_cast<unsigned char*>(message) + kHandleOffset, 4);
+    void* twin = make_message(handle, number, copy, info->second.size, "");
+    if (twin == nullptr) free_area(copy);
+    return twin;
+  }
+
   // Answers one request from the model (lock held). The answer, then the
   // events it caused, are queued for delivery in that order.
   void process_request(Item item) {
+    const Item request = item;
+    void* message = answer_message(std::move(item));
+    if (message != nullptr) queue_answer(request, message);
+    send_events(pending_events_);
+    pending_events_.clear();
+  }
+
+  // Makes the answer message of a request (lock held); null when the request
+  // goes unanswered. The events it causes wait in pending_events_.
+  void* answer_message(Item item) {
     void* data = item.pointer;
     auto area_it = areas_.find(data);
     const std::size_t size = area_it == areas_.end() ? 0 : area_it->second.size;
@@ -548,12 +646,11 @@ class Library {
     if (service == Service::kNone || item.fault.no_answer) {
       if (service == Service::kNone) ++requests_dropped_;
       free_area(data);
-      return;
+      return nullptr;
     }
     Area area{static_cast<std::uint8_t*>(data), size};
-    std::vector<Event> events;
     answer_request(model_, service, adapter_index, item.number, area, now_ms(),
-                   item.fault.lxs_status, events);
+                   item.fault.lxs_status, pending_events_);
     std::uint32_t number = response_number(item.number);
     if (item.fault.wrong_number == 1) {
       number += 2;
@@ -565,12 +662,8 @@ class Library {
       area.put32(0, (id & 0x80000000u) | ((id + 1) & 0x7FFFFFFFu));
     }
     void* message = make_message(item.handle, number, data, size, item.destination);
-    if (!message) {
-      free_area(data);
-    } else {
-      enqueue_message(item.handle, message, true);
-    }
-    send_events(events);
+    if (!message) free_area(data);
+    return message;
   }
 
   // One driver event message (0x0300000B) per registration (lock held).
@@ -604,11 +697,11 @@ class Library {
       }
       return;
     }
-    q_msg_handler_fn handler = reg->second.handler;
+    Handler handler = reg->second.handler;
     int kind = kMessageKind;
     void* argument = item.pointer;
     if (item.type == Item::kDriverError) {
-      kind = qfc::kDriverErrorKind;
+      kind = kDriverErrorKind;
       argument = reinterpret_cast<void*>(static_cast<std::uintptr_t>(item.value));
     } else {
       messages_.insert(item.pointer);
@@ -658,6 +751,10 @@ class Library {
       if (item.type == Item::kMessage) free_message_memory(item.pointer);
     }
     queue_.clear();
+    for (auto& [number, items] : held_) {
+      for (Item& item : items) free_message_memory(item.pointer);
+    }
+    held_.clear();
     for (auto it = areas_.begin(); it != areas_.end();) {
       if (it->second.holder == Holder::kLibrary) {
         std::free(it->first);
@@ -687,6 +784,8 @@ class Library {
   std::unordered_map<void*, AreaInfo> areas_;
   std::unordered_set<void*> messages_;  // delivered, not yet freed
   std::multimap<QueueKey, Item> queue_;
+  std::map<std::uint32_t, std::vector<Item>> held_;  // late answers, by request number
+  std::vector<Event> pending_events_;
   std::uint64_t next_sequence_ = 0;
 
   std::thread worker_;
@@ -764,8 +863,7 @@ unsigned char q_msg_init() {
   return sim::guarded([] { return library().msg_init(); }, static_cast<unsigned char>(0));
 }
 
-int q_register_msg_handler(std::uint32_t handle, const char* name, int zero,
-                           q_msg_handler_fn handler) {
+int q_register_msg_handler(std::uint32_t handle, const char* name, int zero, sim::Handler handler) {
   (void)zero;
   return sim::guarded([&] { return library().register_handler(handle, name, handler); }, 0);
 }
@@ -775,8 +873,7 @@ void q_deregister_msg_handler(std::uint32_t handle) {
 }
 
 void* q_msg_alloc(std::uint32_t size, std::uint32_t size_again, int zero) {
-  (void)zero;
-  return sim::guarded([&] { return library().msg_alloc(size, size_again); },
+  return sim::guarded([&] { return library().msg_alloc(size, size_again, zero); },
                       static_cast<void*>(nullptr));
 }
 
@@ -860,6 +957,22 @@ void sim_fault_lxs_status(std::uint32_t message, int status) {
       f.lxs_status = status >= 2 && status <= 5 ? static_cast<std::uint32_t>(status) : 0;
     });
   });
+}
+
+void sim_fault_caller_thread(std::uint32_t message, int on) {
+  sim::guarded_void([&] {
+    library().change_fault(message, [&](sim::MessageFault& f) { f.caller_thread = on != 0; });
+  });
+}
+
+void sim_fault_twice(std::uint32_t message, int on) {
+  sim::guarded_void(
+      [&] { library().change_fault(message, [&](sim::MessageFault& f) { f.twice = on != 0; }); });
+}
+
+void sim_fault_late(std::uint32_t message, int on) {
+  sim::guarded_void(
+      [&] { library().change_fault(message, [&](sim::MessageFault& f) { f.late = on != 0; }); });
 }
 
 void sim_fault_driver_error(std::uint32_t value) {

@@ -308,6 +308,9 @@ void parse_faults(const json& j, Faults& faults) {
         mf.fail("lxs_status", "must be 2 to 5");
       }
       mfault.driver_error = mf.u32("driver_error", 0);
+      mfault.caller_thread = mf.boolean("caller_thread", false);
+      mfault.twice = mf.boolean("twice", false);
+      mfault.late = mf.boolean("late", false);
       mf.finish();
       if (!faults.messages.emplace(message, mfault).second) {
         mf.fail("message", "names a message that an earlier entry already names");
@@ -384,7 +387,7 @@ bool parse_model(const std::string& json_text, std::int64_t now_ms, Model& model
     }
     if (const json* fj = f.find("faults")) parse_faults(*fj, fl);
     f.find("devices");  // read by the device provider (sim/qv781s)
-    f.find("hbaapi");  // faults of the simulated HBA API library, read there
+    f.find("hbaapi");   // faults of the simulated HBA API library, read there
     f.finish();
     check_unique_wwns(m);
     model = std::move(m);

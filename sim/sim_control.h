@@ -34,6 +34,14 @@ void sim_fault_wrong_object(std::uint32_t message, int on);
 // LXS failure status 2 to 5 in the answer; 0 removes the fault.
 void sim_fault_lxs_status(std::uint32_t message, int status);
 
+// Delivery modes for one request message number: the answer comes on the
+// caller's thread inside q_send_msg_by_name; it comes twice; it is held until
+// the next request of the same number arrives and delivered just before that
+// request's own answer.
+void sim_fault_caller_thread(std::uint32_t message, int on);
+void sim_fault_twice(std::uint32_t message, int on);
+void sim_fault_late(std::uint32_t message, int on);
+
 // Reports a driver error (kind 86 with the value) to every registered handler.
 void sim_fault_driver_error(std::uint32_t value);
 // Reports the driver error when a request with this message number arrives

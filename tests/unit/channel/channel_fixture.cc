@@ -53,6 +53,21 @@ tavro::Channel& ChannelTest::open(tavro::ChannelSettings s) {
   return *channel_;
 }
 
+// What every request of the programs carries and the driver checks, where a
+// test's fill left it out: the number echo of a port or node request and a
+// request identifier.
+void ChannelTest::stamp(std::uint32_t number, std::uint8_t* data) {
+  auto unset = [&](std::size_t at) { return tavro::read_u32(data, at) == 0; };
+  if (number >> 24 == 0x15 && unset(12)) tavro::write_u32(data, 12, number);
+  long id_at = -1;
+  if (number == 0x0B00001E) id_at = 12;
+  if (number >= 0x1E00000A && number <= 0x1E000011) id_at = 0;
+  if (number == 0x14000015 || number == 0x14000016) id_at = 0;
+  if (id_at >= 0 && unset(static_cast<std::size_t>(id_at))) {
+    tavro::write_u32(data, static_cast<std::size_t>(id_at), channel_->next_request_id());
+  }
+}
+
 std::string ChannelTest::ask(std::uint32_t number, const std::function<void(std::uint8_t*)>& fill,
                              const char* destination, bool read) {
   const tavro::RequestRow* row = tavro::find_request(number);
@@ -64,6 +79,7 @@ std::string ChannelTest::ask(std::uint32_t number, const std::function<void(std:
       {destination != nullptr ? destination : row->destination, number, row->size}, reply,
       sizeof reply, [&](std::uint8_t* data) {
         fill(data);
+        stamp(number, data);
         return true;
       });
   return reply;

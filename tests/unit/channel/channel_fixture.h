@@ -119,6 +119,7 @@ class ChannelTest : public ::testing::Test {
   static tavro::ChannelSettings settings(int timeout_ms = 3000);
   tavro::Channel& open(tavro::ChannelSettings s = settings());
 
+  void stamp(std::uint32_t number, std::uint8_t* data);
   // One read request of the catalogue; the destination defaults to the
   // catalogue's. Returns the reply text.
   std::string ask(std::uint32_t number, const std::function<void(std::uint8_t*)>& fill,

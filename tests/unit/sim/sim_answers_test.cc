@@ -124,17 +124,22 @@ TEST_F(Answers, CountersGrowWhileTheLinkIsUpAndStopWhileDown) {
   EXPECT_LT(get32(up->data, 92) - get32(down2->data, 92), 2u * 512000u);
 }
 
-TEST_F(Answers, ShortAreasAreNeverWrittenPastTheirEnd) {
-  // The simulator writes inside the area it handed out, whatever its size
-  // (AddressSanitizer would report a write past the end).
+TEST_F(Answers, MalformedRequestsAreRefusedUnanswered) {
+  // A driver takes a request only in its own layout: the size of the
+  // request's area, the number echo of a port or node request, a request
+  // identifier where the layout has one.
   Client c;
-  auto vendor = c.request("fcph", 0x1500001C, 90, [](std::uint8_t* d) { put_wwn(d, 80, kPort0); });
-  ASSERT_TRUE(vendor);
-  EXPECT_EQ(vendor->number, 0x1500001Du);
-  EXPECT_EQ(text_at(vendor->data, 84), "Quell");
-  auto tiny = c.request("fcph", 0x15000048, 8);
-  ASSERT_TRUE(tiny);
-  EXPECT_EQ(tiny->number, 0x15000049u);
+  std::uint32_t invalid = sim_invalid_calls();
+  const auto wwn = [](std::uint8_t* d) { put_wwn(d, 80, kPort0); };
+  EXPECT_FALSE(c.request("fcph", 0x1500001C, 90, wwn, 200ms));
+  EXPECT_FALSE(c.request("fcph", 0x15000048, 8, {}, 200ms));
+  EXPECT_FALSE(c.request(
+      "fcph", 0x1500001C, 256, [](std::uint8_t* d) { put32(d, 12, 0x1500001E); }, 200ms));
+  ASSERT_TRUE(c.send("/pvd/fcp0.sif", 0x1E00000A, 1024, {}, false));
+  EXPECT_FALSE(c.wait_answer(1024, 200ms));
+  EXPECT_EQ(q_msg_alloc(256, 512, 0), nullptr);
+  EXPECT_EQ(q_msg_alloc(256, 256, 1), nullptr);
+  EXPECT_EQ(sim_invalid_calls(), invalid + 6);
 }
 
 }  // namespace

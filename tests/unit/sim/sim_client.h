@@ -145,13 +145,30 @@ class Client {
     return wait_answer(size, timeout);
   }
 
+  // Sends a request; where fill leaves them 0, the number echo of a port or
+  // node request and the request identifier are stamped as a program would.
   bool send(const std::string& destination, std::uint32_t number, std::uint32_t size,
-            const std::function<void(std::uint8_t*)>& fill = {}) {
+            const std::function<void(std::uint8_t*)>& fill = {}, bool stamp = true) {
     auto* data = static_cast<std::uint8_t*>(q_msg_alloc(size, size, 0));
     if (!data) return false;
     if (fill) fill(data);
+    if (stamp) stamp_fields(number, data, size);
     q_send_msg_by_name(destination.c_str(), handle_, number, data);
     return true;
+  }
+
+  void stamp_fields(std::uint32_t number, std::uint8_t* data, std::uint32_t size) {
+    auto stamp_at = [&](std::size_t at, std::uint32_t value) {
+      if (at + 4 <= size && get32(std::vector<std::uint8_t>(data, data + size), at) == 0) {
+        std::memcpy(data + at, &value, 4);
+      }
+    };
+    if (number >> 24 == 0x15) stamp_at(12, number);
+    if (number == 0x0B00001E) stamp_at(12, ++ids_);
+    if ((number >= 0x1E00000A && number <= 0x1E000011) || number == 0x14000015 ||
+        number == 0x14000016) {
+      stamp_at(0, ++ids_);
+    }
   }
 
   std::optional<Answer> wait_answer(std::uint32_t size,
@@ -203,6 +220,7 @@ class Client {
 
   int slot_;
   std::uint32_t handle_;
+  std::uint32_t ids_ = 1000;
   bool registered_ = false;
 };
 

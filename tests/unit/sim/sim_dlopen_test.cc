@@ -69,10 +69,13 @@ struct Bound {
   }
 
   // One round trip; returns the answer's number, 0 when none came.
-  std::uint32_t ask(const char* destination, std::uint32_t handle, std::uint32_t number) {
+  std::uint32_t ask(const char* destination, std::uint32_t handle, std::uint32_t number,
+                    std::uint32_t size = 1024) {
     g_number = 0;
-    void* data = alloc(1024, 1024, 0);
+    void* data = alloc(size, size, 0);
     if (!data) return 0;
+    const std::uint32_t request_id = 1;
+    std::memcpy(data, &request_id, sizeof request_id);
     send(destination, handle, number, data);
     for (int i = 0; i < 50 && g_number == 0; ++i) std::this_thread::sleep_for(10ms);
     return g_number;
@@ -133,11 +136,11 @@ TEST(SimDlopen, ModelFileFromTheEnvironment) {
     if (lib.init() == 0) return 1;
     if (lib.reg(0x54410001, "TAVRO", 0, handler) != 1) return 2;
     if (lib.adapter_count(0x54410001) != 2) return 3;
-    if (lib.ask("/pvd/pci1/dev4/fcp0", 0x54410001, 0x14000016) != 0x94000016) return 4;
+    if (lib.ask("/pvd/pci1/dev4/fcp0", 0x54410001, 0x14000016, 256) != 0x94000016) return 4;
     // sim_reset goes back to the file's model, not the default one.
     lib.control<int (*)(const char*)>("sim_load_model_json")(R"({"adapters":[]})");
     lib.control<void (*)()>("sim_reset")();
-    if (lib.ask("/pvd/pci1/dev4/fcp0", 0x54410001, 0x14000016) != 0x94000016) return 5;
+    if (lib.ask("/pvd/pci1/dev4/fcp0", 0x54410001, 0x14000016, 256) != 0x94000016) return 5;
     lib.dereg(0x54410001);
     lib.done();
     return 0;

@@ -24,13 +24,20 @@ TEST_F(Lifecycle, RegistrationRules) {
 TEST_F(Lifecycle, AllocationSizes) {
   EXPECT_EQ(q_msg_alloc(0, 0, 0), nullptr);
   EXPECT_EQ(q_msg_alloc(0x7FFFFFFF, 0x7FFFFFFF, 0), nullptr);
-  for (std::uint32_t size : {256u, 512u, 1024u}) {
-    auto* area = static_cast<std::uint8_t*>(q_msg_alloc(size, size, 0));
+  const struct {
+    std::uint32_t size, number;
+    const char* destination;
+  } requests[] = {{256, 0x1E00000C, "/pvd/fcp0.sif"},
+                  {512, 0x14000014, "/pvd/pci2/dev5/fcp0"},
+                  {1024, 0x1E00000A, "/pvd/fcp0.sif"}};
+  for (const auto& r : requests) {
+    auto* area = static_cast<std::uint8_t*>(q_msg_alloc(r.size, r.size, 0));
     ASSERT_NE(area, nullptr);
-    EXPECT_TRUE(std::all_of(area, area + size, [](std::uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(area, area + r.size, [](std::uint8_t b) { return b == 0; }));
     Client c;
-    q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area);  // the library's now
-    ASSERT_TRUE(c.wait_answer(size));
+    c.stamp_fields(r.number, area, r.size);
+    q_send_msg_by_name(r.destination, c.handle(), r.number, area);  // the library's now
+    ASSERT_TRUE(c.wait_answer(r.size)) << r.size;
   }
 }
 
@@ -42,7 +49,8 @@ TEST_F(Lifecycle, InvalidPointersAreIgnoredAndCounted) {
   q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, nullptr);
   q_msg_free(&local);
   q_msg_free(nullptr);
-  void* area = q_msg_alloc(1024, 1024, 0);
+  auto* area = static_cast<std::uint8_t*>(q_msg_alloc(1024, 1024, 0));
+  c.stamp_fields(0x1E00000A, area, 1024);
   q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area);
   q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area);  // sent twice
   auto d = inboxes()[0].pop(1000ms);
@@ -88,13 +96,20 @@ TEST_F(Lifecycle, DeregistrationWaitsForADeliveryInProgress) {
 
 std::atomic<int> g_nested_answers{0};
 
+// A target-support request area with its identifier.
+void* request_area(std::uint32_t request_id) {
+  void* area = q_msg_alloc(1024, 1024, 0);
+  if (area != nullptr) std::memcpy(area, &request_id, sizeof request_id);
+  return area;
+}
+
 void nesting_handler(int kind, void* message) {
   if (kind == qfc::kDriverErrorKind) return;
   std::uint32_t number = qfc::message_number(message);
   q_msg_free(message);
   ++g_nested_answers;
   if (number == 0x9E00000A) {  // ask the name of adapter 0 from inside the handler
-    q_send_msg_by_name("/pvd/fcp0.sif", 0x300, 0x1E00000B, q_msg_alloc(1024, 1024, 0));
+    q_send_msg_by_name("/pvd/fcp0.sif", 0x300, 0x1E00000B, request_area(2));
   } else {
     q_deregister_msg_handler(0x300);  // from inside: must not wait for itself
   }
@@ -102,7 +117,7 @@ void nesting_handler(int kind, void* message) {
 
 TEST_F(Lifecycle, HandlerMaySendARequestAndDeregisterItself) {
   ASSERT_EQ(q_register_msg_handler(0x300, "NEST", 0, nesting_handler), 1);
-  q_send_msg_by_name("/pvd/fcp0.sif", 0x300, 0x1E00000A, q_msg_alloc(1024, 1024, 0));
+  q_send_msg_by_name("/pvd/fcp0.sif", 0x300, 0x1E00000A, request_area(1));
   ASSERT_EQ(sim_wait_idle(2000), 0);
   EXPECT_EQ(g_nested_answers, 2);
   EXPECT_EQ(q_register_msg_handler(0x300, "NEST", 0, nesting_handler), 1) << "deregistered";

@@ -118,10 +118,11 @@ TEST_F(Model, FaultsFromTheFileAndResetDropsThem) {
   auto state = fcph(c, 0x15000018, kPort0);
   ASSERT_TRUE(state);
   EXPECT_EQ(state->number, 0x15000019u);
-  void* area = q_msg_alloc(256, 256, 0);  // no crash, no failure left
+  auto* area = static_cast<std::uint8_t*>(q_msg_alloc(1024, 1024, 0));  // no crash left
   ASSERT_NE(area, nullptr);
+  c.stamp_fields(0x1E00000A, area, 1024);
   q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area);
-  ASSERT_TRUE(c.wait_answer(256));
+  ASSERT_TRUE(c.wait_answer(1024));
   // A q_msg_free crash armed again by hand is gone after the reset too.
   sim_fault_crash("q_msg_free");
   sim_reset();
