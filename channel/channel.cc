@@ -223,6 +223,17 @@ bool Channel::register_once() {
   return false;
 }
 
+bool Channel::register_handle(std::uint32_t handle) {
+  make_active(this);
+  reg_handle_ = handle;
+  if (safe_register_msg_handler(handle, settings_.registration_name, 0, tavro_msg_handler) !=
+      qfc::kRegistered) {
+    return false;
+  }
+  channel_open_ = true;
+  return true;
+}
+
 void Channel::qdn_close() {
   std::lock_guard<std::mutex> hold(lifecycle_);
   const bool trace = diag_.on(kTraceOpen);

@@ -78,6 +78,12 @@ class Channel {
   std::uint32_t reg_handle() const { return reg_handle_.load(); }
   int registration_attempts() const { return attempts_; }
   bool library_bound() const { return bound_; }
+  // For a program that runs its own open sequence (an SNMP agent): makes
+  // this channel the one the library's callback reaches and registers it
+  // under handle. True when the channel is then open.
+  bool register_handle(std::uint32_t handle);
+  // Marks the channel closed; true when it was open. The caller deregisters.
+  bool mark_closed() { return channel_open_.exchange(false); }
 
   // Guarded calls into the library: a fault inside it is logged and turned
   // into the failure value (0, 2, null, or nothing).
