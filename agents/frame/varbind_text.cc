@@ -7,7 +7,6 @@
 #include <limits>
 
 #include "objects/oid_table.h"
-#include "objects/oid_text.h"
 
 namespace tavro {
 namespace {
@@ -159,6 +158,18 @@ bool read_component(const char*& p, std::uint32_t* out) {
   return true;
 }
 
+// The numbers in a prefix text such as ".1.3.6.1.3.94.".
+int digit_runs(const char* text) {
+  int runs = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (std::isdigit(static_cast<unsigned char>(*p)) &&
+        (p == text || !std::isdigit(static_cast<unsigned char>(p[-1])))) {
+      ++runs;
+    }
+  }
+  return runs;
+}
+
 }  // namespace
 
 bool name_to_text(const snmp_oid& name, char* out, std::size_t cap) {
@@ -272,7 +283,7 @@ void value_to_text(const snmp_value& value, char* out, std::size_t cap) {
 int text_to_name(const char* text, const char* prefix, const oid_entry& row, std::uint32_t* ids,
                  int max_ids) {
   const char* p = *text == '.' ? text + 1 : text;
-  int wanted = oid_component_count(prefix) + row.components;
+  int wanted = digit_runs(prefix) + row.components;
   int n = 0;
   for (int k = 0; k < wanted; ++k) {
     if (n >= max_ids || !read_component(p, &ids[n])) return -1;
