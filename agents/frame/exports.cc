@@ -2,6 +2,8 @@
 // agent library; only these four symbols leave it.
 #include "agents/frame/exports.h"
 
+#include <cstdlib>
+
 #define TAVRO_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
@@ -15,6 +17,14 @@ __attribute__((destructor)) void process_detach() {
   agent = nullptr;
 }
 
+// A library whose code has run a guarded call on a thread stays mapped
+// until the process ends (the thread's clean-up lives in it), so dlclose
+// does not reach process_detach. Registered after the channel's own exit
+// clean-up, this runs before it: the agent closes its channel itself.
+void detach_at_exit() {
+  process_detach();
+}
+
 }  // namespace
 
 TAVRO_EXPORT int SnmpExtensionInit(std::uint32_t, void** trap_event, snmp_oid* supported_view) {
@@ -25,7 +35,10 @@ TAVRO_EXPORT int SnmpExtensionInit(std::uint32_t, void** trap_event, snmp_oid* s
 
 TAVRO_EXPORT int SnmpExtensionInitEx(snmp_oid* supported_view) {
   if (agent == nullptr) return 0;
-  return agent->extension_init_ex(supported_view);
+  int more = agent->extension_init_ex(supported_view);
+  static bool hooked = false;
+  if (!hooked) hooked = std::atexit(detach_at_exit) == 0;
+  return more;
 }
 
 TAVRO_EXPORT int SnmpExtensionQuery(std::uint8_t request_type, snmp_varbind_list* bindings,

@@ -1,0 +1,16 @@
+// The net-snmp handler of one agent's view: converts the requests of one
+// pass into an extension-agent binding list, queries the agent and puts the
+// answers back.
+#pragma once
+
+#include <net-snmp/agent/net-snmp-agent-includes.h>
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+
+namespace tavro {
+
+// handler->myvoid is the AgentLibrary of the view.
+int query_handler(netsnmp_mib_handler* handler, netsnmp_handler_registration* registration,
+                  netsnmp_agent_request_info* info, netsnmp_request_info* requests);
+
+}  // namespace tavro
