@@ -3,9 +3,12 @@
 // answers back.
 #pragma once
 
-#include <net-snmp/agent/net-snmp-agent-includes.h>
+// net-snmp wants its configuration header first.
+// clang-format off
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
+#include <net-snmp/agent/net-snmp-agent-includes.h>
+// clang-format on
 
 namespace tavro {
 
