@@ -419,7 +419,7 @@ Transaction Channel::wait_on_send(char* reply, std::size_t cap) {
     platform::debug_output("TAVRO: Waiting for reply from driver\n");
   }
   mutex_.unlock();
-  int timeout = settings_.request_timeout_ms * (timing ? 10 : 1);
+  int timeout = settings_.request_timeout_ms * (timing ? settings_.timing_stretch : 1);
   int error = 0;
   platform::WaitResult result = event_.wait_for(timeout, &error);
   if (timing) {

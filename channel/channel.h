@@ -34,6 +34,7 @@ struct ChannelSettings {
   std::uint32_t tag = 0x54415652;  // "TAVR"
   const char* library_name = "QFCMsgLib";
   int request_timeout_ms = 6000;  // ten times as long with Debug bit 0x20000000
+  int timing_stretch = 10;        // that factor; 1 keeps the wait as it is
   const ResponseRow* responses = tavro_responses;
   std::uint32_t process_id = 0;  // 0: the real one; part of the registration handle
 };

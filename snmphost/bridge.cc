@@ -98,11 +98,14 @@ bool SnmpBridge::start(const std::string& agentx, std::FILE* out) {
   netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_RETRIES, 0);
   for (auto& agent : agents_) {
     if (!register_view(*agent)) return false;
+  }
+  // Connects to snmpd and registers the views there.
+  init_snmp(kAppName);
+  for (auto& agent : agents_) {
     std::fprintf(out, "%s: registered %s\n", agent->name().c_str(),
                  view_text(agent->view()).c_str());
   }
   std::fflush(out);
-  init_snmp(kAppName);
   return true;
 }
 

@@ -55,6 +55,9 @@ ChannelSettings with_profile(ChannelSettings settings, const AgentProfile& profi
   settings.registration_name = profile.registration_name;
   settings.tag = profile.handle_bits;
   settings.responses = profile.responses;
+  // The agents' fixed Debug word carries the timing bit; their driver wait
+  // stays 6 s all the same, shorter than snmpd's AgentX time-out.
+  settings.timing_stretch = 1;
   return settings;
 }
 
