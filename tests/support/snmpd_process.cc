@@ -108,6 +108,10 @@ std::unique_ptr<DaemonProcess> start_bridge(const SnmpdProcess& snmpd,
   options.wait_ready = false;
   options.args = {"-x", snmpd.agentx()};
   options.args.insert(options.args.end(), agents.begin(), agents.end());
+  // Never the host's own debug log.
+  bool named = false;
+  for (const auto& [name, value] : env) named = named || name == "TAVRO_SNMP_DEBUG_LOG";
+  if (!named) env.emplace_back("TAVRO_SNMP_DEBUG_LOG", make_temp_dir() + "/qsnmpdbg.log");
   options.env = std::move(env);
   auto bridge = std::make_unique<DaemonProcess>(options);
   wait_until(std::chrono::seconds(10), [&] {

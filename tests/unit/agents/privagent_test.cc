@@ -216,6 +216,7 @@ TEST_F(PrivAgent, DebugLogIsWrittenOnlyWhileItExists) {
 }
 
 TEST(PrivAgentDriver, MissingLibraryAnswersGenErrAtOnce) {
+  setenv(kDebugLogVariable, (testing::make_temp_dir() + "/qsnmpdbg.log").c_str(), 1);
   AgentFrame agent(kPrivAgentProfile, quick("NoSuchMsgLib"));
   snmp_oid view{};
   agent.extension_init(nullptr, &view);
