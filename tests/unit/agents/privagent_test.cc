@@ -1,5 +1,6 @@
 // privagent in process: the frame with the private tree's profile, over a
 // channel to the simulated driver, queried as the SNMP service queries it.
+// Values, writes and the debug log are checked through snmpd (tests/e2e/snmp).
 #include "agents/privagent/privagent.h"
 
 #include <gtest/gtest.h>
@@ -50,10 +51,6 @@ class Bindings {
   Ids name_of(std::size_t k) const {
     return Ids(list_[k].name.ids, list_[k].name.ids + list_[k].name.idLength);
   }
-  std::string text_of(std::size_t k) const {
-    const snmp_octets& s = list_[k].value.asnValue.string;
-    return std::string(reinterpret_cast<const char*>(s.stream), s.length);
-  }
 
  private:
   std::vector<snmp_varbind> list_;
@@ -102,26 +99,6 @@ class PrivAgent : public ::testing::Test {
   std::unique_ptr<AgentFrame> agent_;
 };
 
-TEST_F(PrivAgent, GetTypesEachAnswerByItsRow) {
-  Bindings b({name({kPrivate, {3, 1, 0}}), name({kPrivate, {3, 5, 1, 3}, kPort0}),
-              name({kPrivate, {3, 7, 1, 2}, kPort0}), name({kPrivate, {3, 2, 1, 2, 0}}),
-              name({kPrivate,
-                    {3, 3, 1, 2, 19},
-                    {'/', 'p', 'v', 'd', '/', 'p', 'c', 'i', '2', '/', 'd', 'e', 'v', '5', '/', 'f',
-                     'c', 'p', '0'}})});
-  Answer a = query(snmp::kGet, b);
-  ASSERT_EQ(a.result, 1);
-  EXPECT_EQ(a.status, 0);
-  EXPECT_EQ(a.index, 0) << "untouched when every binding succeeds";
-  EXPECT_EQ(b[0].value.asnType, snmp::kInteger);
-  EXPECT_EQ(b[0].value.asnValue.number, 2);
-  EXPECT_EQ(b[1].value.asnType, snmp::kGauge);
-  EXPECT_EQ(b[1].value.asnValue.unsigned32, 2u);
-  EXPECT_EQ(b.text_of(2), std::string("\x21\x00\x00\xE0\x8B\x01\x02\x03", 8));
-  EXPECT_EQ(b.text_of(3), "/pvd/pci2/dev5/fcp0");
-  EXPECT_EQ(b.text_of(4), "PCI");
-}
-
 struct ErrorRow {
   const char* name;
   std::uint8_t type;
@@ -166,24 +143,6 @@ TEST_P(PrivAgentErrors, StatusAndIndex) {
 INSTANTIATE_TEST_SUITE_P(Rows, PrivAgentErrors, ::testing::ValuesIn(kErrorRows),
                          [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(PrivAgent, WriteIsReadBackAndTwoWritesApplyNone) {
-  Bindings two({name({kPrivate, {2, 11, 0}}), name({kPrivate, {2, 11, 0}})});
-  two[0].value.asnType = two[1].value.asnType = snmp::kInteger;
-  two[0].value.asnValue.number = two[1].value.asnValue.number = 1;
-  EXPECT_EQ(query(snmp::kSet, two).status, 5);
-  Bindings read({name({kPrivate, {2, 11, 0}})});
-  query(snmp::kGet, read);
-  EXPECT_EQ(read[0].value.asnValue.number, 0) << "nothing was written";
-
-  Bindings one({name({kPrivate, {2, 11, 0}})});
-  one[0].value.asnType = snmp::kInteger;
-  one[0].value.asnValue.number = 1;
-  EXPECT_EQ(query(snmp::kSet, one).status, 0);
-  Bindings again({name({kPrivate, {2, 11, 0}})});
-  query(snmp::kGet, again);
-  EXPECT_EQ(again[0].value.asnValue.number, 1);
-}
-
 TEST_F(PrivAgent, GetNextAlwaysAnswersPastTheView) {
   Bindings b({name({kPrivate, {3, 1, 0}}), {1, 3, 6}});
   b[1].value.asnType = snmp::kInteger;
@@ -198,21 +157,6 @@ TEST_F(PrivAgent, OtherRequestTypesAreNotHandled) {
   Bindings b({name({kPrivate, {3, 1, 0}})});
   EXPECT_EQ(query(0xA2, b).result, 0);
   EXPECT_EQ(b[0].value.asnType, snmp::kNull);
-}
-
-TEST_F(PrivAgent, DebugLogIsWrittenOnlyWhileItExists) {
-  Bindings b({name({kPrivate, {3, 1, 0}})});
-  query(snmp::kGet, b);
-  EXPECT_NE(access(log_.c_str(), F_OK), 0) << "the agent never creates the log";
-  testing::write_file(log_, "");
-  query(snmp::kGet, b);
-  std::string log = testing::read_file(log_);
-  EXPECT_NE(log.find("SnmpExtensionQuery: requestType = 160\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("ResolveVarBind: VarBind->name.ids = 1.3.6.1.4.1.48217.3.3.1.0\n"),
-            std::string::npos);
-  EXPECT_NE(log.find("snmpget() 4 p = 2\n\n"), std::string::npos);
-  EXPECT_NE(log.find("leaving SnmpExtensionQuery: *errorStatus = 0, errorIndex = 0\n"),
-            std::string::npos);
 }
 
 TEST(PrivAgentDriver, MissingLibraryAnswersGenErrAtOnce) {
