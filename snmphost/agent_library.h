@@ -29,12 +29,32 @@ class AgentLibrary {
   bool query(std::uint8_t type, snmp_varbind_list& bindings, std::int32_t& status,
              std::int32_t& index) const;
 
+  // The write this agent applied last, by snmpd's session, transaction and
+  // packet: a request snmpd sends again is answered as before, not written
+  // twice.
+  struct WriteKey {
+    long session = -1;
+    long transaction = -1;
+    long packet = -1;
+    bool operator==(const WriteKey&) const = default;
+  };
+  bool repeats_last_write(const WriteKey& key, int& error) const {
+    error = last_write_error_;
+    return key.packet != -1 && key == last_write_;
+  }
+  void note_write(const WriteKey& key, int error) {
+    last_write_ = key;
+    last_write_error_ = error;
+  }
+
  private:
   std::string name_;
   std::string error_;
   void* module_ = nullptr;
   snmp_extension_query_fn query_ = nullptr;
   std::vector<std::uint32_t> view_;
+  WriteKey last_write_;
+  int last_write_error_ = 0;
 };
 
 }  // namespace tavro

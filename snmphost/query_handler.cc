@@ -164,22 +164,33 @@ void serve_getnext(const AgentLibrary& agent, const netsnmp_handler_registration
 // The write is made in the first phase of a SET: an error there reaches the
 // manager as the agent gave it, while a failure in a later phase would come
 // back as commitFailed. The agent writes in one call and cannot undo, so the
-// later phases have nothing to do.
-void serve_set(const AgentLibrary& agent, const Requests& requests) {
+// later phases have nothing to do. A phase snmpd sends again after its
+// time-out gets the first answer and writes nothing.
+void serve_set(AgentLibrary& agent, const netsnmp_agent_request_info& info,
+               const Requests& requests) {
   if (requests.empty()) return;
-  Bindings b(requests, 0, true);
-  std::int32_t status = 0, index = 0;
-  if (!agent.query(snmp::kSet, b.raw(), status, index)) return fail_all(requests, 0);
-  if (status == 0) return;
-  int error = status == snmp::kNoSuchName ? SNMP_ERR_NOTWRITABLE : SNMP_ERR_GENERR;
-  netsnmp_request_set_error(requests[failed_at(index, b.size())], error);
+  AgentLibrary::WriteKey key;
+  if (info.asp != nullptr && info.asp->pdu != nullptr) {
+    key = {info.asp->pdu->sessid, info.asp->pdu->transid, info.asp->pdu->reqid};
+  }
+  int error = SNMP_ERR_NOERROR;
+  std::size_t at = 0;
+  if (!agent.repeats_last_write(key, error)) {
+    Bindings b(requests, 0, true);
+    std::int32_t status = 0, index = 0;
+    if (!agent.query(snmp::kSet, b.raw(), status, index)) status = snmp::kGenErr;
+    if (status != 0) error = status == snmp::kNoSuchName ? SNMP_ERR_NOTWRITABLE : SNMP_ERR_GENERR;
+    at = failed_at(index, b.size());
+    agent.note_write(key, error);
+  }
+  if (error != SNMP_ERR_NOERROR) netsnmp_request_set_error(requests[at], error);
 }
 
 }  // namespace
 
 int query_handler(netsnmp_mib_handler* handler, netsnmp_handler_registration* registration,
                   netsnmp_agent_request_info* info, netsnmp_request_info* requests) {
-  const auto& agent = *static_cast<const AgentLibrary*>(handler->myvoid);
+  auto& agent = *static_cast<AgentLibrary*>(handler->myvoid);
   Requests list = pending(requests);
   switch (info->mode) {
     case MODE_GET:
@@ -189,7 +200,7 @@ int query_handler(netsnmp_mib_handler* handler, netsnmp_handler_registration* re
       serve_getnext(agent, *registration, list);
       break;
     case MODE_SET_RESERVE1:
-      serve_set(agent, list);
+      serve_set(agent, *info, list);
       break;
     default:
       break;

@@ -152,6 +152,29 @@ TEST_P(DriverE2e, ManagerSeesOneAnswer) {
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverE2e, ::testing::ValuesIn(kDriverRows),
                          [](const auto& row) { return std::string(row.param.name); });
 
+int count_of(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+TEST(SlowWriteE2e, WriteSentAgainBySnmpdIsNotAppliedTwice) {
+  // snmpd gives up on the bridge after one second and sends the write again.
+  SnmpdProcess snmpd({"agentXTimeout 1", "agentXRetries 1"});
+  std::string model = snmpd.dir() + "/model.json";
+  write_file(model, one_adapter_model(R"({"message":"0x1500001A","delay_ms":1500})"));
+  std::string events = snmpd.dir() + "/events.log";
+  write_file(events, "");
+  auto bridge = start_bridge(snmpd, {"privagent"},
+                             {{"TAVRO_SIM_MODEL", model}, {"TAVRO_SNMP_EVENT_LOG", events}});
+  snmp_client("snmpset", snmpd, {kPrivate + "3.5.1.5." + kPort0, "i", "0"}, "private");
+  // Answered after the repeated write has been handled.
+  EXPECT_NE(snmp_client("snmpget", snmpd, {kPrivate + "2.14.0"}).output.find("Gauge32"),
+            std::string::npos);
+  EXPECT_EQ(count_of(read_file(events), "pq_send_msg_by_name(\"fcph\",,0x1500001A,)"), 1)
+      << read_file(events);
+}
+
 TEST_F(PrivAgentE2e, AgentThatIsNotFoundEndsTheBridge) {
   auto bridge = start_bridge(snmpd_, {"privagent", "noagent"});
   EXPECT_EQ(bridge->wait_exit(), 1);
