@@ -39,8 +39,9 @@ class AgentLibrary {
     bool operator==(const WriteKey&) const = default;
   };
   bool repeats_last_write(const WriteKey& key, int& error) const {
+    if (key.packet == -1 || !(key == last_write_)) return false;
     error = last_write_error_;
-    return key.packet != -1 && key == last_write_;
+    return true;
   }
   void note_write(const WriteKey& key, int error) {
     last_write_ = key;
