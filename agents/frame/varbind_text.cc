@@ -51,6 +51,7 @@ class Writer {
   }
   void bytes(const std::uint8_t* data, std::size_t length) {
     std::size_t n = std::min(length, cap_ - 1 - used_);
+    if (data == nullptr || n == 0) return;
     std::memcpy(out_ + used_, data, n);
     used_ += n;
     out_[used_] = '\0';

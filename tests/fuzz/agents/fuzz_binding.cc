@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     binding.value.asnValue.object = {static_cast<std::uint32_t>(n), ids.data() + 8};
   } else if (data[1] == snmp::kInteger || data[1] == snmp::kGauge) {
     std::uint32_t number = 0;
-    std::memcpy(&number, bytes.data(), bytes.size() < 4 ? bytes.size() : 4);
+    if (!bytes.empty()) std::memcpy(&number, bytes.data(), bytes.size() < 4 ? bytes.size() : 4);
     binding.value.asnValue.unsigned32 = number;
   }
 
