@@ -26,6 +26,12 @@ std::string one_adapter_model(const std::string& faults) {
 class PrivAgentE2e : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(snmp_tools_present()) << "scripts/deps installs snmpd"; }
+  // Every scenario ends with a clean stop, checked by the sanitizers too.
+  void TearDown() override {
+    if (bridge_ == nullptr || !bridge_->running()) return;
+    EXPECT_EQ(bridge_->stop(15), 0) << bridge_->output();
+    EXPECT_EQ(bridge_->output().find("Sanitizer"), std::string::npos) << bridge_->output();
+  }
 
   void start(std::vector<std::pair<std::string, std::string>> env = {}) {
     bridge_ = start_bridge(snmpd_, {"privagent"}, std::move(env));
