@@ -35,7 +35,12 @@ class FrameReply final : public ReplySink {
       : diag_(diag), buffer_(buffer), cap_(cap) {}
   int reply(const char* text) override {
     if (diag_.on(kTraceReply)) diag_.print("FCREPLY() %s\n", text);
-    if (text != buffer_) std::snprintf(buffer_, cap_, "%s", text);
+    if (text != buffer_) {
+      // The text may lie inside the buffer itself.
+      std::size_t n = strnlen(text, cap_ - 1);
+      std::memmove(buffer_, text, n);
+      buffer_[n] = '\0';
+    }
     replied_ = true;
     status_ = std::strncmp(buffer_, "Error:", 6) == 0 ? snmp::kGenErr : snmp::kNoError;
     return status_;
