@@ -271,8 +271,10 @@ void AgentFrame::snmp_open() {
     open_trace("snmp_open() Initialization completed.\n");
   }
   while (!channel_.channel_open()) {
+    // The process part keeps to the low 16 bits: Linux process numbers grow
+    // past them, and the upper 16 bits name the agent.
     std::uint32_t handle =
-        profile_.handle_bits | (process_id_ + static_cast<std::uint32_t>(attempts_));
+        profile_.handle_bits | ((process_id_ + static_cast<std::uint32_t>(attempts_)) & 0xFFFFu);
     ++attempts_;
     open_trace("snmp_open() handle=0x%0*" PRIXPTR " name=%s", static_cast<int>(2 * sizeof(void*)),
                static_cast<std::uintptr_t>(handle), profile_.registration_name);

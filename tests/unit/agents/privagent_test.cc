@@ -153,6 +153,24 @@ TEST_F(PrivAgent, GetNextAlwaysAnswersPastTheView) {
   EXPECT_EQ(b[1].value.asnValue.number, 77) << "value untouched";
 }
 
+TEST(PrivAgentHandle, UpperBitsNameTheAgentWhateverTheProcessNumber) {
+  setenv(kDebugLogVariable, (testing::make_temp_dir() + "/qsnmpdbg.log").c_str(), 1);
+  ChannelSettings settings = quick();
+  settings.process_id = 0x12345;
+  AgentFrame agent(kPrivAgentProfile, settings);
+  agent.extension_init(nullptr, nullptr);
+  agent.snmp_open();
+  ASSERT_TRUE(agent.channel().channel_open());
+  EXPECT_EQ(agent.channel().reg_handle(), 0x534E2345u);
+}
+
+TEST_F(PrivAgent, RegistersItsOwnHandleWithTheDriver) {
+  ASSERT_TRUE(agent_->channel().channel_open());
+  EXPECT_EQ(agent_->channel().reg_handle() & 0xFFFF0000u, 0x534E0000u);
+  EXPECT_EQ(agent_->channel().reg_handle() & 0xFFFFu,
+            static_cast<std::uint32_t>(getpid()) & 0xFFFFu);
+}
+
 TEST_F(PrivAgent, OtherRequestTypesAreNotHandled) {
   Bindings b({name({kPrivate, {3, 1, 0}})});
   EXPECT_EQ(query(0xA2, b).result, 0);
