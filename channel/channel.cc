@@ -223,6 +223,17 @@ bool Channel::register_once() {
   return false;
 }
 
+bool Channel::register_handle(std::uint32_t handle) {
+  make_active(this);
+  reg_handle_ = handle;
+  if (safe_register_msg_handler(handle, settings_.registration_name, 0, tavro_msg_handler) !=
+      qfc::kRegistered) {
+    return false;
+  }
+  channel_open_ = true;
+  return true;
+}
+
 void Channel::qdn_close() {
   std::lock_guard<std::mutex> hold(lifecycle_);
   const bool trace = diag_.on(kTraceOpen);
@@ -405,7 +416,7 @@ Transaction Channel::wait_on_send(char* reply, std::size_t cap) {
     platform::debug_output("TAVRO: Waiting for reply from driver\n");
   }
   mutex_.unlock();
-  int timeout = settings_.request_timeout_ms * (timing ? 10 : 1);
+  int timeout = settings_.request_timeout_ms * (timing ? settings_.timing_stretch : 1);
   int error = 0;
   platform::WaitResult result = event_.wait_for(timeout, &error);
   if (timing) {

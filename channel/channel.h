@@ -34,6 +34,7 @@ struct ChannelSettings {
   std::uint32_t tag = 0x54415652;  // "TAVR"
   const char* library_name = "QFCMsgLib";
   int request_timeout_ms = 6000;  // ten times as long with Debug bit 0x20000000
+  int timing_stretch = 10;        // that factor; 1 keeps the wait as it is
   const ResponseRow* responses = tavro_responses;
   std::uint32_t process_id = 0;  // 0: the real one; part of the registration handle
 };
@@ -78,6 +79,12 @@ class Channel {
   std::uint32_t reg_handle() const { return reg_handle_.load(); }
   int registration_attempts() const { return attempts_; }
   bool library_bound() const { return bound_; }
+  // For a program that runs its own open sequence (an SNMP agent): makes
+  // this channel the one the library's callback reaches and registers it
+  // under handle. True when the channel is then open.
+  bool register_handle(std::uint32_t handle);
+  // Marks the channel closed; true when it was open. The caller deregisters.
+  bool mark_closed() { return channel_open_.exchange(false); }
 
   // Guarded calls into the library: a fault inside it is logged and turned
   // into the failure value (0, 2, null, or nothing).

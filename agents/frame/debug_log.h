@@ -1,0 +1,33 @@
+// The agents' debug log: one line per call, appended only while the file
+// exists. Creating the file switches the log on, deleting it switches it
+// off; the agent never creates it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace tavro {
+
+inline constexpr const char* kDebugLogVariable = "TAVRO_SNMP_DEBUG_LOG";
+inline constexpr const char* kDebugLogPath = "/var/log/qsnmpdbg.log";
+
+class DebugLog {
+ public:
+  static constexpr std::size_t kLineSize = 4096;
+
+  // The file TAVRO_SNMP_DEBUG_LOG names, or the default.
+  DebugLog();
+  explicit DebugLog(std::string path) : path_(std::move(path)) {}
+
+  // Formats one line into the agent's line buffer and appends it with "\n".
+  void line(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Appends text as it is (the line buffer is not touched).
+  void write(const char* text) const;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  char buffer_[kLineSize + 1] = {};
+};
+
+}  // namespace tavro

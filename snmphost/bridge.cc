@@ -1,0 +1,126 @@
+#include "snmphost/bridge.h"
+
+#include <syslog.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "eventlog/event_log.h"
+#include "snmphost/query_handler.h"
+
+namespace tavro {
+namespace {
+
+constexpr const char* kAppName = "tavro-snmpd-bridge";
+
+int event_level(int priority) {
+  if (priority <= LOG_CRIT) return kLevelAlarm;
+  if (priority <= LOG_ERR) return kLevelError;
+  if (priority <= LOG_WARNING) return kLevelWarning;
+  if (priority <= LOG_INFO) return kLevelNotice;
+  return kLevelDebug;
+}
+
+// Where net-snmp's own log messages go. net-snmp frees a callback's
+// argument at shutdown, so the log is named here instead.
+EventLog* net_snmp_log = nullptr;
+
+int log_to_events(int, int, void* message, void*) {
+  if (net_snmp_log == nullptr) return 0;
+  const auto* m = static_cast<const snmp_log_message*>(message);
+  char text[kRecordMax + 1];
+  std::snprintf(text, sizeof text, "%s", m->msg != nullptr ? m->msg : "");
+  text[std::strcspn(text, "\r\n")] = '\0';
+  net_snmp_log->write(kSourceLxs, event_level(m->priority), text);
+  return 0;
+}
+
+bool register_view(AgentLibrary& agent) {
+  std::vector<oid> root(agent.view().begin(), agent.view().end());
+  netsnmp_handler_registration* registration = netsnmp_create_handler_registration(
+      agent.name().c_str(), query_handler, root.data(), root.size(), HANDLER_CAN_RWRITE);
+  if (registration == nullptr) return false;
+  registration->handler->myvoid = &agent;
+  registration->timeout = kAgentxTimeoutSeconds;
+  return netsnmp_register_handler(registration) == MIB_REGISTERED_OK;
+}
+
+}  // namespace
+
+std::string view_text(const std::vector<std::uint32_t>& view) {
+  std::string text;
+  for (std::uint32_t id : view) text += "." + std::to_string(id);
+  return text;
+}
+
+SnmpBridge::~SnmpBridge() {
+  shutdown();
+}
+
+bool SnmpBridge::load(const std::vector<std::string>& names, std::string& error) {
+  for (const std::string& name : names) {
+    auto agent = std::make_unique<AgentLibrary>(name);
+    if (!agent->ok()) {
+      error = agent->error();
+      return false;
+    }
+    agents_.push_back(std::move(agent));
+  }
+  return true;
+}
+
+// The order net-snmp wants: the subagent role, its log, no persistent state
+// and no MIB files, the master's socket, init_agent, the registrations,
+// init_snmp. shutdown() undoes it in reverse.
+bool SnmpBridge::start(const std::string& agentx, std::FILE* out) {
+  netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
+  snmp_disable_log();
+  net_snmp_log = &events_;
+  snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, log_to_events, nullptr);
+  snmp_enable_calllog();
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_ALARM_DONT_USE_SIG, 1);
+  setenv("MIBS", "", 1);
+  setenv("MIBDIRS", "/dev/null", 1);
+  if (!agentx.empty()) {
+    netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET, agentx.c_str());
+  }
+  if (init_agent(kAppName) != 0) return false;
+  started_ = true;
+  // After init_agent, which puts in its defaults.
+  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
+                     kAgentxPingSeconds);
+  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_TIMEOUT,
+                     kAgentxTimeoutSeconds * ONE_SEC);
+  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_RETRIES, 0);
+  for (auto& agent : agents_) {
+    if (!register_view(*agent)) return false;
+  }
+  // Connects to snmpd and registers the views there.
+  init_snmp(kAppName);
+  for (auto& agent : agents_) {
+    std::fprintf(out, "%s: registered %s\n", agent->name().c_str(),
+                 view_text(agent->view()).c_str());
+  }
+  std::fflush(out);
+  return true;
+}
+
+void SnmpBridge::run(const std::atomic<bool>& stop) {
+  while (!stop.load()) agent_check_and_process(1);
+}
+
+void SnmpBridge::shutdown() {
+  if (started_) {
+    snmp_shutdown(kAppName);
+    shutdown_agent();
+    net_snmp_log = nullptr;
+    started_ = false;
+  }
+  agents_.clear();
+}
+
+}  // namespace tavro

@@ -1,0 +1,53 @@
+// tavro-snmpd-bridge: extension agents put under net-snmp's snmpd as an
+// AgentX subagent. Every request snmpd forwards becomes one
+// SnmpExtensionQuery of the agent whose view it falls in, and back.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "snmphost/agent_library.h"
+
+namespace tavro {
+
+class EventLog;
+
+// Seconds snmpd is asked to wait for an answer: longer than the driver's
+// 6-second rendezvous, so a slow driver answer is not answered twice.
+inline constexpr int kAgentxTimeoutSeconds = 15;
+// How often the bridge checks that snmpd is still there, and reconnects.
+inline constexpr int kAgentxPingSeconds = 1;
+// The event log of the bridge and its agents, when set.
+inline constexpr const char* kBridgeEventLogVariable = "TAVRO_SNMP_EVENT_LOG";
+
+class SnmpBridge {
+ public:
+  explicit SnmpBridge(EventLog& events) : events_(events) {}
+  ~SnmpBridge();
+  SnmpBridge(const SnmpBridge&) = delete;
+  SnmpBridge& operator=(const SnmpBridge&) = delete;
+
+  // Loads every agent; false (with error) when one is not found or does not start.
+  bool load(const std::vector<std::string>& names, std::string& error);
+  // Starts the AgentX subagent (agentx: snmpd's agentXSocket, empty for
+  // net-snmp's default) and registers each agent's view, printing one line
+  // per view to out.
+  bool start(const std::string& agentx, std::FILE* out);
+  // Serves requests, one at a time, until stop is set.
+  void run(const std::atomic<bool>& stop);
+  // Ends the subagent and unloads the agents (each closes its channel).
+  void shutdown();
+
+ private:
+  EventLog& events_;
+  std::vector<std::unique_ptr<AgentLibrary>> agents_;
+  bool started_ = false;
+};
+
+// The text form of a view, ".1.3.6..." .
+std::string view_text(const std::vector<std::uint32_t>& view);
+
+}  // namespace tavro

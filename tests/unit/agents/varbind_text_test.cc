@@ -1,0 +1,178 @@
+// The frame's conversions between bindings and handler text.
+#include "agents/frame/varbind_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "objects/oid_table.h"
+
+namespace tavro {
+namespace {
+
+struct DecodeRow {
+  const char* name;
+  const char* kinds;
+  const char* instance;
+  const char* handler_sees;
+};
+
+// Index kinds: N/P/R a WWN, I a number, A a counted name, U a unit, O/S as given.
+constexpr DecodeRow kDecodeRows[] = {
+    {"NodeWwn", "N ", "32.0.0.224.139.1.2.3", "200000E08B010203"},
+    {"WwnLowBytesOnly", "P ", "289.0.0.224.139.1.2.3", "210000E08B010203"},
+    {"MissingComponentsAreZero", "N ", "32.0", "2000000000000000"},
+    {"NumberThenWwn", "IN ", "7.32.0.0.224.139.1.2.3", "7.200000E08B010203"},
+    {"AdapterName", "AI ", "3.102.99.112.0", "fcp.0"},
+    {"Unit", "U ", "0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.2", "00000000000000000000000000000002"},
+    {"OffsetAndSize", "OS ", "0.100", ".0.100"},
+    {"FurtherComponentsKept", "I ", "1.7.9", "1.7.9"},
+    {"WriteValueKept", "P ", "33.0.0.224.139.1.2.3 5", "210000E08B010203 5"},
+    {"NoKinds", " ", "5.6", "5.6"},
+};
+
+class Decode : public ::testing::TestWithParam<DecodeRow> {};
+
+TEST_P(Decode, HandlerSeesTheTextForm) {
+  char text[4097];
+  std::snprintf(text, sizeof text, "%s", GetParam().instance);
+  decode_instance(text, sizeof text, GetParam().kinds);
+  EXPECT_STREQ(text, GetParam().handler_sees);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, Decode, ::testing::ValuesIn(kDecodeRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST(DecodeBounds, AGrowingInstanceStaysInsideItsBuffer) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%s", "1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1");
+  decode_instance(text, sizeof text, "UUUU");
+  EXPECT_LT(std::strlen(text), sizeof text);
+}
+
+struct TypeRow {
+  const char* name;
+  std::int32_t type;
+  const char* text;
+  std::uint8_t asn_type;
+  std::vector<std::uint8_t> bytes;  // octet strings
+  std::int64_t number;              // numbers
+};
+
+// type: 1/6 INTEGER, 2/7 Gauge, 3/5/8 hex bytes, 4 text.
+const TypeRow kTypeRows[] = {
+    {"IntegerWithBlanksAndSign", 1, "  -12x", snmp::kInteger, {}, -12},
+    {"IntegerNoDigits", 6, "abc", snmp::kInteger, {}, 0},
+    {"GaugeLeadingDigits", 7, "2:3:4:5", snmp::kGauge, {}, 2},
+    {"GaugeTop", 2, "4294967295", snmp::kGauge, {}, 4294967295},
+    {"HexOddLength", 3, "ABC", snmp::kOctetString, {0xAB, 0xC0}, 0},
+    {"HexBlankIsZero", 8, "  1F", snmp::kOctetString, {0x00, 0x1F}, 0},
+    {"HexWwn", 5, "210000E08B010203", snmp::kOctetString, {0x21, 0, 0, 0xE0, 0x8B, 1, 2, 3}, 0},
+    {"TextAsItIs", 4, "a|b", snmp::kOctetString, {'a', '|', 'b'}, 0},
+    {"TextEmpty", 4, "", snmp::kOctetString, {}, 0},
+    {"TypeNineUntouched", 9, "12", snmp::kNull, {}, 0},
+};
+
+class Typing : public ::testing::TestWithParam<TypeRow> {};
+
+TEST_P(Typing, ValueFromReplyText) {
+  const TypeRow& row = GetParam();
+  snmp_value value{};
+  value.asnType = snmp::kNull;
+  ASSERT_EQ(set_value_from_text(value, row.text, row.type), 0);
+  ASSERT_EQ(value.asnType, row.asn_type);
+  if (row.asn_type == snmp::kOctetString) {
+    std::vector<std::uint8_t> got(value.asnValue.string.stream,
+                                  value.asnValue.string.stream + value.asnValue.string.length);
+    EXPECT_EQ(got, row.bytes);
+    EXPECT_NE(value.asnValue.string.dynamic, 0);
+  } else if (row.asn_type == snmp::kInteger) {
+    EXPECT_EQ(value.asnValue.number, row.number);
+  } else if (row.asn_type == snmp::kGauge) {
+    EXPECT_EQ(value.asnValue.unsigned32, row.number);
+  }
+  free_value(value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, Typing, ::testing::ValuesIn(kTypeRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST(TypingLimits, NumbersThatDoNotFitAreRefused) {
+  for (auto [type, text] : {std::pair{1, "2147483648"},
+                            {1, "-2147483649"},
+                            {2, "4294967296"},
+                            {2, "-1"},
+                            {1, "99999999999999999999"}}) {
+    snmp_value value{};
+    EXPECT_EQ(set_value_from_text(value, text, type), 5) << type << " " << text;
+  }
+}
+
+TEST(TypingLimits, EveryHexLengthGivesHalfTheDigitsRoundedUp) {
+  std::string text;
+  for (std::size_t n = 0; n <= 64; ++n, text += "F") {
+    snmp_value value{};
+    ASSERT_EQ(set_value_from_text(value, text.c_str(), 3), 0);
+    EXPECT_EQ(value.asnValue.string.length, (n + 1) / 2) << n;
+    free_value(value);
+  }
+}
+
+TEST(ValueText, WriteValuesAsTheHandlersReadThem) {
+  std::uint8_t bytes[] = {'4', '2', 0, 'x'};
+  std::uint8_t address[] = {10, 0, 0, 7};
+  std::uint32_t ids[] = {1, 3, 6};
+  snmp_value values[5]{};
+  values[0].asnType = snmp::kInteger;
+  values[0].asnValue.number = -5;
+  values[1].asnType = snmp::kOctetString;
+  values[1].asnValue.string = {bytes, 4, 0};
+  values[2].asnType = snmp::kIpAddress;
+  values[2].asnValue.string = {address, 4, 0};
+  values[3].asnType = snmp::kObjectIdentifier;
+  values[3].asnValue.object = {3, ids};
+  values[4].asnType = snmp::kGauge;
+  values[4].asnValue.unsigned32 = 4000000000u;
+  const char* expected[] = {"x -5", "x 42", "x 10.0.0.7", "x .1.3.6", "x 4000000000"};
+  for (int k = 0; k < 5; ++k) {
+    char text[64] = "x ";
+    value_to_text(values[k], text, sizeof text);
+    EXPECT_STREQ(text, expected[k]) << k;
+  }
+}
+
+TEST(NameText, DottedWithTheLeadingDot) {
+  std::uint32_t ids[] = {1, 3, 6, 1, 3, 94, 1, 1, 0};
+  char text[64];
+  ASSERT_TRUE(name_to_text(snmp_oid{9, ids}, text, sizeof text));
+  EXPECT_STREQ(text, ".1.3.6.1.3.94.1.1.0");
+  EXPECT_FALSE(name_to_text(snmp_oid{9, ids}, text, 10));
+  EXPECT_LT(std::strlen(text), 10u);
+}
+
+TEST(NameRebuild, PrefixSuffixAndOneComponentPerIndex) {
+  const oid_entry port_row{"1.10.1.1", nullptr, 4, 0, 2, "UI ", 3, 16, "1.10.1.3"};
+  std::uint32_t ids[64];
+  int n = text_to_name(".1.3.6.1.3.94.1.10.1.1.00000000000000000000000000000002.1",
+                       ".1.3.6.1.3.94.", port_row, ids, 64);
+  ASSERT_EQ(n, 6 + 4 + 16 + 1);
+  EXPECT_EQ(ids[5], 94u);
+  EXPECT_EQ(ids[9], 1u);
+  EXPECT_EQ(ids[10], 0u);
+  EXPECT_EQ(ids[25], 2u);
+  EXPECT_EQ(ids[26], 1u);
+  for (const char* bad : {".1.3.6.1.3.94.1.10.1.1.0000000000000000000000000000002.1",
+                          ".1.3.6.1.3.94.1.10.1.1.00000000000000000000000000000002",
+                          ".1.3.6.1.3.94.1.10.1", ".1.3.6.1.3.94.1.x0.1.1"}) {
+    EXPECT_EQ(text_to_name(bad, ".1.3.6.1.3.94.", port_row, ids, 64), -1) << bad;
+  }
+  const oid_entry wwn_row{"3.5.1.3", nullptr, 4, 0, 1, "P ", 2, 1, "3.5.1.4"};
+  EXPECT_EQ(
+      text_to_name(".1.3.6.1.4.1.48217.3.3.5.1.3.2", ".1.3.6.1.4.1.48217.3.", wwn_row, ids, 64),
+      -1);
+}
+
+}  // namespace
+}  // namespace tavro
