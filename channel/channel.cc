@@ -439,6 +439,7 @@ Transaction Channel::wait_on_send(char* reply, std::size_t cap) {
     mutex_.unlock();
     return Transaction::kAnswered;
   }
+  expire_expected();
   if (result == platform::WaitResult::kFailed) {
     mutex_.unlock();
     diag_.print("Wait failed: (Error code == %d).\n", error);
@@ -489,13 +490,7 @@ void Channel::recv_drv_msg(const void* data, int count, int type, bool no_copy,
                            std::size_t data_bytes) {
   std::lock_guard<platform::Mutex> hold(mutex_);
   if (waiters_ != 1) {
-    if (diag_.on(kTraceMessages | kTraceResponses)) {
-      char line[96];
-      std::snprintf(line, sizeof line, "recv_drv_msg: wait NOT in progress (%d)!\n", waiters_);
-      diag_.print("%s", line);
-      platform::debug_output("TAVRO: ");
-      platform::debug_output(line);
-    }
+    note_no_waiter();
     return;
   }
   if (!no_copy && reply_ != nullptr && reply_cap_ > 0) {
@@ -514,6 +509,17 @@ void Channel::recv_drv_msg(const void* data, int count, int type, bool no_copy,
     }
   }
   event_.set();
+}
+
+// A response that finds no request waiting for it.
+void Channel::note_no_waiter() {
+  std::lock_guard<platform::Mutex> hold(mutex_);
+  if (waiters_ == 1 || !diag_.on(kTraceMessages | kTraceResponses)) return;
+  char line[96];
+  std::snprintf(line, sizeof line, "recv_drv_msg: wait NOT in progress (%d)!\n", waiters_);
+  diag_.print("%s", line);
+  platform::debug_output("TAVRO: ");
+  platform::debug_output(line);
 }
 
 bool Channel::reply_text_is(const char* text) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 
@@ -182,13 +183,31 @@ class Channel {
   std::int64_t start_ms_ = 0;
   RendezvousStats stats_;
 
-  // Expected response, written before the send and read on the delivery
-  // thread.
-  std::atomic<bool> expecting_{false};
-  std::atomic<std::uint32_t> expected_number_{0};
-  std::atomic<std::uint32_t> expected_object_{0};
-  std::atomic<bool> check_request_id_{false};
-  std::atomic<std::uint32_t> expected_request_id_{0};
+  // What an answer must show to be the waiting request's: its number, the
+  // object id and request identifier where the layout has them, and the
+  // arguments of a port or node request (the number echo and the bytes
+  // before the answer's value).
+  struct Expectation {
+    std::uint32_t number = 0;
+    std::uint32_t object = 0;
+    long id_at = -1;
+    std::uint32_t request_id = 0;
+    const void* area = nullptr;
+    std::uint8_t head[100] = {};
+  };
+  bool answers(const Expectation& e, std::uint32_t number, const std::uint8_t* data,
+               bool trace) const;
+  void expire_expected();
+  bool late_answer(const void* data);
+  void note_no_waiter();
+
+  // Written before the send, read on the delivery thread.
+  std::mutex expect_mutex_;
+  bool expecting_ = false;
+  Expectation expected_;
+  // Requests that timed out, by their data areas: an answer that comes back
+  // in one of them is late and goes to no one.
+  std::deque<const void*> expired_;
 };
 
 // The handler registered with the library. The library passes no user

@@ -1,6 +1,7 @@
 // The response dispatcher: matches each delivered message against the
 // request that waits, hands it to its row of the response table, logs driver
 // events and records driver errors.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,23 @@ long request_id_offset(std::uint32_t response) {
   return -1;
 }
 
+// Areas of timed-out requests remembered for their late answers.
+constexpr std::size_t kExpiredKept = 16;
+
+bool is_fcph_response(std::uint32_t number) {
+  return number >= 0x15000000u && number <= 0x15FFFFFFu;
+}
+
+// The arguments of a port or node request that its answer leaves in place:
+// from offset 80 up to where the answer's value starts (all 20 argument
+// bytes for a confirmation, which carries no value).
+std::size_t fcph_key_end(const ResponseRow* table, std::uint32_t number) {
+  constexpr std::size_t kArgsEnd = fcph::kArgs + 20;
+  const ResponseRow* row = find_response(table, number);
+  if (row == nullptr || row->offset <= fcph::kArgs) return kArgsEnd;
+  return row->offset < kArgsEnd ? row->offset : kArgsEnd;
+}
+
 int event_level(std::uint32_t severity) {
   switch (severity) {
     case 411:
@@ -64,55 +82,91 @@ void write_record(EventLog& events, int source, int level, const char* line) {
 }  // namespace
 
 void Channel::expect_response(std::uint32_t number, const void* data) {
-  std::uint32_t expected = response_number(number);
-  expecting_ = false;
-  expected_number_ = expected;
-  if (expected == LXS_FCP_RESP && data != nullptr) expected_object_ = read_u32(data, 0);
-  long id_at = request_id_offset(expected);
-  check_request_id_ = id_at >= 0 && data != nullptr;
-  if (check_request_id_) {
-    expected_request_id_ = read_u32(data, static_cast<std::size_t>(id_at));
+  Expectation e;
+  e.number = response_number(number);
+  e.area = data;
+  if (data != nullptr) {
+    if (e.number == LXS_FCP_RESP) e.object = read_u32(data, lxs::kObjectId);
+    e.id_at = request_id_offset(e.number);
+    if (e.id_at >= 0) e.request_id = read_u32(data, static_cast<std::size_t>(e.id_at));
+    if (is_fcph_response(e.number)) std::memcpy(e.head, data, sizeof e.head);
   }
+  std::lock_guard<std::mutex> hold(expect_mutex_);
+  // An area handed out again was released by the library: no answer can
+  // still come back in it.
+  std::erase(expired_, data);
+  expected_ = e;
   expecting_ = true;
 }
 
 void Channel::clear_expected() {
+  std::lock_guard<std::mutex> hold(expect_mutex_);
   expecting_ = false;
 }
 
-bool Channel::match_response(std::uint32_t number, const void* data) {
-  const bool trace = diag_.on(kTraceMessages);
-  if (!expecting_) {
-    if (trace) diag_.print("\tDon't have an expected response, got 0x%X!\n", number);
+// At a time-out: the request's answer may still come, late, in its area.
+void Channel::expire_expected() {
+  std::lock_guard<std::mutex> hold(expect_mutex_);
+  if (!expecting_) return;
+  expecting_ = false;
+  if (expected_.area == nullptr) return;
+  if (expired_.size() >= kExpiredKept) expired_.pop_front();
+  expired_.push_back(expected_.area);
+}
+
+// An answer in the area of a request that timed out; forgets the area.
+bool Channel::late_answer(const void* data) {
+  std::lock_guard<std::mutex> hold(expect_mutex_);
+  auto at = std::find(expired_.begin(), expired_.end(), data);
+  if (at == expired_.end()) return false;
+  expired_.erase(at);
+  return true;
+}
+
+bool Channel::answers(const Expectation& e, std::uint32_t number, const std::uint8_t* data,
+                      bool trace) const {
+  if (number != e.number) {
+    if (trace) diag_.print("\tResponse mis-match: got 0x%X / exepected 0x%X\n", number, e.number);
     return false;
   }
-  std::uint32_t expected = expected_number_;
-  if (number != expected) {
-    if (trace) diag_.print("\tResponse mis-match: got 0x%X / exepected 0x%X\n", number, expected);
+  if (number == LXS_FCP_RESP && read_u32(data, lxs::kObjectId) != e.object) {
+    if (trace) {
+      diag_.print("\tFCP Response doesn't match: got %d / exepect %d\n",
+                  static_cast<int>(read_u32(data, lxs::kObjectId)), static_cast<int>(e.object));
+    }
     return false;
   }
-  if (number == LXS_FCP_RESP) {
-    std::uint32_t object = read_u32(data, lxs::kObjectId);
-    std::uint32_t kept = expected_object_;
-    if (object != kept) {
-      if (trace) {
-        diag_.print("\tFCP Response doesn't match: got %d / exepect %d\n", static_cast<int>(object),
-                    static_cast<int>(kept));
-      }
+  if (e.id_at >= 0) {
+    std::uint32_t id = read_u32(data, static_cast<std::size_t>(e.id_at));
+    if (id != e.request_id) {
+      if (trace)
+        diag_.print("\tResponse request id mis-match: got %u / expected %u\n", id, e.request_id);
       return false;
     }
   }
-  // A late answer to an earlier, timed-out request of the same kind.
-  long id_at = request_id_offset(number);
-  if (check_request_id_ && id_at >= 0) {
-    std::uint32_t id = read_u32(data, static_cast<std::size_t>(id_at));
-    std::uint32_t kept = expected_request_id_;
-    if (id != kept) {
-      if (trace) diag_.print("\tResponse request id mis-match: got %u / expected %u\n", id, kept);
+  if (is_fcph_response(number) && data != e.area) {
+    std::size_t end = fcph_key_end(settings_.responses, number);
+    if (std::memcmp(data + fcph::kNumber, e.head + fcph::kNumber, 4) != 0 ||
+        std::memcmp(data + fcph::kArgs, e.head + fcph::kArgs, end - fcph::kArgs) != 0) {
+      if (trace) diag_.print("\tResponse arguments mis-match: 0x%X\n", number);
       return false;
     }
   }
   return true;
+}
+
+bool Channel::match_response(std::uint32_t number, const void* data) {
+  const bool trace = diag_.on(kTraceMessages);
+  if (late_answer(data)) {
+    note_no_waiter();
+    return false;
+  }
+  std::lock_guard<std::mutex> hold(expect_mutex_);
+  if (!expecting_) {
+    if (trace) diag_.print("\tDon't have an expected response, got 0x%X!\n", number);
+    return false;
+  }
+  return answers(expected_, number, static_cast<const std::uint8_t*>(data), trace);
 }
 
 void Channel::msg_handler(int kind, void* message) {

@@ -1,7 +1,9 @@
 // Mutex and manual-reset event with timed waits.
 //
 // The mutex may be locked in one function and unlocked in another, as long as
-// both run on the same thread. The event stays signalled until reset, so a
+// both run on the same thread, and its owner may lock it again (each lock
+// needs its own unlock): a message library that answers on the caller's
+// thread, inside the send, takes it once more. The event stays signalled until reset, so a
 // set that comes before the wait is not lost.
 #pragma once
 
@@ -17,7 +19,7 @@ class Mutex {
   void unlock() { mutex_.unlock(); }
 
  private:
-  std::mutex mutex_;
+  std::recursive_mutex mutex_;
 };
 
 enum class WaitResult { kSignalled, kTimedOut, kFailed };

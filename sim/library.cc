@@ -598,6 +598,9 @@ class Library {
     }
     if (request.fault.late) {
       held_[request.number].push_back(std::move(item));
+      // One answer is held: the next request is answered as usual.
+      auto fault = faults_.messages.find(request.number);
+      if (fault != faults_.messages.end()) fault->second.late = false;
       return;
     }
     enqueue(std::move(item), 0);

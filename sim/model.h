@@ -96,7 +96,7 @@ struct MessageFault {
   std::uint32_t driver_error = 0;  // reported (kind 86) when the request arrives
   bool caller_thread = false;      // answered inside q_send_msg_by_name, on its caller's thread
   bool twice = false;              // the answer is delivered twice
-  bool late = false;  // the answer is held until the next request of this number arrives
+  bool late = false;  // one answer is held until the next request of this number arrives
   bool empty() const {
     return delay_ms == 0 && !no_answer && wrong_number == 0 && !wrong_object && lxs_status == 0 &&
            driver_error == 0 && !caller_thread && !twice && !late;

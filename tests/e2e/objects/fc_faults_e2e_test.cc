@@ -57,6 +57,29 @@ TEST(FcFaults, FailedObjectWritesAnswerTheirErrorText) {
   }
 }
 
+TEST(FcFaults, AnswersOnTheCallersThreadTwiceOrLateReachOnlyTheirOwnRequest) {
+  const std::string port1 = "210000E08B010203", port2 = "210000E08B010204";
+  std::string dir = make_temp_dir();
+  write_file(dir + "/model.json", R"({"adapters": [{"name": "/pvd/pci2/dev5/fcp0",
+    "node_wwn": "200000E08B010203",
+    "ports": [{"wwn": "210000E08B010203", "speed": 4, "vendor": "First"},
+              {"wwn": "210000E08B010204", "speed": 8, "vendor": "Second"}]}],
+    "devices": [{"present": false}],
+    "faults": {"messages": [{"message": "0x15000018", "caller_thread": true},
+                            {"message": "0x1500001C", "twice": true},
+                            {"message": "0x15000016", "late": true}]}})");
+  DaemonProcess daemon(object_daemon(dir + "/model.json"));
+  int port = daemon.port();
+  EXPECT_EQ(fcget(port, "3.5.1.5." + port1), "1");
+  EXPECT_EQ(fcget(port, "3.5.1.5." + port2), "1");
+  EXPECT_EQ(fcget(port, "3.5.1.7." + port1), "First");
+  EXPECT_EQ(fcget(port, "3.5.1.7." + port2), "Second");
+  EXPECT_EQ(fcget(port, "3.5.1.3." + port1), "Error: driver timeout");
+  // Port 1's answer comes now, just before port 2's own.
+  EXPECT_EQ(fcget(port, "3.5.1.3." + port2), "8");
+  EXPECT_EQ(fcget(port, "3.5.1.3." + port1), "4");
+}
+
 TEST(FcFaults, AllocationFailureIsRepliedAndTheNextRequestIsServed) {
   DaemonProcess daemon(object_daemon(model_with_faults(R"({"alloc_fail": 1})")));
   int port = daemon.port();

@@ -166,3 +166,45 @@ TEST_F(ChannelTest, TheAgentTableEncodesItsOwnWay) {
 
 }  // namespace
 }  // namespace channel_test
+
+namespace tavro {
+namespace {
+
+// The message library's and the driver's interface, pinned as literal
+// numbers: the simulator states them on its own side, so a change here is a
+// change of the wire, not of one program's view of it.
+TEST(Interface, HeaderOffsetsCodesAndLayoutsAreTheDrivers) {
+  const struct {
+    const char* name;
+    std::size_t value, expected;
+  } pins[] = {
+      {"message number", qfc::kNumberOffset, 80},
+      {"data pointer", qfc::kDataOffset, 84},
+      {"driver error kind", static_cast<std::size_t>(qfc::kDriverErrorKind), 86},
+      {"registered", static_cast<std::size_t>(qfc::kRegistered), 1},
+      {"fcph size", fcph::kSize, 256},
+      {"fcph number echo", fcph::kNumber, 12},
+      {"fcph arguments", fcph::kArgs, 80},
+      {"lxs size", lxs::kSize, 256},
+      {"lxs request id", lxs::kRequestId, 12},
+      {"lxs status", lxs::kStatus, 16},
+      {"lxs node", lxs::kNodeWwn, 32},
+      {"lxs remote", lxs::kRemoteWwn, 40},
+      {"lxs value", lxs::kValue, 112},
+      {"lxs text value", lxs::kTextValue, 120},
+      {"sif list size", sif::kListSize, 1024},
+      {"sif size", sif::kSize, 256},
+      {"sif request id", sif::kRequestId, 0},
+      {"sif name status", sif::kNameStatus, 72},
+      {"hpd info size", hpd::kInfoSize, 512},
+      {"hpd size", hpd::kSize, 256},
+  };
+  for (const auto& pin : pins) EXPECT_EQ(pin.value, pin.expected) << pin.name;
+  EXPECT_EQ(LXS_FCP, 0x0B00001Eu);
+  EXPECT_EQ(FCPH_GET_PORT_SPEED, 0x15000016u);
+  EXPECT_EQ(LXS_GET_ADAPTER_COUNT, 0x1E00000Au);
+  EXPECT_EQ(kDriverEvent, 0x0300000Bu);
+}
+
+}  // namespace
+}  // namespace tavro
