@@ -1,5 +1,4 @@
 // Program entry of the request daemon.
-#include <chrono>
 #include <cstdlib>
 #include <system_error>
 #include <thread>
@@ -48,10 +47,11 @@ int main(int argc, char** argv) {
     server_thread_failed(d);
   }
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(15));
-  // The server thread may have opened the log already (with the driver
-  // channel), and a stop in the meantime has closed it for good.
+  // The event log follows the settings the server thread has read; a stop in
+  // the meantime has closed it for good.
+  d.server.gate.wait_for_settings();
   if (!d.server.shutdown_requested) d.events.open();
+  d.server.gate.log_opened();
   tavro::start_power_events(d.power, d.sleep_watch);
   std::exit(d.main_loop.run());
 }

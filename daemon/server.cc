@@ -212,6 +212,8 @@ void close_connection(Daemon& d, platform::socket_t c) {
 int copt(Daemon& d, int count, const char* const* words) {
   if (count > 0) set_program_name(d, words[0]);
   parse_options(d, count - 1, words + 1);
+  d.server.gate.settings_applied();
+  d.server.gate.wait_for_log();
   if (d.settings.port == 0) {
     d.diag.print("%s: No port (socket) number specified - exiting.\n", d.server.program_name);
     return -1;

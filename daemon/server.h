@@ -3,7 +3,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 #include "platform/net.h"
 
@@ -15,6 +17,35 @@ inline constexpr int kMaxWords = 128;  // the program word and up to 127 argumen
 // A client that keeps streaming after its request is cut off after this many bytes.
 inline constexpr std::size_t kDrainLimit = 1 << 20;
 
+// The hand-over at start: the server thread applies the settings, the main
+// thread then opens the event log with them, and only then does the server
+// thread go on (its channel records follow the log's own).
+class StartGate {
+ public:
+  void settings_applied() { set(settings_); }
+  void log_opened() { set(log_); }
+  void wait_for_settings() { wait(settings_); }
+  void wait_for_log() { wait(log_); }
+
+ private:
+  void set(bool& flag) {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      flag = true;
+    }
+    changed_.notify_all();
+  }
+  void wait(const bool& flag) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait(hold, [&] { return flag; });
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool settings_ = false;
+  bool log_ = false;
+};
+
 struct ServerState {
   char program_name[256] = "tavro";
   std::atomic<int> shutdown_requested{0};
@@ -22,6 +53,7 @@ struct ServerState {
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   char up_since[32] = "";
   std::atomic<platform::socket_t> listener{platform::kInvalidSocket};
+  StartGate gate;
 };
 
 // The server thread's work: options, checks, listening socket, request loop.

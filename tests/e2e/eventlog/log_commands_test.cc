@@ -1,8 +1,12 @@
 // The logs as an administrator sees them: files on disk and the remote reads.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
+#include <cstdio>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "tests/support/daemon_process.h"
 
@@ -95,6 +99,25 @@ TEST_F(LogsTest, RotationAtStartKeepsThePreviousEventLog) {
   EXPECT_EQ(d.stop(15), 0);
   EXPECT_EQ(read_file(events_ + ".old"), "previous\n");
   EXPECT_EQ(read_file(events_).find("previous"), std::string::npos);
+}
+
+TEST_F(LogsTest, EventLogSettingsOfASlowConfigurationFileAreApplied) {
+  write_file(events_, "previous\n");
+  std::string conf = dir_ + "/slow.conf";
+  ASSERT_EQ(::mkfifo(conf.c_str(), 0600), 0);
+  std::thread writer([&] {
+    std::FILE* slow = std::fopen(conf.c_str(), "w");
+    std::fprintf(slow, "FcLogFile %s\nFcLogFlags 8\n", events_.c_str());
+    std::fflush(slow);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::fprintf(slow, "FcLogOpen 2\n");
+    std::fclose(slow);
+  });
+  DaemonProcess d({.args = {"-c", conf}, .working_dir = dir_});
+  writer.join();
+  ASSERT_TRUE(wait_for_text(events_, "Started"));
+  EXPECT_EQ(d.stop(15), 0);
+  EXPECT_EQ(read_file(events_ + ".old"), "previous\n");
 }
 
 }  // namespace
