@@ -218,6 +218,11 @@ int copt(Daemon& d, int count, const char* const* words) {
     d.diag.print("%s: No port (socket) number specified - exiting.\n", d.server.program_name);
     return -1;
   }
+  if (d.settings.port < 1 || d.settings.port > 65535) {
+    d.diag.print("%s: Port %d is not between 1 and 65535 - exiting.\n", d.server.program_name,
+                 static_cast<int>(d.settings.port));
+    return -1;
+  }
   if (d.diag.flags() != 0) d.diag.print("%s: pid=%d\n", d.server.program_name, getpid());
   if (d.diag.on(kSocketTrace)) d.diag.print("Socket Version: %d.%d, high vers %d.%d\n", 1, 1, 1, 1);
   check_host(d);

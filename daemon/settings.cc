@@ -1,5 +1,9 @@
 #include "daemon/settings.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -85,7 +89,7 @@ void store_setting(Settings& settings, const OptionRow& row, const char* value) 
       std::snprintf(field(settings, row), row.capacity, "%s", value);
       return;
     case kTypeInteger:
-      number = static_cast<std::int32_t>(std::strtol(value, nullptr, 0));
+      number = parse_integer_setting(value);
       break;
     case kTypeEnable:
       number = parse_enable(value);
@@ -97,6 +101,13 @@ void store_setting(Settings& settings, const OptionRow& row, const char* value) 
       return;
   }
   std::memcpy(field(settings, row), &number, sizeof number);
+}
+
+std::int32_t parse_integer_setting(const char* text) {
+  long long number = std::strtoll(text, nullptr, 0);
+  if (number > INT32_MAX) return INT32_MAX;
+  if (number < INT32_MIN) return INT32_MIN;
+  return static_cast<std::int32_t>(number);
 }
 
 std::int32_t parse_enable(const char* text) {
@@ -149,6 +160,12 @@ ParseResult parse_command_line(Settings& settings, int count, const char* const*
 bool conf(Settings& settings, const char* file_name, const Diag& diag) {
   std::FILE* file = std::fopen(file_name, "r");
   if (file == nullptr) return false;
+  struct stat info {};
+  if (::fstat(::fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+    std::fclose(file);
+    errno = EISDIR;
+    return false;
+  }
   char line[128];
   while (std::fgets(line, sizeof line, file) != nullptr) {
     if (line[0] == '#' || line[0] == '\r' || line[0] == '\n') continue;

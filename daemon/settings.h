@@ -70,6 +70,9 @@ void store_setting(Settings& settings, const OptionRow& row, const char* value);
 std::int32_t integer_setting(const Settings& settings, const OptionRow& row);
 const char* text_setting(const Settings& settings, const OptionRow& row);
 
+// A number with base detection, as a 32-bit strtol reads it: beyond the
+// range it stays at the nearest end.
+std::int32_t parse_integer_setting(const char* text);
 std::int32_t parse_enable(const char* text);
 std::int32_t parse_access(const char* text);
 // Writes three characters and a terminator: "r"/"-", "w"/"-", "x"/"-".

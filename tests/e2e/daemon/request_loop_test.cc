@@ -118,6 +118,15 @@ TEST(StartAndStop, NoPortMeansNoSocketAndAFailureStatus) {
       << d.output();
 }
 
+TEST(StartAndStop, PortOutsideOneTo65535IsRefused) {
+  for (const char* port : {"65536", "-1", "0x100000050"}) {
+    DaemonProcess d({.args = {"-port", port}, .add_port = false});
+    EXPECT_EQ(d.wait_exit(), 1) << port;
+    EXPECT_NE(d.output().find(" is not between 1 and 65535 - exiting.\n"), std::string::npos)
+        << d.output();
+  }
+}
+
 TEST(StartAndStop, UnknownOptionPrintsUsageAndEndsWithStatusZero) {
   DaemonProcess d({.args = {"-nonsense", "1"}, .wait_ready = false});
   EXPECT_EQ(d.wait_exit(), 0);

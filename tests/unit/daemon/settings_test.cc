@@ -76,6 +76,22 @@ TEST_F(SettingsTest, FileValuesUseBaseDetectionAndEnableWords) {
   EXPECT_EQ(settings_.rev_req, kDisabled);
 }
 
+TEST_F(SettingsTest, IntegersBeyond32BitsStayAtTheNearestEnd) {
+  const struct {
+    const char* text;
+    std::int32_t value;
+  } rows[] = {{"0x7FFFFFFF", INT32_MAX},  {"0x80000000", INT32_MAX},  {"99999999999", INT32_MAX},
+              {"-2147483648", INT32_MIN}, {"-0x80000001", INT32_MIN}, {"4294967296", INT32_MAX}};
+  for (const auto& row : rows) EXPECT_EQ(parse_integer_setting(row.text), row.value) << row.text;
+  ASSERT_EQ(parse({"-d", "0x80000000", "-rxto", "4294967296"}), ParseResult::kOk);
+  EXPECT_EQ(settings_.debug, INT32_MAX);
+  EXPECT_EQ(settings_.recv_timeout, INT32_MAX);
+}
+
+TEST_F(SettingsTest, ADirectoryIsNoConfigurationFile) {
+  EXPECT_EQ(parse({"-c", dir_}), ParseResult::kConfigUnreadable);
+}
+
 TEST_F(SettingsTest, PathsWithBlanksNeedQuotes) {
   std::string file = conf_file(
       "BaseDir /srv/my pages\n"
