@@ -97,20 +97,26 @@ void EventLog::open_for_append() {
 // The configured mode (truncate, rotate) applies to the first open of the
 // run only: a reopen after a close must not throw away what this run wrote.
 // An open for appending writes no start marker.
+// The open trace is printed with the log open and unguarded, so that it
+// reaches the log itself like any other diagnostic line.
 void EventLog::open_with(bool append) {
-  Guard guard(busy_);
-  if (settings_.path == nullptr || *settings_.path == '\0' || fd_ >= 0 || settings_.flags == 0) {
-    return;
+  int fd = -1;
+  {
+    Guard guard(busy_);
+    if (settings_.path == nullptr || *settings_.path == '\0' || fd_ >= 0 || settings_.flags == 0) {
+      return;
+    }
+    int mode = append || opened_before_ ? kOpenAppend : settings_.open_mode;
+    fd = lxs_fopen(settings_.path, mode, diag_);
+    if (fd < 0) return;
+    fd_ = fd;
+    opened_before_ = true;
   }
-  int mode = append || opened_before_ ? kOpenAppend : settings_.open_mode;
-  int fd = lxs_fopen(settings_.path, mode, diag_);
-  if (fd < 0) return;
-  fd_ = fd;
-  opened_before_ = true;
   if (tracing()) {
     diag_->print("FCLOG: open() fn=%s fd=0x%x flg=0x%x\n", settings_.path, fd,
                  static_cast<unsigned>(settings_.flags));
   }
+  Guard guard(busy_);
   if (!append) write_locked(kSourceLxs, kLevelNotice, "***** Started *****", -1);
   repeats_ = 0;
   last_[0] = '\0';
@@ -156,17 +162,25 @@ void EventLog::flush() {
   if (fd_.load() >= 0) ::fsync(fd_.load());
 }
 
+// The flush trace still reaches the log; the close trace comes after it.
 void EventLog::close() {
-  Guard guard(busy_);
-  if (fd_ < 0) return;
-  write_locked(kSourceLxs, kLevelNotice, "***** Halted *****", -1);
-  ::fsync(fd_);
-  int fd = fd_.exchange(-1);
-  ::close(fd);
-  if (tracing()) {
-    diag_->print("FCLOG: flush() fn=%s fd=0x%x\n", settings_.path, fd);
-    diag_->print("FCLOG: close() fn=%s fd=0x%x\n", settings_.path, fd);
+  int fd = -1;
+  {
+    Guard guard(busy_);
+    if (fd_ < 0) return;
+    write_locked(kSourceLxs, kLevelNotice, "***** Halted *****", -1);
+    fd = fd_;
+    ::fsync(fd);
   }
+  if (tracing()) diag_->print("FCLOG: flush() fn=%s fd=0x%x\n", settings_.path, fd);
+  {
+    Guard guard(busy_);
+    if (fd_ != fd) return;
+    ::fsync(fd);
+    fd_ = -1;
+    ::close(fd);
+  }
+  if (tracing()) diag_->print("FCLOG: close() fn=%s fd=0x%x\n", settings_.path, fd);
 }
 
 void EventLog::settle_repeats() {

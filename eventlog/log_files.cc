@@ -15,13 +15,17 @@
 namespace tavro {
 
 Timestamp log_timestamp() {
-  std::time_t now = std::time(nullptr);
+  return log_timestamp(std::time(nullptr));
+}
+
+Timestamp log_timestamp(std::time_t when) {
   std::tm local{};
-  localtime_r(&now, &local);
-  char full[32];
-  asctime_r(&local, full);  // "Www Mmm dd hh:mm:ss yyyy\n"
+  localtime_r(&when, &local);
   Timestamp t{};
-  std::memcpy(t.text, full + 4, 20);
+  // The day has two digits ("Dec 06"); a year past 9999 is cut to stay 20.
+  char full[64];
+  std::strftime(full, sizeof full, "%b %d %H:%M:%S %Y", &local);
+  std::memcpy(t.text, full, 20);
   t.text[20] = '\0';
   return t;
 }

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <ctime>
 
 namespace tavro {
 
@@ -15,6 +16,7 @@ struct Timestamp {
   char text[21];
 };
 Timestamp log_timestamp();
+Timestamp log_timestamp(std::time_t when);
 
 // Open modes.
 inline constexpr int kOpenAppend = 0;

@@ -13,7 +13,7 @@
 namespace tavro::testing {
 namespace {
 
-const std::string kStamp = "[A-Z][a-z]{2} [ 0-9]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}";
+const std::string kStamp = "[A-Z][a-z]{2} [0-3]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}";
 
 class LogsTest : public ::testing::Test {
  protected:

@@ -20,8 +20,11 @@ namespace {
 TEST(Timestamp, IsTwentyCharactersOfMonthDayTimeAndYear) {
   std::string t = log_timestamp().text;
   EXPECT_TRUE(std::regex_match(t, std::regex("(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
-                                             "[ 1-3]\\d [0-2]\\d:[0-5]\\d:[0-6]\\d \\d{4}")))
+                                             "[0-3]\\d [0-2]\\d:[0-5]\\d:[0-6]\\d \\d{4}")))
       << t;
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
+  EXPECT_STREQ(log_timestamp(1796515200).text, "Dec 06 00:00:00 2026");
 }
 
 class LogFileTest : public ::testing::Test {
