@@ -104,15 +104,6 @@ TEST_F(ObjectHandlers, CounterPairsJoinTheirObjectsInOrder) {
   }
 }
 
-TEST_F(ObjectHandlers, TimeOutAfterADriverErrorNamesTheError) {
-  ASSERT_EQ(get("3.5.1.3." + kPort), "2");
-  sim_fault_no_answer(FCPH_GET_PORT_SPEED, 1);
-  sim_fault_driver_error(7);
-  ASSERT_EQ(sim_wait_idle(1000), 0);
-  EXPECT_EQ(get("3.5.1.3." + kPort), "Error: timeout: driver error(7)");
-  EXPECT_EQ(get("3.5.1.5." + kPort), "1");
-}
-
 TEST_F(ObjectHandlers, InvalidInstanceOfAnLxsObjectSendsNothing) {
   ASSERT_EQ(get("3.5.1.3." + kPort), "2");
   std::uint32_t before = sim_requests_received();
