@@ -83,8 +83,9 @@ TEST_F(ObjectHandlers, CounterPairAsksTheSecondObjectAfterTheFirstFails) {
 }
 
 // 4.3.1.17 pairs objects 6 and 5 (sequences), 4.3.1.18 objects 8 and 7
-// (bytes), received first. The counters grow with time, so each half must lie
-// between its object's values read before and after.
+// (bytes), received first, then two unused fields and the clock. The counters
+// grow with time, so each half must lie between its object's values read
+// before and after.
 TEST_F(ObjectHandlers, CounterPairsJoinTheirObjectsInOrder) {
   struct {
     const char* pair;
@@ -101,6 +102,7 @@ TEST_F(ObjectHandlers, CounterPairsJoinTheirObjectsInOrder) {
     unsigned long long first = std::stoull(pair), second = std::stoull(pair.substr(bar + 1));
     EXPECT_TRUE(first_before <= first && first <= first_after) << pair;
     EXPECT_TRUE(second_before <= second && second <= second_after) << pair;
+    EXPECT_EQ(pair.substr(pair.find('|', bar + 1), 7), "|-1|-1|") << pair;
   }
 }
 
