@@ -46,10 +46,24 @@ void Diag::emit(char* text, int length) const {
     [[maybe_unused]] ssize_t ignored =
         ::write(STDOUT_FILENO, text, static_cast<std::size_t>(length));
   }
-  if (events_ != nullptr) {
-    if (length > 0 && text[length - 1] == '\n') text[length - 1] = '\0';
-    events_->write(kSourceLxs, kLevelDebug, text);
+  if (events_ != nullptr) copy_to_events(text);
+}
+
+// One record per line of text, so that a trace that holds line ends leaves
+// the event log one record a line; a bare line end gives an empty record.
+void Diag::copy_to_events(char* text) const {
+  bool wrote = false;
+  for (char* line = text; *line != '\0';) {
+    char* end = line + std::strcspn(line, "\n");
+    bool more = *end == '\n';
+    *end = '\0';
+    if (end != line) {
+      events_->write(kSourceLxs, kLevelDebug, line);
+      wrote = true;
+    }
+    line = more ? end + 1 : end;
   }
+  if (!wrote) events_->write(kSourceLxs, kLevelDebug, "");
 }
 
 void Diag::hexdump(const void* bytes, int count) const {
@@ -86,7 +100,11 @@ void Diag::report_error(const char* text) const {
   char line[256];
   std::snprintf(line, sizeof line, "%s (error %d)\n", text, error);
   print("\n%s", line);
-  if (requests_ != nullptr) requests_->write_line(line);
+  if (requests_ == nullptr) return;
+  // In the log the record stays on one line when the text ends in a line end.
+  int length = static_cast<int>(std::strcspn(text, "\n"));
+  std::snprintf(line, sizeof line, "%.*s (error %d)\n", length, text, error);
+  requests_->write_line(line);
 }
 
 void Diag::report_fatal(const char* text) const {

@@ -52,6 +52,7 @@ class Diag {
 
  private:
   void emit(char* text, int length) const;
+  void copy_to_events(char* text) const;
   bool emit_to_page(const char* text, int length) const;
 
   const std::int32_t& debug_;

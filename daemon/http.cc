@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -108,7 +110,8 @@ int hex_value(char c) {
 }
 
 // Reads a file in chunks the way a stream reader fills a buffer: as much as
-// fits, short only at the end of the file or on an error.
+// fits, short only at the end of the file or on an error. A short read of a
+// regular file is its end, so the next call returns 0 without asking again.
 class FileReader {
  public:
   explicit FileReader(int fd) : fd_(fd) {}
@@ -118,12 +121,13 @@ class FileReader {
 
   std::size_t read(char* out, std::size_t cap) {
     std::size_t got = 0;
-    while (error_ == 0 && got < cap) {
+    while (error_ == 0 && !at_end_ && got < cap) {
       ssize_t n = ::read(fd_, out + got, cap - got);
       if (n > 0) {
         got += static_cast<std::size_t>(n);
+        at_end_ = got < cap;
       } else if (n == 0) {
-        break;
+        at_end_ = true;
       } else if (errno != EINTR) {
         error_ = errno;
       }
@@ -136,6 +140,7 @@ class FileReader {
  private:
   int fd_;
   int error_ = 0;
+  bool at_end_ = false;
 };
 
 void report_read_error(Daemon& d, const FileReader& file, const char* name) {
@@ -349,12 +354,52 @@ bool lies_inside(const char* root, const char* path) {
   return std::strncmp(path, root, length) == 0 && (path[length] == '/' || path[length] == '\0');
 }
 
+// Opens file_name, which names a file under home, in one step when the kernel
+// can resolve it without leaving home. -1 when it cannot (the caller then
+// resolves it the long way, which also finds the error to report).
+int open_beneath(const char* file_name, const char* home, int flags) {
+  std::size_t length = std::strlen(home);
+  if (std::strncmp(file_name, home, length) != 0 || file_name[length] != '/') return -1;
+  const char* relative = file_name + length;
+  while (*relative == '/') ++relative;
+  int root = ::open(home, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (root < 0) return -1;
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  long fd = ::syscall(SYS_openat2, root, relative, &how, sizeof how);
+  ::close(root);
+  return fd < 0 ? -1 : static_cast<int>(fd);
+}
+
+// A descriptor that is a regular file, else -1 with errno set (the
+// descriptor is closed).
+int regular_file_or_close(int fd) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    int error = S_ISDIR(status.st_mode) ? EISDIR : EACCES;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 int open_served_file(const char* file_name, const char* home) {
+  // Non-blocking, so that opening a named pipe cannot stall the daemon; it
+  // changes nothing for the regular files that are served.
+  int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  if (home != nullptr) {
+    int fd = open_beneath(file_name, home, flags);
+    if (fd >= 0) {
+      fd = regular_file_or_close(fd);
+      if (fd >= 0) return fd;
+    }
+  }
   char resolved[PATH_MAX];
   const char* target = file_name;
-  int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   if (home != nullptr) {
     char root[PATH_MAX];
     if (::realpath(home, root) == nullptr || ::realpath(file_name, resolved) == nullptr) {
@@ -367,18 +412,8 @@ int open_served_file(const char* file_name, const char* home) {
     target = resolved;
     flags |= O_NOFOLLOW;
   }
-  // Non-blocking, so that opening a named pipe cannot stall the daemon.
   int fd = ::open(target, flags);
-  if (fd < 0) return -1;
-  struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    int error = S_ISDIR(status.st_mode) ? EISDIR : EACCES;
-    ::close(fd);
-    errno = error;
-    return -1;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return fd;
+  return fd < 0 ? -1 : regular_file_or_close(fd);
 }
 
 int get_request(Daemon& d, platform::socket_t s, char* message) {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -171,9 +172,15 @@ std::int32_t uptime_ms(const Daemon& d) {
 }
 
 void serve_connection(Daemon& d, platform::socket_t c, char* buffer) {
-  int waits = wait_for_request(c, receive_deadline(d));
-  if (d.diag.on(kSocketTrace)) d.diag.print(".%d\n", waits);
+  // Most requests are there by the time the connection is accepted: read
+  // first, and wait only when nothing has come yet.
   ssize_t count = platform::recv_bytes(c, buffer, kMessageSize);
+  int waits = 0;
+  if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    waits = wait_for_request(c, receive_deadline(d));
+    count = platform::recv_bytes(c, buffer, kMessageSize);
+  }
+  if (d.diag.on(kSocketTrace)) d.diag.print(".%d\n", waits);
   if (count <= 0) {
     close_connection(d, c);
     if (d.diag.on(kSocketTrace) && !d.server.shutdown_requested) {

@@ -19,7 +19,8 @@ void note_oid(ObjectServices& services, platform::socket_t connection, const cha
     return;
   }
   char note[kMessageSize + 32];
-  std::snprintf(note, sizeof note, "qdn_oid: OID buf: %s\n", oid_text);
+  // The note gets its own line end.
+  std::snprintf(note, sizeof note, "qdn_oid: OID buf: %s", oid_text);
   services.requests->note_request(connection, note);
 }
 

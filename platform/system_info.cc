@@ -85,15 +85,21 @@ bool clock_mhz_from_cpuinfo(const char* text, std::uint32_t* mhz) {
   return true;
 }
 
+bool clock_mhz_from_max_freq(const char* khz_text, std::uint32_t* mhz) {
+  if (khz_text[0] < '0' || khz_text[0] > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long khz = std::strtoull(khz_text, &end, 10);
+  unsigned long long rounded = khz / 1000 + (khz % 1000 >= 500 ? 1 : 0);
+  if (errno == ERANGE || rounded == 0 || rounded > UINT32_MAX) return false;
+  *mhz = static_cast<std::uint32_t>(rounded);
+  return true;
+}
+
 bool read_clock_mhz(std::uint32_t* mhz) {
   // The rated maximum is steady; the current rate moves with frequency scaling.
   std::string max_khz = read_text("/sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", 64);
-  char* end = nullptr;
-  unsigned long khz = std::strtoul(max_khz.c_str(), &end, 10);
-  if (end != max_khz.c_str() && khz > 0) {
-    *mhz = static_cast<std::uint32_t>((khz + 500) / 1000);
-    return true;
-  }
+  if (clock_mhz_from_max_freq(max_khz.c_str(), mhz)) return true;
   return clock_mhz_from_cpuinfo(read_text("/proc/cpuinfo", 1 << 16).c_str(), mhz);
 }
 

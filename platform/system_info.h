@@ -32,6 +32,10 @@ ProcessorInfo processor_info_from_cpuinfo(const char* text);
 bool read_clock_mhz(std::uint32_t* mhz);
 // The first "cpu MHz" of /proc/cpuinfo text, rounded; false when absent.
 bool clock_mhz_from_cpuinfo(const char* text, std::uint32_t* mhz);
+// The text of cpufreq's cpuinfo_max_freq (kHz) in MHz, rounded to the
+// nearest; false when it holds no number or one that rounds to 0 or does
+// not fit.
+bool clock_mhz_from_max_freq(const char* khz_text, std::uint32_t* mhz);
 
 // System platform identifiers: the three Windows families and Linux.
 inline constexpr int kPlatformWin32s = 0;

@@ -279,7 +279,7 @@ TEST(GetFile, ReadErrorIsReportedAndEndsThatReplyOnly) {
   site.start({"-base", "/proc/self", "-log", site.log});
   EXPECT_EQ(get(site.port(), "/mem"), "");
   EXPECT_EQ(request(site.port(), "REV"), "3.3 Build 43");
-  EXPECT_TRUE(wait_for_text(site.log, "GET(1) fread(/proc/self/mem) error\n (error 5)"));
+  EXPECT_TRUE(wait_for_text(site.log, "GET(1) fread(/proc/self/mem) error (error 5)\n"));
   EXPECT_EQ(get_stats(site.port()),
             "GET;1;GET(htmls);0;GET(images);0;GET(java);0;GET(other);1;GET(errors);1");
 }

@@ -1,10 +1,15 @@
 // One request through the daemon's request loop and command table, with the
-// reply read back from the other end of a socket pair.
+// reply read back from the other end of a socket pair. FCGET, FCSET, the
+// debug page and the request log are enabled, so that object requests and
+// LOGREAD reach their parsers; the logs live in a private folder and are cut
+// back now and then.
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -15,10 +20,34 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static tavro::Daemon* daemon = [] {
     auto* d = new tavro::Daemon;
-    d->settings.recv_timeout = 0;
+    tavro::Settings& s = d->settings;
+    s.recv_timeout = 0;
+    s.fc_get_req = tavro::kEnabled;
+    s.fc_set_req = tavro::kEnabled;
+    s.debug_req = tavro::kEnabled;
+    s.log_flags = 0xFFFF;
+    s.fc_log_flags = 0xFF;
+    char folder[] = "/tmp/tavro-fuzz-XXXXXX";
+    if (::mkdtemp(folder) != nullptr) {
+      std::snprintf(s.base_dir, sizeof s.base_dir, "%s", folder);
+      std::snprintf(s.log_file, sizeof s.log_file, "%s/requests.log", folder);
+      std::snprintf(s.fc_log_file, sizeof s.fc_log_file, "%s/events.log", folder);
+      std::snprintf(s.default_html, sizeof s.default_html, "%s/index.html", folder);
+      if (std::FILE* page = std::fopen(s.default_html, "w")) {
+        std::fputs("<html>tavro</html>\n", page);
+        std::fclose(page);
+      }
+    }
     d->diag.set_stdout(false);
+    d->requests.open("***** Started *****\n");
+    d->events.open();
     return d;
   }();
+  static unsigned runs = 0;
+  if (++runs % 4096 == 0) {
+    ::truncate(daemon->settings.log_file, 0);
+    ::truncate(daemon->settings.fc_log_file, 0);
+  }
   int pair[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return 0;
   std::size_t length = size < 8192 ? size : 8192;

@@ -9,21 +9,6 @@
 namespace tavro {
 namespace {
 
-TEST(ConfigReply, DefaultSettingsWithPort80) {
-  Daemon d;
-  d.settings.port = 80;
-  char out[4097];
-  std::size_t n = build_config_reply(d, out, sizeof out);
-  std::string reply(out, n);
-  const std::string tail =
-      "ConfName;;Port;80 (0x50);BaseDir;;ClassDir;;ImageDir;;DefaultHtml;;ErrorHtml;;"
-      "Debug;0 (0x0);GetReq;enabled;RevReq;enabled;EchoReq;enabled;StatsReq;enabled;"
-      "DebugReq;disabled;ConfReq;disabled;LogFile;;LogOpen;0 (0x0);LogFlags;0 (0x0);"
-      "FcLogFile;;FcLogOpen;0 (0x0);FcLogFlags;0 (0x0);FcGetReq;disabled;FcSetReq;disabled;"
-      "HbaApiReq;disabled;HbaApiLib;HBAAPI;RecvTimeOut;12 (0xc)";
-  EXPECT_EQ(reply, "Up since;;Revision;3.3 Build 43;" + tail);
-}
-
 TEST(ConfigReply, IsCutToTheBufferAndNeverWrittenPastIt) {
   Daemon d;
   char out[64 + 8];

@@ -141,13 +141,11 @@ TEST(EnableAndAccess, OnlyTheListedSpellingsEnable) {
 }
 
 TEST(OptionTable, EveryRowPointsInsideSettingsAndKeysAreUnique) {
-  int rows = 0;
-  for (const OptionRow* row = option_table; row->option != nullptr; ++row, ++rows) {
+  for (const OptionRow* row = option_table; row->option != nullptr; ++row) {
     EXPECT_LE(row->offset + row->capacity, sizeof(Settings)) << row->key;
     EXPECT_EQ(find_key(row->key), row);
     EXPECT_EQ(find_option(row->option), row);
   }
-  EXPECT_EQ(rows, 25);
 }
 
 }  // namespace

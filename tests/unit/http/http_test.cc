@@ -84,6 +84,8 @@ class ServedFile : public ::testing::Test {
     std::filesystem::create_directories(home + "/sub");
     testing::write_file(home + "/page.html", "inside");
     testing::write_file(dir + "/secret.html", "outside");
+    std::filesystem::create_directories(home + "2");
+    testing::write_file(home + "2/secret.html", "sibling");
     std::filesystem::create_symlink("../secret.html", home + "/out.html");
     std::filesystem::create_symlink("page.html", home + "/in.html");
     std::filesystem::create_directory_symlink("..", home + "/up");
@@ -93,7 +95,7 @@ class ServedFile : public ::testing::Test {
 
   // The file's contents when it is served, else "-".
   std::string served(const std::string& name, bool contained = true) {
-    std::string path = home + "/" + name;
+    std::string path = name[0] == '2' ? home + name : home + "/" + name;
     int fd = open_served_file(path.c_str(), contained ? home.c_str() : nullptr);
     if (fd < 0) return "-";
     char buffer[64];
@@ -111,6 +113,8 @@ TEST_F(ServedFile, OnlyRegularFilesInsideTheHomeAreOpened) {
   EXPECT_EQ(served("in.html"), "inside");
   EXPECT_EQ(served("out.html"), "-");
   EXPECT_EQ(served("up/secret.html"), "-");
+  EXPECT_EQ(served("2/secret.html"), "-");  // a sibling whose name begins with the home's
+  EXPECT_EQ(served("2/secret.html", false), "sibling");
   EXPECT_EQ(served("missing.html"), "-");
   EXPECT_EQ(served("sub"), "-");
   EXPECT_EQ(served("fifo"), "-");  // and does not wait for a writer

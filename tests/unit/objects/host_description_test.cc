@@ -115,6 +115,26 @@ TEST(SystemInfo, CpuinfoGivesFamilyModelSteppingAndClock) {
   EXPECT_EQ(other.architecture, platform::kArchitectureUnknown);
   EXPECT_FALSE(platform::clock_mhz_from_cpuinfo("processor : 0\n", &mhz));
 
+  struct {
+    const char* khz;
+    bool known;
+    std::uint32_t mhz;
+  } const max_freq[] = {
+      {"3599499\n", true, 3599},
+      {"3599500\n", true, 3600},
+      {"499", false, 0},
+      {"0\n", false, 0},
+      {"", false, 0},
+      {"-5", false, 0},
+      {"4294967295499", true, 4294967295u},
+      {"4294967295500", false, 0},
+  };
+  for (const auto& row : max_freq) {
+    mhz = 0;
+    EXPECT_EQ(platform::clock_mhz_from_max_freq(row.khz, &mhz), row.known) << row.khz;
+    EXPECT_EQ(mhz, row.mhz) << row.khz;
+  }
+
   platform::OsVersion v;
   platform::parse_kernel_release("6.18", &v);
   EXPECT_EQ(v.major, 6);

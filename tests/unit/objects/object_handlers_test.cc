@@ -82,13 +82,28 @@ TEST_F(ObjectHandlers, CounterPairAsksTheSecondObjectAfterTheFirstFails) {
   EXPECT_NE(pair.substr(0, 3), "-1|") << pair;
 }
 
-TEST_F(ObjectHandlers, TimeOutAfterADriverErrorNamesTheError) {
-  ASSERT_EQ(get("3.5.1.3." + kPort), "2");
-  sim_fault_no_answer(FCPH_GET_PORT_SPEED, 1);
-  sim_fault_driver_error(7);
-  ASSERT_EQ(sim_wait_idle(1000), 0);
-  EXPECT_EQ(get("3.5.1.3." + kPort), "Error: timeout: driver error(7)");
-  EXPECT_EQ(get("3.5.1.5." + kPort), "1");
+// 4.3.1.17 pairs objects 6 and 5 (sequences), 4.3.1.18 objects 8 and 7
+// (bytes), received first, then two unused fields and the clock. The counters
+// grow with time, so each half must lie between its object's values read
+// before and after.
+TEST_F(ObjectHandlers, CounterPairsJoinTheirObjectsInOrder) {
+  struct {
+    const char* pair;
+    const char* first;
+    const char* second;
+  } const rows[] = {{"4.3.1.17.", "4.4.1.7.", "4.4.1.6."}, {"4.3.1.18.", "4.4.1.9.", "4.4.1.8."}};
+  auto number = [&](const std::string& object) { return std::stoull(get(object + kNode)); };
+  for (const auto& row : rows) {
+    unsigned long long first_before = number(row.first), second_before = number(row.second);
+    std::string pair = get(row.pair + kNode);
+    unsigned long long first_after = number(row.first), second_after = number(row.second);
+    ASSERT_TRUE(first_after < second_before || second_after < first_before) << row.pair;
+    std::size_t bar = pair.find('|');
+    unsigned long long first = std::stoull(pair), second = std::stoull(pair.substr(bar + 1));
+    EXPECT_TRUE(first_before <= first && first <= first_after) << pair;
+    EXPECT_TRUE(second_before <= second && second <= second_after) << pair;
+    EXPECT_EQ(pair.substr(pair.find('|', bar + 1), 7), "|-1|-1|") << pair;
+  }
 }
 
 TEST_F(ObjectHandlers, InvalidInstanceOfAnLxsObjectSendsNothing) {

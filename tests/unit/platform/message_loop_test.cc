@@ -7,21 +7,6 @@
 
 namespace {
 
-TEST(MessageLoop, RunReturnsTheFirstQuitCode) {
-  platform::MessageLoop loop;
-  std::thread poster([&] {
-    loop.post_quit(3);
-    loop.post_quit(7);
-  });
-  EXPECT_EQ(loop.run(), 3);
-  poster.join();
-  EXPECT_EQ(loop.run(), 3);  // once quit, it stays quit
-}
-
-}  // namespace
-
-namespace {
-
 TEST(MessageLoop, RunsPostedMessagesInOrderUntilQuit) {
   platform::MessageLoop loop;
   std::string order;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -29,31 +28,6 @@ TEST(ManualResetEvent, SetFromAnotherThreadWakesTheWaiter) {
   });
   EXPECT_EQ(event.wait_for(10000), WaitResult::kSignalled);
   setter.join();
-}
-
-// The rendezvous takes the mutex in one function and gives it up in another;
-// a second thread is held out in between.
-void take(platform::Mutex& m) {
-  m.lock();
-}
-void give(platform::Mutex& m) {
-  m.unlock();
-}
-
-TEST(Mutex, LockedInOneFunctionUnlockedInAnother) {
-  platform::Mutex mutex;
-  take(mutex);
-  std::atomic<bool> got{true};
-  std::thread other([&] { got = mutex.try_lock(); });
-  other.join();
-  EXPECT_FALSE(got);
-  give(mutex);
-  std::thread again([&] {
-    got = mutex.try_lock();
-    if (got) mutex.unlock();
-  });
-  again.join();
-  EXPECT_TRUE(got);
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ class PowerWindowTest : public ChannelTest {
   void SetUp() override {
     ChannelTest::SetUp();
     open();
-    power_.emplace(windows_, *channel_, events_, diag_);
+    power_.emplace(PowerWindow{windows_, *channel_, events_, diag_});
     nt4_RSMH(*power_);
     ASSERT_NE(power_->window, nullptr);
   }
