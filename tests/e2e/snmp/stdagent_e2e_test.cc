@@ -2,6 +2,7 @@
 // and read through a private snmpd, the bridge and the simulated driver.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -209,6 +210,10 @@ struct ModelRow {
   int adapters;
 };
 
+void PrintTo(const ModelRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
 class ModelWalk : public StdAgentE2e, public ::testing::WithParamInterface<ModelRow> {};
 
 TEST_P(ModelWalk, PlainAndBulkWalkGiveTheModelsValues) {
@@ -242,6 +247,10 @@ const StepRow kStepRows[] = {
     {"LastInstanceIsPastTheView", kFa + "4.5.1.7." + unit(1) + ".1", ""},
 };
 
+void PrintTo(const StepRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
 class WalkStep : public StdAgentE2e, public ::testing::WithParamInterface<StepRow> {};
 
 TEST_P(WalkStep, GetNextAnswersTheNextInstance) {
@@ -270,6 +279,8 @@ const GetRow kGetRows[] = {
     {"MakerForSecondUnit", kFa + "1.10.1.14." + unit(2) + ".1",
      "= STRING: \"Quellstone Corporation\""},
     {"SecondUnitsStatistics", kFa + "4.5.1.1." + unit(2) + ".1", "= " + unit_bytes(2)},
+    {"SecondUnitsSerialFromItsAdapter", kFa + "1.10.1.12." + unit(2) + ".1",
+     "= STRING: \"QS10020346\""},
     {"SecondUnitsNodeWwn", kFa + "1.10.1.22." + unit(2) + ".1", "= " + hex("200000E08B040506")},
     {"UnitZero", kFa + "1.6.1.2." + unit(0), kNoSuchObject},
     {"UnitAboveTheCount", kFa + "1.10.1.15." + unit(3) + ".1", kNoSuchObject},
