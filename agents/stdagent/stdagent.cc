@@ -95,6 +95,14 @@ void append_first(char* instance, std::size_t cap, char kind) {
   std::snprintf(instance + used, cap - used, ".%s", value);
 }
 
+// A unit sub-identifier above 255 sorts after every unit there is.
+bool unit_beyond_bytes(const snmp_oid& name, std::uint32_t at) {
+  for (std::uint32_t k = at; k < at + 16 && k < name.idLength; ++k) {
+    if (name.ids[k] > 255) return true;
+  }
+  return false;
+}
+
 const oid_entry* read_row(const char* suffix) {
   for (const oid_entry* row = stdmib_get_table; row->oid != nullptr; ++row) {
     if (std::strcmp(row->oid, suffix) == 0) return row;
@@ -220,6 +228,9 @@ int StdAgent::snmpgetnext(snmp_varbind& binding) {
     return start == nullptr ? snmp::kNoSuchName : walk_on(binding, start);
   }
   if (row->index_count == 0 || !served(*row)) return walk_on(binding, row);
+  if (unit_beyond_bytes(name, 6 + static_cast<std::uint32_t>(row->components))) {
+    return walk_on(binding, row);
+  }
   build_adapter_tbl();
   char instance[kText];
   std::snprintf(instance, sizeof instance, "%s", oid_skip(suffix, row->components));

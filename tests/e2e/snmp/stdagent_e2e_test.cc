@@ -243,6 +243,8 @@ const StepRow kStepRows[] = {
     {"NoSuchObjectToPortTable", kFa + "1.7", kFa + "1.10.1.1." + unit(1) + ".1"},
     {"UnservedUnitColumnToPortTable", kFa + "1.6.1.5." + unit(1),
      kFa + "1.10.1.1." + unit(1) + ".1"},
+    {"UnitSubIdentifierAboveAByte", kFa + "1.6.1.1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.257",
+     kFa + "1.6.1.2." + unit(1)},
     {"UnitZeroToUnitOne", kFa + "1.6.1.3." + unit(0), kFa + "1.6.1.3." + unit(1)},
     {"LastInstanceIsPastTheView", kFa + "4.5.1.7." + unit(1) + ".1", ""},
 };
