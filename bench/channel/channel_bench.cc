@@ -87,6 +87,7 @@ std::vector<double> channel_round_trips(tavro::Channel& channel, int rounds, int
     tavro::Transaction t =
         channel.transact({tavro::kFcphDestination, tavro::FCPH_GET_PORT_SPEED, tavro::fcph::kSize},
                          reply, sizeof reply, [&](std::uint8_t* data) {
+                           tavro::write_u32(data, tavro::fcph::kNumber, tavro::FCPH_GET_PORT_SPEED);
                            std::copy(port, port + 8, data + tavro::fcph::kArgs);
                            return true;
                          });
