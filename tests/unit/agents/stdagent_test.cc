@@ -29,6 +29,15 @@ const oid_entry& row_of(const char* suffix) {
   throw std::runtime_error(suffix);
 }
 
+TEST(StdAgentProfile, RegistersAsFibaUnderItsView) {
+  EXPECT_STREQ(kStdAgentProfile.registration_name, "FIBA");
+  EXPECT_EQ(kStdAgentProfile.handle_bits, 0x46490000u);
+  EXPECT_STREQ(kStdAgentProfile.prefix, ".1.3.6.1.3.94.");
+  EXPECT_EQ(std::vector<std::uint32_t>(kStdAgentProfile.view, kStdAgentProfile.view + 6),
+            (std::vector<std::uint32_t>{1, 3, 6, 1, 3, 94}));
+  EXPECT_EQ(kStdAgentProfile.view_length, 6u);
+}
+
 TEST(StdMibTables, RowCountsAndEndRows) {
   auto rows = [](const oid_entry* table) {
     int n = 0;
