@@ -44,6 +44,7 @@ struct ObjectCall {
   platform::socket_t connection;  // kNoConnection outside the daemon
   char* text;
   std::size_t cap;
+  const void* context = nullptr;  // what an agent hands its own handlers
 };
 
 inline constexpr platform::socket_t kNoConnection = -2;

@@ -217,7 +217,7 @@ int AgentFrame::resolve_in(snmp_varbind& binding, const char* prefix, const oid_
 
 int AgentFrame::call_handler(const oid_entry& row, char* text) {
   FrameReply sink(diag_, text, kBufferSize + 1);
-  ObjectCall call{services_, sink, kNoConnection, text, kBufferSize + 1};
+  ObjectCall call{services_, sink, kNoConnection, text, kBufferSize + 1, handler_context_};
   int result = row.handler(call, row);
   if (!sink.replied()) return result != 0 ? snmp::kGenErr : snmp::kNoError;
   if (sink.status() != snmp::kNoError) return sink.status();

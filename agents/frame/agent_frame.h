@@ -73,6 +73,8 @@ class AgentFrame {
   // Calls row's handler on text (the decoded instance, kBufferSize bytes)
   // and returns the reply check's status.
   int call_handler(const oid_entry& row, char* text);
+  // Handed to every handler as its call's context.
+  void set_handler_context(const void* context) { handler_context_ = context; }
 
  private:
   int resolve_in(snmp_varbind& binding, const char* prefix, const oid_entry* table, bool is_set);
@@ -96,6 +98,7 @@ class AgentFrame {
   char process_text_[16] = "";
   int attempts_ = 0;
   bool initialised_ = false;
+  const void* handler_context_ = nullptr;
 };
 
 }  // namespace tavro

@@ -1,7 +1,9 @@
 // GETs of the adapter count through snmpd, the bridge and privagent (and the
 // simulated driver), beside GETs of snmpd's own sysUpTime.0, from one
 // in-process net-snmp client: the difference is what the AgentX hop, the
-// agent and the driver round trip add.
+// agent and the driver round trip add. Then whole GETNEXT walks of stdagent's
+// view (.1.3.6.1.3.94) beside walks of snmpd's own system group, as time per
+// object.
 //
 //   bench_snmp [requests]      (default 5000 of each)
 #include <net-snmp/net-snmp-config.h>
@@ -65,6 +67,54 @@ class Client {
     return good;
   }
 
+  // One GETNEXT walk of root; the number of objects, or -1 on a failure.
+  int walk(const std::vector<oid>& root) {
+    std::vector<oid> name = root;
+    for (int objects = 0;; ++objects) {
+      netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_GETNEXT);
+      snmp_add_null_var(pdu, name.data(), name.size());
+      netsnmp_pdu* response = nullptr;
+      int status = snmp_sess_synch_response(session_, pdu, &response);
+      bool good = status == STAT_SUCCESS && response != nullptr &&
+                  response->errstat == SNMP_ERR_NOERROR && response->variables != nullptr;
+      netsnmp_variable_list* v = good ? response->variables : nullptr;
+      bool inside = v != nullptr && v->type != SNMP_ENDOFMIBVIEW && v->name_length > root.size() &&
+                    std::equal(root.begin(), root.end(), v->name);
+      if (inside) name.assign(v->name, v->name + v->name_length);
+      if (response != nullptr) snmp_free_pdu(response);
+      if (!good) return -1;
+      if (!inside) return objects;
+    }
+  }
+
+  // walks whole walks of root: microseconds per object, objects per walk.
+  Figures walks(const std::vector<oid>& root, int walks, int* objects) {
+    Figures f;
+    std::vector<double> us;
+    auto begin = std::chrono::steady_clock::now();
+    for (int k = 0; k < walks; ++k) {
+      auto start = std::chrono::steady_clock::now();
+      int n = walk(root);
+      if (n <= 0) {
+        ++f.failures;
+        continue;
+      }
+      *objects = n;
+      us.push_back(
+          std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+              .count() /
+          n);
+    }
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    if (us.empty()) return f;
+    std::sort(us.begin(), us.end());
+    f.rate = seconds > 0 ? walks / seconds : 0;
+    f.p50_us = us[us.size() / 2];
+    f.p99_us = us[std::min(us.size() - 1, us.size() * 99 / 100)];
+    return f;
+  }
+
   Figures run(const std::vector<oid>& name, u_char type, int count) {
     std::vector<double> us;
     us.reserve(static_cast<std::size_t>(count));
@@ -102,7 +152,7 @@ int main(int argc, char** argv) {
   int count = argc > 1 ? std::atoi(argv[1]) : 5000;
   if (count < 1) count = 1;
   tavro::testing::SnmpdProcess snmpd;
-  auto bridge = tavro::testing::start_bridge(snmpd, {"privagent"});
+  auto bridge = tavro::testing::start_bridge(snmpd, {"privagent", "stdagent"});
   if (!bridge->running()) {
     std::fprintf(stderr, "the bridge did not start: %s\n", bridge->output().c_str());
     return 1;
@@ -126,6 +176,24 @@ int main(int argc, char** argv) {
               agent.rate > 0 ? own.rate / agent.rate : 0.0,
               own.p50_us > 0 ? agent.p50_us / own.p50_us : 0.0,
               own.p99_us > 0 ? agent.p99_us / own.p99_us : 0.0);
+
+  const std::vector<oid> system{1, 3, 6, 1, 2, 1, 1};
+  const std::vector<oid> fibre{1, 3, 6, 1, 3, 94};
+  int rounds = count / 50 + 1;
+  int system_objects = 0;
+  int fibre_objects = 0;
+  client.walks(fibre, 1, &fibre_objects);  // warm up
+  Figures own_walk = client.walks(system, rounds, &system_objects);
+  Figures std_walk = client.walks(fibre, rounds, &fibre_objects);
+  std::printf("%d whole GETNEXT walks each (p50/p99 are per object within a walk)\n", rounds);
+  std::printf("%-34s %9.1f walks/s     p50 %8.1f us  p99 %8.1f us  failures %d  (%d objects)\n",
+              "snmpd system group", own_walk.rate, own_walk.p50_us, own_walk.p99_us,
+              own_walk.failures, system_objects);
+  std::printf("%-34s %9.1f walks/s     p50 %8.1f us  p99 %8.1f us  failures %d  (%d objects)\n",
+              "stdagent .1.3.6.1.3.94 (AgentX)", std_walk.rate, std_walk.p50_us, std_walk.p99_us,
+              std_walk.failures, fibre_objects);
+  std::printf("ratio per object stdagent/system: p50 %.2f\n",
+              own_walk.p50_us > 0 ? std_walk.p50_us / own_walk.p50_us : 0.0);
   bridge->stop();
-  return own.failures + agent.failures == 0 ? 0 : 1;
+  return own.failures + agent.failures + own_walk.failures + std_walk.failures == 0 ? 0 : 1;
 }
