@@ -159,6 +159,8 @@ TEST_F(ChannelTest, TheAgentTableEncodesItsOwnWay) {
   EXPECT_EQ(ask(LXS_GET_ADAPTER_COUNT, [](std::uint8_t* d) { write_u32(d, 0, 1); }), "2");
 
   // A response the agent has no row for delivers nothing: the request times out.
+  // The delivery thread may still trace the last answer: let it finish first.
+  ASSERT_EQ(sim().wait_idle(1000), 0);
   debug_ = 0x40000;
   EXPECT_EQ(ask(FCPH_GET_PORT_VENDOR, port(kPortA)), "Error: driver timeout");
   EXPECT_EQ(count(events_text(), "unknown message 352321565"), 1);
