@@ -208,6 +208,9 @@ class Channel {
   // Requests that timed out, by their data areas: an answer that comes back
   // in one of them is late and goes to no one.
   std::deque<const void*> expired_;
+  // Set once an answer came back in its request's own area: from then on an
+  // answer in any other area (a copy, a duplicate) is no one's.
+  bool answers_in_place_ = false;
 };
 
 // The handler registered with the library. The library passes no user

@@ -166,7 +166,13 @@ bool Channel::match_response(std::uint32_t number, const void* data) {
     if (trace) diag_.print("\tDon't have an expected response, got 0x%X!\n", number);
     return false;
   }
-  return answers(expected_, number, static_cast<const std::uint8_t*>(data), trace);
+  if (answers_in_place_ && data != expected_.area && number == expected_.number) {
+    if (trace) diag_.print("\tResponse in another area: 0x%X\n", number);
+    return false;
+  }
+  if (!answers(expected_, number, static_cast<const std::uint8_t*>(data), trace)) return false;
+  if (data == expected_.area) answers_in_place_ = true;
+  return true;
 }
 
 void Channel::msg_handler(int kind, void* message) {

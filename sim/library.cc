@@ -585,8 +585,9 @@ class Library {
     deliver(std::move(delivery), lock);
   }
 
-  // Queues one answer message, or holds it, or queues it twice (the second
-  // time with a copy of its data area), as the request's faults say.
+  // Queues one answer message, or holds it, as the request's faults say. A
+  // second copy (its own message and data area) is held for the next request
+  // of the same number, so that it always comes while another one waits.
   void queue_answer(const Item& request, void* message) {
     Item item;
     item.type = Item::kMessage;
@@ -594,7 +595,11 @@ class Library {
     item.pointer = message;
     item.answer = true;
     if (request.fault.twice) {
-      if (void* copy = copy_message(message)) enqueue_message(request.handle, copy, true);
+      if (void* copy = copy_message(message)) {
+        Item twin = item;
+        twin.pointer = copy;
+        held_[request.number].push_back(std::move(twin));
+      }
     }
     if (request.fault.late) {
       held_[request.number].push_back(std::move(item));

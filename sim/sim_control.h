@@ -35,7 +35,8 @@ void sim_fault_wrong_object(std::uint32_t message, int on);
 void sim_fault_lxs_status(std::uint32_t message, int status);
 
 // Delivery modes for one request message number: the answer comes on the
-// caller's thread inside q_send_msg_by_name; it comes twice; the next answer
+// caller's thread inside q_send_msg_by_name; it comes twice (the copy when
+// the next request of that number arrives); the next answer
 // is held until the next request of the same number arrives and delivered
 // just before that request's own answer (once).
 void sim_fault_caller_thread(std::uint32_t message, int on);
