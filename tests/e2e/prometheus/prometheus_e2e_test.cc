@@ -74,6 +74,7 @@ class PrometheusE2e : public ::testing::Test {
     if (exporter_ != nullptr) exporter_->stop();
     if (bridge_ != nullptr && bridge_->running()) {
       EXPECT_EQ(bridge_->stop(15), 0) << bridge_->output();
+      EXPECT_EQ(bridge_->output().find("Sanitizer"), std::string::npos) << bridge_->output();
     }
   }
   std::string scrape() {
