@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <setjmp.h>
 #include <signal.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -22,6 +23,9 @@ struct Frame {
 };
 
 thread_local Frame* current_frame = nullptr;
+// Set once a guarded call ran with SIGFPE blocked: the program takes a sent
+// SIGFPE on a thread of its own (a stop request).
+volatile sig_atomic_t fpe_taken_by_waiter = 0;
 thread_local int last_signal = 0;
 
 struct sigaction previous[NSIG];
@@ -90,6 +94,15 @@ void pass_on(int signal, siginfo_t* info, void* context) {
 
 void on_fault(int signal, siginfo_t* info, void* context) {
   Frame* frame = current_frame;
+  // A thread that a library started inside a guarded call inherited SIGFPE
+  // unblocked; a stop request that lands there is handed back to the
+  // process with SIGFPE blocked on this thread from now on.
+  if (frame == nullptr && signal == SIGFPE && fpe_taken_by_waiter != 0 && sent_from_outside(info) &&
+      context != nullptr) {
+    sigaddset(&static_cast<ucontext_t*>(context)->uc_sigmask, SIGFPE);
+    ::kill(::getpid(), SIGFPE);
+    return;
+  }
   if (frame != nullptr) {
     if (!sent_from_outside(info)) {
       last_signal = signal;
@@ -131,6 +144,7 @@ CallResult run_guarded(void (*body)(void* context), void* context) {
   ::pthread_sigmask(SIG_SETMASK, nullptr, &before);
   Frame frame;
   frame.fpe_was_blocked = sigismember(&before, SIGFPE) == 1;
+  if (frame.fpe_was_blocked) fpe_taken_by_waiter = 1;
   frame.outer = current_frame;
   CallResult result = CallResult::kReturned;
   if (sigsetjmp(frame.jump, 1) == 0) {

@@ -12,8 +12,14 @@
 // stop-signal setup of the daemon) is sent to the process again once the call
 // is over and the mask restored, so it reaches the stop-signal thread.
 //
-// Outside a guarded call, and for the signals sent from outside, the
-// disposition that was in place before is kept (usually: the process ends).
+// A thread started inside a guarded call (a library's own thread) inherits
+// the four signals unblocked. Once a guarded call has run with SIGFPE
+// blocked, a SIGFPE sent from outside that lands on such a thread is sent to
+// the process again with SIGFPE blocked on that thread, so it too reaches the
+// stop-signal thread.
+//
+// Otherwise, outside a guarded call and for the signals sent from outside,
+// the disposition that was in place before is kept (usually: the process ends).
 //
 // The code behind the fault is abandoned where it stood: locks it held stay
 // held and its objects are not destroyed. Keep the body a plain call through

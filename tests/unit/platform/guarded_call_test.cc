@@ -173,6 +173,36 @@ TEST(GuardedCall, SentFloatingPointSignalGoesToTheStopPath) {
   }
 }
 
+// A thread the library starts inside the call inherits SIGFPE unblocked; a
+// stop request that lands there must still reach the thread meant for it
+// (here, the test thread, which takes it only after the kill).
+TEST(GuardedCall, SentFloatingPointSignalLeavesALibraryThreadForTheStopPath) {
+  FaultLibrary lib;
+  ASSERT_NE(lib.module, nullptr);
+  sigset_t fpe;
+  sigemptyset(&fpe);
+  sigaddset(&fpe, SIGFPE);
+  sigset_t saved;
+  pthread_sigmask(SIG_BLOCK, &fpe, &saved);
+  std::atomic<bool> running{false}, stop{false};
+  std::thread library_thread;
+  guarded_call(lib.add, [&] {
+    library_thread = std::thread([&] {
+      running = true;
+      while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+  });
+  while (!running) std::this_thread::yield();
+  ::kill(::getpid(), SIGFPE);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the library thread takes it first
+  timespec wait{5, 0};
+  int received = sigtimedwait(&fpe, nullptr, &wait);
+  stop = true;
+  library_thread.join();
+  EXPECT_EQ(received, SIGFPE);
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
 TEST(GuardedCallDeathTest, FaultsOutsideAGuardedCallKeepTheirDefault) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   FaultLibrary lib;
