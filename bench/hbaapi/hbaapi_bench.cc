@@ -17,10 +17,6 @@ std::string ask(int port, const std::string& request) {
   return tavro::testing::request(port, "HBAAPI " + request);
 }
 
-double mean_us(const bench::LoadResult& r) {
-  return r.rate() > 0 ? 1e6 / r.rate() : 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,7 +54,7 @@ int main(int argc, char** argv) {
   std::printf(
       "rate ratio REV/HBAAPI statistics: %.2f; the bridge and library add %.1f us a request "
       "(p50 %.1f us, p99 %.1f us)\n",
-      stats.rate() > 0 ? rev.rate() / stats.rate() : 0.0, mean_us(stats) - mean_us(rev),
+      stats.rate() > 0 ? rev.rate() / stats.rate() : 0.0, stats.mean_us() - rev.mean_us(),
       stats.p50_us - rev.p50_us, stats.p99_us - rev.p99_us);
   bench::stop(daemon);
   return rev.failures + stats.failures + field.failures == 0 ? 0 : 1;

@@ -16,6 +16,8 @@ struct LoadResult {
   double p50_us = 0;
   double p99_us = 0;
   double rate() const { return seconds > 0 ? requests / seconds : 0; }
+  // Mean time per request in microseconds.
+  double mean_us() const { return rate() > 0 ? 1e6 / rate() : 0; }
 };
 
 // Sends `request` on `count` connections in a row; a reply that does not

@@ -18,10 +18,6 @@ std::string ask(int port, const std::string& object) {
   return tavro::testing::request(port, kBranch + object);
 }
 
-double mean_us(const bench::LoadResult& r) {
-  return r.rate() > 0 ? 1e6 / r.rate() : 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,7 +52,7 @@ int main(int argc, char** argv) {
   std::printf(
       "rate ratio REV/FCGET: %.2f; the driver round trip adds %.1f us a request "
       "(p50 %.1f us, p99 %.1f us)\n",
-      fcget.rate() > 0 ? rev.rate() / fcget.rate() : 0.0, mean_us(fcget) - mean_us(rev),
+      fcget.rate() > 0 ? rev.rate() / fcget.rate() : 0.0, fcget.mean_us() - rev.mean_us(),
       fcget.p50_us - rev.p50_us, fcget.p99_us - rev.p99_us);
   bench::stop(daemon);
   return rev.failures + fcget.failures == 0 ? 0 : 1;

@@ -21,6 +21,7 @@
 
 #include "channel/qfc_msglib.h"
 #include "platform/guarded_call.h"
+#include "sim/layout.h"
 #include "sim/sim_control.h"
 
 extern "C" {
@@ -159,16 +160,14 @@ class Client {
 
   void stamp_fields(std::uint32_t number, std::uint8_t* data, std::uint32_t size) {
     auto stamp_at = [&](std::size_t at, std::uint32_t value) {
-      if (at + 4 <= size && get32(std::vector<std::uint8_t>(data, data + size), at) == 0) {
-        std::memcpy(data + at, &value, 4);
-      }
+      std::uint32_t held = 0;
+      if (at + 4 > size) return;
+      std::memcpy(&held, data + at, 4);
+      if (held == 0) std::memcpy(data + at, &value, 4);
     };
-    if (number >> 24 == 0x15) stamp_at(12, number);
-    if (number == 0x0B00001E) stamp_at(12, ++ids_);
-    if ((number >= 0x1E00000A && number <= 0x1E000011) || number == 0x14000015 ||
-        number == 0x14000016) {
-      stamp_at(0, ++ids_);
-    }
+    if (sim::is_fcph(number)) stamp_at(sim::kFcphNumberEcho, number);
+    const long id_at = sim::request_id_offset(number);
+    if (id_at >= 0) stamp_at(static_cast<std::size_t>(id_at), ++ids_);
   }
 
   std::optional<Answer> wait_answer(std::uint32_t size,
