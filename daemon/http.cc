@@ -354,6 +354,13 @@ bool lies_inside(const char* root, const char* path) {
   return std::strncmp(path, root, length) == 0 && (path[length] == '/' || path[length] == '\0');
 }
 
+long open_resolved(int dir, const char* name, int flags, std::uint64_t resolve) {
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags);
+  how.resolve = resolve;
+  return ::syscall(SYS_openat2, dir, name, &how, sizeof how);
+}
+
 // Opens file_name, which names a file under home, in one step when the kernel
 // can resolve it without leaving home. -1 when it cannot (the caller then
 // resolves it the long way, which also finds the error to report).
@@ -362,13 +369,18 @@ int open_beneath(const char* file_name, const char* home, int flags) {
   if (std::strncmp(file_name, home, length) != 0 || file_name[length] != '/') return -1;
   const char* relative = file_name + length;
   while (*relative == '/') ++relative;
-  int root = ::open(home, O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (root < 0) return -1;
-  open_how how{};
-  how.flags = static_cast<std::uint64_t>(flags);
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-  long fd = ::syscall(SYS_openat2, root, relative, &how, sizeof how);
-  ::close(root);
+  // A name under home with no ".." and no symbolic link on its way cannot
+  // leave home, so the common case needs no descriptor for home itself.
+  long fd = -1;
+  if (!has_parent_component(relative)) {
+    fd = open_resolved(AT_FDCWD, file_name, flags, RESOLVE_NO_SYMLINKS);
+  }
+  if (fd < 0) {
+    int root = ::open(home, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) return -1;
+    fd = open_resolved(root, relative, flags, RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS);
+    ::close(root);
+  }
   return fd < 0 ? -1 : static_cast<int>(fd);
 }
 
