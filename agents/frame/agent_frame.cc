@@ -205,7 +205,7 @@ int AgentFrame::resolve_in(snmp_varbind& binding, const char* prefix, const oid_
   if (row->index_count > 0) before_instance_row();
   char buffer[kBufferSize + 1] = {};
   std::snprintf(buffer, sizeof buffer, "%s", oid_skip(suffix, row->components));
-  decode_instance(buffer, sizeof buffer, row->index_kinds);
+  if (!decode_instance(buffer, sizeof buffer, row->index_kinds)) return snmp::kNoSuchName;
   if (!is_set) log_.line("snmpget() 3 p = %s\n", buffer);
   int status = call_handler(*row, buffer);
   if (status != snmp::kNoError) return status;

@@ -63,12 +63,20 @@ class Writer {
   std::size_t used_ = 0;
 };
 
-void decode_one(char kind, Components& in, Writer& out) {
+// False when a sub-identifier that stands for one byte or character is
+// above 255: such an instance names nothing.
+bool decode_one(char kind, Components& in, Writer& out) {
+  bool fits = true;
+  auto byte = [&](int max_digits) {
+    std::uint32_t value = in.next(max_digits);
+    fits = fits && value <= 0xFFu;
+    return value & 0xFFu;
+  };
   switch (kind) {
     case 'A': {
       std::uint32_t n = in.next(3);
       for (std::uint32_t k = 0; k < n && k < 255; ++k) {
-        std::uint32_t code = in.next(3) & 0xFFu;
+        std::uint32_t code = byte(3);
         if (code != 0) out.add("%c", static_cast<char>(code));
       }
       break;
@@ -81,12 +89,13 @@ void decode_one(char kind, Components& in, Writer& out) {
     case 'R':
     case 'U': {
       int bytes = kind == 'U' ? 16 : 8;
-      for (int k = 0; k < bytes; ++k) out.add("%02X", in.next() & 0xFFu);
+      for (int k = 0; k < bytes; ++k) out.add("%02X", byte(10));
       break;
     }
     default:
       break;
   }
+  return fits;
 }
 
 int hex_digit(char c) {
@@ -188,18 +197,20 @@ bool name_to_text(const snmp_oid& name, char* out, std::size_t cap) {
   return true;
 }
 
-void decode_instance(char* text, std::size_t cap, const char* kinds) {
-  if (cap == 0) return;
+bool decode_instance(char* text, std::size_t cap, const char* kinds) {
+  if (cap == 0) return false;
   char decoded[4097];
   std::size_t room = std::min(cap, sizeof decoded);
   Writer out(decoded, room);
   Components in(text);
+  bool fits = true;
   for (int k = 0; k < 8 && kinds[k] != '\0' && kinds[k] != ' '; ++k) {
     if (k > 0) out.add("%s", ".");
-    decode_one(kinds[k], in, out);
+    fits = decode_one(kinds[k], in, out) && fits;
   }
   out.add("%s", in.rest());
   std::snprintf(text, cap, "%s", decoded);
+  return fits;
 }
 
 int set_value_from_text(snmp_value& value, const char* text, std::int32_t type) {

@@ -21,8 +21,9 @@ bool name_to_text(const snmp_oid& name, char* out, std::size_t cap);
 // that many character codes), I (a decimal), N, P, R (8 bytes as 16 hex
 // digits), U (16 bytes as 32 hex digits); any other letter consumes nothing.
 // Missing sub-identifiers count as 0; whatever follows the consumed ones is
-// kept unchanged after the decoded text.
-void decode_instance(char* text, std::size_t cap, const char* kinds);
+// kept unchanged after the decoded text. False when a byte or character
+// sub-identifier is above 255: such an instance names nothing.
+bool decode_instance(char* text, std::size_t cap, const char* kinds);
 
 // Sets value from reply text by the low four bits of a row's type. Returns
 // 0, or 5 when the number does not fit its type or no memory is left.
