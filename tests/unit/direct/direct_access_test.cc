@@ -16,7 +16,7 @@
 namespace tavro {
 namespace {
 
-TEST(FcdiTable, PinnedRows) {
+TEST(FcdiTable, PinnedRowsAndNoRowHidesALaterOneByPrefix) {
   struct Pin {
     int row;
     const char* oid;
@@ -41,9 +41,7 @@ TEST(FcdiTable, PinnedRows) {
   EXPECT_STREQ(fcdi_set_table[0].oid, "2.1.2.");
   EXPECT_EQ(fcdi_set_table[0].type & kFcdiPrefixRow, 0u);
   for (int i = 0; i < 8; ++i) EXPECT_STREQ(fcdi_set_table[i + 1].setting, names[i]);
-}
-
-TEST(FcdiTable, NoRowHidesALaterOneByPrefix) {
+  // No row hides a later one by being its prefix.
   for (const fcdi_oid_entry* later = fcdi_get_table; later->oid != nullptr; ++later) {
     for (const fcdi_oid_entry* earlier = fcdi_get_table; earlier < later; ++earlier) {
       EXPECT_NE(std::strncmp(later->oid, earlier->oid, std::strlen(earlier->oid)), 0)
@@ -87,7 +85,7 @@ TEST(SettingValue, NumbersWithBasePrefixesThatFit32Bits) {
   }
 }
 
-TEST(DirectAccess, OpensTheDevicesClosesThemAndReopensThem) {
+TEST(DirectAccess, OpensTheDevicesClosesThemReopensThemAndChecksHandles) {
   std::int32_t debug = 0;
   Diag diag(debug);
   diag.set_stdout(false);
@@ -113,12 +111,8 @@ TEST(DirectAccess, OpensTheDevicesClosesThemAndReopensThem) {
   EXPECT_TRUE(direct.opened());
   EXPECT_EQ(direct.open_status(1), 0);
   EXPECT_EQ(direct.wwn(direct.handle(1), wwns), kFcOk);
-}
 
-TEST(DirectAccess, HandleChecksComeBeforeAnyRequest) {
-  std::int32_t debug = 0;
-  Diag diag(debug);
-  DirectAccess direct(diag, testing::make_temp_dir());
+  // Handle checks come before any request.
   std::uint8_t out[80];
   fcdi_handle bad;
   EXPECT_EQ(direct.request(nullptr, kIoctlDescription, nullptr, 0, out, sizeof out), kFcNoAdapter);

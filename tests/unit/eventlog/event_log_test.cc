@@ -40,15 +40,22 @@ class EventLogTest : public ::testing::Test {
   EventLog log_{{path_.c_str(), mode_, flags_}, &diag_};
 };
 
+// Records differing only in their stamp are repeats too; a long text is cut
+// to 255 characters with its line end: 21 of stamp, 11 of source and level.
 TEST_F(EventLogTest, RecordsCarryStampSourceLevelAndErrorNumberAndRepeatsAreCounted) {
   log_.open();
   log_.write(kSourceDrv, kLevelError, "Link down", 86);
   log_.write(kSourceFms, kLevelWarning, "plain");
   log_.write(7, 0, "odd source and level");
   log_.write(kSourceLxs, 3, "two level bits");
-  for (const char* text : {"same", "same", "same", "other", "pair", "pair", "single", "last"}) {
+  for (const char* text : {"same", "same", "same", "other", "pair", "pair", "single", "slow"}) {
     log_.write(kSourceLxs, kLevelError, text);
   }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_GT(log_.write(kSourceLxs, kLevelError, "slow"), 0);
+  log_.settle_repeats();
+  log_.write(kSourceLxs, kLevelError, "slow");
+  EXPECT_EQ(log_.write(kSourceLxs, kLevelError, std::string(400, 'x').c_str(), 5), 255);
   log_.close();
   EXPECT_EQ(contents(), kStart +
                             "T DRV ERROR: Link down - error(86)\n"
@@ -61,11 +68,14 @@ TEST_F(EventLogTest, RecordsCarryStampSourceLevelAndErrorNumberAndRepeatsAreCoun
                             "T LXS ERROR: pair\n"
                             "T *** *****: Last message repeated 2 times.\n"
                             "T LXS ERROR: single\n"
-                            "T LXS ERROR: last\n" +
-                            kHalt);
+                            "T LXS ERROR: slow\n"
+                            "T *** *****: Last message repeated 2 times.\n"
+                            "T LXS ERROR: slow\n"
+                            "T LXS ERROR: " +
+                            std::string(255 - 33, 'x') + "\n" + kHalt);
 }
 
-TEST_F(EventLogTest, LevelMaskKeepsOnlyItsLevelsAndLevelZero) {
+TEST_F(EventLogTest, LevelMaskKeepsOnlyItsLevelsAndLevelZeroAndNoMaskNeverOpens) {
   flags_ = kLevelNotice;
   log_.open();
   EXPECT_EQ(log_.write(kSourceLxs, kLevelDebug, "debug"), 0);
@@ -74,36 +84,12 @@ TEST_F(EventLogTest, LevelMaskKeepsOnlyItsLevelsAndLevelZero) {
   log_.write(kSourceLxs, 0, "always");
   log_.close();
   EXPECT_EQ(contents(), kStart + "T LXS NOTCE: notice\nT LXS *****: always\n" + kHalt);
-}
-
-TEST_F(EventLogTest, NoMaskMeansTheFileIsNeverOpened) {
+  // No mask at all: the file is never opened.
   flags_ = 0;
   log_.open();
   EXPECT_FALSE(log_.is_open());
   EXPECT_EQ(log_.write(kSourceLxs, 0, "x"), 0);
-  EXPECT_EQ(testing::read_file(path_), "");
-}
-
-TEST_F(EventLogTest, RecordsDifferingOnlyInTheirStampAreRepeats) {
-  log_.open();
-  log_.write(kSourceLxs, kLevelError, "slow");
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-  EXPECT_GT(log_.write(kSourceLxs, kLevelError, "slow"), 0);
-  log_.settle_repeats();
-  log_.write(kSourceLxs, kLevelError, "slow");
-  log_.close();
-  EXPECT_EQ(contents(), kStart +
-                            "T LXS ERROR: slow\nT *** *****: Last message repeated 2 times.\n"
-                            "T LXS ERROR: slow\n" +
-                            kHalt);
-}
-
-TEST_F(EventLogTest, LongTextIsCutTo255CharactersWithItsLineEnd) {
-  log_.open();
-  EXPECT_EQ(log_.write(kSourceLxs, kLevelError, std::string(400, 'x').c_str(), 5), 255);
-  log_.close();
-  // 21 characters of stamp, 11 of source and level, the text, and the line end.
-  EXPECT_EQ(contents(), kStart + "T LXS ERROR: " + std::string(255 - 33, 'x') + "\n" + kHalt);
+  EXPECT_EQ(contents(), kStart + "T LXS NOTCE: notice\nT LXS *****: always\n" + kHalt);
 }
 
 // 299 characters: one more than the old fixed name buffer left room for.
