@@ -31,15 +31,13 @@ class RegistryTest : public ::testing::Test {
   std::uint32_t value_ = 0;
 };
 
-TEST_F(RegistryTest, WrittenValueReadsBackAndIsAFileOfDecimalText) {
+TEST_F(RegistryTest, WrittenValueReadsBackAsAFileOfDecimalTextWhateverTheCase) {
   ASSERT_EQ(registry_.write_dword(kKey, "MaxFrameSize", 2048), RegResult::kOk);
   ASSERT_EQ(registry_.write_dword(kKey, "MaxFrameSize", 4294967295u), RegResult::kOk);
   EXPECT_EQ(registry_.read_dword(kKey, "MaxFrameSize", &value_), RegResult::kOk);
   EXPECT_EQ(value_, 4294967295u);
   EXPECT_EQ(read_file(key_dir_ + "/MaxFrameSize"), "4294967295\n");
-}
-
-TEST_F(RegistryTest, KeysAndValuesMatchRegardlessOfCase) {
+  // Keys and values match regardless of case.
   ASSERT_EQ(registry_.write_dword(kKey, "AlPa", 7), RegResult::kOk);
   ASSERT_EQ(registry_.write_dword("SYSTEM\\currentcontrolset\\services\\QV781S\\qv781s0a\\Devices",
                                   "00aa", 1),
@@ -51,7 +49,7 @@ TEST_F(RegistryTest, KeysAndValuesMatchRegardlessOfCase) {
   EXPECT_TRUE(std::filesystem::exists(key_dir_ + "/Devices/00aa"));
 }
 
-TEST_F(RegistryTest, MissingValuesRootsAndBadContentsAreTold) {
+TEST_F(RegistryTest, MissingValuesRootsBadContentsAndBadNamesAreTold) {
   EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), RegResult::kNoValue);
   EXPECT_EQ(Registry(root_ + "/absent").read_dword(kKey, "AlPa", &value_), RegResult::kRootFailed);
   EXPECT_EQ(Registry(root_ + "/absent").write_dword(kKey, "AlPa", 1), RegResult::kRootFailed);
@@ -67,9 +65,7 @@ TEST_F(RegistryTest, MissingValuesRootsAndBadContentsAreTold) {
     write_file(key_dir_ + "/AlPa", c.text);
     EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), c.result) << c.text;
   }
-}
-
-TEST_F(RegistryTest, NamesThatWouldLeaveTheirFolderAreRefused) {
+  // Names that would leave their folder are refused.
   for (const char* name : {"", "..", ".hidden", "a/b", "../../x"}) {
     EXPECT_EQ(registry_.write_dword(kKey, name, 1), RegResult::kBadName) << name;
   }
