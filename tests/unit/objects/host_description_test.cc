@@ -18,12 +18,6 @@ std::string name_of(std::uint32_t type, std::uint16_t arch, std::uint16_t level,
   return processor_name(info, buffer, sizeof buffer);
 }
 
-std::string clock(bool known, std::uint32_t mhz) {
-  char out[32];
-  clock_rate_text(known, mhz, out, sizeof out);
-  return out;
-}
-
 TEST(ProcessorName, ByTypeThenLevelThenArchitecture) {
   EXPECT_EQ(name_of(386, 0, 3, 0), "386");
   EXPECT_EQ(name_of(586, 0, 15, 0), "Pentium, Level 15");
@@ -34,17 +28,19 @@ TEST(ProcessorName, ByTypeThenLevelThenArchitecture) {
   EXPECT_EQ(name_of(12, 9, 0, 0), "unknown (Arch:9 Type:12)");
 }
 
+// Rates of 166 and below stay as they are; rounding comes after the range check.
 TEST(ClockRate, RoundsNearlyRoundRatesAndDropsImplausibleOnes) {
-  EXPECT_EQ(clock(true, 733), "~733 Mhz");
-  EXPECT_EQ(clock(true, 699), "~700 Mhz");
-  EXPECT_EQ(clock(true, 247), "~250 Mhz");
-  EXPECT_EQ(clock(true, 196), "~196 Mhz");
-  EXPECT_EQ(clock(true, 149), "~149 Mhz");  // 166 and below stay as they are
-  EXPECT_EQ(clock(true, 5), "~5 Mhz");
-  EXPECT_EQ(clock(true, 4), "");
-  EXPECT_EQ(clock(true, 99999), "~100000 Mhz");  // rounded after the range check
-  EXPECT_EQ(clock(true, 100000), "");
-  EXPECT_EQ(clock(false, 733), "");
+  const std::pair<std::uint32_t, const char*> rates[] = {
+      {733, "~733 Mhz"},      {699, "~700 Mhz"}, {247, "~250 Mhz"},
+      {196, "~196 Mhz"},      {149, "~149 Mhz"}, {5, "~5 Mhz"},
+      {99999, "~100000 Mhz"}, {4, ""},           {100000, ""}};
+  char out[32];
+  for (const auto& [mhz, text] : rates) {
+    clock_rate_text(true, mhz, out, sizeof out);
+    EXPECT_STREQ(out, text) << mhz;
+  }
+  clock_rate_text(false, 733, out, sizeof out);
+  EXPECT_STREQ(out, "");
 }
 
 TEST(ProcessorDescription, NameBlankAndClockEvenWhenTheClockIsEmpty) {
