@@ -1,6 +1,5 @@
 #include "daemon/http.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>

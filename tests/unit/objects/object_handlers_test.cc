@@ -29,12 +29,6 @@ struct CapturedReply final : ReplySink {
   int replies_ = 0;
 };
 
-ChannelSettings quick_settings() {
-  ChannelSettings s;
-  s.request_timeout_ms = 200;
-  return s;
-}
-
 class ObjectHandlers : public ::testing::Test {
  protected:
   void SetUp() override { sim_reset(); }
@@ -52,7 +46,7 @@ class ObjectHandlers : public ::testing::Test {
   std::int32_t log_flags_ = 0;
   Diag diag_{debug_};
   EventLog events_{{"", log_mode_, log_flags_}, &diag_};
-  Channel channel_{diag_, events_, nullptr, quick_settings()};
+  Channel channel_{diag_, events_, nullptr, ChannelSettings{.request_timeout_ms = 200}};
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   ObjectServices services_{channel_, diag_, events_, nullptr, start_};
 };
