@@ -51,17 +51,12 @@ TEST(FcdiTable, PinnedRowsAndNoRowHidesALaterOneByPrefix) {
 }
 
 TEST(FcStatus, Texts) {
-  struct Text {
-    int code;
-    const char* text;
-  };
-  for (const Text& t : {Text{0, "FC No error"}, Text{1, "FC Invalid"}, Text{2, "FC No adapter"},
-                        Text{3, "FC No memory"}, Text{4, "FC IO error"}, Text{5, "FC No Key"},
-                        Text{6, "FC Not Open"}, Text{7, "FC NotYet"},
-                        Text{16, "NT Registry error 1"}, Text{17, "NT Registry error 2"},
-                        Text{8, "FC unknown error 8"}, Text{-1, "FC unknown error -1"}}) {
-    EXPECT_STREQ(fc_status_text(t.code).text, t.text);
-  }
+  const std::pair<int, const char*> texts[] = {
+      {0, "FC No error"},          {1, "FC Invalid"},         {2, "FC No adapter"},
+      {3, "FC No memory"},         {4, "FC IO error"},        {5, "FC No Key"},
+      {6, "FC Not Open"},          {7, "FC NotYet"},          {16, "NT Registry error 1"},
+      {17, "NT Registry error 2"}, {8, "FC unknown error 8"}, {-1, "FC unknown error -1"}};
+  for (const auto& [code, text] : texts) EXPECT_STREQ(fc_status_text(code).text, text) << code;
 }
 
 TEST(SettingValue, NumbersWithBasePrefixesThatFit32Bits) {

@@ -54,16 +54,14 @@ TEST_F(RegistryTest, MissingValuesRootsBadContentsAndBadNamesAreTold) {
   EXPECT_EQ(Registry(root_ + "/absent").read_dword(kKey, "AlPa", &value_), RegResult::kRootFailed);
   EXPECT_EQ(Registry(root_ + "/absent").write_dword(kKey, "AlPa", 1), RegResult::kRootFailed);
   ASSERT_EQ(registry_.write_dword(kKey, "AlPa", 1), RegResult::kOk);
-  struct Content {
-    const char* text;
-    RegResult result;
-  };
-  for (const Content& c :
-       {Content{"0x10\n", RegResult::kOk}, Content{"abc\n", RegResult::kIoFailed},
-        Content{"4294967296\n", RegResult::kIoFailed}, Content{"", RegResult::kIoFailed},
-        Content{"-1", RegResult::kIoFailed}}) {
-    write_file(key_dir_ + "/AlPa", c.text);
-    EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), c.result) << c.text;
+  const std::pair<const char*, RegResult> contents[] = {{"0x10\n", RegResult::kOk},
+                                                        {"abc\n", RegResult::kIoFailed},
+                                                        {"4294967296\n", RegResult::kIoFailed},
+                                                        {"", RegResult::kIoFailed},
+                                                        {"-1", RegResult::kIoFailed}};
+  for (const auto& [text, result] : contents) {
+    write_file(key_dir_ + "/AlPa", text);
+    EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), result) << text;
   }
   // Names that would leave their folder are refused.
   for (const char* name : {"", "..", ".hidden", "a/b", "../../x"}) {
