@@ -40,47 +40,46 @@ TEST_F(LogsTest, RequestsAreNotedWithThePeerAndTheStopIsLogged) {
   request(d.port(), "CONFIG");  // not noted: its bit is not set
   EXPECT_EQ(d.stop(15), 0);
   std::string peer = "(localhost|127\\.0\\.0\\.1)";
-  std::regex expected("\\*\\*\\*\\*\\* Started - " + kStamp + " - \\*\\*\\*\\*\\*\n" + kStamp +
-                      ": " + peer + " - REV\n" + kStamp + ": " + peer + " - ECHO hello\n" + kStamp +
-                      ": " + peer + " - INVMSG\\(1\\): bogus\n" + kStamp +
-                      ": \\*\\*\\*\\*\\* Halted - signal\\(15\\) \\*\\*\\*\\*\\*\n");
+  std::regex expected("\\*{5} Started - " + kStamp + " - \\*{5}\n" + kStamp + ": " + peer +
+                      " - REV\n" + kStamp + ": " + peer + " - ECHO hello\n" + kStamp + ": " + peer +
+                      " - INVMSG\\(1\\): bogus\n" + kStamp +
+                      ": \\*{5} Halted - signal\\(15\\) \\*{5}\n");
   std::string log = read_file(requests_);
   EXPECT_TRUE(std::regex_match(log, expected)) << log;
 }
 
-TEST_F(LogsTest, EventLogEndsWithTheHaltAndExitRecords) {
-  DaemonProcess d(options());
+// The previous run's log is kept as .old; the new one ends with the halt and
+// exit records, with no start marker for the reopening at exit.
+TEST_F(LogsTest, EventLogIsRotatedAtStartAndEndsWithTheHaltAndExitRecords) {
+  write_file(events_, "previous\n");
+  DaemonProcess d(options({"-fclo", "2"}));
   ASSERT_TRUE(wait_for_text(events_, "Started"));
   EXPECT_EQ(d.stop(15), 0);
+  EXPECT_EQ(read_file(events_ + ".old"), "previous\n");
   std::string log = read_file(events_);
   // Between the start and the end: the driver channel's notices.
-  std::regex expected(kStamp + " LXS NOTCE: \\*\\*\\*\\*\\* Started \\*\\*\\*\\*\\*\n(" + kStamp +
-                      " LXS NOTCE: [^\n]*\n)*" + kStamp +
-                      " LXS NOTCE: \\*\\*\\*\\*\\* Halted \\*\\*\\*\\*\\*\n" + kStamp +
-                      " LXS NOTCE: Program exiting\n" + kStamp +
-                      " LXS NOTCE: \\*\\*\\*\\*\\* Halted \\*\\*\\*\\*\\*\n");
+  std::regex expected(kStamp + " LXS NOTCE: \\*{5} Started \\*{5}\n(" + kStamp +
+                      " LXS NOTCE: [^\n]*\n)*" + kStamp + " LXS NOTCE: \\*{5} Halted \\*{5}\n" +
+                      kStamp + " LXS NOTCE: Program exiting\n" + kStamp +
+                      " LXS NOTCE: \\*{5} Halted \\*{5}\n");
   EXPECT_TRUE(std::regex_match(log, expected)) << log;
 }
 
+// A reply holds at most what the message buffer holds.
 TEST_F(LogsTest, LogsizeAndLogreadReadTheRequestLogRemotely) {
-  write_file(requests_, std::string(40, 'L'));
+  write_file(requests_, std::string(40, 'L') + std::string(9960, 'x'));
   DaemonProcess d(options({"-lf", "0"}));
-  EXPECT_EQ(request(d.port(), "LOGSIZE"), "40");
-  EXPECT_EQ(request(d.port(), "LOGREAD 0 100"), std::string(40, 'L'));
+  EXPECT_EQ(request(d.port(), "LOGSIZE"), "10000");
+  EXPECT_EQ(request(d.port(), "LOGREAD 0 100"), std::string(40, 'L') + std::string(60, 'x'));
   EXPECT_EQ(request(d.port(), "LOGREAD 0x10,4"), "LLLL");
   EXPECT_EQ(request(d.port(), "LOGREAD 010 2"), "LL");
-  EXPECT_EQ(request(d.port(), "LOGREAD 40 100"), std::string(1, '\0'));
+  EXPECT_EQ(request(d.port(), "LOGREAD 10000 100"), std::string(1, '\0'));
+  EXPECT_EQ(request(d.port(), "LOGREAD 0 9999").size(), 4095u);
+  EXPECT_EQ(request(d.port(), "LOGREAD 9990 100"), std::string(10, 'x'));
   EXPECT_EQ(request(d.port(), "LOGREAD 0"), "Error: syntax");
   EXPECT_EQ(request(d.port(), "LOGSIZE "), "Error: syntax");
   EXPECT_EQ(request(d.port(), "LOGREAD -5 10"), "Error: lxs_fread() Seek failed");
-  EXPECT_EQ(request(d.port(), "STATS LOGSIZE"), "LOGSIZE;2;LOGREAD;6");
-}
-
-TEST_F(LogsTest, LogreadRepliesAtMostWhatTheMessageBufferHolds) {
-  write_file(requests_, std::string(10000, 'x'));
-  DaemonProcess d(options({"-lf", "0"}));
-  EXPECT_EQ(request(d.port(), "LOGREAD 0 9999").size(), 4095u);
-  EXPECT_EQ(request(d.port(), "LOGREAD 9990 100"), std::string(10, 'x'));
+  EXPECT_EQ(request(d.port(), "STATS LOGSIZE"), "LOGSIZE;2;LOGREAD;8");
 }
 
 TEST(LogsizeWithoutFile, AnswersTheFileStatusError) {
@@ -90,15 +89,6 @@ TEST(LogsizeWithoutFile, AnswersTheFileStatusError) {
   EXPECT_EQ(request(d.port(), "LOGREAD 0 10"), "Error: lxs_fread() Open failed");
   DaemonProcess none({});
   EXPECT_EQ(request(none.port(), "LOGSIZE"), "Error: fn=NULL");
-}
-
-TEST_F(LogsTest, RotationAtStartKeepsThePreviousEventLog) {
-  write_file(events_, "previous\n");
-  DaemonProcess d(options({"-fclo", "2"}));
-  ASSERT_TRUE(wait_for_text(events_, "Started"));
-  EXPECT_EQ(d.stop(15), 0);
-  EXPECT_EQ(read_file(events_ + ".old"), "previous\n");
-  EXPECT_EQ(read_file(events_).find("previous"), std::string::npos);
 }
 
 TEST_F(LogsTest, EventLogSettingsOfASlowConfigurationFileAreApplied) {

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -40,14 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   input = input.substr(0, input.find('\0'));
   CheckedSink sink;
   tavro::DirectAccess& access = direct();
-  tavro::fcdi_lookup(access, sink, input.c_str(), tavro::fcdi_get_table, tavro::kFcdiRead);
-  tavro::fcdi_lookup(access, sink, input.c_str(), tavro::fcdi_set_table, tavro::kFcdiWrite);
-  for (const char* prefix : {"1.2.1.2.", "2.2.1.2. ", "1.2.1.2. ", "3.3.1.1.0 "}) {
-    std::string text = prefix + input;
-    const tavro::fcdi_oid_entry* table =
-        std::strchr(prefix, ' ') != nullptr ? tavro::fcdi_set_table : tavro::fcdi_get_table;
-    tavro::fcdi_lookup(access, sink, text.c_str(), table,
-                       table == tavro::fcdi_set_table ? tavro::kFcdiWrite : tavro::kFcdiRead);
+  const std::string reads[] = {input, "1.2.1.2." + input};
+  const std::string writes[] = {input, "2.2.1.2. " + input, "1.2.1.2. " + input,
+                                "3.3.1.1.0 " + input};
+  for (const auto& text : reads) {
+    tavro::fcdi_lookup(access, sink, text.c_str(), tavro::fcdi_get_table, tavro::kFcdiRead);
+  }
+  for (const auto& text : writes) {
+    tavro::fcdi_lookup(access, sink, text.c_str(), tavro::fcdi_set_table, tavro::kFcdiWrite);
   }
   return 0;
 }

@@ -18,52 +18,47 @@ class SettingsTest : public ::testing::Test {
     testing::write_file(path, text);
     return path;
   }
-  ParseResult parse(std::vector<std::string> words) {
+  ParseResult parse(std::vector<std::string> words) { return parse_into(settings_, words); }
+  static ParseResult parse_into(Settings& settings, const std::vector<std::string>& words) {
     std::vector<const char*> argv;
-    for (auto& w : words) argv.push_back(w.c_str());
-    return parse_command_line(settings_, static_cast<int>(argv.size()), argv.data(), diag_);
+    for (const auto& w : words) argv.push_back(w.c_str());
+    Diag diag{settings.debug};
+    return parse_command_line(settings, static_cast<int>(argv.size()), argv.data(), diag);
   }
 
   std::string dir_ = testing::make_temp_dir();
   Settings settings_;
-  Diag diag_{settings_.debug};
 };
 
-TEST_F(SettingsTest, ConfigurationFileAppliesAtThePlaceOfDashC) {
-  std::string file = conf_file("Port 81\n");
-  ASSERT_EQ(parse({"-port", "80", "-c", file}), ParseResult::kOk);
+TEST_F(SettingsTest, OnlyTheFirstConfigurationFileIsReadAtThePlaceOfDashC) {
+  std::string file = conf_file("Port 81\nConfName other.conf\n");
+  std::string second = dir_ + "/second.conf";
+  testing::write_file(second, "Port 99\n");
+  ASSERT_EQ(parse({"-port", "80", "-c", file, "-c", second}), ParseResult::kOk);
   EXPECT_EQ(settings_.port, 81);
+  EXPECT_EQ(std::string(settings_.conf_name), second);
 
   Settings later;
-  Diag diag{later.debug};
-  std::vector<const char*> argv{"-c", file.c_str(), "-port", "80"};
-  ASSERT_EQ(parse_command_line(later, 4, argv.data(), diag), ParseResult::kOk);
+  ASSERT_EQ(parse_into(later, {"-c", file, "-port", "80"}), ParseResult::kOk);
   EXPECT_EQ(later.port, 80);
 }
 
-TEST_F(SettingsTest, OnlyTheFirstConfigurationFileIsRead) {
-  std::string first = conf_file("Port 81\nConfName other.conf\n");
-  std::string second = dir_ + "/second.conf";
-  testing::write_file(second, "Port 99\n");
-  ASSERT_EQ(parse({"-c", first, "-c", second}), ParseResult::kOk);
-  EXPECT_EQ(settings_.port, 81);
-  EXPECT_EQ(std::string(settings_.conf_name), second);
-}
-
-TEST_F(SettingsTest, FileValuesUseBaseDetectionAndEnableWords) {
-  std::string file = conf_file(
-      "# comment line\n"
-      "\n"
-      "Port 0x51\n"
-      "Debug 010\n"
-      "Unknown 5\n"
-      "LogOpen\n"
-      "RecvTimeOut many\n"
-      "GetReq off\n"
-      "FcGetReq ENABLED\n"
-      "FcSetReq 0\n"
-      "HbaApiReq True\n"
-      "RevReq 1\n");
+// The first 127 characters of a long line form one line (here a comment); the
+// rest is a line of its own. Paths with blanks need quotes.
+TEST_F(SettingsTest, FileValuesUseBaseDetectionEnableWordsAndQuotes) {
+  std::string file = conf_file("# comment line\n\n##" + std::string(125, '#') +
+                               "Port 0x51\n"
+                               "Debug 010\n"
+                               "Unknown 5\n"
+                               "LogOpen\n"
+                               "RecvTimeOut many\n"
+                               "GetReq off\n"
+                               "FcGetReq ENABLED\n"
+                               "FcSetReq 0\n"
+                               "HbaApiReq True\n"
+                               "RevReq 1\n"
+                               "BaseDir /srv/my pages\n"
+                               "ErrorHtml \"/srv/my pages/error.html\" trailing words\n");
   ASSERT_EQ(parse({"-c", file}), ParseResult::kOk);
   EXPECT_EQ(settings_.port, 81);
   EXPECT_EQ(settings_.debug, 8);
@@ -74,6 +69,8 @@ TEST_F(SettingsTest, FileValuesUseBaseDetectionAndEnableWords) {
   EXPECT_EQ(settings_.fc_set_req, kEnabled);
   EXPECT_EQ(settings_.hba_api_req, kDisabled);
   EXPECT_EQ(settings_.rev_req, kDisabled);
+  EXPECT_STREQ(settings_.base_dir, "/srv/my");
+  EXPECT_STREQ(settings_.error_html, "/srv/my pages/error.html");
 }
 
 TEST_F(SettingsTest, IntegersBeyond32BitsStayAtTheNearestEnd) {
@@ -88,27 +85,6 @@ TEST_F(SettingsTest, IntegersBeyond32BitsStayAtTheNearestEnd) {
   EXPECT_EQ(settings_.recv_timeout, INT32_MAX);
 }
 
-TEST_F(SettingsTest, ADirectoryIsNoConfigurationFile) {
-  EXPECT_EQ(parse({"-c", dir_}), ParseResult::kConfigUnreadable);
-}
-
-TEST_F(SettingsTest, PathsWithBlanksNeedQuotes) {
-  std::string file = conf_file(
-      "BaseDir /srv/my pages\n"
-      "ErrorHtml \"/srv/my pages/error.html\" trailing words\n");
-  ASSERT_EQ(parse({"-c", file}), ParseResult::kOk);
-  EXPECT_STREQ(settings_.base_dir, "/srv/my");
-  EXPECT_STREQ(settings_.error_html, "/srv/my pages/error.html");
-}
-
-TEST_F(SettingsTest, LongLinesAreReadAsSeveralLines) {
-  std::string filler(125, '#');
-  // The first 127 characters form one line (a comment); the rest is a line of its own.
-  std::string file = conf_file("##" + filler + "Port 83\n");
-  ASSERT_EQ(parse({"-c", file}), ParseResult::kOk);
-  EXPECT_EQ(settings_.port, 83);
-}
-
 TEST_F(SettingsTest, TextValuesAreCutToTheirSetting) {
   std::string long_path(400, 'p');
   ASSERT_EQ(parse({"-base", long_path, "-apilib", "libhbaapi.so"}), ParseResult::kOk);
@@ -117,13 +93,18 @@ TEST_F(SettingsTest, TextValuesAreCutToTheirSetting) {
   EXPECT_EQ(settings_.recv_timeout, 12);  // the neighbouring setting is intact
 }
 
-TEST_F(SettingsTest, UnknownOptionsAndMissingValuesAskForUsage) {
-  EXPECT_EQ(parse({"-bogus", "1"}), ParseResult::kUsage);
-  Settings s;
-  Diag d{s.debug};
-  const char* argv[] = {"-port"};
-  EXPECT_EQ(parse_command_line(s, 1, argv, d), ParseResult::kUsage);
-  EXPECT_EQ(parse({"-c", dir_ + "/missing.conf"}), ParseResult::kConfigUnreadable);
+TEST_F(SettingsTest, BadWordsAskForUsageAndOnlyAReadableFileIsAConfiguration) {
+  const struct {
+    std::vector<std::string> words;
+    ParseResult result;
+  } rows[] = {{{"-bogus", "1"}, ParseResult::kUsage},
+              {{"-port"}, ParseResult::kUsage},
+              {{"-c", dir_ + "/missing.conf"}, ParseResult::kConfigUnreadable},
+              {{"-c", dir_}, ParseResult::kConfigUnreadable}};
+  for (const auto& row : rows) {
+    Settings s;
+    EXPECT_EQ(parse_into(s, row.words), row.result) << row.words[0] << " " << row.words.back();
+  }
 }
 
 TEST(EnableAndAccess, OnlyTheListedSpellingsEnable) {
@@ -132,7 +113,7 @@ TEST(EnableAndAccess, OnlyTheListedSpellingsEnable) {
     EXPECT_EQ(parse_enable(yes), kEnabled) << yes;
   }
   for (const char* no : {"True", "1", "off", "", "enabled "})
-    EXPECT_EQ(parse_enable(no), kDisabled);
+    EXPECT_EQ(parse_enable(no), kDisabled) << no;
 
   EXPECT_EQ(parse_access("rWx?"), 0x70);
   char text[4];

@@ -19,28 +19,33 @@ std::vector<std::string> tokens(std::string text, int max) {
 
 using Tokens = std::vector<std::string>;
 
-TEST(Tokenizer, SplitsOnEverySeparatorAndStopsAtTheMaximum) {
+TEST(Tokenizer, SplitsOnEverySeparatorOutsideQuotesAndStopsAtTheMaximum) {
   EXPECT_EQ(tokens("LOGREAD 0 100", 3), (Tokens{"LOGREAD", "0", "100"}));
   EXPECT_EQ(tokens("GET /a b", 2), (Tokens{"GET", "/a"}));
   EXPECT_EQ(tokens("  a,,b;c|d\te\r\nf", 10), (Tokens{"a", "b", "c", "d", "e", "f"}));
   EXPECT_EQ(tokens("", 3), Tokens{});
   EXPECT_EQ(tokens(" ,; ", 3), Tokens{});
   EXPECT_EQ(tokens("a b", 0), Tokens{});
-}
-
-TEST(Tokenizer, QuotedTokensKeepSeparatorsAndMayBeEmpty) {
+  // Quoted tokens keep their separators and may be empty.
   EXPECT_EQ(tokens("BaseDir \"/srv/my pages\" rest", 2), (Tokens{"BaseDir", "/srv/my pages"}));
   EXPECT_EQ(tokens("ErrorHtml \"\"", 2), (Tokens{"ErrorHtml", ""}));
   EXPECT_EQ(tokens("key \"unterminated value", 3), (Tokens{"key", "unterminated value"}));
   EXPECT_EQ(tokens("a\"b c", 3), (Tokens{"a\"b", "c"}));
 }
 
-TEST(Tokenizer, LeavesTheRestOfTheTextBehindTheLastToken) {
+TEST(Tokenizer, LeavesTheRestOfTheTextBehindTheLastTokenAndLinesEndAtCrOrLf) {
   char text[] = "GET /index.html HTTP/1.0";
   char* slots[2];
   ASSERT_EQ(string2toks(text, slots, 2), 2);
   EXPECT_STREQ(slots[1], "/index.html");
   EXPECT_STREQ(slots[1] + std::strlen(slots[1]) + 1, "HTTP/1.0");
+  // A line is cut at its first carriage return or line feed.
+  char a[] = "REV\r\nmore";
+  strip_line_end(a);
+  EXPECT_STREQ(a, "REV");
+  char b[] = "\nREV";
+  strip_line_end(b);
+  EXPECT_STREQ(b, "");
 }
 
 TEST(OidHelpers, HeadAndSkipCountDotsAndStopAtABlank) {
@@ -59,7 +64,7 @@ TEST(OidHelpers, HeadAndSkipCountDotsAndStopAtABlank) {
   EXPECT_STREQ(oid_skip("1.2", 9), "");
 }
 
-TEST(ByteHelpers, HexDigitsToBytesCountBadAndMissingDigitsAsZero) {
+TEST(ByteHelpers, HexDigitsCountBadAndMissingOnesAsZeroAndSwapsTakeWholeUnits) {
   std::uint8_t wwn[8];
   hex_to_wwn("2000001B32A1B2C3", wwn);
   const std::uint8_t expected[8] = {0x20, 0x00, 0x00, 0x1B, 0x32, 0xA1, 0xB2, 0xC3};
@@ -69,9 +74,8 @@ TEST(ByteHelpers, HexDigitsToBytesCountBadAndMissingDigitsAsZero) {
   hex_to_bytes("1zG", bytes, 4);  // '1','z' -> 0x10; 'G', end -> 0x00; rest missing
   const std::uint8_t partial[4] = {0x10, 0x00, 0x00, 0x00};
   EXPECT_EQ(0, std::memcmp(bytes, partial, 4));
-}
 
-TEST(ByteHelpers, SwapsWorkOnWholeUnits) {
+  // Swaps work on whole units.
   std::uint8_t b[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   swap_bytes16(b, 4);
   EXPECT_EQ((std::vector<int>{2, 1, 4, 3, 5, 6}), std::vector<int>(b, b + 6));
@@ -84,15 +88,6 @@ TEST(ByteHelpers, SwapsWorkOnWholeUnits) {
   EXPECT_EQ((std::vector<int>{1, 2, 3, 4}), std::vector<int>(d, d + 4));
   swap_words32(d, 4);
   EXPECT_EQ((std::vector<int>{3, 4, 1, 2}), std::vector<int>(d, d + 4));
-}
-
-TEST(LineEnd, CutsAtTheFirstCarriageReturnOrLineFeed) {
-  char a[] = "REV\r\nmore";
-  strip_line_end(a);
-  EXPECT_STREQ(a, "REV");
-  char b[] = "\nREV";
-  strip_line_end(b);
-  EXPECT_STREQ(b, "");
 }
 
 }  // namespace

@@ -16,20 +16,7 @@
 namespace tavro {
 namespace {
 
-int rows(const fcdi_oid_entry* table) {
-  int n = 0;
-  while (table[n].oid != nullptr) ++n;
-  return n;
-}
-
-TEST(FcdiTable, RowCountsEndRowsAndPinnedRows) {
-  EXPECT_EQ(rows(fcdi_get_table), 140);
-  EXPECT_EQ(rows(fcdi_set_table), 9);
-  for (const fcdi_oid_entry* end : {&fcdi_get_table[140], &fcdi_set_table[9]}) {
-    EXPECT_EQ(end->handler, nullptr);
-    EXPECT_EQ(end->type, 0u);
-    EXPECT_EQ(end->count, 0);
-  }
+TEST(FcdiTable, PinnedRowsAndNoRowHidesALaterOneByPrefix) {
   struct Pin {
     int row;
     const char* oid;
@@ -54,30 +41,22 @@ TEST(FcdiTable, RowCountsEndRowsAndPinnedRows) {
   EXPECT_STREQ(fcdi_set_table[0].oid, "2.1.2.");
   EXPECT_EQ(fcdi_set_table[0].type & kFcdiPrefixRow, 0u);
   for (int i = 0; i < 8; ++i) EXPECT_STREQ(fcdi_set_table[i + 1].setting, names[i]);
-}
-
-TEST(FcdiTable, NoRowHidesALaterOneByPrefix) {
-  for (int later = 0; later < 140; ++later) {
-    for (int earlier = 0; earlier < later; ++earlier) {
-      const char* e = fcdi_get_table[earlier].oid;
-      EXPECT_NE(std::strncmp(fcdi_get_table[later].oid, e, std::strlen(e)), 0)
-          << e << " hides " << fcdi_get_table[later].oid;
+  // No row hides a later one by being its prefix.
+  for (const fcdi_oid_entry* later = fcdi_get_table; later->oid != nullptr; ++later) {
+    for (const fcdi_oid_entry* earlier = fcdi_get_table; earlier < later; ++earlier) {
+      EXPECT_NE(std::strncmp(later->oid, earlier->oid, std::strlen(earlier->oid)), 0)
+          << earlier->oid << " hides " << later->oid;
     }
   }
 }
 
 TEST(FcStatus, Texts) {
-  struct Text {
-    int code;
-    const char* text;
-  };
-  for (const Text& t : {Text{0, "FC No error"}, Text{1, "FC Invalid"}, Text{2, "FC No adapter"},
-                        Text{3, "FC No memory"}, Text{4, "FC IO error"}, Text{5, "FC No Key"},
-                        Text{6, "FC Not Open"}, Text{7, "FC NotYet"},
-                        Text{16, "NT Registry error 1"}, Text{17, "NT Registry error 2"},
-                        Text{8, "FC unknown error 8"}, Text{-1, "FC unknown error -1"}}) {
-    EXPECT_STREQ(fc_status_text(t.code).text, t.text);
-  }
+  const std::pair<int, const char*> texts[] = {
+      {0, "FC No error"},          {1, "FC Invalid"},         {2, "FC No adapter"},
+      {3, "FC No memory"},         {4, "FC IO error"},        {5, "FC No Key"},
+      {6, "FC Not Open"},          {7, "FC NotYet"},          {16, "NT Registry error 1"},
+      {17, "NT Registry error 2"}, {8, "FC unknown error 8"}, {-1, "FC unknown error -1"}};
+  for (const auto& [code, text] : texts) EXPECT_STREQ(fc_status_text(code).text, text) << code;
 }
 
 TEST(SettingValue, NumbersWithBasePrefixesThatFit32Bits) {
@@ -101,7 +80,7 @@ TEST(SettingValue, NumbersWithBasePrefixesThatFit32Bits) {
   }
 }
 
-TEST(DirectAccess, OpensTheDevicesClosesThemAndReopensThem) {
+TEST(DirectAccess, OpensTheDevicesClosesThemReopensThemAndChecksHandles) {
   std::int32_t debug = 0;
   Diag diag(debug);
   diag.set_stdout(false);
@@ -127,12 +106,8 @@ TEST(DirectAccess, OpensTheDevicesClosesThemAndReopensThem) {
   EXPECT_TRUE(direct.opened());
   EXPECT_EQ(direct.open_status(1), 0);
   EXPECT_EQ(direct.wwn(direct.handle(1), wwns), kFcOk);
-}
 
-TEST(DirectAccess, HandleChecksComeBeforeAnyRequest) {
-  std::int32_t debug = 0;
-  Diag diag(debug);
-  DirectAccess direct(diag, testing::make_temp_dir());
+  // Handle checks come before any request.
   std::uint8_t out[80];
   fcdi_handle bad;
   EXPECT_EQ(direct.request(nullptr, kIoctlDescription, nullptr, 0, out, sizeof out), kFcNoAdapter);

@@ -23,77 +23,63 @@ using tavro::testing::write_file;
 
 constexpr const char* kKey = "System\\CurrentControlSet\\Services\\qv781s\\qv781s0A";
 
-TEST(Registry, WrittenValueReadsBackAndIsAFileOfDecimalText) {
-  std::string root = make_temp_dir();
-  Registry registry(root);
-  ASSERT_EQ(registry.write_dword(kKey, "MaxFrameSize", 2048), RegResult::kOk);
-  ASSERT_EQ(registry.write_dword(kKey, "MaxFrameSize", 4294967295u), RegResult::kOk);
-  std::uint32_t value = 0;
-  EXPECT_EQ(registry.read_dword(kKey, "MaxFrameSize", &value), RegResult::kOk);
-  EXPECT_EQ(value, 4294967295u);
-  EXPECT_EQ(read_file(root + "/System/CurrentControlSet/Services/qv781s/qv781s0A/MaxFrameSize"),
-            "4294967295\n");
-}
+class RegistryTest : public ::testing::Test {
+ protected:
+  std::string root_ = make_temp_dir();
+  std::string key_dir_ = root_ + "/System/CurrentControlSet/Services/qv781s/qv781s0A";
+  Registry registry_{root_};
+  std::uint32_t value_ = 0;
+};
 
-TEST(Registry, KeysAndValuesMatchRegardlessOfCase) {
-  std::string root = make_temp_dir();
-  Registry registry(root);
-  ASSERT_EQ(registry.write_dword(kKey, "AlPa", 7), RegResult::kOk);
-  ASSERT_EQ(registry.write_dword("SYSTEM\\currentcontrolset\\services\\QV781S\\qv781s0a\\Devices",
-                                 "00aa", 1),
+TEST_F(RegistryTest, WrittenValueReadsBackAsAFileOfDecimalTextWhateverTheCase) {
+  ASSERT_EQ(registry_.write_dword(kKey, "MaxFrameSize", 2048), RegResult::kOk);
+  ASSERT_EQ(registry_.write_dword(kKey, "MaxFrameSize", 4294967295u), RegResult::kOk);
+  EXPECT_EQ(registry_.read_dword(kKey, "MaxFrameSize", &value_), RegResult::kOk);
+  EXPECT_EQ(value_, 4294967295u);
+  EXPECT_EQ(read_file(key_dir_ + "/MaxFrameSize"), "4294967295\n");
+  // Keys and values match regardless of case.
+  ASSERT_EQ(registry_.write_dword(kKey, "AlPa", 7), RegResult::kOk);
+  ASSERT_EQ(registry_.write_dword("SYSTEM\\currentcontrolset\\services\\QV781S\\qv781s0a\\Devices",
+                                  "00aa", 1),
             RegResult::kOk);
-  std::uint32_t value = 0;
-  EXPECT_EQ(
-      registry.read_dword("system\\CURRENTCONTROLSET\\Services\\qv781s\\QV781S0a", "alpa", &value),
-      RegResult::kOk);
-  EXPECT_EQ(value, 7u);
-  EXPECT_TRUE(std::filesystem::exists(
-      root + "/System/CurrentControlSet/Services/qv781s/qv781s0A/Devices/00aa"));
+  EXPECT_EQ(registry_.read_dword("system\\CURRENTCONTROLSET\\Services\\qv781s\\QV781S0a", "alpa",
+                                 &value_),
+            RegResult::kOk);
+  EXPECT_EQ(value_, 7u);
+  EXPECT_TRUE(std::filesystem::exists(key_dir_ + "/Devices/00aa"));
 }
 
-TEST(Registry, MissingValuesRootsAndBadContentsAreTold) {
-  std::string root = make_temp_dir();
-  Registry registry(root);
-  std::uint32_t value = 0;
-  EXPECT_EQ(registry.read_dword(kKey, "AlPa", &value), RegResult::kNoValue);
-  EXPECT_EQ(Registry(root + "/absent").read_dword(kKey, "AlPa", &value), RegResult::kRootFailed);
-  EXPECT_EQ(Registry(root + "/absent").write_dword(kKey, "AlPa", 1), RegResult::kRootFailed);
-  ASSERT_EQ(registry.write_dword(kKey, "AlPa", 1), RegResult::kOk);
-  struct Content {
-    const char* text;
-    RegResult result;
-  };
-  for (const Content& c :
-       {Content{"0x10\n", RegResult::kOk}, Content{"abc\n", RegResult::kIoFailed},
-        Content{"4294967296\n", RegResult::kIoFailed}, Content{"", RegResult::kIoFailed},
-        Content{"-1", RegResult::kIoFailed}}) {
-    write_file(root + "/System/CurrentControlSet/Services/qv781s/qv781s0A/AlPa", c.text);
-    EXPECT_EQ(registry.read_dword(kKey, "AlPa", &value), c.result) << c.text;
+TEST_F(RegistryTest, MissingValuesRootsBadContentsAndBadNamesAreTold) {
+  EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), RegResult::kNoValue);
+  EXPECT_EQ(Registry(root_ + "/absent").read_dword(kKey, "AlPa", &value_), RegResult::kRootFailed);
+  EXPECT_EQ(Registry(root_ + "/absent").write_dword(kKey, "AlPa", 1), RegResult::kRootFailed);
+  ASSERT_EQ(registry_.write_dword(kKey, "AlPa", 1), RegResult::kOk);
+  const std::pair<const char*, RegResult> contents[] = {{"0x10\n", RegResult::kOk},
+                                                        {"abc\n", RegResult::kIoFailed},
+                                                        {"4294967296\n", RegResult::kIoFailed},
+                                                        {"", RegResult::kIoFailed},
+                                                        {"-1", RegResult::kIoFailed}};
+  for (const auto& [text, result] : contents) {
+    write_file(key_dir_ + "/AlPa", text);
+    EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), result) << text;
   }
-}
-
-TEST(Registry, NamesThatWouldLeaveTheirFolderAreRefused) {
-  std::string root = make_temp_dir();
-  Registry registry(root);
+  // Names that would leave their folder are refused.
   for (const char* name : {"", "..", ".hidden", "a/b", "../../x"}) {
-    EXPECT_EQ(registry.write_dword(kKey, name, 1), RegResult::kBadName) << name;
+    EXPECT_EQ(registry_.write_dword(kKey, name, 1), RegResult::kBadName) << name;
   }
-  EXPECT_EQ(registry.write_dword("System\\..\\x", "v", 1), RegResult::kBadName);
-  EXPECT_FALSE(std::filesystem::exists(root + "/x"));
+  EXPECT_EQ(registry_.write_dword("System\\..\\x", "v", 1), RegResult::kBadName);
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/x"));
 }
 
 // A writer killed after its new value is on disk but before the rename
 // leaves the old value whole, and readers see only the old value.
-TEST(Registry, WriterKilledBeforeTheRenameLeavesTheOldValueWhole) {
-  std::string root = make_temp_dir();
-  Registry registry(root);
-  ASSERT_EQ(registry.write_dword(kKey, "LogError", 2), RegResult::kOk);
-  std::string key_dir = root + "/System/CurrentControlSet/Services/qv781s/qv781s0A";
+TEST_F(RegistryTest, WriterKilledBeforeTheRenameLeavesTheOldValueWhole) {
+  ASSERT_EQ(registry_.write_dword(kKey, "LogError", 2), RegResult::kOk);
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
   pid_t child = ::fork();
   if (child == 0) {
-    int dir = ::open(key_dir.c_str(), O_RDONLY | O_DIRECTORY);
+    int dir = ::open(key_dir_.c_str(), O_RDONLY | O_DIRECTORY);
     replace_file_atomically(dir, "LogError", "123456789\n", [&] {
       char byte = 1;
       (void)!::write(ready[1], &byte, 1);
@@ -107,31 +93,23 @@ TEST(Registry, WriterKilledBeforeTheRenameLeavesTheOldValueWhole) {
   int status = 0;
   ::waitpid(child, &status, 0);
   ASSERT_TRUE(WIFSIGNALED(status));
-  std::uint32_t value = 0;
-  EXPECT_EQ(registry.read_dword(kKey, "LogError", &value), RegResult::kOk);
-  EXPECT_EQ(value, 2u);
-  EXPECT_EQ(read_file(key_dir + "/LogError"), "2\n");
-  ASSERT_EQ(registry.write_dword(kKey, "LogError", 3), RegResult::kOk);
-  EXPECT_EQ(read_file(key_dir + "/LogError"), "3\n");
+  EXPECT_EQ(registry_.read_dword(kKey, "LogError", &value_), RegResult::kOk);
+  EXPECT_EQ(value_, 2u);
+  EXPECT_EQ(read_file(key_dir_ + "/LogError"), "2\n");
+  ASSERT_EQ(registry_.write_dword(kKey, "LogError", 3), RegResult::kOk);
+  EXPECT_EQ(read_file(key_dir_ + "/LogError"), "3\n");
   ::close(ready[0]);
   ::close(ready[1]);
 }
 
-TEST(Registry, FailedWriteLeavesTheOldValueAndNoTemporaryFile) {
-  std::string root = make_temp_dir();
-  Registry registry(root);
-  ASSERT_EQ(registry.write_dword(kKey, "AlPa", 5), RegResult::kOk);
-  std::string key_dir = root + "/System/CurrentControlSet/Services/qv781s/qv781s0A";
+TEST_F(RegistryTest, FailedWriteLeavesTheOldValueAndNoTemporaryFile) {
+  ASSERT_EQ(registry_.write_dword(kKey, "AlPa", 5), RegResult::kOk);
   // A folder in the value's place cannot be replaced by a file.
-  ASSERT_EQ(::mkdir((key_dir + "/ShadowRam").c_str(), 0755), 0);
-  EXPECT_EQ(registry.write_dword(kKey, "ShadowRam", 1), RegResult::kIoFailed);
-  int entries = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(key_dir)) {
-    (void)entry;
-    ++entries;
-  }
-  EXPECT_EQ(entries, 2);  // AlPa and the folder
-  EXPECT_EQ(read_file(key_dir + "/AlPa"), "5\n");
+  ASSERT_EQ(::mkdir((key_dir_ + "/ShadowRam").c_str(), 0755), 0);
+  EXPECT_EQ(registry_.write_dword(kKey, "ShadowRam", 1), RegResult::kIoFailed);
+  auto entries = std::filesystem::directory_iterator(key_dir_);
+  EXPECT_EQ(std::distance(begin(entries), end(entries)), 2);  // AlPa and the folder
+  EXPECT_EQ(read_file(key_dir_ + "/AlPa"), "5\n");
 }
 
 TEST(Registry, RootComesFromTheEnvironment) {

@@ -1,6 +1,5 @@
 #include "daemon/http.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -71,11 +70,9 @@ TEST(MapPath, PlacesRequestPathsUnderTheHtmlHome) {
 }
 
 TEST(MapPath, FindsParentComponents) {
-  EXPECT_TRUE(has_parent_component("/../x"));
-  EXPECT_TRUE(has_parent_component("/a/.."));
-  EXPECT_TRUE(has_parent_component(".."));
-  EXPECT_FALSE(has_parent_component("/a..b/..c/d.."));
-  EXPECT_FALSE(has_parent_component("/./x"));
+  for (const char* path : {"/../x", "/a/..", ".."}) EXPECT_TRUE(has_parent_component(path)) << path;
+  for (const char* path : {"/a..b/..c/d..", "/./x"})
+    EXPECT_FALSE(has_parent_component(path)) << path;
 }
 
 class ServedFile : public ::testing::Test {
@@ -87,8 +84,6 @@ class ServedFile : public ::testing::Test {
     std::filesystem::create_directories(home + "2");
     testing::write_file(home + "2/secret.html", "sibling");
     std::filesystem::create_symlink("../secret.html", home + "/out.html");
-    std::filesystem::create_symlink("page.html", home + "/in.html");
-    std::filesystem::create_directory_symlink("..", home + "/up");
     ASSERT_EQ(::mkfifo((home + "/fifo").c_str(), 0600), 0);
   }
   void TearDown() override { std::filesystem::remove_all(dir); }
@@ -108,30 +103,16 @@ class ServedFile : public ::testing::Test {
   std::string home = dir + "/www";
 };
 
+// Links out of the home, parent folders, folders and pipes are refused in
+// the end-to-end GET tests; these are the cases they cannot reach.
 TEST_F(ServedFile, OnlyRegularFilesInsideTheHomeAreOpened) {
   EXPECT_EQ(served("page.html"), "inside");
-  EXPECT_EQ(served("in.html"), "inside");
-  EXPECT_EQ(served("out.html"), "-");
-  EXPECT_EQ(served("up/secret.html"), "-");
   EXPECT_EQ(served("2/secret.html"), "-");  // a sibling whose name begins with the home's
   EXPECT_EQ(served("2/secret.html", false), "sibling");
-  EXPECT_EQ(served("missing.html"), "-");
-  EXPECT_EQ(served("sub"), "-");
-  EXPECT_EQ(served("fifo"), "-");  // and does not wait for a writer
-}
-
-TEST_F(ServedFile, TheAdministratorsOwnFilesMayLieAnywhere) {
+  // The administrator's own files may lie anywhere.
   EXPECT_EQ(served("out.html", false), "outside");
   EXPECT_EQ(served("sub", false), "-");
-  EXPECT_EQ(served("fifo", false), "-");
-}
-
-TEST(GetStats, ReportsTheSixCountersInOrder) {
-  Daemon d;
-  d.http = {7, 1, 2, 3, 4, 5, false};
-  char out[128];
-  format_get_stats(d, out, sizeof out);
-  EXPECT_STREQ(out, "GET;7;GET(htmls);1;GET(images);2;GET(java);3;GET(other);4;GET(errors);5");
+  EXPECT_EQ(served("fifo", false), "-");  // and does not wait for a writer
 }
 
 // Traces printed by another thread reach the debug page while it is served,

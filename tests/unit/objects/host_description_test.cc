@@ -18,12 +18,6 @@ std::string name_of(std::uint32_t type, std::uint16_t arch, std::uint16_t level,
   return processor_name(info, buffer, sizeof buffer);
 }
 
-std::string clock(bool known, std::uint32_t mhz) {
-  char out[32];
-  clock_rate_text(known, mhz, out, sizeof out);
-  return out;
-}
-
 TEST(ProcessorName, ByTypeThenLevelThenArchitecture) {
   EXPECT_EQ(name_of(386, 0, 3, 0), "386");
   EXPECT_EQ(name_of(586, 0, 15, 0), "Pentium, Level 15");
@@ -34,29 +28,19 @@ TEST(ProcessorName, ByTypeThenLevelThenArchitecture) {
   EXPECT_EQ(name_of(12, 9, 0, 0), "unknown (Arch:9 Type:12)");
 }
 
+// Rates of 166 and below stay as they are; rounding comes after the range check.
 TEST(ClockRate, RoundsNearlyRoundRatesAndDropsImplausibleOnes) {
-  EXPECT_EQ(clock(true, 733), "~733 Mhz");
-  EXPECT_EQ(clock(true, 699), "~700 Mhz");
-  EXPECT_EQ(clock(true, 247), "~250 Mhz");
-  EXPECT_EQ(clock(true, 196), "~196 Mhz");
-  EXPECT_EQ(clock(true, 149), "~149 Mhz");  // 166 and below stay as they are
-  EXPECT_EQ(clock(true, 5), "~5 Mhz");
-  EXPECT_EQ(clock(true, 4), "");
-  EXPECT_EQ(clock(true, 99999), "~100000 Mhz");  // rounded after the range check
-  EXPECT_EQ(clock(true, 100000), "");
-  EXPECT_EQ(clock(false, 733), "");
-}
-
-TEST(ProcessorDescription, NameBlankAndClockEvenWhenTheClockIsEmpty) {
-  platform::ProcessorInfo info;
-  info.type = 586;
-  info.architecture = 0;
-  info.level = 6;
-  char out[128];
-  processor_description(info, true, 2598, out, sizeof out);
-  EXPECT_STREQ(out, "Pentium Pro ~2600 Mhz");
-  processor_description(info, false, 0, out, sizeof out);
-  EXPECT_STREQ(out, "Pentium Pro ");
+  const std::pair<std::uint32_t, const char*> rates[] = {
+      {733, "~733 Mhz"},      {699, "~700 Mhz"}, {247, "~250 Mhz"},
+      {196, "~196 Mhz"},      {149, "~149 Mhz"}, {5, "~5 Mhz"},
+      {99999, "~100000 Mhz"}, {4, ""},           {100000, ""}};
+  char out[32];
+  for (const auto& [mhz, text] : rates) {
+    clock_rate_text(true, mhz, out, sizeof out);
+    EXPECT_STREQ(out, text) << mhz;
+  }
+  clock_rate_text(false, 733, out, sizeof out);
+  EXPECT_STREQ(out, "");
 }
 
 TEST(OsDescription, LinuxTextsAndTheWindowsFamilies) {
@@ -98,7 +82,7 @@ TEST(OsDescription, LinuxTextsAndTheWindowsFamilies) {
   EXPECT_STREQ(out, "MS-Windows (err:87)");
 }
 
-TEST(SystemInfo, CpuinfoGivesFamilyModelSteppingAndClock) {
+TEST(SystemInfo, CpuinfoGivesFamilyModelSteppingAndClockAndTheDescription) {
   const char* cpuinfo =
       "processor\t: 0\nvendor_id\t: GenuineIntel\ncpu family\t: 6\nmodel\t\t: 158\n"
       "model name\t: Some CPU\nstepping\t: 10\ncpu MHz\t\t: 3599.9\n\nprocessor\t: 1\n";
@@ -110,29 +94,30 @@ TEST(SystemInfo, CpuinfoGivesFamilyModelSteppingAndClock) {
   std::uint32_t mhz = 0;
   ASSERT_TRUE(platform::clock_mhz_from_cpuinfo(cpuinfo, &mhz));
   EXPECT_EQ(mhz, 3600u);
+  // The description: name, blank and clock, even when the clock is empty.
+  char out[128];
+  processor_description(info, true, 2598, out, sizeof out);
+  EXPECT_STREQ(out, "Pentium Pro ~2600 Mhz");
+  processor_description(info, false, 0, out, sizeof out);
+  EXPECT_STREQ(out, "Pentium Pro ");
 
   platform::ProcessorInfo other = platform::processor_info_from_cpuinfo("processor : 0\n");
   EXPECT_EQ(other.architecture, platform::kArchitectureUnknown);
   EXPECT_FALSE(platform::clock_mhz_from_cpuinfo("processor : 0\n", &mhz));
 
-  struct {
-    const char* khz;
-    bool known;
-    std::uint32_t mhz;
-  } const max_freq[] = {
-      {"3599499\n", true, 3599},
-      {"3599500\n", true, 3600},
-      {"499", false, 0},
-      {"0\n", false, 0},
-      {"", false, 0},
-      {"-5", false, 0},
-      {"4294967295499", true, 4294967295u},
-      {"4294967295500", false, 0},
-  };
-  for (const auto& row : max_freq) {
+  // From the sysfs text in kHz, rounded; 0 where the clock is unknown.
+  const std::pair<const char*, std::uint32_t> max_freq[] = {{"3599499\n", 3599},
+                                                            {"3599500\n", 3600},
+                                                            {"499", 0},
+                                                            {"0\n", 0},
+                                                            {"", 0},
+                                                            {"-5", 0},
+                                                            {"4294967295499", 4294967295u},
+                                                            {"4294967295500", 0}};
+  for (const auto& [khz, expected] : max_freq) {
     mhz = 0;
-    EXPECT_EQ(platform::clock_mhz_from_max_freq(row.khz, &mhz), row.known) << row.khz;
-    EXPECT_EQ(mhz, row.mhz) << row.khz;
+    EXPECT_EQ(platform::clock_mhz_from_max_freq(khz, &mhz), expected != 0) << khz;
+    EXPECT_EQ(mhz, expected) << khz;
   }
 
   platform::OsVersion v;

@@ -40,13 +40,11 @@ TEST(ValueFormat, BytesAreHexDigitsInByteOrder) {
   EXPECT_EQ(format<std::uint32_t>({0x04030201}, 3, 4), "01020304");
 }
 
-TEST(ValueFormat, TextTakesTheFirstCountCharacters) {
+TEST(ValueFormat, TextTakesTheFirstCountCharactersAndUnknownCodesAreErrors) {
   std::vector<char> text{'a', 'b', 'c', 'd', '\0', 'z'};
   EXPECT_EQ(format(text, 4, 3), "abc");
   EXPECT_EQ(format(text, 4, 6), "abcd");
-}
-
-TEST(ValueFormat, OnlyTheLowFourBitsChooseTheCode) {
+  // Only the low four bits of the type choose the code.
   EXPECT_EQ(format<std::uint32_t>({7}, 0x12), "7");
   EXPECT_EQ(format<std::uint32_t>({7}, 0), "Error: Unknown oid->type 0");
   EXPECT_EQ(format<std::uint32_t>({7}, 11), "Error: Unknown oid->type 11");
