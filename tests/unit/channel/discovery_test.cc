@@ -1,10 +1,6 @@
 // Adapter discovery over the simulated driver.
 #include "channel/discovery.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-
 #include "tests/unit/channel/channel_fixture.h"
 
 namespace channel_test {
