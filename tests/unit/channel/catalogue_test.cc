@@ -30,7 +30,7 @@ struct Case {
   const char* reply;
 };
 
-TEST_F(ChannelTest, PortNodeAndObjectAttributesArriveAsText) {
+TEST_F(ChannelTest, AttributesArriveAsTextFailedObjectsAsErrorTextWritesAsConfirmations) {
   open();
   const Case cases[] = {
       {FCPH_GET_PORT_SPEED, port(kPortA), "4"},
@@ -101,10 +101,8 @@ TEST_F(ChannelTest, PortNodeAndObjectAttributesArriveAsText) {
   EXPECT_EQ(count(events_text(), "**** fc_address out of range: 0x01000000"), 1);
   EXPECT_EQ(sim().wait_idle(2000), 0);
   EXPECT_EQ(sim().messages_outstanding(), 0u) << "every delivered message is freed";
-}
 
-TEST_F(ChannelTest, LxsObjectFailuresArriveAsErrorTextAndWritesAsConfirmations) {
-  open();
+  // Failed objects answer with their error text.
   sim().fault_lxs_status(LXS_FCP, 3);
   EXPECT_EQ(ask(LXS_FCP, object(14, kValueSigned, 1)), "Error:  Target ID: Driver busy");
   sim().fault_lxs_status(LXS_FCP, 5);

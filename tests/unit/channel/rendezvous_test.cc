@@ -106,11 +106,7 @@ TEST_F(RendezvousTest, ValuesAreReadWithinTheDataArea) {
   std::string text = row_reply(FCPH_GET_PORT_VENDOR + 1,
                                [](std::uint8_t* d) { std::memset(d + 84, 'v', fcph::kSize - 84); });
   EXPECT_EQ(text, std::string(fcph::kSize - 84, 'v'));
-  std::string many = row_reply(LXS_FCP_RESP, [](std::uint8_t* d) {
-    write_u32(d, lxs::kObjectId, 5);
-    write_u32(d, lxs::kType, kValueUnsigned);
-    write_u32(d, lxs::kCount, 100000);
-  });
+  std::string many = row_reply(LXS_FCP_RESP, channel_test::object(5, kValueUnsigned, 100000));
   EXPECT_EQ(count(many, ":") + 1, static_cast<int>((lxs::kSize - lxs::kValue) / 4));
 }
 
@@ -128,26 +124,24 @@ TEST_F(RendezvousTest, AResponseHeldBackDuringTheSendCompletesTheWait) {
   EXPECT_STREQ(reply, "42");
 }
 
-TEST_F(RendezvousTest, TimeOutThenTheNextRequestIsNotDisturbed) {
-  std::uint32_t value = 99;
+// A time-out does not disturb the next request, whose time is reported as
+// the minimum, maximum and average.
+TEST_F(RendezvousTest, TimeOutThenTheFirstTimedRequestReportsItsOwnTimeAsMinMaxAndAverage) {
   EXPECT_EQ(wait_for([] {}), "Error: driver timeout");
   EXPECT_EQ(last_, Transaction::kTimedOut);
   EXPECT_EQ(count(events_text(), "LXS ERROR: Message timeout\n"), 1);
-  EXPECT_EQ(wait_for([&] { channel_->recv_drv_msg(&value, 1, kValueUnsigned, false, 4); }), "99");
+  debug_ = 0x20000000;
+  std::uint32_t value = 99;
+  EXPECT_EQ(wait_for([&] {
+              std::this_thread::sleep_for(15ms);
+              channel_->recv_drv_msg(&value, 1, kValueUnsigned, false, 4);
+            }),
+            "99");
+  EXPECT_EQ(last_, Transaction::kAnswered);
   RendezvousStats s = channel_->stats();
   EXPECT_EQ(s.ok_total, 1u);
   EXPECT_EQ(s.timeout_total, 1u);
   EXPECT_EQ(s.timeout_run, 0u);
-}
-
-TEST_F(RendezvousTest, TheFirstTimedRequestReportsItsOwnTimeAsMinMaxAndAverage) {
-  debug_ = 0x20000000;
-  std::uint32_t value = 1;
-  wait_for([&] {
-    std::this_thread::sleep_for(15ms);
-    channel_->recv_drv_msg(&value, 1, kValueUnsigned, false, 4);
-  });
-  EXPECT_EQ(last_, Transaction::kAnswered);
   std::smatch m;
   std::string log = events_text();
   ASSERT_TRUE(std::regex_search(
