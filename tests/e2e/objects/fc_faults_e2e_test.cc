@@ -43,13 +43,12 @@ TEST(FcFaults, ClosedChannelAnswersDriverNotOpenedButLocalObjectsStillAnswer) {
 }
 
 // Each failure is answered with its own text and the daemon serves on.
-TEST(FcFaults, FailedAllocationObjectStatusAndSilentDriverAnswerTheirErrorText) {
-  DaemonProcess daemon(object_daemon(model_with_faults(R"({"alloc_fail": 1, "messages": [
+TEST(FcFaults, FailedObjectStatusAndSilentDriverAnswerTheirErrorText) {
+  DaemonProcess daemon(object_daemon(model_with_faults(R"({"messages": [
       {"message": "0x0B00001E", "lxs_status": 3}, {"message": "0x15000016", "no_answer": true}]})")));
   const struct {
     std::string command, reply;
   } rows[] = {
-      {"FCGET " + kAgent + "3.5.1.5." + kPort0, "Error: message allocation failed"},
       {"FCGET " + kAgent + "3.5.1.5." + kPort0, "1"},
       {"FCGET " + kAgent + "4.4.1.6." + kNode0, "Error:  Send Operations: Driver busy"},
       {"FCSET " + kAgent + "4.4.1.3." + kNode0 + " 2", "Error:  Class Preferences: Driver busy"},
