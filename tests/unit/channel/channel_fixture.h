@@ -105,10 +105,12 @@ inline auto port(const char* wwn) {
   return [wwn](std::uint8_t* d) { tavro::hex_to_wwn(wwn, d + 80); };
 }
 
-// Fills an LXS object request about the remote node of node A.
-inline auto object(std::uint32_t id, int type, int count) {
+// Fills an LXS object message about the remote node of node A (a response
+// also carries a status).
+inline auto object(std::uint32_t id, int type, int count, std::uint32_t status = 0) {
   return [=](std::uint8_t* d) {
     tavro::write_u32(d, tavro::lxs::kObjectId, id);
+    tavro::write_u32(d, tavro::lxs::kStatus, status);
     tavro::write_u32(d, tavro::lxs::kType, static_cast<std::uint32_t>(type));
     tavro::write_u32(d, tavro::lxs::kCount, static_cast<std::uint32_t>(count));
     tavro::hex_to_wwn(kNodeA, d + tavro::lxs::kNodeWwn);

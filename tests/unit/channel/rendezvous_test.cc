@@ -46,15 +46,6 @@ class RendezvousTest : public ChannelTest {
   static auto at(std::size_t offset, std::uint32_t value) {
     return [=](std::uint8_t* d) { write_u32(d, offset, value); };
   }
-
-  static auto object(std::uint32_t id, std::uint32_t status) {
-    return [=](std::uint8_t* d) {
-      write_u32(d, lxs::kObjectId, id);
-      write_u32(d, lxs::kStatus, status);
-      write_u32(d, lxs::kType, kValueSigned);
-      write_u32(d, lxs::kCount, 1);
-    };
-  }
 };
 
 // Values the simulated driver does not give (catalogue_test.cc asks the
@@ -77,10 +68,12 @@ TEST_F(RendezvousTest, ResponseRowsFormTheirReplies) {
       {HPD_LTX_DUPLEX_STATUS | kResponseBit, at(4, 0xFFFFFFC8), "200"},
       {FCPH_GET_FC_ADDRESS + 1, at(92, 0xFFFFFF), "FFFFFF"},
       {FCPH_GET_REMOTE_NODE_FCADDR + 1, at(92, 0x12345678), "12345678"},
-      {LXS_FCP_RESP, object(99, 7), "Error:  Unknown object: Unknown status"},
-      {LXS_FCP_RESP, object(13 | lxs::kWriteBit, 2), "Error:  Service Class: Operation failed"},
-      {LXS_FCP_RESP, object(1, 1), "0", tavro_responses, "x"},
-      {LXS_FCP_RESP, object(1 | lxs::kWriteBit, 0), "kept", tavro_responses, "kept"},
+      {LXS_FCP_RESP, object(99, kValueSigned, 1, 7), "Error:  Unknown object: Unknown status"},
+      {LXS_FCP_RESP, object(13 | lxs::kWriteBit, kValueSigned, 1, 2),
+       "Error:  Service Class: Operation failed"},
+      {LXS_FCP_RESP, object(1, kValueSigned, 1, 1), "0", tavro_responses, "x"},
+      {LXS_FCP_RESP, object(1 | lxs::kWriteBit, kValueSigned, 1, 0), "kept", tavro_responses,
+       "kept"},
       {FCPH_GET_PORT_SPEED + 1, at(84, 1), "13000", stdagent_responses},
       {FCPH_GET_PORT_SPEED + 1, at(84, 32), "400000", stdagent_responses},
       {FCPH_GET_PORT_SPEED + 1, at(84, 3), "1", stdagent_responses},
@@ -106,7 +99,7 @@ TEST_F(RendezvousTest, ValuesAreReadWithinTheDataArea) {
   std::string text = row_reply(FCPH_GET_PORT_VENDOR + 1,
                                [](std::uint8_t* d) { std::memset(d + 84, 'v', fcph::kSize - 84); });
   EXPECT_EQ(text, std::string(fcph::kSize - 84, 'v'));
-  std::string many = row_reply(LXS_FCP_RESP, channel_test::object(5, kValueUnsigned, 100000));
+  std::string many = row_reply(LXS_FCP_RESP, object(5, kValueUnsigned, 100000));
   EXPECT_EQ(count(many, ":") + 1, static_cast<int>((lxs::kSize - lxs::kValue) / 4));
 }
 
