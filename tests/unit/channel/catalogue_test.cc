@@ -3,10 +3,6 @@
 // requests are asked through discovery (discovery_test.cc); the writes, the
 // target-support requests and object 16 as text or bytes through the daemon
 // (tests/e2e/objects).
-#include "channel/catalogue.h"
-
-#include <gtest/gtest.h>
-
 #include "tests/unit/channel/channel_fixture.h"
 
 namespace channel_test {
@@ -17,32 +13,15 @@ using namespace tavro;
 auto index_and_wwn(std::uint32_t index, const char* wwn) {
   return [=](std::uint8_t* d) {
     write_u32(d, 80, index);
-    put_wwn(d, 84, wwn);
+    hex_to_wwn(wwn, d + 84);
   };
 }
 
 auto wwn_and_index(const char* wwn, std::uint32_t index) {
   return [=](std::uint8_t* d) {
-    put_wwn(d, 80, wwn);
+    hex_to_wwn(wwn, d + 80);
     write_u32(d, 88, index);
   };
-}
-
-auto object(std::uint32_t id, int type, int count, const char* node = kNodeA,
-            const char* remote = kRemote, std::uint32_t index = 0) {
-  return [=](std::uint8_t* d) {
-    write_u32(d, lxs::kObjectId, id);
-    write_u32(d, lxs::kType, static_cast<std::uint32_t>(type));
-    write_u32(d, lxs::kCount, static_cast<std::uint32_t>(count));
-    write_u32(d, lxs::kRequestId, 100 + id);
-    write_u32(d, lxs::kIndex, index);
-    put_wwn(d, lxs::kNodeWwn, node);
-    put_wwn(d, lxs::kRemoteWwn, remote);
-  };
-}
-
-auto none() {
-  return [](std::uint8_t*) {};
 }
 
 struct Case {
@@ -51,7 +30,7 @@ struct Case {
   const char* reply;
 };
 
-TEST_F(ChannelTest, PortAndNodeAttributesArriveAsText) {
+TEST_F(ChannelTest, AttributesArriveAsTextFailedObjectsAsErrorTextWritesAsConfirmations) {
   open();
   const Case cases[] = {
       {FCPH_GET_PORT_SPEED, port(kPortA), "4"},
@@ -80,7 +59,7 @@ TEST_F(ChannelTest, PortAndNodeAttributesArriveAsText) {
       {FCPH_GET_LINK_STATE, port(kPortA), "1"},
       {FCPH_GET_LINK_STATE, port(kPortDisabled), "2"},
       {FCPH_GET_LINK_TRANSITIONS, port(kPortA), "3"},
-      {FCPH_GET_LOCAL_NODES_COUNT, none(), "2"},
+      {FCPH_GET_LOCAL_NODES_COUNT, [](std::uint8_t*) {}, "2"},
       {FCPH_GET_NODE_WWN, [](std::uint8_t* d) { write_u32(d, 80, 1); }, "200000E08B000002"},
       {FCPH_GET_NODE_PORT_CT, port(kNodeB), "2"},
       {FCPH_GET_REMOTE_NODE_CT, port(kNodeA), "1"},
@@ -103,12 +82,17 @@ TEST_F(ChannelTest, PortAndNodeAttributesArriveAsText) {
       {FCPH_GET_REMOTE_NODE_PORTWWN, wwn_and_index(kRemote, 1), "2200002037000001"},
       {FCPH_GET_REMOTE_NODE_FCADDR,
        [](std::uint8_t* d) {
-         put_wwn(d, 80, kRemote);
-         put_wwn(d, 88, "2100002037000001");
+         hex_to_wwn(kRemote, d + 80);
+         hex_to_wwn("2100002037000001", d + 88);
        },
        "0102E8"},
       {FCPH_GET_FC_ADDRESS, port(kPortA), "010200"},
       {FCPH_GET_FC_ADDRESS, port(kPortFar), "1000000"},
+      {LXS_FCP, object(2, kValueText, 156), "alpha node"},
+      {LXS_FCP, object(5, kValueUnsigned, 1), "11"},
+      {LXS_FCP, object(14, kValueSigned, 1), "4"},
+      {LXS_FCP, object(19, kValueSigned, 1), "7"},
+      {LXS_FCP, object(20, kValueBytes, 8), "0001000000000000"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ask(c.request, c.fill), c.reply) << std::hex << c.request;
@@ -117,16 +101,8 @@ TEST_F(ChannelTest, PortAndNodeAttributesArriveAsText) {
   EXPECT_EQ(count(events_text(), "**** fc_address out of range: 0x01000000"), 1);
   EXPECT_EQ(sim().wait_idle(2000), 0);
   EXPECT_EQ(sim().messages_outstanding(), 0u) << "every delivered message is freed";
-}
 
-TEST_F(ChannelTest, LxsObjectsArriveByTheirTypeAndFailuresAsErrorText) {
-  open();
-  EXPECT_EQ(ask(LXS_FCP, object(2, kValueText, 156)), "alpha node");
-  EXPECT_EQ(ask(LXS_FCP, object(5, kValueUnsigned, 1)), "11");
-  EXPECT_EQ(ask(LXS_FCP, object(14, kValueSigned, 1)), "4");
-  EXPECT_EQ(ask(LXS_FCP, object(19, kValueSigned, 1)), "7");
-  EXPECT_EQ(ask(LXS_FCP, object(20, kValueBytes, 8)), "0001000000000000");
-
+  // Failed objects answer with their error text.
   sim().fault_lxs_status(LXS_FCP, 3);
   EXPECT_EQ(ask(LXS_FCP, object(14, kValueSigned, 1)), "Error:  Target ID: Driver busy");
   sim().fault_lxs_status(LXS_FCP, 5);
@@ -134,7 +110,8 @@ TEST_F(ChannelTest, LxsObjectsArriveByTheirTypeAndFailuresAsErrorText) {
   sim().fault_lxs_status(LXS_FCP, 0);
 
   // A write's confirmation completes the wait without a value.
-  EXPECT_EQ(tell(LXS_FCP, object(14 | lxs::kWriteBit, kValueSigned, 1)), "unchanged");
+  EXPECT_EQ(ask(LXS_FCP, object(14 | lxs::kWriteBit, kValueSigned, 1), nullptr, false),
+            "unchanged");
   EXPECT_EQ(last_, Transaction::kAnswered);
 }
 

@@ -14,6 +14,7 @@
 #include "channel/catalogue.h"
 #include "channel/channel.h"
 #include "daemon/diag.h"
+#include "daemon/text.h"
 #include "eventlog/event_log.h"
 #include "eventlog/request_log.h"
 #include "platform/module_loader.h"
@@ -24,12 +25,8 @@ namespace channel_test {
 
 // The simulator's control functions, looked up in the loaded library.
 struct Sim {
-  void* module = load();
-
-  static void* load() {
-    int error = 0;
-    return platform::load_module("QFCMsgLib", &error);
-  }
+  int error = 0;
+  void* module = platform::load_module("QFCMsgLib", &error);
   template <typename F>
   F find(const char* name) {
     auto f = reinterpret_cast<F>(platform::module_symbol(module, name));
@@ -103,44 +100,80 @@ inline constexpr const char* kNodeA = "200000E08B000001";
 inline constexpr const char* kNodeB = "200000E08B000002";
 inline constexpr const char* kRemote = "2000002037000001";
 
-void put_wwn(std::uint8_t* data, std::size_t offset, const char* hex);
-
 // Fills an FCPH request for the port (or node) with this WWN.
 inline auto port(const char* wwn) {
-  return [wwn](std::uint8_t* d) { put_wwn(d, 80, wwn); };
+  return [wwn](std::uint8_t* d) { tavro::hex_to_wwn(wwn, d + 80); };
+}
+
+// Fills an LXS object message about the remote node of node A (a response
+// also carries a status).
+inline auto object(std::uint32_t id, int type, int count, std::uint32_t status = 0) {
+  return [=](std::uint8_t* d) {
+    tavro::write_u32(d, tavro::lxs::kObjectId, id);
+    tavro::write_u32(d, tavro::lxs::kStatus, status);
+    tavro::write_u32(d, tavro::lxs::kType, static_cast<std::uint32_t>(type));
+    tavro::write_u32(d, tavro::lxs::kCount, static_cast<std::uint32_t>(count));
+    tavro::hex_to_wwn(kNodeA, d + tavro::lxs::kNodeWwn);
+    tavro::hex_to_wwn(kRemote, d + tavro::lxs::kRemoteWwn);
+  };
+}
+
+inline int count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
 }
 
 class ChannelTest : public ::testing::Test {
  protected:
-  ChannelTest();
-  void SetUp() override;
-  void TearDown() override;
+  ChannelTest() {
+    diag_.attach_logs(&events_, &requests_);
+    diag_.set_stdout(false);
+  }
+  void SetUp() override {
+    ASSERT_NE(sim().module, nullptr);
+    ASSERT_EQ(sim().load_model_json(kTestModel), 0);
+    tavro::testing::write_file(event_path_, "");
+    tavro::testing::write_file(request_path_, "");
+    events_.open();
+    requests_.open("start\n");
+  }
+  void TearDown() override {
+    channel_.reset();
+    sim().clear_faults();
+  }
 
-  static tavro::ChannelSettings settings(int timeout_ms = 3000);
-  tavro::Channel& open(tavro::ChannelSettings s = settings());
+  static tavro::ChannelSettings settings(int timeout_ms = 3000) {
+    tavro::ChannelSettings s;
+    s.request_timeout_ms = timeout_ms;
+    return s;
+  }
+  tavro::Channel& open(tavro::ChannelSettings s = settings()) {
+    channel_ = std::make_unique<tavro::Channel>(diag_, events_, &requests_, s);
+    channel_->qdn_open();
+    return *channel_;
+  }
 
-  void stamp(std::uint32_t number, std::uint8_t* data);
-  // One read request of the catalogue; the destination defaults to the
-  // catalogue's. Returns the reply text.
+  // One request of the catalogue; the destination defaults to the
+  // catalogue's. A read's reply starts empty, a write's as "unchanged".
   std::string ask(std::uint32_t number, const std::function<void(std::uint8_t*)>& fill,
                   const char* destination = nullptr, bool read = true);
-  // One write request; the reply buffer starts as "unchanged".
-  std::string tell(std::uint32_t number, const std::function<void(std::uint8_t*)>& fill);
-  std::string events_text();
-  std::string requests_text();
-  int count(const std::string& text, const std::string& what);
+  std::string events_text() {
+    events_.settle_repeats();
+    return tavro::testing::read_file(event_path_);
+  }
+  std::string requests_text() { return tavro::testing::read_file(request_path_); }
 
-  std::string dir_;
-  std::string event_path_;
-  std::string request_path_;
+  std::string dir_ = tavro::testing::make_temp_dir();
+  std::string event_path_ = dir_ + "/events.log";
+  std::string request_path_ = dir_ + "/requests.log";
   std::int32_t debug_ = 0;
-  std::int32_t event_mode_ = 0;
+  std::int32_t mode_ = 0;
   std::int32_t event_flags_ = 0x1F;
-  std::int32_t request_mode_ = 0;
   std::int32_t request_flags_ = 0x1;
   tavro::Diag diag_{debug_};
-  tavro::EventLog events_{{event_path_.c_str(), event_mode_, event_flags_}, &diag_};
-  tavro::RequestLog requests_{{request_path_.c_str(), request_mode_, request_flags_}, &diag_};
+  tavro::EventLog events_{{event_path_.c_str(), mode_, event_flags_}, &diag_};
+  tavro::RequestLog requests_{{request_path_.c_str(), mode_, request_flags_}, &diag_};
   std::unique_ptr<tavro::Channel> channel_;
   tavro::Transaction last_ = tavro::Transaction::kAnswered;
 };

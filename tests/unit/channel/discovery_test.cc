@@ -1,10 +1,6 @@
 // Adapter discovery over the simulated driver.
 #include "channel/discovery.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-
 #include "tests/unit/channel/channel_fixture.h"
 
 namespace channel_test {
@@ -14,20 +10,19 @@ using namespace tavro;
 
 class DiscoveryTest : public ChannelTest {
  protected:
+  using Op = std::function<Transaction(Channel&, char*, std::size_t)>;
   // Runs one operation on a request buffer that holds instance text.
-  std::string run(Transaction (*op)(Channel&, char*, std::size_t), const char* instance) {
-    std::snprintf(buffer_, sizeof buffer_, "%s", instance);
+  std::string run(const Op& op, const std::string& instance) {
+    std::snprintf(buffer_, sizeof buffer_, "%s", instance.c_str());
     last_ = op(*channel_, buffer_, sizeof buffer_);
     return buffer_;
   }
-  std::string info(const char* instance, int code) {
-    std::snprintf(buffer_, sizeof buffer_, "%s", instance);
-    last_ = qdn_get_adapt_info(*channel_, buffer_, sizeof buffer_, code);
-    return buffer_;
+  static Op info(int code) {
+    return [code](Channel& c, char* t, std::size_t n) { return qdn_get_adapt_info(c, t, n, code); };
   }
-  static std::string slot(const char* name) {
+  static std::string slot(const std::string& name) {
     char text[128];
-    std::snprintf(text, sizeof text, "%s", name);
+    std::snprintf(text, sizeof text, "%s", name.c_str());
     bus_and_slot(text, sizeof text);
     return text;
   }
@@ -43,16 +38,16 @@ TEST_F(DiscoveryTest, FindsTheAdaptersStepByStep) {
   EXPECT_EQ(first, "/pvd/pci2/dev5/fcp0");
   EXPECT_EQ(second, "/pvd/pci3/fcp1");
 
-  EXPECT_EQ(info(first.c_str(), 1), "1");
-  EXPECT_EQ(info(second.c_str(), 1), "2");
-  EXPECT_EQ(info(first.c_str(), 2), "PCI-X");
-  EXPECT_EQ(info((second + ".0").c_str(), 3), "QS Other");
-  EXPECT_EQ(run(qdn_get_adapt_port, (first + ".0").c_str()), "210000E08B000001");
-  EXPECT_EQ(run(duplex_status, first.c_str()), "2");
-  EXPECT_EQ(run(duplex_status, second.c_str()), "200");
+  EXPECT_EQ(run(info(1), first), "1");
+  EXPECT_EQ(run(info(1), second), "2");
+  EXPECT_EQ(run(info(2), first), "PCI-X");
+  EXPECT_EQ(run(info(3), second + ".0"), "QS Other");
+  EXPECT_EQ(run(qdn_get_adapt_port, (first + ".0")), "210000E08B000001");
+  EXPECT_EQ(run(duplex_status, first), "2");
+  EXPECT_EQ(run(duplex_status, second), "200");
 
   // An information code other than 1 to 3 is answered with nothing.
-  EXPECT_EQ(info(first.c_str(), 4), "Error: driver timeout");
+  EXPECT_EQ(run(info(4), first), "Error: driver timeout");
   // An adapter name the driver does not know reaches nobody.
   EXPECT_EQ(run(duplex_status, "/pvd/none"), "Error: driver timeout");
 }
@@ -72,12 +67,11 @@ TEST_F(DiscoveryTest, AdapterNameByIndexGoesToThatIndexDestination) {
 }
 
 TEST_F(DiscoveryTest, BusAndSlotTexts) {
-  EXPECT_EQ(slot("/pvd/pci2/dev5/fcp0"), "Bus 2, Slot 5");
   EXPECT_EQ(slot("pci7"), "Bus 7, Slot ?");
   EXPECT_EQ(slot("/pvd/isa/fcp0"), "Bus ?, Slot ?");
   EXPECT_EQ(slot("pci12dev3"), "Bus 12, Slot 3");
   std::string long_name = "/pvd/pci1/dev2/" + std::string(200, 'x');
-  EXPECT_EQ(slot(long_name.c_str()), "Bus 1, Slot 2");
+  EXPECT_EQ(slot(long_name), "Bus 1, Slot 2");
   char tiny[8] = "pci2dev";
   bus_and_slot(tiny, sizeof tiny);
   EXPECT_STREQ(tiny, "Bus 2, ");
@@ -96,7 +90,7 @@ TEST_F(DiscoveryTest, MissingLibraryAnswersDriverNotOpenedExceptBusAndSlot) {
   EXPECT_EQ(last_, Transaction::kNotOpened);
   EXPECT_EQ(run(adapter_count, ""), "Error: Driver not opened");
   EXPECT_EQ(run(adapter_name, "0"), "Error: Driver not opened");
-  EXPECT_EQ(info("/pvd/pci2/dev5/fcp0", 1), "Error: Driver not opened");
+  EXPECT_EQ(run(info(1), "/pvd/pci2/dev5/fcp0"), "Error: Driver not opened");
   EXPECT_EQ(run(qdn_get_adapt_port, "/pvd/pci2/dev5/fcp0.0"), "Error: Driver not opened");
   EXPECT_EQ(run(duplex_status, "/pvd/pci2/dev5/fcp0"), "Error: Driver not opened");
   EXPECT_EQ(slot("/pvd/pci2/dev5/fcp0"), "Bus 2, Slot 5");

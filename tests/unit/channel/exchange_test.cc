@@ -1,11 +1,8 @@
 // Matching responses to the waiting request, driver events and driver errors,
 // over the simulated driver.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <thread>
 
-#include "channel/catalogue.h"
 #include "tests/unit/channel/channel_fixture.h"
 
 namespace channel_test {
@@ -14,29 +11,29 @@ namespace {
 using namespace tavro;
 using namespace std::chrono_literals;
 
-auto lxs_object(std::uint32_t id) {
-  return [id](std::uint8_t* d) {
-    write_u32(d, lxs::kObjectId, id);
-    write_u32(d, lxs::kType, kValueUnsigned);
-    write_u32(d, lxs::kCount, 1);
-    put_wwn(d, lxs::kNodeWwn, kNodeA);
-  };
-}
-
-TEST_F(ChannelTest, MismatchedResponsesAreDroppedAndFreed) {
+TEST_F(ChannelTest, MismatchedAndMalformedResponsesAreDroppedAndFreed) {
   debug_ = 0x10000000;
   open(settings(150));
+  std::uint32_t invalid = sim().invalid_calls();
+  channel_->msg_handler(1, nullptr);
+  unsigned char message[qfc::kHeaderSize] = {};
+  write_u32(message, qfc::kNumberOffset, FCPH_GET_PORT_SPEED + 1);
+  channel_->msg_handler(1, message);
+  // The message without data went back to the library (which did not know it).
+  EXPECT_EQ(sim().invalid_calls(), invalid + 1);
   sim().fault_wrong_number_to(FCPH_GET_PORT_SPEED, 0x15000019);
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: driver timeout");
   sim().fault_wrong_object(LXS_FCP, 1);
-  EXPECT_EQ(ask(LXS_FCP, lxs_object(5)), "Error: driver timeout");
+  EXPECT_EQ(ask(LXS_FCP, object(5, kValueUnsigned, 1)), "Error: driver timeout");
   sim().clear_faults();
-  EXPECT_EQ(ask(LXS_FCP, lxs_object(5)), "11");
+  EXPECT_EQ(ask(LXS_FCP, object(5, kValueUnsigned, 1)), "11");
 
   std::string log = events_text();
   EXPECT_EQ(count(log, "\tResponse mis-match: got 0x15000019 / exepected 0x15000017"), 1);
   EXPECT_EQ(count(log, "\tFCP Response doesn't match: got 6 / exepect 5"), 1);
   EXPECT_EQ(count(log, "unsolicited message"), 2);
+  EXPECT_EQ(count(log, "LXS WARNG: tavro_msg_handler: msg = 0\n"), 1);
+  EXPECT_EQ(count(log, "LXS WARNG: tavro_msg_handler: msg->data = 0\n"), 1);
   EXPECT_EQ(sim().wait_idle(2000), 0);
   EXPECT_EQ(sim().messages_outstanding(), 0u);
 }
@@ -67,7 +64,7 @@ TEST_F(ChannelTest, LateResponsesChangeNothing) {
   last_ = channel_->transact({kFcphDestination, FCPH_GET_PORT_SPEED, fcph::kSize}, reply,
                              sizeof reply, [](std::uint8_t* d) {
                                write_u32(d, fcph::kNumber, FCPH_GET_PORT_SPEED);
-                               put_wwn(d, 80, kPortA);
+                               hex_to_wwn(kPortA, d + 80);
                                return true;
                              });
   EXPECT_STREQ(reply, "Error: driver timeout");
@@ -77,65 +74,55 @@ TEST_F(ChannelTest, LateResponsesChangeNothing) {
   EXPECT_EQ(sim().messages_outstanding(), 0u);
 }
 
+// The driver's error is logged once and every later time-out reports the
+// latest one.
 TEST_F(ChannelTest, DriverErrorThenTimeOut) {
   open(settings(150));
-  sim().fault_driver_error_on(FCPH_GET_PORT_SPEED, 7);
   sim().fault_no_answer(FCPH_GET_PORT_SPEED, 1);
+  sim().fault_driver_error_on(FCPH_GET_PORT_SPEED, 7);
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: timeout: driver error(7)");
   EXPECT_EQ(channel_->driver_error(), 7u);
-  EXPECT_EQ(count(events_text(), "DRV ERROR: Driver - error(7)"), 1);
+  sim().fault_driver_error_on(FCPH_GET_PORT_SPEED, 9);
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: timeout: driver error(9)");
+  std::string log = events_text();
+  EXPECT_EQ(count(log, "DRV ERROR: Driver - error(7)"), 1);
+  EXPECT_EQ(count(log, "DRV ERROR: Driver"), 1);
+  EXPECT_EQ(count(log, "LXS ERROR: Message timeout - error(7)"), 1);
+  EXPECT_EQ(count(log, "LXS ERROR: Message timeout - error(9)"), 1);
 }
 
+// Events go to the event log at their level, also while a request waits,
+// which they do not end.
 TEST_F(ChannelTest, DriverEventsGoToTheEventLogAtTheirLevel) {
-  event_flags_ = 0x1F;
+  const struct {
+    std::uint32_t severity;
+    const char* text;
+    const char* line;
+  } events[] = {
+      {411, "event notice", "DRV NOTCE: event notice\n"},
+      {611, "event warning", "DRV WARNG: event warning\n"},
+      {711, "event error", "DRV ERROR: event error\n"},
+      {811, "event alarm", "DRV ALARM: event alarm\n"},
+      {911, "event alarm too", "DRV ALARM: event alarm too\n"},
+      {5, "event unknown", "DRV *****: event unknown\n"},
+  };
   open();
-  sim().send_event(411, "event notice");
-  sim().send_event(611, "event warning");
-  sim().send_event(711, "event error");
-  sim().send_event(811, "event alarm");
-  sim().send_event(911, "event alarm too");
-  sim().send_event(5, "event unknown");
+  sim().fault_delay(FCPH_GET_PORT_SPEED, 100);
+  std::thread sender([&] {
+    std::this_thread::sleep_for(20ms);
+    for (const auto& e : events) sim().send_event(e.severity, e.text);
+  });
+  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
+  sender.join();
   EXPECT_EQ(sim().set_link(0, 0, 0), 0);
   EXPECT_EQ(sim().wait_idle(2000), 0);
   std::string log = events_text();
-  EXPECT_EQ(count(log, "DRV NOTCE: event notice\n"), 1);
-  EXPECT_EQ(count(log, "DRV WARNG: event warning\n"), 1);
-  EXPECT_EQ(count(log, "DRV ERROR: event error\n"), 1);
-  EXPECT_EQ(count(log, "DRV ALARM: event alarm\n"), 1);
-  EXPECT_EQ(count(log, "DRV ALARM: event alarm too\n"), 1);
-  EXPECT_EQ(count(log, "DRV *****: event unknown\n"), 1);
+  for (const auto& e : events) EXPECT_EQ(count(log, e.line), 1) << e.line;
   EXPECT_EQ(count(log, "DRV WARNG: Link down on adapter /pvd/pci2/dev5/fcp0"), 1);
   // The link state read afterwards follows the model.
   EXPECT_EQ(ask(FCPH_GET_LINK_STATE, port(kPortA)), "2");
   EXPECT_EQ(sim().wait_idle(2000), 0);
   EXPECT_EQ(sim().messages_outstanding(), 0u);
-}
-
-TEST_F(ChannelTest, EventsWhileARequestWaitsDoNotEndIt) {
-  open(settings(3000));
-  sim().fault_delay(FCPH_GET_PORT_SPEED, 100);
-  std::thread events([] {
-    std::this_thread::sleep_for(20ms);
-    sim().send_event(611, "during the wait");
-  });
-  EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
-  events.join();
-  EXPECT_EQ(sim().wait_idle(2000), 0);
-  EXPECT_EQ(count(events_text(), "DRV WARNG: during the wait"), 1);
-}
-
-TEST_F(ChannelTest, MalformedDeliveriesAreLoggedAndFreed) {
-  open();
-  std::uint32_t invalid = sim().invalid_calls();
-  channel_->msg_handler(1, nullptr);
-  unsigned char message[qfc::kHeaderSize] = {};
-  write_u32(message, qfc::kNumberOffset, FCPH_GET_PORT_SPEED + 1);
-  channel_->msg_handler(1, message);
-  std::string log = events_text();
-  EXPECT_EQ(count(log, "LXS WARNG: tavro_msg_handler: msg = 0\n"), 1);
-  EXPECT_EQ(count(log, "LXS WARNG: tavro_msg_handler: msg->data = 0\n"), 1);
-  // The message without data went back to the library (which did not know it).
-  EXPECT_EQ(sim().invalid_calls(), invalid + 1);
 }
 
 }  // namespace
