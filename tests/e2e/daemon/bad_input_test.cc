@@ -2,8 +2,6 @@
 // and both logs enabled: after each batch REV is still answered, and at the
 // end every line of both logs is a well-formed record.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <random>
 #include <regex>
@@ -53,10 +51,8 @@ std::string malformed(const std::string& command, int round, std::mt19937& rng) 
 void reset_after(int port, const std::string& text) {
   int s = connect_to(port);
   if (s < 0) return;
-  ::send(s, text.data(), text.size() / 2, MSG_NOSIGNAL);
-  linger hard{1, 0};
-  ::setsockopt(s, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-  ::close(s);
+  send_text(s, text.substr(0, text.size() / 2));
+  close_with_reset(s);
 }
 
 void expect_records(const std::string& path) {
