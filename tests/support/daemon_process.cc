@@ -107,15 +107,12 @@ std::string read_all(int fd, std::chrono::milliseconds timeout) {
   std::string out;
   auto deadline = std::chrono::steady_clock::now() + timeout;
   char buf[4096];
-  for (;;) {
+  for (ssize_t n = 1; n > 0;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    out.append(buf, static_cast<std::size_t>(n));
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    if ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) out.append(buf, static_cast<std::size_t>(n));
   }
   return out;
 }

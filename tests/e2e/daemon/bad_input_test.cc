@@ -13,19 +13,17 @@
 namespace tavro::testing {
 namespace {
 
-const char* const kCommands[] = {
-    "REV",
-    "ECHO ",
-    "STATS ",
-    "CONFIG ",
-    "LOGSIZE",
-    "LOGREAD ",
-    "GET /",
-    "GET /HTDEBUG?",
-    "FCGET .1.3.6.1.4.1.48217.",
-    "FCSET .1.3.6.1.4.1.48217.",
-    "HBAAPI ",
-};
+const char* const kCommands[] = {"REV",
+                                 "ECHO ",
+                                 "STATS ",
+                                 "CONFIG ",
+                                 "LOGSIZE",
+                                 "LOGREAD ",
+                                 "GET /",
+                                 "GET /HTDEBUG?",
+                                 "FCGET .1.3.6.1.4.1.48217.",
+                                 "FCSET .1.3.6.1.4.1.48217.",
+                                 "HBAAPI "};
 
 // One malformed form of the command, picked by the round number.
 std::string malformed(const std::string& command, int round, std::mt19937& rng) {
@@ -82,17 +80,12 @@ TEST(BadInput, EveryCommandSurvivesMalformedRequestsAndTheLogsStayWellFormed) {
   write_file(dir + "/index.html", "<html>tavro</html>\n");
   write_file(dir + "/requests.log", "");  // the logs are opened, not created
   write_file(dir + "/events.log", "");
-  DaemonProcess d({.args = {"-base",  dir,
-                            "-fcget", "enabled",
-                            "-fcset", "enabled",
-                            "-api",   "enabled",
-                            "-debug", "enabled",
-                            "-conf",  "enabled",
-                            "-log",   dir + "/requests.log",
-                            "-lf",    "0xFFFFFFFF",
-                            "-fclog", dir + "/events.log",
-                            "-fclf",  "0xFF",
-                            "-rxto",  "1"}});
+  DaemonOptions options{.args = {"-base", dir, "-log", dir + "/requests.log", "-lf", "0xFFFFFFFF",
+                                 "-fclog", dir + "/events.log", "-fclf", "0xFF", "-rxto", "1"}};
+  for (const char* flag : {"-fcget", "-fcset", "-api", "-debug", "-conf"}) {
+    options.args.insert(options.args.end(), {flag, "enabled"});
+  }
+  DaemonProcess d(options);
   ASSERT_EQ(request(d.port(), "FCSET .1.3.6.1.4.1.48217.3.5.3.0 1 2 bad#input+begins 0\n"), "ok");
   std::mt19937 rng(20261207);
   for (const char* command : kCommands) {
