@@ -29,8 +29,8 @@ TEST(DebugPage, RunsTheCommandAndShowsItsReplyUnderItInBold) {
                             {"/HTDEBUG/REVISION", page("REVISION", "3.3 Build 43")}}));
   EXPECT_EQ(get_stats(d.port()),
             "GET;3;GET(htmls);0;GET(images);0;GET(java);0;GET(other);0;GET(errors);0");
-  EXPECT_EQ(stats_of(d.port(), "REV"), "REV;2");
-  EXPECT_EQ(stats_of(d.port(), "ECHO"), "ECHO;1");
+  EXPECT_EQ(request(d.port(), "STATS REV"), "REV;2");
+  EXPECT_EQ(request(d.port(), "STATS ECHO"), "ECHO;1");
   // An unknown or missing command is said so.
   EXPECT_EQ("", mismatches(d.port(), {{"GET /HTDEBUG?rev HTTP/1.0\r\n\r\n", page("rev", kUnknown)},
                                       {"GET /HTDEBUG", page("", kUnknown)},
@@ -55,8 +55,8 @@ TEST(DebugPage, IsRefusedUnlessDebugReqIsEnabled) {
   DaemonProcess& d = site.start({});
   EXPECT_EQ(get(d.port(), "/HTDEBUG?REV"), kRefused);
   EXPECT_EQ(get(d.port(), "/HTDEBUG?FCSET%20.1.3.6.1.4.1.48217.2.1.0%201"), kRefused);
-  EXPECT_EQ(stats_of(d.port(), "REV"), "REV;0");
-  EXPECT_EQ(stats_of(d.port(), "FCSET "), "FCSET ;0");
+  EXPECT_EQ(request(d.port(), "STATS REV"), "REV;0");
+  EXPECT_EQ(request(d.port(), "STATS FCSET "), "FCSET ;0");
   EXPECT_EQ(get_stats(d.port()),
             "GET;2;GET(htmls);0;GET(images);0;GET(java);0;GET(other);0;GET(errors);0");
 }

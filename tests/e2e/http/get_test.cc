@@ -119,7 +119,7 @@ TEST(GetFile, DisabledGetIsRefused) {
             get_mismatches(site.port(), {{"/index.html", kRefused}, {"/HTDEBUG?REV", kRefused}}));
   EXPECT_EQ(get_stats(site.port()),
             "GET;2;GET(htmls);0;GET(images);0;GET(java);0;GET(other);0;GET(errors);0");
-  EXPECT_EQ(stats_of(site.port(), "REV"), "REV;0");
+  EXPECT_EQ(request(site.port(), "STATS REV"), "REV;0");
 }
 
 TEST(GetFile, MissingFileGetsErrorHtmlOrTheBuiltInPage) {

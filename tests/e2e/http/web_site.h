@@ -87,8 +87,4 @@ inline std::string get_stats(int port) {
   return request(port, "STATS GET ");
 }
 
-inline std::string stats_of(int port, const std::string& prefix) {
-  return request(port, "STATS " + prefix);
-}
-
 }  // namespace tavro::testing
