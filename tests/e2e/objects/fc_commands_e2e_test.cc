@@ -97,16 +97,13 @@ TEST_F(FcCommands, LookupErrorsQuoteWhatTheyCouldNotServe) {
             "Error: Invalid OID length(" + kAgent + "3.5.1.3." + kPort0 + ".7)");
   EXPECT_EQ(fcget(port(), "1.1.0"), "Error: Not supported yet()");
   EXPECT_EQ(fcget(port(), "3.7.1.21." + kPort0), "Error: Not supported yet(" + kPort0 + ")");
-  EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.1.2.0\n"), "N/A");
-  EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.1.2.0 \n"),
-            "Error: No such member(FCGET .1.3.6.1.4.1.48217.1.2.0 )");
-  EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.1.1.0\n"),
-            "QS-2310 PCI Fibre Channel Adapter");
-  EXPECT_EQ(request(port(), "FCGET .1.3.6.1.4.1.48217.2.1.1.1.0\n"),
-            "Error: No such member(1.1.1.0)");
+  const std::string get = "FCGET .1.3.6.1.4.1.48217.", set = "FCSET .1.3.6.1.4.1.48217.";
+  EXPECT_EQ(request(port(), get + "1.2.0\n"), "N/A");
+  EXPECT_EQ(request(port(), get + "1.2.0 \n"), "Error: No such member(" + get + "1.2.0 )");
+  EXPECT_EQ(request(port(), get + "1.1.0\n"), "QS-2310 PCI Fibre Channel Adapter");
+  EXPECT_EQ(request(port(), get + "2.1.1.1.0\n"), "Error: No such member(1.1.1.0)");
   // HBA API objects are served by HBAAPI alone.
-  EXPECT_EQ(request(port(), "FCSET .1.3.6.1.4.1.48217.4.1 2\n"),
-            "Error: No such member(FCSET .1.3.6.1.4.1.48217.4.1 2)");
+  EXPECT_EQ(request(port(), set + "4.1 2\n"), "Error: No such member(" + set + "4.1 2)");
   EXPECT_EQ(fcset(port(), "2.11.0", "5.5"), "Error: No such member(" + kAgent + "2.11.0 5.5)");
   EXPECT_EQ(fcset(port(), "3.7.1.5." + kPort0, "1"), "Error: Not supported yet(" + kPort0 + " 1)");
   std::string stats = request(port(), "STATS\n");
