@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -29,38 +29,39 @@ namespace {
 
 // Temporary directories are removed when the test program ends (not in the
 // children it forks).
-class TempDirs {
- public:
+struct TempDirs {
   ~TempDirs() {
-    if (::getpid() != owner_) return;
-    for (const auto& dir : dirs_) std::filesystem::remove_all(dir);
+    if (::getpid() == owner) {
+      for (const auto& dir : dirs) std::filesystem::remove_all(dir);
+    }
   }
-  void add(const std::string& dir) {
-    std::lock_guard lock(mutex_);
-    dirs_.push_back(dir);
-  }
-
- private:
-  pid_t owner_ = ::getpid();
-  std::mutex mutex_;
-  std::vector<std::string> dirs_;
+  pid_t owner = ::getpid();
+  std::mutex mutex;
+  std::vector<std::string> dirs;
 };
+
+sockaddr_in address(int port, std::uint32_t host) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(host);
+  return addr;
+}
 
 }  // namespace
 
 std::string make_temp_dir() {
-  static TempDirs dirs;
+  static TempDirs temp;
   std::string pattern = "/tmp/tavro-test-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  dirs.add(pattern);
+  std::lock_guard lock(temp.mutex);
+  temp.dirs.push_back(pattern);
   return pattern;
 }
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void write_file(const std::string& path, const std::string& text) {
@@ -85,10 +86,7 @@ int free_port() {
   for (;;) {
     int port = 20000 + static_cast<int>(rng() % 12000);
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    sockaddr_in addr = address(port, INADDR_ANY);
     bool free = ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     ::close(s);
     if (free) return port;
@@ -97,10 +95,7 @@ int free_port() {
 
 int connect_to(int port) {
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in addr = address(port, INADDR_LOOPBACK);
   if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     ::close(s);
     return -1;
@@ -112,15 +107,32 @@ std::string read_all(int fd, std::chrono::milliseconds timeout) {
   std::string out;
   auto deadline = std::chrono::steady_clock::now() + timeout;
   char buf[4096];
-  for (;;) {
+  for (ssize_t n = 1; n > 0;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    out.append(buf, static_cast<std::size_t>(n));
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    if ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) out.append(buf, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+void close_with_reset(int fd) {
+  linger hard{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  ::close(fd);
+}
+
+void send_text(int fd, const std::string& text) {
+  ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+}
+
+std::string mismatches(int port, const std::vector<Exchange>& exchanges) {
+  std::string out;
+  for (const auto& [text, reply] : exchanges) {
+    std::string got = request(port, text);
+    if (got != reply)
+      out += "request \"" + text + "\": got \"" + got + "\", want \"" + reply + "\"\n";
   }
   return out;
 }
@@ -128,7 +140,7 @@ std::string read_all(int fd, std::chrono::milliseconds timeout) {
 std::string request(int port, const std::string& text, std::chrono::milliseconds timeout) {
   int s = connect_to(port);
   if (s < 0) return "<connect failed>";
-  ::send(s, text.data(), text.size(), MSG_NOSIGNAL);
+  send_text(s, text);
   std::string reply = read_all(s, timeout);
   ::close(s);
   return reply;
@@ -142,17 +154,17 @@ DaemonProcess::DaemonProcess(DaemonOptions options) {
   ::mkdir(registry.c_str(), 0755);
   std::vector<std::string> args{options.program.empty() ? binary_dir() + "/tavro"
                                                         : options.program};
-  if (options.add_port) {
-    port_ = free_port();
-    args.push_back("-port");
-    args.push_back(std::to_string(port_));
-  } else {
-    port_ = options.port;
-  }
+  port_ = options.add_port ? free_port() : options.port;
+  if (options.add_port) args.insert(args.end(), {"-port", std::to_string(port_)});
   args.insert(args.end(), options.args.begin(), options.args.end());
 
   int broken[2] = {-1, -1};
   if (options.output == DaemonOptions::Output::kBrokenPipe && ::pipe(broken) != 0) return;
+  auto close_pipe = [&broken] {
+    for (int fd : broken) {
+      if (fd >= 0) ::close(fd);
+    }
+  };
   pid_ = ::fork();
   if (pid_ == 0) {
     if (::chdir(dir_.c_str()) != 0) _exit(127);
@@ -161,9 +173,7 @@ DaemonProcess::DaemonProcess(DaemonOptions options) {
                   : ::open(output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(out, 1);
     ::dup2(out, 2);
-    for (int fd : broken) {
-      if (fd >= 0) ::close(fd);
-    }
+    close_pipe();
     if (options.output == DaemonOptions::Output::kClosed) {
       for (int fd = 0; fd <= 2; ++fd) ::close(fd);
     }
@@ -177,25 +187,15 @@ DaemonProcess::DaemonProcess(DaemonOptions options) {
     ::execv(argv[0], argv.data());
     _exit(127);
   }
-  for (int fd : broken) {
-    if (fd >= 0) ::close(fd);
+  close_pipe();
+  if (port_ == 0 || !options.wait_ready) return;
+  int s = -1;
+  for (int i = 0; i < 500 && (s = connect_to(port_)) < 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  if (port_ != 0 && options.wait_ready) {
-    for (int i = 0; i < 500; ++i) {
-      int s = connect_to(port_);
-      if (s >= 0) {
-        // A connection without a request is dropped by the daemon at its
-        // receive deadline; close it at once so it does not hold the loop.
-        struct linger l {
-          1, 0
-        };
-        ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-        ::close(s);
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
+  // A connection without a request is dropped by the daemon at its receive
+  // deadline; reset it at once so it does not hold the loop.
+  if (s >= 0) close_with_reset(s);
 }
 
 DaemonProcess::~DaemonProcess() {

@@ -72,5 +72,17 @@ std::string request(int port, const std::string& text,
 int connect_to(int port);
 // Reads until end of stream or time-out.
 std::string read_all(int fd, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Sends text on a connected socket, ignoring a peer that has gone.
+void send_text(int fd, const std::string& text);
+// Closes with a reset rather than an orderly end of stream.
+void close_with_reset(int fd);
+
+// A request and the exact reply expected to it.
+struct Exchange {
+  std::string request, reply;
+};
+// Sends each request on a connection of its own, in order; names every reply
+// that differs from the one expected, one line each ("" when all match).
+std::string mismatches(int port, const std::vector<Exchange>& exchanges);
 
 }  // namespace tavro::testing

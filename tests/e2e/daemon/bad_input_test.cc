@@ -2,8 +2,6 @@
 // and both logs enabled: after each batch REV is still answered, and at the
 // end every line of both logs is a well-formed record.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <random>
 #include <regex>
@@ -15,19 +13,17 @@
 namespace tavro::testing {
 namespace {
 
-const char* const kCommands[] = {
-    "REV",
-    "ECHO ",
-    "STATS ",
-    "CONFIG ",
-    "LOGSIZE",
-    "LOGREAD ",
-    "GET /",
-    "GET /HTDEBUG?",
-    "FCGET .1.3.6.1.4.1.48217.",
-    "FCSET .1.3.6.1.4.1.48217.",
-    "HBAAPI ",
-};
+const char* const kCommands[] = {"REV",
+                                 "ECHO ",
+                                 "STATS ",
+                                 "CONFIG ",
+                                 "LOGSIZE",
+                                 "LOGREAD ",
+                                 "GET /",
+                                 "GET /HTDEBUG?",
+                                 "FCGET .1.3.6.1.4.1.48217.",
+                                 "FCSET .1.3.6.1.4.1.48217.",
+                                 "HBAAPI "};
 
 // One malformed form of the command, picked by the round number.
 std::string malformed(const std::string& command, int round, std::mt19937& rng) {
@@ -53,10 +49,8 @@ std::string malformed(const std::string& command, int round, std::mt19937& rng) 
 void reset_after(int port, const std::string& text) {
   int s = connect_to(port);
   if (s < 0) return;
-  ::send(s, text.data(), text.size() / 2, MSG_NOSIGNAL);
-  linger hard{1, 0};
-  ::setsockopt(s, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-  ::close(s);
+  send_text(s, text.substr(0, text.size() / 2));
+  close_with_reset(s);
 }
 
 void expect_records(const std::string& path) {
@@ -86,17 +80,12 @@ TEST(BadInput, EveryCommandSurvivesMalformedRequestsAndTheLogsStayWellFormed) {
   write_file(dir + "/index.html", "<html>tavro</html>\n");
   write_file(dir + "/requests.log", "");  // the logs are opened, not created
   write_file(dir + "/events.log", "");
-  DaemonProcess d({.args = {"-base",  dir,
-                            "-fcget", "enabled",
-                            "-fcset", "enabled",
-                            "-api",   "enabled",
-                            "-debug", "enabled",
-                            "-conf",  "enabled",
-                            "-log",   dir + "/requests.log",
-                            "-lf",    "0xFFFFFFFF",
-                            "-fclog", dir + "/events.log",
-                            "-fclf",  "0xFF",
-                            "-rxto",  "1"}});
+  DaemonOptions options{.args = {"-base", dir, "-log", dir + "/requests.log", "-lf", "0xFFFFFFFF",
+                                 "-fclog", dir + "/events.log", "-fclf", "0xFF", "-rxto", "1"}};
+  for (const char* flag : {"-fcget", "-fcset", "-api", "-debug", "-conf"}) {
+    options.args.insert(options.args.end(), {flag, "enabled"});
+  }
+  DaemonProcess d(options);
   ASSERT_EQ(request(d.port(), "FCSET .1.3.6.1.4.1.48217.3.5.3.0 1 2 bad#input+begins 0\n"), "ok");
   std::mt19937 rng(20261207);
   for (const char* command : kCommands) {

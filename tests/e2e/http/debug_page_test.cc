@@ -22,13 +22,19 @@ std::string page(const std::string& command, const std::string& body) {
 TEST(DebugPage, RunsTheCommandAndShowsItsReplyUnderItInBold) {
   WebSite site;
   DaemonProcess& d = site.start({"-debug", "enabled"});
-  EXPECT_EQ(get(d.port(), "/HTDEBUG?REV"), page("REV", "3.3 Build 43"));
-  EXPECT_EQ(get(d.port(), "/HTDEBUG?ECHO%20two%20words"), page("ECHO two words", " two words"));
-  EXPECT_EQ(get(d.port(), "/HTDEBUG/REVISION"), page("REVISION", "3.3 Build 43"));
+  EXPECT_EQ("",
+            get_mismatches(d.port(),
+                           {{"/HTDEBUG?REV", page("REV", "3.3 Build 43")},
+                            {"/HTDEBUG?ECHO%20two%20words", page("ECHO two words", " two words")},
+                            {"/HTDEBUG/REVISION", page("REVISION", "3.3 Build 43")}}));
   EXPECT_EQ(get_stats(d.port()),
             "GET;3;GET(htmls);0;GET(images);0;GET(java);0;GET(other);0;GET(errors);0");
-  EXPECT_EQ(stats_of(d.port(), "REV"), "REV;2");
-  EXPECT_EQ(stats_of(d.port(), "ECHO"), "ECHO;1");
+  EXPECT_EQ(request(d.port(), "STATS REV"), "REV;2");
+  EXPECT_EQ(request(d.port(), "STATS ECHO"), "ECHO;1");
+  // An unknown or missing command is said so.
+  EXPECT_EQ("", mismatches(d.port(), {{"GET /HTDEBUG?rev HTTP/1.0\r\n\r\n", page("rev", kUnknown)},
+                                      {"GET /HTDEBUG", page("", kUnknown)},
+                                      {"GET /HTDEBUG?", page("", kUnknown)}}));
 }
 
 TEST(DebugPage, ShowsTheTracesPrintedMeanwhileInBlue) {
@@ -44,21 +50,13 @@ TEST(DebugPage, ShowsTheTracesPrintedMeanwhileInBlue) {
   EXPECT_EQ(output.find("REV(1)"), std::string::npos) << output;
 }
 
-TEST(DebugPage, UnknownOrMissingCommandIsSaidSo) {
-  WebSite site;
-  DaemonProcess& d = site.start({"-debug", "enabled"});
-  EXPECT_EQ(get(d.port(), "/HTDEBUG?rev"), page("rev", kUnknown));
-  EXPECT_EQ(request(d.port(), "GET /HTDEBUG"), page("", kUnknown));
-  EXPECT_EQ(request(d.port(), "GET /HTDEBUG?"), page("", kUnknown));
-}
-
 TEST(DebugPage, IsRefusedUnlessDebugReqIsEnabled) {
   WebSite site;
   DaemonProcess& d = site.start({});
   EXPECT_EQ(get(d.port(), "/HTDEBUG?REV"), kRefused);
   EXPECT_EQ(get(d.port(), "/HTDEBUG?FCSET%20.1.3.6.1.4.1.48217.2.1.0%201"), kRefused);
-  EXPECT_EQ(stats_of(d.port(), "REV"), "REV;0");
-  EXPECT_EQ(stats_of(d.port(), "FCSET "), "FCSET ;0");
+  EXPECT_EQ(request(d.port(), "STATS REV"), "REV;0");
+  EXPECT_EQ(request(d.port(), "STATS FCSET "), "FCSET ;0");
   EXPECT_EQ(get_stats(d.port()),
             "GET;2;GET(htmls);0;GET(images);0;GET(java);0;GET(other);0;GET(errors);0");
 }

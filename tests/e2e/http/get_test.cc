@@ -36,11 +36,15 @@ std::vector<int> sends(const std::string& output, int request) {
   return sizes;
 }
 
-// A 64 MiB file "big.bin" in the web root, without its bytes on disk.
-void add_big_file(const WebSite& site) {
-  std::ofstream sparse(site.www + "/big.bin", std::ios::binary);
-  sparse.seekp((64 << 20) - 1);
-  sparse.put('\0');
+// Starts a daemon on a web root with a 64 MiB file "big.bin" (without its
+// bytes on disk) and asks for it on a connection it returns.
+int ask_for_big_file(WebSite& site, std::vector<std::string> args) {
+  std::ofstream(site.www + "/big.bin", std::ios::binary).seekp((64 << 20) - 1).put('\0');
+  args.insert(args.end(), {"-base", site.www});
+  site.start(args);
+  int s = connect_to(site.port());
+  send_text(s, "GET /big.bin HTTP/1.0\n");
+  return s;
 }
 
 TEST(GetFile, RootServesDefaultHtmlAsItStandsOrNotFound) {
@@ -58,60 +62,46 @@ TEST(GetFile, RootServesDefaultHtmlAsItStandsOrNotFound) {
             "GET;1;GET(htmls);0;GET(images);0;GET(java);0;GET(other);1;GET(errors);1");
 }
 
-TEST(GetFile, FilesUnderBaseDirAreServedAndCountedByType) {
+TEST(GetFile, FilesUnderBaseDirAreServedAndCountedByTypeOnTheDecodedPath) {
   WebSite site;
-  site.add("www/applet/main.class", "\xCA\xFE\xBA\xBE");
-  site.add("www/app.JAR", "jar");
-  site.add("www/img/logo.gif", "GIF89a");
-  site.add("www/index.html", "<html>index</html>");
-  site.add("www/notes.txt", "notes");
-  site.add("www/README", "readme");
-  site.add("www/page.Html", "mixed case");
+  std::vector<Exchange> rows = site.add_pages({
+      {"applet/main.class", "\xCA\xFE\xBA\xBE"},
+      {"app.JAR", "jar"},
+      {"img/logo.gif", "GIF89a"},
+      {"index.html", "<html>index</html>"},
+      {"notes.txt", "notes"},
+      {"README", "readme"},
+      {"page.Html", "mixed case"},
+  });
+  rows.push_back({"/gone.htm", kNotFound});
   site.start({"-base", site.www});
-  int port = site.port();
-  EXPECT_EQ(get(port, "/applet/main.class"), kStatusOk + "\xCA\xFE\xBA\xBE");
-  EXPECT_EQ(get(port, "/app.JAR"), kStatusOk + "jar");
-  EXPECT_EQ(get(port, "/img/logo.gif"), kStatusOk + "GIF89a");
-  EXPECT_EQ(get(port, "/index.html"), kStatusOk + "<html>index</html>");
-  EXPECT_EQ(get(port, "/notes.txt"), kStatusOk + "notes");
-  EXPECT_EQ(get(port, "/README"), kStatusOk + "readme");
-  EXPECT_EQ(get(port, "/page.Html"), kStatusOk + "mixed case");
-  EXPECT_EQ(get(port, "/gone.htm"), kNotFound);
-  EXPECT_EQ(request(port, "GET"), "");   // no blank: not a GET at all
-  EXPECT_EQ(request(port, "GET "), "");  // no path: counted as an error, no reply
-  EXPECT_EQ(get_stats(port),
+  EXPECT_EQ("", get_mismatches(site.port(), rows));
+  EXPECT_EQ(request(site.port(), "GET"), "");   // no blank: not a GET at all
+  EXPECT_EQ(request(site.port(), "GET "), "");  // no path: counted as an error, no reply
+  EXPECT_EQ(get_stats(site.port()),
             "GET;9;GET(htmls);2;GET(images);1;GET(java);2;GET(other);3;GET(errors);2");
-}
-
-TEST(GetFile, PathIsDecodedBeforeItIsSplit) {
-  WebSite site;
-  site.add("www/a", "just a");
-  site.add("www/a b.html", "with blank");
-  site.add("www/a+b.html", "with plus");
-  site.add("www/A.html", "capital");
-  site.add("www/%41.html", "percent");
-  site.start({"-base", site.www});
-  int port = site.port();
-  EXPECT_EQ(get(port, "/a%20b.html"), kStatusOk + "just a");
-  EXPECT_EQ(get(port, "\"/a b.html\""), kStatusOk + "with blank");
-  EXPECT_EQ(get(port, "\"/a%20b.html\""), kStatusOk + "with blank");
-  EXPECT_EQ(get(port, "/a+b.html"), kStatusOk + "with plus");
-  EXPECT_EQ(get(port, "/%41.html"), kStatusOk + "capital");
-  EXPECT_EQ(get(port, "/%2541.html"), kStatusOk + "percent");
+  // The path is decoded before it is split at a blank.
+  site.add_pages({{"a", "just a"},
+                  {"a b.html", "with blank"},
+                  {"a+b.html", "with plus"},
+                  {"A.html", "capital"},
+                  {"%41.html", "percent"}});
+  EXPECT_EQ("", get_mismatches(site.port(), {{"/a%20b.html", kStatusOk + "just a"},
+                                             {"\"/a b.html\"", kStatusOk + "with blank"},
+                                             {"\"/a%20b.html\"", kStatusOk + "with blank"},
+                                             {"/a+b.html", kStatusOk + "with plus"},
+                                             {"/%41.html", kStatusOk + "capital"},
+                                             {"/%2541.html", kStatusOk + "percent"}}));
 }
 
 TEST(GetFile, StatusLineAndTheFirst4079BytesGoInOneSend) {
   WebSite site;
-  const std::string fits = binary(4079), over = binary(4080), big = binary(1 << 20);
-  site.add("www/fits.bin", fits);
-  site.add("www/over.bin", over);
-  site.add("www/empty.html", "");
-  site.add("www/big.bin", big);
+  std::vector<Exchange> rows = site.add_pages({{"fits.bin", binary(4079)},
+                                               {"over.bin", binary(4080)},
+                                               {"empty.html", ""},
+                                               {"big.bin", binary(1 << 20)}});
   DaemonProcess& d = site.start({"-base", site.www, "-d", "0x2000"});
-  EXPECT_EQ(get(d.port(), "/fits.bin"), kStatusOk + fits);
-  EXPECT_EQ(get(d.port(), "/over.bin"), kStatusOk + over);
-  EXPECT_EQ(get(d.port(), "/empty.html"), kStatusOk);
-  EXPECT_EQ(get(d.port(), "/big.bin"), kStatusOk + big);
+  EXPECT_EQ("", get_mismatches(d.port(), rows));
   std::string output = d.output();
   EXPECT_EQ(sends(output, 1), std::vector<int>{4096});
   EXPECT_EQ(sends(output, 2), (std::vector<int>{4096, 1}));
@@ -125,25 +115,24 @@ TEST(GetFile, DisabledGetIsRefused) {
   WebSite site;
   site.add("www/index.html", "<html>index</html>");
   site.start({"-base", site.www, "-get", "disabled", "-debug", "enabled"});
-  EXPECT_EQ(get(site.port(), "/index.html"), kRefused);
-  EXPECT_EQ(get(site.port(), "/HTDEBUG?REV"), kRefused);
+  EXPECT_EQ("",
+            get_mismatches(site.port(), {{"/index.html", kRefused}, {"/HTDEBUG?REV", kRefused}}));
   EXPECT_EQ(get_stats(site.port()),
             "GET;2;GET(htmls);0;GET(images);0;GET(java);0;GET(other);0;GET(errors);0");
-  EXPECT_EQ(stats_of(site.port(), "REV"), "REV;0");
+  EXPECT_EQ(request(site.port(), "STATS REV"), "REV;0");
 }
 
 TEST(GetFile, MissingFileGetsErrorHtmlOrTheBuiltInPage) {
   WebSite site;
   site.add("oops.html", "<html>custom error page</html>\n");
-  site.start({"-base", site.www, "-error", "oops.html"});
-  EXPECT_EQ(get(site.port(), "/missing.html"),
-            "HTTP/1.0 404 NOT FOUND\n\n<html>custom error page</html>\n");
-
-  site.start({"-base", site.www, "-error", "no-such-page.html"});
-  EXPECT_EQ(get(site.port(), "/missing.html"), kNotFound);
-
-  site.start({"-base", site.www, "-error", site.www});  // a directory is no page
-  EXPECT_EQ(get(site.port(), "/missing.html"), kNotFound);
+  // A page that is missing or a directory gives way to the built-in one.
+  for (const Exchange& row : std::vector<Exchange>{
+           {"oops.html", "HTTP/1.0 404 NOT FOUND\n\n<html>custom error page</html>\n"},
+           {"no-such-page.html", kNotFound},
+           {site.www, kNotFound}}) {
+    site.start({"-base", site.www, "-error", row.request});
+    EXPECT_EQ(get(site.port(), "/missing.html"), row.reply) << row.request;
+  }
 }
 
 TEST(GetFile, OnlyRegularFilesInsideTheHtmlHomeAreServed) {
@@ -156,52 +145,49 @@ TEST(GetFile, OnlyRegularFilesInsideTheHtmlHomeAreServed) {
   std::filesystem::create_symlink("index.html", site.www + "/in.html");
   ASSERT_EQ(::mkfifo((site.www + "/pipe.html").c_str(), 0600), 0);
   site.start({"-base", site.www});
-  int port = site.port();
-  EXPECT_EQ(get(port, "/../secret.html"), kNotFound);
-  EXPECT_EQ(get(port, "/%2e%2e/secret.html"), kNotFound);
-  EXPECT_EQ(get(port, "/sub/../../secret.html"), kNotFound);
-  EXPECT_EQ(get(port, "/sub/%2E%2E/index.html"), kNotFound);
-  EXPECT_EQ(get(port, "/out.html"), kNotFound);
-  EXPECT_EQ(get(port, "/up/secret.html"), kNotFound);
-  EXPECT_EQ(get(port, "secret.html"), kNotFound);  // relative to the working directory
-  EXPECT_EQ(get(port, "/in.html"), kStatusOk + "index");
-  EXPECT_EQ(get(port, "/sub/page.html"), kStatusOk + "page");
-  EXPECT_EQ(get_stats(port),
+  EXPECT_EQ("", get_mismatches(site.port(),
+                               {
+                                   {"/../secret.html", kNotFound},
+                                   {"/%2e%2e/secret.html", kNotFound},
+                                   {"/sub/../../secret.html", kNotFound},
+                                   {"/sub/%2E%2E/index.html", kNotFound},
+                                   {"/out.html", kNotFound},
+                                   {"/up/secret.html", kNotFound},
+                                   {"secret.html", kNotFound},  // relative to the working directory
+                                   {"/in.html", kStatusOk + "index"},
+                                   {"/sub/page.html", kStatusOk + "page"},
+                               }));
+  EXPECT_EQ(get_stats(site.port()),
             "GET;9;GET(htmls);9;GET(images);0;GET(java);0;GET(other);0;GET(errors);7");
-  EXPECT_EQ(get(port, "/sub"), kNotFound);
-  EXPECT_EQ(get(port, "/sub/"), kNotFound);
-  EXPECT_EQ(get(port, "/pipe.html"), kNotFound);
-  EXPECT_EQ(request(port, "REV"), "3.3 Build 43");
+  EXPECT_EQ("",
+            get_mismatches(site.port(),
+                           {{"/sub", kNotFound}, {"/sub/", kNotFound}, {"/pipe.html", kNotFound}}));
+  EXPECT_EQ(request(site.port(), "REV"), "3.3 Build 43");
 }
 
 TEST(GetFile, WithoutBaseDirTheWorkingDirectoryIsTheHome) {
   WebSite site;
   site.add("page.html", "page");
   site.start({});
-  EXPECT_EQ(get(site.port(), "/page.html"), kStatusOk + "page");
-  EXPECT_EQ(get(site.port(), "/etc/passwd"), kNotFound);
-  EXPECT_EQ(get(site.port(), "//etc/passwd"), kNotFound);
-  EXPECT_EQ(get(site.port(), "/../../../../../../etc/passwd"), kNotFound);
+  EXPECT_EQ("", get_mismatches(site.port(), {{"/page.html", kStatusOk + "page"},
+                                             {"/etc/passwd", kNotFound},
+                                             {"//etc/passwd", kNotFound},
+                                             {"/../../../../../../etc/passwd", kNotFound}}));
 }
 
 TEST(GetFile, RequestsAreNotedByFileTypeAsReceived) {
   WebSite site;
-  site.add("www/index.html", "index");
-  site.add("www/notes.txt", "notes");
-  site.add("www/logo.gif", "gif");
-  site.add("www/main.class", "class");
+  site.add_pages({{"index.html", "i"}, {"notes.txt", "n"}, {"logo.gif", "g"}, {"main.class", "c"}});
   // html 0x2000, image 0x8000 and other files 0x1000; applets (0x4000) not.
   site.start({"-base", site.www, "-log", site.log, "-lf", "0xB000", "-debug", "enabled"});
-  int port = site.port();
-  get(port, "/index.html");
-  get(port, "/notes%2Etxt");
-  get(port, "/logo.gif");
-  get(port, "/main.class");
-  get(port, "/HTDEBUG?REV");
+  for (const char* path :
+       {"/index.html", "/notes%2Etxt", "/logo.gif", "/main.class", "/HTDEBUG?REV"}) {
+    get(site.port(), path);
+  }
   std::string log = read_file(site.log);
-  EXPECT_NE(log.find(" - GET /index.html HTTP/1.0\n"), std::string::npos) << log;
-  EXPECT_NE(log.find(" - GET /notes%2Etxt HTTP/1.0\n"), std::string::npos) << log;
-  EXPECT_NE(log.find(" - GET /logo.gif HTTP/1.0\n"), std::string::npos) << log;
+  for (const char* path : {"/index.html", "/notes%2Etxt", "/logo.gif"}) {
+    EXPECT_NE(log.find(" - GET " + std::string(path) + " HTTP/1.0\n"), std::string::npos) << log;
+  }
   EXPECT_EQ(log.find("main.class"), std::string::npos) << log;
   EXPECT_EQ(log.find("HTDEBUG"), std::string::npos) << log;
 
@@ -212,36 +198,21 @@ TEST(GetFile, RequestsAreNotedByFileTypeAsReceived) {
 
 TEST(GetFile, FailedSendEndsThatReplyOnly) {
   WebSite site;
-  add_big_file(site);
-  site.start({"-base", site.www, "-log", site.log});
-  int s = connect_to(site.port());
-  ASSERT_GE(s, 0);
-  std::string text = "GET /big.bin HTTP/1.0\n";
-  ::send(s, text.data(), text.size(), MSG_NOSIGNAL);
+  int s = ask_for_big_file(site, {"-log", site.log});
   char buffer[65536];
-  std::size_t got = 0;
-  while (got < (256u << 10)) {
+  for (std::size_t got = 0; got < (256u << 10);) {
     ssize_t n = ::recv(s, buffer, sizeof buffer, 0);
     ASSERT_GT(n, 0);
     got += static_cast<std::size_t>(n);
   }
-  struct linger reset {
-    1, 0
-  };
-  ::setsockopt(s, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-  ::close(s);
+  close_with_reset(s);
   EXPECT_EQ(request(site.port(), "REV"), "3.3 Build 43");
   EXPECT_TRUE(wait_for_text(site.log, "GET(send(" + site.www + "/big.bin:"));
 }
 
 TEST(GetFile, ClientThatStopsReadingIsGivenUpAtTheDeadline) {
   WebSite site;
-  add_big_file(site);
-  site.start({"-base", site.www, "-log", site.log, "-rxto", "1"});
-  int stalled = connect_to(site.port());
-  ASSERT_GE(stalled, 0);
-  std::string text = "GET /big.bin HTTP/1.0\n";
-  ::send(stalled, text.data(), text.size(), MSG_NOSIGNAL);
+  int stalled = ask_for_big_file(site, {"-log", site.log, "-rxto", "1"});
   // Never read: the daemon's send stalls until its deadline, then it serves on.
   EXPECT_EQ(request(site.port(), "REV"), "3.3 Build 43");
   ::close(stalled);
@@ -250,12 +221,7 @@ TEST(GetFile, ClientThatStopsReadingIsGivenUpAtTheDeadline) {
 
 TEST(GetFile, SlowReaderIsGivenUpOneDeadlineAfterItsRequest) {
   WebSite site;
-  add_big_file(site);
-  site.start({"-base", site.www, "-rxto", "2"});
-  int slow = connect_to(site.port());
-  ASSERT_GE(slow, 0);
-  std::string text = "GET /big.bin HTTP/1.0\n";
-  ::send(slow, text.data(), text.size(), MSG_NOSIGNAL);
+  int slow = ask_for_big_file(site, {"-rxto", "2"});
   std::atomic<bool> served{false};
   auto begin = std::chrono::steady_clock::now();
   std::thread next([&] {

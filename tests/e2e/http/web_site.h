@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/daemon_process.h"
@@ -14,18 +15,10 @@ namespace tavro::testing {
 inline const std::string kStatusOk = "HTTP/1.0 200 OK\n\n";
 
 inline std::string sorry_page(const std::string& line) {
-  return "<html>\n"
-         "<head><title>Sorry</title></head>\n"
-         "<body bgcolor=ffffff text=000000>\n"
-         "<center>\n"
-         "<br><br>\n"
-         "<font color=ff0000 size=\"+2\"><strong>Sorry...</strong></font>\n"
+  return "<html>\n<head><title>Sorry</title></head>\n<body bgcolor=ffffff text=000000>\n"
+         "<center>\n<br><br>\n<font color=ff0000 size=\"+2\"><strong>Sorry...</strong></font>\n"
          "<br><br>\n" +
-         line +
-         "\n"
-         "</center>\n"
-         "</body>\n"
-         "</html>\n";
+         line + "\n</center>\n</body>\n</html>\n";
 }
 
 inline const std::string kNotFound =
@@ -52,6 +45,16 @@ class WebSite {
     std::filesystem::create_directories(full.parent_path());
     write_file(full.string(), text);
   }
+  // Adds each file under the web root; returns a GET row for each, expecting
+  // the file as it stands.
+  std::vector<Exchange> add_pages(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::vector<Exchange> rows;
+    for (const auto& [path, text] : files) {
+      add("www/" + path, text);
+      rows.push_back({"/" + path, kStatusOk + text});
+    }
+    return rows;
+  }
 
   DaemonProcess& start(std::vector<std::string> args) {
     daemon_.reset();
@@ -72,13 +75,16 @@ inline std::string get(int port, const std::string& path) {
   return request(port, "GET " + path + " HTTP/1.0\r\nHost: localhost\r\n\r\n");
 }
 
+// Like mismatches(), with each request the path of a GET.
+inline std::string get_mismatches(int port, std::vector<Exchange> rows) {
+  for (auto& row : rows)
+    row.request = "GET " + row.request + " HTTP/1.0\r\nHost: localhost\r\n\r\n";
+  return mismatches(port, rows);
+}
+
 // The GET row of STATS: "GET;<n>;GET(htmls);<n>;...;GET(errors);<n>".
 inline std::string get_stats(int port) {
   return request(port, "STATS GET ");
-}
-
-inline std::string stats_of(int port, const std::string& prefix) {
-  return request(port, "STATS " + prefix);
 }
 
 }  // namespace tavro::testing
