@@ -55,7 +55,8 @@ void format_request_note(platform::socket_t peer, const char* request, char* out
   std::uint8_t ip[4];
   if (platform::peer_address(peer, ip) != 0) {
     int error = errno;
-    std::snprintf(name, sizeof name, "getpeername() Error %d:%s\n", error, std::strerror(error));
+    // Without its line end, so that the note stays one record.
+    std::snprintf(name, sizeof name, "getpeername() Error %d:%s", error, std::strerror(error));
   } else if (platform::peer_host_name(peer, name, sizeof name) != 0) {
     std::snprintf(name, sizeof name, "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
   }

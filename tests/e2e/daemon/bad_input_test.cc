@@ -64,12 +64,6 @@ void expect_records(const std::string& path) {
   int count = 0;
   std::string previous;
   for (std::string line; std::getline(lines, line); ++count, previous = line) {
-    // Known fault, left to the request log's owner: the note of a client
-    // that reset before it was named puts its name error on a line of its
-    // own. Remove this allowance with the fix.
-    if (previous.find("getpeername() Error") != std::string::npos && line.rfind(" - ", 0) == 0) {
-      continue;
-    }
     EXPECT_TRUE(std::regex_match(line, record))
         << path << " line " << count << ": " << line << "\nafter: " << previous;
   }

@@ -72,7 +72,7 @@ TEST_F(NoteTest, IsCutTo255CharactersAndNamesAnUnreadablePeerByTheError) {
   EXPECT_EQ(std::strlen(note), 255u);
   EXPECT_EQ(note[254], '\n');
   format_request_note(listener_, "REV", note, sizeof note);
-  EXPECT_STREQ(note, "getpeername() Error 107:Transport endpoint is not connected\n - REV\n");
+  EXPECT_STREQ(note, "getpeername() Error 107:Transport endpoint is not connected - REV\n");
 }
 
 TEST_F(NoteTest, RequestLogOpensOnlyAnExistingFileAndCommitsEachNote) {
