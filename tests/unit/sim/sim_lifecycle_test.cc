@@ -9,13 +9,12 @@ namespace {
 using Lifecycle = SimTest;
 
 TEST_F(Lifecycle, RegistrationRules) {
-  EXPECT_EQ(q_register_msg_handler(0x100, "A", 0, handler_for(0)), 1);
-  EXPECT_EQ(q_register_msg_handler(0x100, "B", 0, handler_for(1)), 0)
-      << "handle already registered";
+  EXPECT_EQ(q_register_msg_handler(0x100, "A", 0, kHandlers[0]), 1);
+  EXPECT_EQ(q_register_msg_handler(0x100, "B", 0, kHandlers[1]), 0) << "handle already registered";
   EXPECT_EQ(q_register_msg_handler(0x101, "A", 0, nullptr), 0);
-  EXPECT_EQ(q_register_msg_handler(0x102, nullptr, 0, handler_for(1)), 0);
+  EXPECT_EQ(q_register_msg_handler(0x102, nullptr, 0, kHandlers[1]), 0);
   q_deregister_msg_handler(0x100);
-  EXPECT_EQ(q_register_msg_handler(0x100, "B", 0, handler_for(1)), 1)
+  EXPECT_EQ(q_register_msg_handler(0x100, "B", 0, kHandlers[1]), 1)
       << "free again after deregistration";
   q_deregister_msg_handler(0x100);
   q_deregister_msg_handler(0x999);  // unknown: nothing happens
@@ -30,14 +29,14 @@ TEST_F(Lifecycle, AllocationSizes) {
   } requests[] = {{256, 0x1E00000C, "/pvd/fcp0.sif"},
                   {512, 0x14000014, "/pvd/pci2/dev5/fcp0"},
                   {1024, 0x1E00000A, "/pvd/fcp0.sif"}};
+  Client c;
   for (const auto& r : requests) {
+    SCOPED_TRACE(r.size);
     auto* area = static_cast<std::uint8_t*>(q_msg_alloc(r.size, r.size, 0));
     ASSERT_NE(area, nullptr);
     EXPECT_TRUE(std::all_of(area, area + r.size, [](std::uint8_t b) { return b == 0; }));
-    Client c;
-    c.stamp_fields(r.number, area, r.size);
-    q_send_msg_by_name(r.destination, c.handle(), r.number, area);  // the library's now
-    ASSERT_TRUE(c.wait_answer(r.size)) << r.size;
+    c.post(r.destination, r.number, area, r.size);  // the library's now
+    EXPECT_TRUE(c.wait_answer(r.size));
   }
 }
 
@@ -49,16 +48,15 @@ TEST_F(Lifecycle, InvalidPointersAreIgnoredAndCounted) {
   q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, nullptr);
   q_msg_free(&local);
   q_msg_free(nullptr);
-  auto* area = static_cast<std::uint8_t*>(q_msg_alloc(1024, 1024, 0));
-  c.stamp_fields(0x1E00000A, area, 1024);
-  q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area);
-  q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, area);  // sent twice
-  auto d = inboxes()[0].pop(1000ms);
+  void* area = q_msg_alloc(1024, 1024, 0);
+  c.post("/pvd/fcp0.sif", 0x1E00000A, area, 1024);
+  c.post("/pvd/fcp0.sif", 0x1E00000A, area, 1024);  // sent twice
+  auto d = c.inbox().pop(1000ms);
   ASSERT_TRUE(d);
   q_msg_free(d->message);
   q_msg_free(d->message);  // freed twice
   EXPECT_EQ(sim_invalid_calls(), invalid + 6);
-  EXPECT_FALSE(inboxes()[0].pop(100ms)) << "the second send of the area sent nothing";
+  EXPECT_FALSE(c.inbox().pop(100ms)) << "the second send of the area sent nothing";
 }
 
 TEST_F(Lifecycle, AnswersForAGoneOrUnknownRegistrationAreDroppedAndFreed) {
@@ -82,7 +80,7 @@ std::atomic<bool> g_handler_done{false};
 void slow_handler(int kind, void* message) {
   g_in_handler = 1;
   std::this_thread::sleep_for(200ms);
-  if (kind != qfc::kDriverErrorKind) q_msg_free(message);
+  if (kind != kDriverError) q_msg_free(message);
   g_handler_done = true;
 }
 
@@ -104,8 +102,8 @@ void* request_area(std::uint32_t request_id) {
 }
 
 void nesting_handler(int kind, void* message) {
-  if (kind == qfc::kDriverErrorKind) return;
-  std::uint32_t number = qfc::message_number(message);
+  if (kind == kDriverError) return;
+  std::uint32_t number = number_of(message);
   q_msg_free(message);
   ++g_nested_answers;
   if (number == 0x9E00000A) {  // ask the name of adapter 0 from inside the handler
@@ -131,19 +129,17 @@ TEST_F(Lifecycle, DoneStopsEverythingAndRegisteringAgainWorks) {
     ASSERT_TRUE(c.send("/pvd/fcp0.sif", 0x1E00000A, 1024));
     q_msg_done();
     EXPECT_EQ(sim_messages_outstanding(), 0u) << "the queued request was released";
-    EXPECT_FALSE(inboxes()[0].pop(400ms));
+    EXPECT_FALSE(c.inbox().pop(400ms));
   }
   sim_clear_faults();
   // As after qdn_close and a later qdn_open: no second q_msg_init.
   Client again(0, 0x54410009);
   ASSERT_TRUE(again.registered());
-  auto a = again.request("/pvd/fcp0.sif", 0x1E00000A, 1024);
-  ASSERT_TRUE(a);
-  EXPECT_EQ(get32(a->data, 4), 2u);
+  EXPECT_EQ(again.request("/pvd/fcp0.sif", 0x1E00000A, 1024).u32(4), 2u);
 }
 
 void closing_handler(int kind, void* message) {
-  if (kind != qfc::kDriverErrorKind) q_msg_free(message);
+  if (kind != kDriverError) q_msg_free(message);
   q_msg_done();
   inboxes()[2].push(kind, nullptr);
 }
@@ -153,23 +149,20 @@ TEST_F(Lifecycle, DoneFromInsideTheHandler) {
   sim_fault_driver_error(3);
   EXPECT_TRUE(inboxes()[2].pop(2000ms));
   Client c;
-  EXPECT_TRUE(c.request("/pvd/fcp0.sif", 0x1E00000A, 1024).has_value());
+  EXPECT_TRUE(c.request("/pvd/fcp0.sif", 0x1E00000A, 1024));
 }
 
 TEST_F(Lifecycle, ConcurrentRequestsLinkChangesAndEvents) {
   // Two programs send while a third thread keeps changing the model. Every
   // answer must match its request, and nothing may be left over.
-  constexpr int kRequests = 1000;
   std::uint32_t events = sim_events_delivered();
   std::atomic<int> wrong{0};
   auto program = [&](int slot, std::uint32_t handle, const std::string& port) {
     Client c(slot, handle);
-    for (int i = 0; i < kRequests; ++i) {
+    for (int i = 0; i < 1000; ++i) {
       auto a = fcph(c, 0x15000020, port);  // serial number
-      if (!a || a->number != 0x15000021u || get32(a->data, 16) != 0 ||
-          text_at(a->data, 84).rfind("QS1002034", 0) != 0) {
+      if (a.number != 0x15000021u || a.u32(16) != 0 || a.text(84).rfind("QS1002034", 0) != 0)
         ++wrong;
-      }
     }
   };
   std::atomic<bool> stop{false};
@@ -188,11 +181,6 @@ TEST_F(Lifecycle, ConcurrentRequestsLinkChangesAndEvents) {
   EXPECT_EQ(wrong, 0);
   EXPECT_GT(sim_events_delivered(), events + 10) << "the link changes overlapped the requests";
   ASSERT_EQ(sim_wait_idle(2000), 0);
-  for (int slot : {0, 1}) {
-    while (auto d = inboxes()[slot].pop(0ms)) {
-      if (d->kind != qfc::kDriverErrorKind) q_msg_free(d->message);
-    }
-  }
 }
 
 }  // namespace
