@@ -118,7 +118,7 @@ TEST_F(Answers, MalformedRequestsAreRefusedUnanswered) {
   EXPECT_FALSE(c.request("fcph", 0x15000048, 8, {}, 200ms));
   EXPECT_FALSE(c.request(
       "fcph", 0x1500001C, 256, [](std::uint8_t* d) { put32(d, 12, 0x1500001E); }, 200ms));
-  q_send_msg_by_name("/pvd/fcp0.sif", c.handle(), 0x1E00000A, q_msg_alloc(1024, 1024, 0));
+  q_send_msg_by_name("/pvd/fcp0.sif", c.handle, 0x1E00000A, q_msg_alloc(1024, 1024, 0));
   EXPECT_FALSE(c.wait_answer(1024, 200ms)) << "no request identifier";
   EXPECT_EQ(q_msg_alloc(256, 512, 0), nullptr);
   EXPECT_EQ(q_msg_alloc(256, 256, 1), nullptr);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -118,8 +117,8 @@ struct Inbox {
   }
 };
 
-inline std::array<Inbox, 3>& inboxes() {
-  static std::array<Inbox, 3> boxes;
+inline Inbox* inboxes() {
+  static Inbox boxes[3];
   return boxes;
 }
 template <int Slot>
@@ -128,29 +127,20 @@ void slot_handler(int kind, void* message) {
 }
 inline constexpr sim::Handler kHandlers[] = {slot_handler<0>, slot_handler<1>, slot_handler<2>};
 
-struct Event {
-  std::uint32_t severity = 0;
-  std::string text;
-};
-
-// A registration and the requests it sends. Events and driver errors that
-// arrive while waiting for an answer are kept in events and driver_errors.
-class Client {
- public:
-  explicit Client(int slot = 0, std::uint32_t handle = 0x54410001, const char* name = "TEST")
-      : slot_(slot),
-        handle_(handle),
-        registered_(q_register_msg_handler(handle, name, 0, kHandlers[slot]) == 1) {}
+// A registration and the requests it sends. Driver events (their data areas)
+// and driver errors that arrive while waiting for an answer are kept.
+struct Client {
+  explicit Client(int slot_ = 0, std::uint32_t handle_ = 0x54410001, const char* name = "TEST")
+      : slot(slot_),
+        handle(handle_),
+        registered(q_register_msg_handler(handle, name, 0, kHandlers[slot]) == 1) {}
   ~Client() {
-    if (registered_) q_deregister_msg_handler(handle_);
+    if (registered) q_deregister_msg_handler(handle);
     drain(0ms);
   }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
-
-  bool registered() const { return registered_; }
-  std::uint32_t handle() const { return handle_; }
-  Inbox& inbox() { return inboxes()[slot_]; }
+  Inbox& inbox() { return inboxes()[slot]; }
 
   // Sends a request and waits for the next delivered message that is not a
   // driver event or error. Its data area (size bytes) is copied and the
@@ -181,52 +171,46 @@ class Client {
       if (held == 0) put32(bytes, static_cast<std::size_t>(at), value);
     };
     if (sim::is_fcph(number)) stamp_at(sim::kFcphNumberEcho, number);
-    stamp_at(sim::request_id_offset(number), ++ids_);
-    q_send_msg_by_name(destination.c_str(), handle_, number, area);
+    stamp_at(sim::request_id_offset(number), ++ids);
+    q_send_msg_by_name(destination.c_str(), handle, number, area);
   }
 
+  // Gives up once nothing has arrived for the timeout.
   Answer wait_answer(std::uint32_t size, std::chrono::milliseconds timeout = 2000ms) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (auto d = inbox().pop(std::chrono::duration_cast<std::chrono::milliseconds>(
-               deadline - std::chrono::steady_clock::now()))) {
-      if (keep_side(*d)) continue;
-      Answer a{true, number_of(d->message), {data_of(d->message), data_of(d->message) + size}};
-      last_thread = d->thread;
+    while (auto d = inbox().pop(timeout)) {
+      if (d->kind == kDriverError) {
+        driver_errors.push_back(
+            static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(d->message)));
+        continue;
+      }
+      const bool event = number_of(d->message) == 0x0300000Bu;
+      Answer a{true,
+               number_of(d->message),
+               {data_of(d->message), data_of(d->message) + (event ? 256 : size)}};
       q_msg_free(d->message);
+      if (event) {
+        events.push_back(a);
+        continue;
+      }
+      last_thread = d->thread;
       return a;
     }
     return {};
   }
 
-  // Collects events and driver errors for a while (answers are freed).
+  // Collects events and driver errors until none comes for the timeout.
   void drain(std::chrono::milliseconds timeout) {
-    while (auto d = inbox().pop(timeout)) {
-      if (!keep_side(*d)) q_msg_free(d->message);
+    while (wait_answer(0, timeout)) {
     }
   }
 
-  std::vector<Event> events;
+  const int slot;
+  const std::uint32_t handle;
+  const bool registered;
+  std::uint32_t ids = 1000;
+  std::vector<Answer> events;
   std::vector<std::uint32_t> driver_errors;
   std::thread::id last_thread;
-
- private:
-  bool keep_side(const Delivery& d) {
-    if (d.kind == kDriverError) {
-      driver_errors.push_back(
-          static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(d.message)));
-      return true;
-    }
-    if (number_of(d.message) != 0x0300000Bu) return false;
-    const Answer event{true, 0, {data_of(d.message), data_of(d.message) + 256}};
-    events.push_back({event.u32(0), event.text(8)});
-    q_msg_free(d.message);
-    return true;
-  }
-
-  int slot_;
-  std::uint32_t handle_;
-  bool registered_;
-  std::uint32_t ids_ = 1000;
 };
 
 // WWNs of the embedded default model.

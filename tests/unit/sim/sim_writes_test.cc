@@ -26,10 +26,11 @@ TEST_F(Writes, PortStateZeroTakesTheLinkDown) {
 
   c.drain(100ms);
   ASSERT_EQ(c.events.size(), 2u);
-  EXPECT_EQ(c.events[0].severity, 611u);
-  EXPECT_EQ(c.events[0].text, "Link down on adapter /pvd/pci2/dev5/fcp0 port 0 (" + kPort0 + ")");
-  EXPECT_EQ(c.events[1].severity, 411u);
-  EXPECT_EQ(c.events[1].text, "Link up on adapter /pvd/pci2/dev5/fcp0 port 0 (" + kPort0 + ")");
+  EXPECT_EQ(c.events[0].u32(0), 611u);
+  EXPECT_EQ(c.events[0].text(8),
+            "Link down on adapter /pvd/pci2/dev5/fcp0 port 0 (" + kPort0 + ")");
+  EXPECT_EQ(c.events[1].u32(0), 411u);
+  EXPECT_EQ(c.events[1].text(8), "Link up on adapter /pvd/pci2/dev5/fcp0 port 0 (" + kPort0 + ")");
 }
 
 TEST_F(Writes, WwnChangesMoveEveryLookupAndAWwnInUseIsRefused) {
@@ -86,14 +87,15 @@ TEST_F(Writes, LxsObjectsAndTheTargetServiceShareTheirValuesPerPath) {
   EXPECT_EQ(lxs(c, 15, kNode1, kJbod).u32(112), 0u);
   c.drain(100ms);
   ASSERT_EQ(c.events.size(), 1u);
-  EXPECT_EQ(c.events[0].severity, 411u);
-  EXPECT_NE(c.events[0].text.find(kJbod + " unblocked"), std::string::npos) << c.events[0].text;
+  EXPECT_EQ(c.events[0].u32(0), 411u);
+  EXPECT_NE(c.events[0].text(8).find(kJbod + " unblocked"), std::string::npos)
+      << c.events[0].text(8);
 }
 
 TEST_F(Writes, LinkChangesAndDriverErrorsReachEveryRegistration) {
   Client a(0, 0x54410001);
   Client b(1, 0x534E0001, "SNMP");
-  ASSERT_TRUE(a.registered() && b.registered());
+  ASSERT_TRUE(a.registered && b.registered);
   std::uint32_t events = sim_events_delivered();
   ASSERT_EQ(sim_set_link(1, 0, 0), 0);
   ASSERT_EQ(sim_set_link(1, 0, 0), 0);  // no change, no event
@@ -106,8 +108,8 @@ TEST_F(Writes, LinkChangesAndDriverErrorsReachEveryRegistration) {
   EXPECT_EQ(sim_events_delivered(), events + 2);
   for (Client* c : {&a, &b}) {
     ASSERT_EQ(c->events.size(), 1u);
-    EXPECT_EQ(c->events[0].severity, 611u);
-    EXPECT_EQ(c->events[0].text,
+    EXPECT_EQ(c->events[0].u32(0), 611u);
+    EXPECT_EQ(c->events[0].text(8),
               "Link down on adapter /pvd/pci3/dev1/fcp1 port 0 (" + kPort1 + ")");
     EXPECT_EQ(c->driver_errors, std::vector<std::uint32_t>{7});
   }
