@@ -29,6 +29,9 @@ TEST_F(Answers, ComeOnTheDeliveryThreadKeepTheRequestFieldsAndAreCounted) {
 
 TEST_F(Answers, EveryServiceAnswersByTheResponseRuleOtherDestinationsNot) {
   Client c;
+  // The standard MIB agent addresses an adapter's first port by its node WWN.
+  EXPECT_EQ(fcph(c, 0x15000096, kNode1).u32(92), 0x020200u);
+  EXPECT_EQ(fcph(c, 0x15000020, kNode0).text(84), "QS10020345");
   // A request the service does not know is still answered, by the rule of
   // expect_response: FCPH + 1, any other with bit 31 set, data unchanged.
   auto fcph_unknown = fcph(c, 0x1500002A, kPort0);
@@ -79,13 +82,6 @@ TEST_F(Answers, WhatTheModelLacksIsAnsweredWithStatus2OrAllOnes) {
   EXPECT_EQ(name.u32(72), 2u);
   EXPECT_EQ(target(c, 0x1E00000E, kNode0, kJbod).u32(20), 0xFFFFFFFFu);
   EXPECT_EQ(target(c, 0x1E000010, "1111111111111111", kArray).u32(20), 0xFFFFFFFFu);
-}
-
-TEST_F(Answers, NodeWwnAddressesTheAdaptersFirstPort) {
-  // The standard MIB agent sends the adapter's node WWN at 80.
-  Client c;
-  EXPECT_EQ(fcph(c, 0x15000096, kNode1).u32(92), 0x020200u);
-  EXPECT_EQ(fcph(c, 0x15000020, kNode0).text(84), "QS10020345");
 }
 
 TEST_F(Answers, CountersGrowWhileTheLinkIsUpAndStopWhileDown) {

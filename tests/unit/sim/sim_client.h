@@ -151,20 +151,15 @@ struct Client {
     return wait_answer(size, timeout);
   }
 
+  // Sends a request in a fresh area, or in area (one from q_msg_alloc).
+  // Where they are 0, the number echo of a port or node request and the
+  // request identifier are stamped by the simulator's own layout rules, as a
+  // program would fill them.
   bool send(const std::string& destination, std::uint32_t number, std::uint32_t size,
-            const Fill& fill = {}) {
-    auto* area = static_cast<std::uint8_t*>(q_msg_alloc(size, size, 0));
-    if (!area) return false;
-    if (fill) fill(area);
-    post(destination, number, area, size);
-    return true;
-  }
-
-  // Sends an area from q_msg_alloc. Where they are 0, the number echo of a
-  // port or node request and the request identifier are stamped first, by
-  // the simulator's own layout rules, as a program would fill them.
-  void post(const std::string& destination, std::uint32_t number, void* area, std::uint32_t size) {
-    auto* bytes = static_cast<std::uint8_t*>(area);
+            const Fill& fill = {}, void* area = nullptr) {
+    auto* bytes = static_cast<std::uint8_t*>(area ? area : q_msg_alloc(size, size, 0));
+    if (!bytes) return false;
+    if (fill) fill(bytes);
     auto stamp_at = [&](long at, std::uint32_t value) {
       std::uint32_t held = 1;
       if (at >= 0 && at + 4 <= size) std::memcpy(&held, bytes + at, 4);
@@ -172,7 +167,8 @@ struct Client {
     };
     if (sim::is_fcph(number)) stamp_at(sim::kFcphNumberEcho, number);
     stamp_at(sim::request_id_offset(number), ++ids);
-    q_send_msg_by_name(destination.c_str(), handle, number, area);
+    q_send_msg_by_name(destination.c_str(), handle, number, bytes);
+    return true;
   }
 
   // Gives up once nothing has arrived for the timeout.

@@ -3,16 +3,19 @@
 // TAVRO_SIM_MODEL, which is read when a fresh copy of the library starts.
 // Only the declarations of sim_client.h are used: the library is not linked.
 #include <dlfcn.h>
+#include <gmock/gmock.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 
 #include "tests/unit/sim/sim_client.h"
 
 namespace simtest {
 namespace {
 
+using ::testing::HasSubstr;
 constexpr std::uint32_t kHandle = 0x54410001;
 std::atomic<std::uint32_t> g_number{0};
 std::atomic<std::uint32_t> g_count{0};
@@ -102,68 +105,53 @@ TEST(SimDlopen, ExportsRoundTripThenUnloadCleanly) {
 }
 
 // Runs body in a child process with TAVRO_SIM_MODEL set, so that the library
-// is loaded fresh there; returns the child's exit status.
-int in_child(const std::string& model, int (*body)(Bound&)) {
-  pid_t pid = fork();
-  if (pid == 0) {
+// is loaded fresh there; the child prints its failures and fails the test.
+void in_child(const std::string& model, void (*body)(Bound&)) {
+  if (pid_t pid = fork(); pid == 0) {
     setenv("TAVRO_SIM_MODEL", model.c_str(), 1);
     Bound lib;
-    int status = lib.complete ? body(lib) : 90;
+    EXPECT_TRUE(lib.complete) << dlerror();
+    if (lib.complete) body(lib);
     std::fflush(stdout);
-    _exit(status);
+    _exit(testing::Test::HasFailure() ? 1 : 0);
+  } else {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed: " << status;
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
 TEST(SimDlopen, ModelFileFromTheEnvironment) {
-  int status = in_child(std::string(TAVRO_SOURCE_DIR) + "/sim/models/example.json", [](Bound& lib) {
-    if (lib.msg_init() == 0) return 1;
-    if (lib.register_msg_handler(kHandle, "TAVRO", 0, handler) != 1) return 2;
-    if (lib.adapter_count() != 2) return 3;
-    if (lib.ask("/pvd/pci1/dev4/fcp0", 0x14000016, 256) != 0x94000016) return 4;
+  in_child(std::string(TAVRO_SOURCE_DIR) + "/sim/models/example.json", [](Bound& lib) {
+    ASSERT_NE(lib.msg_init(), 0);
+    ASSERT_EQ(lib.register_msg_handler(kHandle, "TAVRO", 0, handler), 1);
+    EXPECT_EQ(lib.adapter_count(), 2);
+    EXPECT_EQ(lib.ask("/pvd/pci1/dev4/fcp0", 0x14000016, 256), 0x94000016u);
     // sim_reset goes back to the file's model, not the default one.
     lib.load_model_json(R"({"adapters":[]})");
     lib.reset();
-    if (lib.ask("/pvd/pci1/dev4/fcp0", 0x14000016, 256) != 0x94000016) return 5;
-    lib.deregister_msg_handler(kHandle);
-    lib.msg_done();
-    return 0;
+    EXPECT_EQ(lib.ask("/pvd/pci1/dev4/fcp0", 0x14000016, 256), 0x94000016u);
   });
-  EXPECT_EQ(status, 0);
 }
 
 TEST(SimDlopen, BadOrMissingModelFileRefusesToStart) {
-  std::string path = testing::TempDir() + "/bad-model.json";
-  FILE* f = std::fopen(path.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  std::fputs(R"({"adapters":[{"name":"x","node_wwn":"nothex"}]})", f);
-  std::fclose(f);
-  int status = in_child(path, [](Bound& lib) {
-    if (lib.msg_init() != 0) return 1;
-    if (lib.register_msg_handler(kHandle, "TAVRO", 0, handler) != 0) return 2;
-    std::string error = lib.last_error();
-    if (error.find("bad-model.json: adapters[0].node_wwn: must be a WWN") == std::string::npos)
-      return 3;
+  std::ofstream(testing::TempDir() + "/bad-model.json")
+      << R"({"adapters":[{"name":"x","node_wwn":"nothex"}]})";
+  in_child(testing::TempDir() + "/bad-model.json", [](Bound& lib) {
+    EXPECT_EQ(lib.msg_init(), 0);
+    EXPECT_EQ(lib.register_msg_handler(kHandle, "TAVRO", 0, handler), 0);
+    EXPECT_THAT(lib.last_error(), HasSubstr("bad-model.json: adapters[0].node_wwn: must be a WWN"));
     // A good model loaded by the control function makes it usable.
-    if (lib.load_model_json(R"({"adapters":[]})") != 0) return 4;
-    if (lib.msg_init() == 0) return 5;
-    if (lib.register_msg_handler(kHandle, "TAVRO", 0, handler) != 1) return 6;
-    if (lib.adapter_count() != 0) return 7;
+    ASSERT_EQ(lib.load_model_json(R"({"adapters":[]})"), 0);
+    ASSERT_NE(lib.msg_init(), 0);
+    ASSERT_EQ(lib.register_msg_handler(kHandle, "TAVRO", 0, handler), 1);
+    EXPECT_EQ(lib.adapter_count(), 0);
     lib.msg_done();
-    return 0;
   });
-  EXPECT_EQ(status, 0);
-
-  status = in_child("/nonexistent/model.json", [](Bound& lib) {
-    if (lib.msg_init() != 0) return 1;
-    std::string error = lib.last_error();
-    return error.find("cannot open the model file /nonexistent/model.json") == std::string::npos
-               ? 2
-               : 0;
+  in_child("/nonexistent/model.json", [](Bound& lib) {
+    EXPECT_EQ(lib.msg_init(), 0);
+    EXPECT_THAT(lib.last_error(), HasSubstr("cannot open the model file /nonexistent/model.json"));
   });
-  EXPECT_EQ(status, 0);
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ TEST_F(Faults, CrashInsideEachFunctionThenTheLibraryStillWorks) {
   void* area = q_msg_alloc(1024, 1024, 0);
   ASSERT_NE(area, nullptr);
   sim_fault_crash("q_send_msg_by_name");
-  EXPECT_EQ(fault_of([&] { c.post("/pvd/fcp0.sif", 0x1E00000A, area, 1024); }), SIGSEGV);
+  EXPECT_EQ(fault_of([&] { c.send("/pvd/fcp0.sif", 0x1E00000A, 1024, {}, area); }), SIGSEGV);
   EXPECT_FALSE(c.wait_answer(1024, 100ms)) << "the faulted send sent nothing";
 
   ASSERT_TRUE(c.send("/pvd/fcp0.sif", 0x1E00000A, 1024));

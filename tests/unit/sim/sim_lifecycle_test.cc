@@ -20,7 +20,7 @@ TEST_F(Lifecycle, RegistrationRules) {
   q_deregister_msg_handler(0x999);  // unknown: nothing happens
 }
 
-TEST_F(Lifecycle, AllocationSizes) {
+TEST_F(Lifecycle, AllocationSizesAndInvalidPointers) {
   EXPECT_EQ(q_msg_alloc(0, 0, 0), nullptr);
   EXPECT_EQ(q_msg_alloc(0x7FFFFFFF, 0x7FFFFFFF, 0), nullptr);
   Client c;
@@ -28,13 +28,11 @@ TEST_F(Lifecycle, AllocationSizes) {
     auto* area = static_cast<std::uint8_t*>(q_msg_alloc(size, size, 0));
     ASSERT_NE(area, nullptr) << size;
     EXPECT_TRUE(std::all_of(area, area + size, [](std::uint8_t b) { return b == 0; })) << size;
-    c.post("/pvd/fcp0.sif", 0x1E000012, area, size);  // the library's now
+    c.send("/pvd/fcp0.sif", 0x1E000012, size, {}, area);  // the library's now
     EXPECT_TRUE(c.wait_answer(size)) << size;
   }
-}
 
-TEST_F(Lifecycle, InvalidPointersAreIgnoredAndCounted) {
-  Client c;
+  // Pointers the library did not hand out, or no longer holds.
   std::uint32_t invalid = sim_invalid_calls();
   int local = 0;
   q_send_msg_by_name("/pvd/fcp0.sif", c.handle, 0x1E00000A, &local);
@@ -42,8 +40,8 @@ TEST_F(Lifecycle, InvalidPointersAreIgnoredAndCounted) {
   q_msg_free(&local);
   q_msg_free(nullptr);
   void* area = q_msg_alloc(1024, 1024, 0);
-  c.post("/pvd/fcp0.sif", 0x1E00000A, area, 1024);
-  c.post("/pvd/fcp0.sif", 0x1E00000A, area, 1024);  // sent twice
+  c.send("/pvd/fcp0.sif", 0x1E00000A, 1024, {}, area);
+  q_send_msg_by_name("/pvd/fcp0.sif", c.handle, 0x1E00000A, area);  // sent twice
   auto d = c.inbox().pop(1000ms);
   ASSERT_TRUE(d);
   q_msg_free(d->message);
