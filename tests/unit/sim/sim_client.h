@@ -180,9 +180,8 @@ struct Client {
         continue;
       }
       const bool event = number_of(d->message) == 0x0300000Bu;
-      Answer a{true,
-               number_of(d->message),
-               {data_of(d->message), data_of(d->message) + (event ? 256 : size)}};
+      const std::uint8_t* data = data_of(d->message);
+      Answer a{true, number_of(d->message), {data, data + (event ? 256 : size)}};
       q_msg_free(d->message);
       if (event) {
         events.push_back(a);

@@ -65,51 +65,45 @@ TEST_F(Lifecycle, AnswersForAGoneOrUnknownRegistrationAreDroppedAndFreed) {
   EXPECT_EQ(sim_messages_outstanding(), 0u) << "the dropped answers were freed";
 }
 
-std::atomic<int> g_in_handler{0};
-std::atomic<bool> g_handler_done{false};
-
-void slow_handler(int kind, void* message) {
-  g_in_handler = 1;
-  std::this_thread::sleep_for(200ms);
-  if (kind != kDriverError) q_msg_free(message);
-  g_handler_done = true;
-}
-
 TEST_F(Lifecycle, DeregistrationWaitsForADeliveryInProgress) {
-  ASSERT_EQ(q_register_msg_handler(0x200, "SLOW", 0, slow_handler), 1);
+  static std::atomic<bool> in_handler{false}, done{false};
+  const sim::Handler slow = [](int kind, void* message) {
+    in_handler = true;
+    std::this_thread::sleep_for(200ms);
+    if (kind != kDriverError) q_msg_free(message);
+    done = true;
+  };
+  ASSERT_EQ(q_register_msg_handler(0x200, "SLOW", 0, slow), 1);
   sim_fault_driver_error(1);
-  while (g_in_handler == 0) std::this_thread::sleep_for(1ms);
+  while (!in_handler) std::this_thread::sleep_for(1ms);
   q_deregister_msg_handler(0x200);
-  EXPECT_TRUE(g_handler_done) << "returned while the handler still ran";
+  EXPECT_TRUE(done) << "returned while the handler still ran";
 }
-
-std::atomic<int> g_nested_answers{0};
 
 // A target-support request area with its identifier.
 void* request_area(std::uint32_t request_id) {
-  void* area = q_msg_alloc(1024, 1024, 0);
-  if (area != nullptr) std::memcpy(area, &request_id, sizeof request_id);
+  auto* area = static_cast<std::uint8_t*>(q_msg_alloc(1024, 1024, 0));
+  if (area != nullptr) put32(area, 0, request_id);
   return area;
 }
 
-void nesting_handler(int kind, void* message) {
-  if (kind == kDriverError) return;
-  std::uint32_t number = number_of(message);
-  q_msg_free(message);
-  ++g_nested_answers;
-  if (number == 0x9E00000A) {  // ask the name of adapter 0 from inside the handler
-    q_send_msg_by_name("/pvd/fcp0.sif", 0x300, 0x1E00000B, request_area(2));
-  } else {
-    q_deregister_msg_handler(0x300);  // from inside: must not wait for itself
-  }
-}
-
 TEST_F(Lifecycle, HandlerMaySendARequestAndDeregisterItself) {
-  ASSERT_EQ(q_register_msg_handler(0x300, "NEST", 0, nesting_handler), 1);
+  static std::atomic<int> answers{0};
+  const sim::Handler nesting = [](int kind, void* message) {
+    if (kind == kDriverError) return;
+    const std::uint32_t number = number_of(message);
+    q_msg_free(message);
+    ++answers;
+    if (number == 0x9E00000A)  // ask the name of adapter 0 from inside the handler
+      q_send_msg_by_name("/pvd/fcp0.sif", 0x300, 0x1E00000B, request_area(2));
+    else
+      q_deregister_msg_handler(0x300);  // from inside: must not wait for itself
+  };
+  ASSERT_EQ(q_register_msg_handler(0x300, "NEST", 0, nesting), 1);
   q_send_msg_by_name("/pvd/fcp0.sif", 0x300, 0x1E00000A, request_area(1));
   ASSERT_EQ(sim_wait_idle(2000), 0);
-  EXPECT_EQ(g_nested_answers, 2);
-  EXPECT_EQ(q_register_msg_handler(0x300, "NEST", 0, nesting_handler), 1) << "deregistered";
+  EXPECT_EQ(answers, 2);
+  EXPECT_EQ(q_register_msg_handler(0x300, "NEST", 0, nesting), 1) << "deregistered";
   q_deregister_msg_handler(0x300);
 }
 
@@ -129,14 +123,13 @@ TEST_F(Lifecycle, DoneStopsEverythingAndRegisteringAgainWorks) {
   EXPECT_EQ(again.request("/pvd/fcp0.sif", 0x1E00000A, 1024).u32(4), 2u);
 }
 
-void closing_handler(int kind, void* message) {
-  if (kind != kDriverError) q_msg_free(message);
-  q_msg_done();
-  inboxes()[2].push(kind, nullptr);
-}
-
 TEST_F(Lifecycle, DoneFromInsideTheHandler) {
-  ASSERT_EQ(q_register_msg_handler(0x500, "CLOSE", 0, closing_handler), 1);
+  const sim::Handler closing = [](int kind, void* message) {
+    if (kind != kDriverError) q_msg_free(message);
+    q_msg_done();
+    inboxes()[2].push(kind, nullptr);
+  };
+  ASSERT_EQ(q_register_msg_handler(0x500, "CLOSE", 0, closing), 1);
   sim_fault_driver_error(3);
   EXPECT_TRUE(inboxes()[2].pop(2000ms));
   Client c;
