@@ -37,25 +37,28 @@ namespace simtest {
 using namespace std::chrono_literals;
 using Fill = std::function<void(std::uint8_t*)>;
 
-// A delivered message of kind 86 carries a driver error value in its pointer;
-// any other has its number at offset 80 and its data pointer (unaligned) at 84.
-inline constexpr int kDriverError = 86;
+// A value of type T at offset off; in a delivered message, the number is at
+// 80 and the data pointer (unaligned) at 84. Kind 86 delivers a driver error
+// value in the message pointer instead.
+template <typename T>
+T read_at(const void* from, std::size_t off) {
+  T value;
+  std::memcpy(&value, static_cast<const char*>(from) + off, sizeof value);
+  return value;
+}
 inline std::uint32_t number_of(const void* message) {
-  std::uint32_t number;
-  std::memcpy(&number, static_cast<const char*>(message) + 80, 4);
-  return number;
+  return read_at<std::uint32_t>(message, 80);
 }
 inline std::uint8_t* data_of(const void* message) {
-  std::uint8_t* data;
-  std::memcpy(&data, static_cast<const char*>(message) + 84, sizeof data);
-  return data;
+  return read_at<std::uint8_t*>(message, 84);
 }
+inline constexpr int kDriverError = 86;
 
 inline void put32(std::uint8_t* d, std::size_t off, std::uint32_t v) {
   std::memcpy(d + off, &v, 4);
 }
 inline void put_wwn(std::uint8_t* d, std::size_t off, const std::string& hex) {
-  for (std::size_t i = 0; i < 8; ++i)
+  for (std::size_t i = 0; i < hex.size() / 2; ++i)
     d[off + i] = static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
 }
 
@@ -68,20 +71,17 @@ struct Answer {
 
   explicit operator bool() const { return arrived; }
   const std::uint8_t* at(std::size_t off, std::size_t size) const {
-    if (arrived && off + size <= data.size()) return data.data() + off;
-    ADD_FAILURE() << (arrived ? "read past the answer" : "no answer");
-    return nullptr;
+    EXPECT_TRUE(arrived && off + size <= data.size()) << "no answer, or none up to " << off + size;
+    return arrived && off + size <= data.size() ? data.data() + off : nullptr;
   }
   std::uint32_t u32(std::size_t off) const {
-    std::uint32_t v = 0xBAD0BAD0u;
-    if (const auto* p = at(off, 4)) std::memcpy(&v, p, 4);
-    return v;
+    const auto* p = at(off, 4);
+    return p ? read_at<std::uint32_t>(p, 0) : 0xBAD0BAD0u;
   }
   std::string wwn(std::size_t off) const {
     std::string s;
-    if (const auto* p = at(off, 8))
-      for (int i = 0; i < 8; ++i)
-        s += {"0123456789ABCDEF"[p[i] >> 4], "0123456789ABCDEF"[p[i] & 15]};
+    for (const auto* p = at(off, 8); p && s.size() < 16; ++p)
+      s += {"0123456789ABCDEF"[*p >> 4], "0123456789ABCDEF"[*p & 15]};
     return s;
   }
   std::string text(std::size_t off) const {
@@ -184,7 +184,7 @@ struct Client {
       Answer a{true, number_of(d->message), {data, data + (event ? 256 : size)}};
       q_msg_free(d->message);
       if (event) {
-        events.push_back(a);
+        events.push_back(std::to_string(a.u32(0)) + " " + a.text(8));
         continue;
       }
       last_thread = d->thread;
@@ -203,7 +203,7 @@ struct Client {
   const std::uint32_t handle;
   const bool registered;
   std::uint32_t ids = 1000;
-  std::vector<Answer> events;
+  std::vector<std::string> events;  // severity and text of each
   std::vector<std::uint32_t> driver_errors;
   std::thread::id last_thread;
 };
@@ -233,7 +233,7 @@ class SimTest : public ::testing::Test {
   static Answer fcph(Client& c, std::uint32_t number, const std::string& wwn80,
                      const Fill& more = {}) {
     return c.request("fcph", number, 256, [&](std::uint8_t* d) {
-      if (!wwn80.empty()) put_wwn(d, 80, wwn80);
+      put_wwn(d, 80, wwn80);
       if (more) more(d);
     });
   }
@@ -247,8 +247,8 @@ class SimTest : public ::testing::Test {
       put32(d, 4, 2);
       put32(d, 8, 1);
       put32(d, 20, index);
-      if (!node.empty()) put_wwn(d, 32, node);
-      if (!remote.empty()) put_wwn(d, 40, remote);
+      put_wwn(d, 32, node);
+      put_wwn(d, 40, remote);
       if (more) more(d);
     });
   }

@@ -23,8 +23,7 @@ decltype(&q_msg_free) g_free = nullptr;
 
 void handler(int kind, void* message) {
   if (kind == kDriverError) return;
-  std::uint32_t count;
-  std::memcpy(&count, data_of(message) + 4, 4);
+  const auto count = read_at<std::uint32_t>(data_of(message), 4);
   const std::uint32_t number = number_of(message);
   g_free(message);
   g_count = count;
