@@ -23,10 +23,9 @@ decltype(&q_msg_free) g_free = nullptr;
 
 void handler(int kind, void* message) {
   if (kind == kDriverError) return;
-  const auto count = read_at<std::uint32_t>(data_of(message), 4);
   const std::uint32_t number = number_of(message);
+  g_count = read_at<std::uint32_t>(data_of(message), 4);
   g_free(message);
-  g_count = count;
   g_number = number;
 }
 
@@ -46,7 +45,7 @@ struct Bound {
   BOUND(q_, msg_init);
   BOUND(q_, register_msg_handler);
   BOUND(q_, deregister_msg_handler);
-  BOUND(q_, msg_free);
+  decltype(&::q_msg_free) msg_free = g_free = find<decltype(&::q_msg_free)>("q_msg_free");
   BOUND(q_, msg_alloc);
   BOUND(q_, send_msg_by_name);
   BOUND(q_, msg_done);
@@ -56,10 +55,6 @@ struct Bound {
   BOUND(sim_, load_model_json);
   BOUND(sim_, reset);
 #undef BOUND
-
-  Bound() {
-    g_free = msg_free;
-  }
 
   // One round trip (request identifier 1 at 0); the answer's number, 0 when none came.
   std::uint32_t ask(const char* destination, std::uint32_t number, std::uint32_t size = 1024) {

@@ -149,18 +149,16 @@ TEST_F(Lifecycle, ConcurrentRequestsLinkChangesAndEvents) {
         ++wrong;
     }
   };
-  std::atomic<bool> stop{false};
-  std::thread flapper([&] {
-    for (int i = 0; !stop; ++i) {
+  std::jthread flapper([](std::stop_token stop) {
+    for (int i = 0; !stop.stop_requested(); ++i) {
       sim_set_link(i % 2, 0, (i / 2) % 2);
       std::this_thread::sleep_for(100us);
     }
   });
-  std::thread p1(program, 0, 0x54410001, kPort0);
-  std::thread p2(program, 1, 0x534E0001, kPort1);
-  p1.join();
-  p2.join();
-  stop = true;
+  {
+    std::jthread p1(program, 0, 0x54410001, kPort0), p2(program, 1, 0x534E0001, kPort1);
+  }  // both programs done
+  flapper.request_stop();
   flapper.join();
   EXPECT_EQ(wrong, 0);
   EXPECT_GT(sim_events_delivered(), events + 10) << "the link changes overlapped the requests";
