@@ -117,15 +117,10 @@ struct Inbox {
   }
 };
 
-inline Inbox* inboxes() {
-  static Inbox boxes[3];
-  return boxes;
-}
-template <int Slot>
-void slot_handler(int kind, void* message) {
-  inboxes()[Slot].push(kind, message);
-}
-inline constexpr sim::Handler kHandlers[] = {slot_handler<0>, slot_handler<1>, slot_handler<2>};
+inline Inbox inboxes[3];
+inline constexpr sim::Handler kHandlers[] = {[](int k, void* m) { inboxes[0].push(k, m); },
+                                             [](int k, void* m) { inboxes[1].push(k, m); },
+                                             [](int k, void* m) { inboxes[2].push(k, m); }};
 
 // A registration and the requests it sends. Driver events (their data areas)
 // and driver errors that arrive while waiting for an answer are kept.
@@ -140,7 +135,7 @@ struct Client {
   }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
-  Inbox& inbox() { return inboxes()[slot]; }
+  Inbox& inbox() { return inboxes[slot]; }
 
   // Sends a request and waits for the next delivered message that is not a
   // driver event or error. Its data area (size bytes) is copied and the

@@ -60,7 +60,7 @@ TEST_F(Lifecycle, AnswersForAGoneOrUnknownRegistrationAreDroppedAndFreed) {
   Client other(1, 0x54410002);
   q_send_msg_by_name("/pvd/fcp0.sif", 0xDEAD, 0x1E00000A, q_msg_alloc(1024, 1024, 0));
   ASSERT_EQ(sim_wait_idle(2000), 0);
-  EXPECT_FALSE(inboxes()[0].pop(50ms));
+  EXPECT_FALSE(inboxes[0].pop(50ms));
   EXPECT_EQ(sim_requests_dropped(), dropped + 2);
   EXPECT_EQ(sim_messages_outstanding(), 0u) << "the dropped answers were freed";
 }
@@ -127,11 +127,11 @@ TEST_F(Lifecycle, DoneFromInsideTheHandler) {
   const sim::Handler closing = [](int kind, void* message) {
     if (kind != kDriverError) q_msg_free(message);
     q_msg_done();
-    inboxes()[2].push(kind, nullptr);
+    inboxes[2].push(kind, nullptr);
   };
   ASSERT_EQ(q_register_msg_handler(0x500, "CLOSE", 0, closing), 1);
   sim_fault_driver_error(3);
-  EXPECT_TRUE(inboxes()[2].pop(2000ms));
+  EXPECT_TRUE(inboxes[2].pop(2000ms));
   Client c;
   EXPECT_TRUE(c.request("/pvd/fcp0.sif", 0x1E00000A, 1024));
 }

@@ -94,28 +94,27 @@ TEST_F(Model, FaultsFromTheFileAndResetDropsThem) {
   EXPECT_TRUE(c.request("/pvd/fcp0.sif", 0x1E00000A, 1024));
 }
 
-// Adapter i (from 0) with its node WWN and one port; extra fields go first.
-std::string adapter(int i, const std::string& name, const std::string& fields = "") {
-  std::string n = std::to_string(i + 1);
-  return R"({"name":")" + name + R"(",)" + fields + R"("node_wwn":"200000000000000)" + n +
-         R"(","ports":[{"wwn":"210000000000000)" + n + R"("}]})";
-}
-std::string adapters(const std::string& list) {
-  return R"({"adapters":[)" + list + "]}";
+// One adapter "a" with this node WWN and these ports.
+std::string one_adapter(const std::string& node, const std::string& ports) {
+  return R"({"adapters":[{"name":"a","node_wwn":")" + node + R"(","ports":[)" + ports + "]}]}";
 }
 // One adapter whose one port has the given fields after its WWN.
 std::string port(const std::string& fields) {
-  return adapters(
-      R"({"name":"a","node_wwn":"2000000000000001","ports":[{"wwn":"2100000000000001")" + fields +
-      "}]}");
+  return one_adapter("2000000000000001", R"({"wwn":"2100000000000001")" + fields + "}");
+}
+// Adapters by these names, each with its own WWNs and one port; fields go
+// into every adapter.
+std::string adapters(const std::vector<std::string>& names, const std::string& fields = "") {
+  std::string list;
+  for (std::size_t i = 1; i <= names.size(); ++i) {
+    list += (i > 1 ? R"(,{"name":")" : R"({"name":")") + names[i - 1] + R"(",)" + fields +
+            R"("node_wwn":"200000000000000)" + std::to_string(i) +
+            R"(","ports":[{"wwn":"210000000000000)" + std::to_string(i) + R"("}]})";
+  }
+  return R"({"adapters":[)" + list + "]}";
 }
 std::string faults(const std::string& section) {
   return R"({"adapters":[],"faults":)" + section + "}";
-}
-std::string nine_adapters() {
-  std::string list = adapter(0, "a0");
-  for (int i = 1; i < 9; ++i) list += "," + adapter(i, "a" + std::to_string(i));
-  return adapters(list);
 }
 
 TEST_F(Model, BadModelsAreRefusedWithAClearErrorAndTheModelStays) {
@@ -126,20 +125,16 @@ TEST_F(Model, BadModelsAreRefusedWithAClearErrorAndTheModelStays) {
       {"{\"adapters\": [", "not valid JSON"},
       {"{}", "adapters: is missing"},
       {port(R"(,"sped":2)"), "adapters[0].ports[0].sped: is not a known field"},
-      {adapters(R"({"name":"a","node_wwn":"20000000000001","ports":[{"wwn":"2100000000000001"}]})"),
+      {one_adapter("20000000000001", R"({"wwn":"2100000000000001"})"),
        "adapters[0].node_wwn: must be a WWN"},
-      {adapters(
-           R"({"name":"a","node_wwn":"2000000000000001","ports":[{"wwn":"2000000000000001"}]})"),
+      {one_adapter("2000000000000001", R"({"wwn":"2000000000000001"})"),
        "is already used by adapters[0].node_wwn"},
-      {adapters(R"({"name":"a","node_wwn":"2000000000000001","ports":[]})"),
-       "adapters[0].ports: must list at least one port"},
-      {adapters(adapter(0, "a", R"("duplex":-1,)")), "adapters[0].duplex: must not be negative"},
+      {one_adapter("2000000000000001", ""), "adapters[0].ports: must list at least one port"},
+      {adapters({"a"}, R"("duplex":-1,)"), "adapters[0].duplex: must not be negative"},
       {port(R"(,"speed":"fast")"),
        "speed: must be a number (decimal or 0x hexadecimal), not \"fast\""},
-      {adapters(adapter(0, std::string(64, 'n'))),
-       "adapters[0].name: is longer than 63 characters"},
-      {adapters(adapter(0, "a") + "," + adapter(1, "a")),
-       "adapters[1].name: \"a\" is already used"},
+      {adapters({std::string(64, 'n')}), "adapters[0].name: is longer than 63 characters"},
+      {adapters({"a", "a"}), "adapters[1].name: \"a\" is already used"},
       {port(R"(,"remote_nodes":[{"wwn":"5000000000000001"},{"wwn":"5000000000000001"}])"),
        "remote_nodes[1].wwn: 5000000000000001 is listed twice"},
       {port(R"(,"rates":{"tx_seqs":-1})"), "rates.tx_seqs: must be a finite number of at least 0"},
@@ -151,7 +146,8 @@ TEST_F(Model, BadModelsAreRefusedWithAClearErrorAndTheModelStays) {
        "signal: must be SIGSEGV, SIGBUS, SIGILL or SIGFPE"},
       {faults(R"({"messages":[{"message":1},{"message":"0x1"}]})"),
        "names a message that an earlier entry already names"},
-      {nine_adapters(), "adapters: has more than 8 entries"}};
+      {adapters({"a0", "a1", "a2", "a3", "a4", "a5", "a6", "a7", "a8"}),
+       "adapters: has more than 8 entries"}};
   Client c;
   for (const auto& bad : bad_models) {
     SCOPED_TRACE(bad.message);
