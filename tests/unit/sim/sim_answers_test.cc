@@ -34,19 +34,16 @@ TEST_F(Answers, EveryServiceAnswersByTheResponseRuleOtherDestinationsNot) {
   EXPECT_EQ(fcph(c, 0x15000020, kNode0).text(84), "QS10020345");
   // A request the service does not know is still answered, by the rule of
   // expect_response: FCPH + 1, any other with bit 31 set, data unchanged.
-  auto fcph_unknown = fcph(c, 0x1500002A, kPort0);
-  EXPECT_EQ(fcph_unknown.number, 0x1500002Bu);
-  EXPECT_EQ(fcph_unknown.u32(16), 2u);
+  EXPECT_EQ(fcph(c, 0x1500002A, kPort0).number_and(16), std::pair(0x1500002Bu, 2u));
   // The rule goes by number: a port-speed request sent to "fcp" comes back
   // as 0x15000017, unanswered by the LXS service (no speed at 84).
   auto misrouted =
       c.request("fcp", 0x15000016, 256, [](std::uint8_t* d) { put_wwn(d, 80, kPort0); });
   EXPECT_EQ(misrouted.number, 0x15000017u);
   EXPECT_EQ(misrouted.wwn(80), kPort0);
-  auto sif_unknown =
-      c.request("/pvd/fcp0.sif", 0x1E000012, 256, [](std::uint8_t* d) { put32(d, 4, 77); });
-  EXPECT_EQ(sif_unknown.number, 0x9E000012u);
-  EXPECT_EQ(sif_unknown.u32(4), 77u);
+  EXPECT_EQ(c.request("/pvd/fcp0.sif", 0x1E000012, 256, [](std::uint8_t* d) { put32(d, 4, 77); })
+                .number_and(4),
+            std::pair(0x9E000012u, 77u));
 
   std::uint32_t dropped = sim_requests_dropped();
   EXPECT_FALSE(c.request("/pvd/pci9/dev9/fcp9", 0x14000016, 256, {}, 200ms));

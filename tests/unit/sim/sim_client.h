@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/guarded_call.h"
@@ -73,6 +74,9 @@ struct Answer {
   const std::uint8_t* at(std::size_t off, std::size_t size) const {
     EXPECT_TRUE(arrived && off + size <= data.size()) << "no answer, or none up to " << off + size;
     return arrived && off + size <= data.size() ? data.data() + off : nullptr;
+  }
+  std::pair<std::uint32_t, std::uint32_t> number_and(std::size_t off) const {
+    return {number, u32(off)};
   }
   std::uint32_t u32(std::size_t off) const {
     const auto* p = at(off, 4);

@@ -9,9 +9,8 @@ using Writes = SimTest;
 
 TEST_F(Writes, PortStateZeroTakesTheLinkDown) {
   Client c;
-  auto set = fcph(c, 0x1500001A, kPort0, [](std::uint8_t* d) { put32(d, 88, 0); });
-  EXPECT_EQ(set.number, 0x1500001Bu);
-  EXPECT_EQ(set.u32(16), 0u);
+  EXPECT_EQ(fcph(c, 0x1500001A, kPort0, [](std::uint8_t* d) { put32(d, 88, 0); }).number_and(16),
+            std::pair(0x1500001Bu, 0u));
   EXPECT_EQ(fcph(c, 0x15000018, kPort0).u32(84), 0u);
   EXPECT_EQ(fcph(c, 0x15000042, kPort0).u32(92), 0u);
   EXPECT_EQ(fcph(c, 0x15000044, kPort0).u32(92), 2u);
@@ -46,12 +45,8 @@ TEST_F(Writes, WwnChangesMoveEveryLookupAndAWwnInUseIsRefused) {
 
   const std::string port = "210000E08B0A0B0C";
   const std::string node = "200000E08B777777";
-  auto set_port = set_port_wwn(port);
-  auto set_node = set_node_wwn(kNode1, node);
-  EXPECT_EQ(set_port.number, 0x15000083u);
-  EXPECT_EQ(set_port.u32(16), 0u);
-  EXPECT_EQ(set_node.number, 0x15000051u);
-  EXPECT_EQ(set_node.u32(16), 0u);
+  EXPECT_EQ(set_port_wwn(port).number_and(16), std::pair(0x15000083u, 0u));
+  EXPECT_EQ(set_node_wwn(kNode1, node).number_and(16), std::pair(0x15000051u, 0u));
 
   EXPECT_EQ(fcph(c, 0x15000016, kPort0).u32(16), 2u);
   EXPECT_EQ(fcph(c, 0x15000028, port).wwn(84), kPort0) << "the factory WWN stays";
