@@ -126,8 +126,8 @@ inline constexpr sim::Handler kHandlers[] = {[](int k, void* m) { inboxes[0].pus
                                              [](int k, void* m) { inboxes[1].push(k, m); },
                                              [](int k, void* m) { inboxes[2].push(k, m); }};
 
-// A registration and the requests it sends. Driver events (their data areas)
-// and driver errors that arrive while waiting for an answer are kept.
+// A registration and the requests it sends. Driver events and driver errors
+// that arrive while waiting for an answer are kept.
 struct Client {
   explicit Client(int slot_ = 0, std::uint32_t handle_ = 0x54410001, const char* name = "TEST")
       : slot(slot_),
@@ -141,19 +141,17 @@ struct Client {
   Client& operator=(const Client&) = delete;
   Inbox& inbox() { return inboxes[slot]; }
 
-  // Sends a request and waits for the next delivered message that is not a
-  // driver event or error. Its data area (size bytes) is copied and the
-  // message freed.
+  // Sends a request and waits for its answer (the next message that is not a
+  // driver event or error): size bytes of its data are copied, the message freed.
   Answer request(const std::string& destination, std::uint32_t number, std::uint32_t size,
                  const Fill& fill = {}, std::chrono::milliseconds timeout = 2000ms) {
     if (!send(destination, number, size, fill)) return {};
     return wait_answer(size, timeout);
   }
 
-  // Sends a request in a fresh area, or in area (one from q_msg_alloc).
-  // Where they are 0, the number echo of a port or node request and the
-  // request identifier are stamped by the simulator's own layout rules, as a
-  // program would fill them.
+  // Sends a request in a fresh area, or in area (from q_msg_alloc). Where 0,
+  // the number echo of a port or node request and the request identifier are
+  // stamped by the simulator's own layout rules, as a program fills them.
   bool send(const std::string& destination, std::uint32_t number, std::uint32_t size,
             const Fill& fill = {}, void* area = nullptr) {
     auto* bytes = static_cast<std::uint8_t*>(area ? area : q_msg_alloc(size, size, 0));
