@@ -129,9 +129,10 @@ inline constexpr sim::Handler kHandlers[] = {[](int k, void* m) { inboxes[0].pus
 // A registration and the requests it sends. Driver events and driver errors
 // that arrive while waiting for an answer are kept.
 struct Client {
-  explicit Client(int slot_ = 0, std::uint32_t handle_ = 0x54410001, const char* name = "TEST")
-      : slot(slot_),
-        handle(handle_),
+  explicit Client(int inbox_slot = 0, std::uint32_t handle_value = 0x54410001,
+                  const char* name = "TEST")
+      : slot(inbox_slot),
+        handle(handle_value),
         registered(q_register_msg_handler(handle, name, 0, kHandlers[slot]) == 1) {}
   ~Client() {
     if (registered) q_deregister_msg_handler(handle);

@@ -24,6 +24,7 @@ TEST_F(Faults, DelayedAnswerDoesNotHoldBackALaterRequest) {
 TEST_F(Faults, LxsStatusFailsTheRequestAndChangesNothing) {
   Client c;
   for (std::uint32_t status = 2; status <= 5; ++status) {
+    SCOPED_TRACE(status);
     sim_fault_lxs_status(0x0B00001E, static_cast<int>(status));
     auto a = lxs(c, 14, kNode0, kArray);
     EXPECT_EQ(a.number, 0x8B00001Eu);
@@ -34,6 +35,7 @@ TEST_F(Faults, LxsStatusFailsTheRequestAndChangesNothing) {
       lxs(c, 0x8000000Eu, kNode0, kArray, 0, [](std::uint8_t* d) { put32(d, 112, 7); }).u32(16),
       5u);
   for (int no_fault : {0, 1}) {  // 1 is outside 2 to 5: no fault either
+    SCOPED_TRACE(no_fault);
     sim_fault_lxs_status(0x0B00001E, no_fault);
     auto read = lxs(c, 14, kNode0, kArray);
     EXPECT_EQ(read.u32(16), 0u);
