@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -17,17 +15,16 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
-#include "channel/qfc_msglib.h"
 #include "platform/guarded_call.h"
 #include "sim/layout.h"
 #include "sim/sim_control.h"
 
 extern "C" {
 unsigned char q_msg_init();
-int q_register_msg_handler(std::uint32_t handle, const char* name, int zero,
-                           q_msg_handler_fn handler);
+int q_register_msg_handler(std::uint32_t handle, const char* name, int zero, sim::Handler handler);
 void q_deregister_msg_handler(std::uint32_t handle);
 void* q_msg_alloc(std::uint32_t size, std::uint32_t size_again, int zero);
 void q_send_msg_by_name(const char* destination, std::uint32_t handle, std::uint32_t number,
@@ -39,33 +36,64 @@ void q_msg_done();
 namespace simtest {
 
 using namespace std::chrono_literals;
+using Fill = std::function<void(std::uint8_t*)>;
 
-inline std::uint32_t get32(const std::vector<std::uint8_t>& d, std::size_t off) {
-  std::uint32_t v = 0;
-  std::memcpy(&v, d.data() + off, 4);
-  return v;
+// A value of type T at offset off; in a delivered message, the number is at
+// 80 and the data pointer (unaligned) at 84. Kind 86 delivers a driver error
+// value in the message pointer instead.
+template <typename T>
+T read_at(const void* from, std::size_t off) {
+  T value;
+  std::memcpy(&value, static_cast<const char*>(from) + off, sizeof value);
+  return value;
 }
+inline std::uint32_t number_of(const void* message) {
+  return read_at<std::uint32_t>(message, 80);
+}
+inline std::uint8_t* data_of(const void* message) {
+  return read_at<std::uint8_t*>(message, 84);
+}
+inline constexpr int kDriverError = 86;
+
 inline void put32(std::uint8_t* d, std::size_t off, std::uint32_t v) {
   std::memcpy(d + off, &v, 4);
 }
-inline std::string hex_at(const std::vector<std::uint8_t>& d, std::size_t off) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string s;
-  for (std::size_t i = 0; i < 8; ++i) {
-    s += digits[d[off + i] >> 4];
-    s += digits[d[off + i] & 15];
-  }
-  return s;
-}
 inline void put_wwn(std::uint8_t* d, std::size_t off, const std::string& hex) {
-  for (std::size_t i = 0; i < 8; ++i)
+  for (std::size_t i = 0; i < hex.size() / 2; ++i)
     d[off + i] = static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
 }
-inline std::string text_at(const std::vector<std::uint8_t>& d, std::size_t off) {
-  std::string s;
-  for (std::size_t i = off; i < d.size() && d[i] != 0; ++i) s += static_cast<char>(d[i]);
-  return s;
-}
+
+// A copy of an answer's data area; reading a missing answer, or past its
+// area, fails the test.
+struct Answer {
+  bool arrived = false;
+  std::uint32_t number = 0;
+  std::vector<std::uint8_t> data;
+
+  explicit operator bool() const { return arrived; }
+  const std::uint8_t* at(std::size_t off, std::size_t size) const {
+    EXPECT_TRUE(arrived && off + size <= data.size()) << "no answer, or none up to " << off + size;
+    return arrived && off + size <= data.size() ? data.data() + off : nullptr;
+  }
+  std::pair<std::uint32_t, std::uint32_t> number_and(std::size_t off) const {
+    return {number, u32(off)};
+  }
+  std::uint32_t u32(std::size_t off) const {
+    const auto* p = at(off, 4);
+    return p ? read_at<std::uint32_t>(p, 0) : 0xBAD0BAD0u;
+  }
+  std::string wwn(std::size_t off) const {
+    std::string s;
+    for (const auto* p = at(off, 8); p && s.size() < 16; ++p)
+      s += {"0123456789ABCDEF"[*p >> 4], "0123456789ABCDEF"[*p & 15]};
+    return s;
+  }
+  std::string text(std::size_t off) const {
+    std::string s;
+    for (auto* p = at(off, 1); p && p < data.data() + data.size() && *p; ++p) s += char(*p);
+    return s;
+  }
+};
 
 struct Delivery {
   int kind = 0;
@@ -93,134 +121,89 @@ struct Inbox {
   }
 };
 
-inline std::array<Inbox, 3>& inboxes() {
-  static std::array<Inbox, 3> boxes;
-  return boxes;
-}
+inline Inbox inboxes[3];
+inline constexpr sim::Handler kHandlers[] = {[](int k, void* m) { inboxes[0].push(k, m); },
+                                             [](int k, void* m) { inboxes[1].push(k, m); },
+                                             [](int k, void* m) { inboxes[2].push(k, m); }};
 
-template <int Slot>
-void slot_handler(int kind, void* message) {
-  inboxes()[Slot].push(kind, message);
-}
-
-inline q_msg_handler_fn handler_for(int slot) {
-  static const q_msg_handler_fn handlers[] = {slot_handler<0>, slot_handler<1>, slot_handler<2>};
-  return handlers[slot];
-}
-
-struct Answer {
-  std::uint32_t number = 0;
-  std::vector<std::uint8_t> data;
-};
-
-struct Event {
-  std::uint32_t severity = 0;
-  std::string text;
-};
-
-// A registration and the requests it sends. Events and driver errors that
-// arrive while waiting for an answer are kept in events and driver_errors.
-class Client {
- public:
-  explicit Client(int slot = 0, std::uint32_t handle = 0x54410000u + 1, const char* name = "TEST")
-      : slot_(slot), handle_(handle) {
-    registered_ = q_register_msg_handler(handle_, name, 0, handler_for(slot_)) == 1;
-  }
+// A registration and the requests it sends. Driver events and driver errors
+// that arrive while waiting for an answer are kept.
+struct Client {
+  explicit Client(int inbox_slot = 0, std::uint32_t handle_value = 0x54410001,
+                  const char* name = "TEST")
+      : slot(inbox_slot),
+        handle(handle_value),
+        registered(q_register_msg_handler(handle, name, 0, kHandlers[slot]) == 1) {}
   ~Client() {
-    if (registered_) q_deregister_msg_handler(handle_);
+    if (registered) q_deregister_msg_handler(handle);
     drain(0ms);
   }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
+  Inbox& inbox() { return inboxes[slot]; }
 
-  bool registered() const { return registered_; }
-  std::uint32_t handle() const { return handle_; }
-
-  // Sends a request and waits for the next delivered message that is not a
-  // driver event. Its data area (size bytes) is copied and the message freed.
-  std::optional<Answer> request(const std::string& destination, std::uint32_t number,
-                                std::uint32_t size,
-                                const std::function<void(std::uint8_t*)>& fill = {},
-                                std::chrono::milliseconds timeout = 2000ms) {
-    if (!send(destination, number, size, fill)) return std::nullopt;
+  // Sends a request and waits for its answer (the next message that is not a
+  // driver event or error): size bytes of its data are copied, the message freed.
+  Answer request(const std::string& destination, std::uint32_t number, std::uint32_t size,
+                 const Fill& fill = {}, std::chrono::milliseconds timeout = 2000ms) {
+    if (!send(destination, number, size, fill)) return {};
     return wait_answer(size, timeout);
   }
 
-  // Sends a request; where fill leaves them 0, the number echo of a port or
-  // node request and the request identifier are stamped as a program would.
+  // Sends a request in a fresh area, or in area (from q_msg_alloc). Where 0,
+  // the number echo of a port or node request and the request identifier are
+  // stamped by the simulator's own layout rules, as a program fills them.
   bool send(const std::string& destination, std::uint32_t number, std::uint32_t size,
-            const std::function<void(std::uint8_t*)>& fill = {}, bool stamp = true) {
-    auto* data = static_cast<std::uint8_t*>(q_msg_alloc(size, size, 0));
-    if (!data) return false;
-    if (fill) fill(data);
-    if (stamp) stamp_fields(number, data, size);
-    q_send_msg_by_name(destination.c_str(), handle_, number, data);
+            const Fill& fill = {}, void* area = nullptr) {
+    auto* bytes = static_cast<std::uint8_t*>(area ? area : q_msg_alloc(size, size, 0));
+    if (!bytes) return false;
+    if (fill) fill(bytes);
+    auto stamp_at = [&](long at, std::uint32_t value) {
+      std::uint32_t held = 1;
+      if (at >= 0 && at + 4 <= size) std::memcpy(&held, bytes + at, 4);
+      if (held == 0) put32(bytes, static_cast<std::size_t>(at), value);
+    };
+    if (sim::is_fcph(number)) stamp_at(sim::kFcphNumberEcho, number);
+    stamp_at(sim::request_id_offset(number), ++ids);
+    q_send_msg_by_name(destination.c_str(), handle, number, bytes);
     return true;
   }
 
-  void stamp_fields(std::uint32_t number, std::uint8_t* data, std::uint32_t size) {
-    auto stamp_at = [&](std::size_t at, std::uint32_t value) {
-      std::uint32_t held = 0;
-      if (at + 4 > size) return;
-      std::memcpy(&held, data + at, 4);
-      if (held == 0) std::memcpy(data + at, &value, 4);
-    };
-    if (sim::is_fcph(number)) stamp_at(sim::kFcphNumberEcho, number);
-    const long id_at = sim::request_id_offset(number);
-    if (id_at >= 0) stamp_at(static_cast<std::size_t>(id_at), ++ids_);
-  }
-
-  std::optional<Answer> wait_answer(std::uint32_t size,
-                                    std::chrono::milliseconds timeout = 2000ms) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() < 0) return std::nullopt;
-      auto d = inboxes()[slot_].pop(left);
-      if (!d) return std::nullopt;
-      if (keep_side(*d)) continue;
-      Answer a;
-      a.number = qfc::message_number(d->message);
-      auto* data = static_cast<std::uint8_t*>(qfc::message_data(d->message));
-      a.data.assign(data, data + size);
-      last_thread = d->thread;
+  // Gives up once nothing has arrived for the timeout.
+  Answer wait_answer(std::uint32_t size, std::chrono::milliseconds timeout = 2000ms) {
+    while (auto d = inbox().pop(timeout)) {
+      if (d->kind == kDriverError) {
+        driver_errors.push_back(
+            static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(d->message)));
+        continue;
+      }
+      const bool event = number_of(d->message) == 0x0300000Bu;
+      const std::uint8_t* data = data_of(d->message);
+      Answer a{true, number_of(d->message), {data, data + (event ? 256 : size)}};
       q_msg_free(d->message);
+      if (event) {
+        events.push_back(std::to_string(a.u32(0)) + " " + a.text(8));
+        continue;
+      }
+      last_thread = d->thread;
       return a;
     }
+    return {};
   }
 
-  // Collects events and driver errors for a while (answers are freed).
+  // Collects events and driver errors until none comes for the timeout.
   void drain(std::chrono::milliseconds timeout) {
-    while (auto d = inboxes()[slot_].pop(timeout)) {
-      if (!keep_side(*d)) q_msg_free(d->message);
+    while (wait_answer(0, timeout)) {
     }
   }
 
-  std::vector<Event> events;
+  const int slot;
+  const std::uint32_t handle;
+  const bool registered;
+  std::uint32_t ids = 1000;
+  std::vector<std::string> events;  // severity and text of each
   std::vector<std::uint32_t> driver_errors;
   std::thread::id last_thread;
-
- private:
-  bool keep_side(const Delivery& d) {
-    if (d.kind == qfc::kDriverErrorKind) {
-      driver_errors.push_back(qfc::driver_error_value(d.message));
-      return true;
-    }
-    if (qfc::message_number(d.message) == 0x0300000Bu) {
-      auto* data = static_cast<std::uint8_t*>(qfc::message_data(d.message));
-      std::vector<std::uint8_t> copy(data, data + 256);
-      events.push_back({get32(copy, 0), text_at(copy, 8)});
-      q_msg_free(d.message);
-      return true;
-    }
-    return false;
-  }
-
-  int slot_;
-  std::uint32_t handle_;
-  std::uint32_t ids_ = 1000;
-  bool registered_ = false;
 };
 
 // WWNs of the embedded default model.
@@ -244,35 +227,33 @@ class SimTest : public ::testing::Test {
     EXPECT_EQ(sim_messages_outstanding(), 0u);
   }
 
-  // An FCPH request (256 bytes to "fcph") with the WWN at offset 80.
-  std::optional<Answer> fcph(Client& c, std::uint32_t number, const std::string& wwn80,
-                             const std::function<void(std::uint8_t*)>& more = {}) {
+  // A port or node request (256 bytes to "fcph") with the WWN at offset 80.
+  static Answer fcph(Client& c, std::uint32_t number, const std::string& wwn80,
+                     const Fill& more = {}) {
     return c.request("fcph", number, 256, [&](std::uint8_t* d) {
-      put32(d, 12, number);
-      if (!wwn80.empty()) put_wwn(d, 80, wwn80);
+      put_wwn(d, 80, wwn80);
       if (more) more(d);
     });
   }
 
   // An LXS object request (256 bytes to "fcp").
-  std::optional<Answer> lxs(Client& c, std::uint32_t object_id, const std::string& node,
-                            const std::string& remote = {}, std::uint32_t index = 0,
-                            const std::function<void(std::uint8_t*)>& more = {}) {
+  static Answer lxs(Client& c, std::uint32_t object_id, const std::string& node,
+                    const std::string& remote = {}, std::uint32_t index = 0,
+                    const Fill& more = {}) {
     return c.request("fcp", 0x0B00001E, 256, [&](std::uint8_t* d) {
       put32(d, 0, object_id);
       put32(d, 4, 2);
       put32(d, 8, 1);
-      put32(d, 12, ++request_id_);
       put32(d, 20, index);
-      if (!node.empty()) put_wwn(d, 32, node);
-      if (!remote.empty()) put_wwn(d, 40, remote);
+      put_wwn(d, 32, node);
+      put_wwn(d, 40, remote);
       if (more) more(d);
     });
   }
 
   // A target-support request for a (node, remote node) pair.
-  std::optional<Answer> target(Client& c, std::uint32_t number, const std::string& node,
-                               const std::string& remote, std::uint32_t value = 0) {
+  static Answer target(Client& c, std::uint32_t number, const std::string& node,
+                       const std::string& remote, std::uint32_t value = 0) {
     return c.request("/pvd/fcp0.sif", number, 256, [&](std::uint8_t* d) {
       put32(d, 0, 9);
       put_wwn(d, 4, node);
@@ -280,8 +261,6 @@ class SimTest : public ::testing::Test {
       put32(d, 20, value);
     });
   }
-
-  std::uint32_t request_id_ = 0;
 };
 
 // The signal a call faults with, caught as the programs' guarded calls catch

@@ -1,90 +1,75 @@
 // The library loaded the way the programs load it: by path at run time, its
 // functions looked up by name, then unloaded. Also the model file named by
 // TAVRO_SIM_MODEL, which is read when a fresh copy of the library starts.
+// Only the declarations of sim_client.h are used: the library is not linked.
 #include <dlfcn.h>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <thread>
+#include <fstream>
 
-#include "channel/qfc_msglib.h"
+#include "tests/unit/sim/sim_client.h"
 
+namespace simtest {
 namespace {
 
-using namespace std::chrono_literals;
-
-std::string library_path() {
-  return std::string(TAVRO_BINARY_DIR) + "/libQFCMsgLib.so";
-}
-
+using ::testing::HasSubstr;
+constexpr std::uint32_t kHandle = 0x54410001;
 std::atomic<std::uint32_t> g_number{0};
 std::atomic<std::uint32_t> g_count{0};
-q_msg_free_fn g_free = nullptr;
+decltype(&q_msg_free) g_free = nullptr;
 
 void handler(int kind, void* message) {
-  if (kind == qfc::kDriverErrorKind) return;
-  std::uint32_t count;
-  std::memcpy(&count, static_cast<char*>(qfc::message_data(message)) + 4, 4);
-  std::uint32_t number = qfc::message_number(message);
+  if (kind == kDriverError) return;
+  const std::uint32_t number = number_of(message);
+  g_count = read_at<std::uint32_t>(data_of(message), 4);
   g_free(message);
-  g_count = count;
   g_number = number;
 }
 
 // The library's functions, looked up by name as thread_init does.
 struct Bound {
-  void* module = nullptr;
-  q_msg_init_fn init = nullptr;
-  q_register_msg_handler_fn reg = nullptr;
-  q_deregister_msg_handler_fn dereg = nullptr;
-  q_msg_free_fn free = nullptr;
-  q_msg_alloc_fn alloc = nullptr;
-  q_send_msg_by_name_fn send = nullptr;
-  q_msg_done_fn done = nullptr;
+  void* module =
+      dlopen((std::string(TAVRO_BINARY_DIR) + "/libQFCMsgLib.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  bool complete = module != nullptr;
 
-  bool bind() {
-    module = dlopen(library_path().c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) return false;
-    init = control<q_msg_init_fn>("q_msg_init");
-    reg = control<q_register_msg_handler_fn>("q_register_msg_handler");
-    dereg = control<q_deregister_msg_handler_fn>("q_deregister_msg_handler");
-    free = control<q_msg_free_fn>("q_msg_free");
-    alloc = control<q_msg_alloc_fn>("q_msg_alloc");
-    send = control<q_send_msg_by_name_fn>("q_send_msg_by_name");
-    done = control<q_msg_done_fn>("q_msg_done");
-    g_free = free;
-    return init && reg && dereg && free && alloc && send && done;
+  template <typename F>
+  F find(const char* name) {
+    auto f = module ? reinterpret_cast<F>(dlsym(module, name)) : nullptr;
+    complete = complete && f;
+    return f;
   }
+#define BOUND(prefix, name) decltype(&::prefix##name) name = find<decltype(name)>(#prefix #name)
+  BOUND(q_, msg_init);
+  BOUND(q_, register_msg_handler);
+  BOUND(q_, deregister_msg_handler);
+  decltype(&::q_msg_free) msg_free = g_free = find<decltype(&::q_msg_free)>("q_msg_free");
+  BOUND(q_, msg_alloc);
+  BOUND(q_, send_msg_by_name);
+  BOUND(q_, msg_done);
+  BOUND(sim_, requests_received);
+  BOUND(sim_, last_error);
+  BOUND(sim_, fault_delay);
+  BOUND(sim_, load_model_json);
+  BOUND(sim_, reset);
+#undef BOUND
 
-  template <typename T>
-  T control(const char* name) {
-    return reinterpret_cast<T>(dlsym(module, name));
-  }
-
-  // One round trip; returns the answer's number, 0 when none came.
-  std::uint32_t ask(const char* destination, std::uint32_t handle, std::uint32_t number,
-                    std::uint32_t size = 1024) {
+  // One round trip (request identifier 1 at 0); the answer's number, 0 when none came.
+  std::uint32_t ask(const char* destination, std::uint32_t number, std::uint32_t size = 1024) {
     g_number = 0;
-    void* data = alloc(size, size, 0);
+    auto* data = static_cast<std::uint8_t*>(msg_alloc(size, size, 0));
     if (!data) return 0;
-    const std::uint32_t request_id = 1;
-    std::memcpy(data, &request_id, sizeof request_id);
-    send(destination, handle, number, data);
+    put32(data, 0, 1);
+    send_msg_by_name(destination, kHandle, number, data);
     for (int i = 0; i < 50 && g_number == 0; ++i) std::this_thread::sleep_for(10ms);
     return g_number;
   }
 
   // The adapter count, or -1.
-  int adapter_count(std::uint32_t handle) {
-    return ask("/pvd/fcp0.sif", handle, 0x1E00000A) == 0x9E00000A ? static_cast<int>(g_count.load())
-                                                                  : -1;
+  int adapter_count() {
+    return ask("/pvd/fcp0.sif", 0x1E00000A) == 0x9E00000A ? static_cast<int>(g_count.load()) : -1;
   }
 };
 
@@ -92,93 +77,76 @@ struct Bound {
 TEST(SimDlopen, ExportsRoundTripThenUnloadCleanly) {
   for (int load = 0; load < 2; ++load) {
     Bound lib;
-    ASSERT_TRUE(lib.bind()) << dlerror();
-    auto received = lib.control<std::uint32_t (*)()>("sim_requests_received");
+    ASSERT_TRUE(lib.complete) << dlerror();
     // A fresh load starts from nothing: proof that the last dlclose unloaded it.
-    EXPECT_EQ(received(), 0u) << "load " << load;
-    ASSERT_NE(lib.init(), 0);
-    ASSERT_EQ(lib.reg(0x54410001, "TAVRO", 0, handler), 1);
-    EXPECT_EQ(lib.adapter_count(0x54410001), 2);
+    EXPECT_EQ(lib.requests_received(), 0u) << "load " << load;
+    ASSERT_NE(lib.msg_init(), 0);
+    ASSERT_EQ(lib.register_msg_handler(kHandle, "TAVRO", 0, handler), 1);
+    EXPECT_EQ(lib.adapter_count(), 2);
     if (load == 0) {
       EXPECT_EQ(dlsym(lib.module, "_ZN3sim15response_numberEj"), nullptr) << "internal, hidden";
-      EXPECT_STREQ(lib.control<const char* (*)()>("sim_last_error")(), "");
-      lib.dereg(0x54410001);
-      lib.done();
+      EXPECT_STREQ(lib.last_error(), "");
+      lib.deregister_msg_handler(kHandle);
+      lib.msg_done();
     } else {
       // Unloaded with a registration and a request still queued: the
       // library stops its thread and frees what it holds (LeakSanitizer).
-      lib.control<void (*)(std::uint32_t, int)>("sim_fault_delay")(0x1E00000A, 10000);
-      void* data = lib.alloc(1024, 1024, 0);
-      lib.send("/pvd/fcp0.sif", 0x54410001, 0x1E00000A, data);
+      lib.fault_delay(0x1E00000A, 10000);
+      lib.send_msg_by_name("/pvd/fcp0.sif", kHandle, 0x1E00000A, lib.msg_alloc(1024, 1024, 0));
     }
     EXPECT_EQ(dlclose(lib.module), 0);
   }
 }
 
 // Runs body in a child process with TAVRO_SIM_MODEL set, so that the library
-// is loaded fresh there; returns the child's exit status.
-int in_child(const std::string& model, int (*body)(Bound&)) {
-  pid_t pid = fork();
-  if (pid == 0) {
+// is loaded fresh there; the child prints its failures and fails the test.
+void in_child(const std::string& model, void (*body)(Bound&)) {
+  if (pid_t pid = fork(); pid == 0) {
     setenv("TAVRO_SIM_MODEL", model.c_str(), 1);
     Bound lib;
-    int status = lib.bind() ? body(lib) : 90;
+    EXPECT_TRUE(lib.complete) << dlerror();
+    if (lib.complete) body(lib);
     std::fflush(stdout);
-    _exit(status);
+    _exit(testing::Test::HasFailure() ? 1 : 0);
+  } else {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed: " << status;
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
 TEST(SimDlopen, ModelFileFromTheEnvironment) {
-  int status = in_child(std::string(TAVRO_SOURCE_DIR) + "/sim/models/example.json", [](Bound& lib) {
-    if (lib.init() == 0) return 1;
-    if (lib.reg(0x54410001, "TAVRO", 0, handler) != 1) return 2;
-    if (lib.adapter_count(0x54410001) != 2) return 3;
-    if (lib.ask("/pvd/pci1/dev4/fcp0", 0x54410001, 0x14000016, 256) != 0x94000016) return 4;
+  in_child(std::string(TAVRO_SOURCE_DIR) + "/sim/models/example.json", [](Bound& lib) {
+    ASSERT_NE(lib.msg_init(), 0);
+    ASSERT_EQ(lib.register_msg_handler(kHandle, "TAVRO", 0, handler), 1);
+    EXPECT_EQ(lib.adapter_count(), 2);
+    EXPECT_EQ(lib.ask("/pvd/pci1/dev4/fcp0", 0x14000016, 256), 0x94000016u);
     // sim_reset goes back to the file's model, not the default one.
-    lib.control<int (*)(const char*)>("sim_load_model_json")(R"({"adapters":[]})");
-    lib.control<void (*)()>("sim_reset")();
-    if (lib.ask("/pvd/pci1/dev4/fcp0", 0x54410001, 0x14000016, 256) != 0x94000016) return 5;
-    lib.dereg(0x54410001);
-    lib.done();
-    return 0;
+    lib.load_model_json(R"({"adapters":[]})");
+    lib.reset();
+    EXPECT_EQ(lib.ask("/pvd/pci1/dev4/fcp0", 0x14000016, 256), 0x94000016u);
   });
-  EXPECT_EQ(status, 0);
 }
 
 TEST(SimDlopen, BadOrMissingModelFileRefusesToStart) {
-  std::string path = testing::TempDir() + "/bad-model.json";
-  FILE* f = std::fopen(path.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  std::fputs(R"({"adapters":[{"name":"x","node_wwn":"nothex"}]})", f);
-  std::fclose(f);
-  int status = in_child(path, [](Bound& lib) {
-    if (lib.init() != 0) return 1;
-    if (lib.reg(0x54410001, "TAVRO", 0, handler) != 0) return 2;
-    std::string error = lib.control<const char* (*)()>("sim_last_error")();
-    if (error.find("bad-model.json: adapters[0].node_wwn: must be a WWN") == std::string::npos)
-      return 3;
+  std::ofstream(testing::TempDir() + "/bad-model.json")
+      << R"({"adapters":[{"name":"x","node_wwn":"nothex"}]})";
+  in_child(testing::TempDir() + "/bad-model.json", [](Bound& lib) {
+    EXPECT_EQ(lib.msg_init(), 0);
+    EXPECT_EQ(lib.register_msg_handler(kHandle, "TAVRO", 0, handler), 0);
+    EXPECT_THAT(lib.last_error(), HasSubstr("bad-model.json: adapters[0].node_wwn: must be a WWN"));
     // A good model loaded by the control function makes it usable.
-    if (lib.control<int (*)(const char*)>("sim_load_model_json")(R"({"adapters":[]})") != 0)
-      return 4;
-    if (lib.init() == 0) return 5;
-    if (lib.reg(0x54410001, "TAVRO", 0, handler) != 1) return 6;
-    if (lib.adapter_count(0x54410001) != 0) return 7;
-    lib.done();
-    return 0;
+    ASSERT_EQ(lib.load_model_json(R"({"adapters":[]})"), 0);
+    ASSERT_NE(lib.msg_init(), 0);
+    ASSERT_EQ(lib.register_msg_handler(kHandle, "TAVRO", 0, handler), 1);
+    EXPECT_EQ(lib.adapter_count(), 0);
+    lib.msg_done();
   });
-  EXPECT_EQ(status, 0);
-
-  status = in_child("/nonexistent/model.json", [](Bound& lib) {
-    if (lib.init() != 0) return 1;
-    std::string error = lib.control<const char* (*)()>("sim_last_error")();
-    return error.find("cannot open the model file /nonexistent/model.json") == std::string::npos
-               ? 2
-               : 0;
+  in_child("/nonexistent/model.json", [](Bound& lib) {
+    EXPECT_EQ(lib.msg_init(), 0);
+    EXPECT_THAT(lib.last_error(), HasSubstr("cannot open the model file /nonexistent/model.json"));
   });
-  EXPECT_EQ(status, 0);
 }
 
 }  // namespace
+}  // namespace simtest
