@@ -41,6 +41,11 @@ struct ClientResult {
   std::string output;  // standard output and standard error
 };
 
+// How snmpget begins its answer when a binding failed with genError (it then
+// asks again without that binding).
+inline const std::string kGenErrAt =
+    "Error in packet\nReason: (genError) A general failure occured\nFailed object: ";
+
 // Runs one client (snmpget, snmpset, snmpwalk, ...) against snmpd with
 // -v2c, numeric names, no retries and a 20-second time-out.
 ClientResult snmp_client(const std::string& tool, const SnmpdProcess& snmpd,

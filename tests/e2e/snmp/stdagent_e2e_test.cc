@@ -90,22 +90,12 @@ std::vector<std::string> expected_walk(const std::vector<Adapter>& adapters, con
   return lines;
 }
 
-// Long octet strings go on over further lines; blanks are evened out.
+// The lines of the output, without the blank after a last hex byte.
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
-    if (!lines.empty() && line.rfind(".", 0) != 0) {
-      lines.back() += " " + line;
-    } else {
-      lines.push_back(line);
-    }
-  }
-  for (std::string& line : lines) {
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    for (auto at = line.find("  "); at != std::string::npos; at = line.find("  ")) {
-      line.erase(at, 1);
-    }
+    lines.push_back(line.substr(0, line.find_last_not_of(' ') + 1));
   }
   return lines;
 }
@@ -220,8 +210,7 @@ TEST_F(StdAgentE2e, GetGetNextAndSetAnswerAsTheMibSays) {
   }
   std::string failing = kFa + "1.6.1.5." + unit(1);  // not served
   ClientResult r = client("snmpget", {kFa + "3.0", failing});
-  EXPECT_NE(r.output.find("(genError)"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("Failed object: " + failing), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.rfind(kGenErrAt + failing + "\n", 0), 0u) << r.output;
   for (const std::string& oid : {kFa + "1.10.1.17." + unit(1) + ".1", kFa + "3.0"}) {
     r = client("snmpset", {oid, "s", "x"}, "private");
     EXPECT_NE(r.status, 0) << r.output;
