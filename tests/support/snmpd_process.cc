@@ -56,11 +56,11 @@ void SnmpdProcess::restart() {
   start();
 }
 
-ClientResult snmp_client(const std::string& tool, const SnmpdProcess& snmpd,
-                         const std::vector<std::string>& args, const std::string& community) {
-  std::string command = "MIBS= MIBDIRS=/dev/null SNMPCONFPATH=" + quoted(snmpd.dir()) + " " + tool +
-                        " -v2c -c " + community +
-                        " -r 0 -t 20 -On 127.0.0.1:" + std::to_string(snmpd.port());
+ClientResult BridgeTest::client(const std::string& tool, const std::vector<std::string>& args,
+                                const std::string& community) {
+  std::string command = "MIBS= MIBDIRS=/dev/null SNMPCONFPATH=" + quoted(snmpd_.dir()) + " " +
+                        tool + " -v2c -c " + community +
+                        " -r 0 -t 20 -On 127.0.0.1:" + std::to_string(snmpd_.port());
   for (const std::string& a : args) command += " " + quoted(a);
   ClientResult result;
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
@@ -74,12 +74,11 @@ ClientResult snmp_client(const std::string& tool, const SnmpdProcess& snmpd,
   return result;
 }
 
-std::unique_ptr<DaemonProcess> start_bridge(const SnmpdProcess& snmpd,
-                                            const std::vector<std::string>& agents, Env env) {
+std::unique_ptr<DaemonProcess> BridgeTest::launch(const std::vector<std::string>& agents, Env env) {
   DaemonOptions options;
   options.program = binary_dir() + "/tavro-snmpd-bridge";
   options.add_port = options.wait_ready = false;
-  options.args = {"-x", snmpd.agentx()};
+  options.args = {"-x", snmpd_.agentx()};
   options.args.insert(options.args.end(), agents.begin(), agents.end());
   // Never the host's own debug log; a caller's own comes later and wins.
   env.insert(env.begin(), {"TAVRO_SNMP_DEBUG_LOG", make_temp_dir() + "/qsnmpdbg.log"});
@@ -101,7 +100,7 @@ void BridgeTest::start(const std::vector<std::string>& agents, const std::string
     write_file(snmpd_.dir() + "/model.json", model);
     env.emplace_back("TAVRO_SIM_MODEL", snmpd_.dir() + "/model.json");
   }
-  bridge_ = start_bridge(snmpd_, agents, std::move(env));
+  bridge_ = launch(agents, std::move(env));
   ASSERT_TRUE(bridge_->running()) << bridge_->output();
 }
 

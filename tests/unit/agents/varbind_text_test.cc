@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -138,12 +139,10 @@ TEST(NameRebuild, PrefixSuffixAndOneComponentPerIndex) {
   std::uint32_t ids[64];
   int n = text_to_name(".1.3.6.1.3.94.1.10.1.1.00000000000000000000000000000002.1",
                        ".1.3.6.1.3.94.", port_row, ids, 64);
-  ASSERT_EQ(n, 6 + 4 + 16 + 1);
-  EXPECT_EQ(ids[5], 94u);
-  EXPECT_EQ(ids[9], 1u);
-  EXPECT_EQ(ids[10], 0u);
-  EXPECT_EQ(ids[25], 2u);
-  EXPECT_EQ(ids[26], 1u);
+  std::vector<std::uint32_t> want = {1, 3, 6, 1, 3, 94, 1, 10, 1, 1};  // then 16 for the unit
+  want.resize(25);
+  want.insert(want.end(), {2, 1});
+  EXPECT_EQ(std::vector<std::uint32_t>(ids, ids + std::max(n, 0)), want);
   for (const char* bad : {".1.3.6.1.3.94.1.10.1.1.0000000000000000000000000000002.1",
                           ".1.3.6.1.3.94.1.10.1.1.00000000000000000000000000000002",
                           ".1.3.6.1.3.94.1.10.1", ".1.3.6.1.3.94.1.x0.1.1"}) {
