@@ -46,13 +46,6 @@ struct Bindings {
   snmp_varbind_list raw{list.data(), static_cast<std::uint32_t>(list.size())};
 };
 
-ChannelSettings quick(const char* library = "QFCMsgLib") {
-  ChannelSettings s;
-  s.request_timeout_ms = 300;
-  s.library_name = library;
-  return s;
-}
-
 class PrivAgent : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -61,8 +54,12 @@ class PrivAgent : public ::testing::Test {
   }
   void TearDown() override { unsetenv(kDebugLogVariable); }
 
-  // Started as the service starts an agent.
-  void start(ChannelSettings settings = quick()) {
+  // Started as the service starts an agent; process_id 0 is the real one.
+  void start(const char* library = "QFCMsgLib", std::uint32_t process_id = 0) {
+    ChannelSettings settings;
+    settings.request_timeout_ms = 300;
+    settings.library_name = library;
+    settings.process_id = process_id;
     agent_ = std::make_unique<AgentFrame>(kPrivAgentProfile, settings);
     snmp_oid view{};
     void* trap = &view;
@@ -85,9 +82,7 @@ TEST_F(PrivAgent, HandleNamesTheAgentInItsUpperBitsAndTheProcessInItsLower) {
   ASSERT_TRUE(agent_->channel().channel_open());
   EXPECT_EQ(agent_->channel().reg_handle(),
             0x534E0000u | (static_cast<std::uint32_t>(getpid()) & 0xFFFFu));
-  ChannelSettings settings = quick();
-  settings.process_id = 0x12345;
-  start(settings);
+  start("QFCMsgLib", 0x12345);
   ASSERT_TRUE(agent_->channel().channel_open());
   EXPECT_EQ(agent_->channel().reg_handle(), 0x534E2345u);
 }
@@ -111,7 +106,7 @@ TEST_F(PrivAgent, GetNextAnswersPastTheViewAndAShortNameIsNoSuchName) {
 }
 
 TEST_F(PrivAgent, MissingLibraryAnswersGenErrAtOnce) {
-  start(quick("NoSuchMsgLib"));
+  start("NoSuchMsgLib");
   Bindings b({kCount});
   EXPECT_EQ(query(snmp::kGet, b), 1);
   EXPECT_EQ(status_, 5);

@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "agents/stdagent/stdmib_table.h"
 #include "sim/sim_control.h"
