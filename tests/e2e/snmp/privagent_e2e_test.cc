@@ -44,7 +44,7 @@ const std::pair<std::string, std::string> kGetRows[] = {
     {".1.3.6.1.2.1.1.3.0", "= Timeticks: "},        // snmpd's own
 };
 
-TEST_F(PrivAgentE2e, GetAnswersEachObjectTypedByItsRowAndWalkEndsCleanly) {
+TEST_F(PrivAgentE2e, GetWalkAndSetAnswerAsTheMibSays) {
   start();
   std::vector<std::string> names;
   for (const auto& [oid, answer] : kGetRows) names.push_back(oid);
@@ -68,10 +68,7 @@ TEST_F(PrivAgentE2e, GetAnswersEachObjectTypedByItsRowAndWalkEndsCleanly) {
   ClientResult system = client("snmpwalk", {".1.3.6.1.2.1.1"});
   EXPECT_NE(system.output.find(".1.3.6.1.2.1.1.3.0 = Timeticks: "), std::string::npos)
       << system.output;
-}
-
-TEST_F(PrivAgentE2e, TwoBindingSetIsRefusedAndOneIsReadBack) {
-  start();
+  // A set of two bindings is refused; one is written and read back.
   std::string id = kPrivate + "2.11.0";
   ClientResult two = set({id, "i", "1", id, "i", "1"});
   EXPECT_NE(two.output.find("(genError)"), std::string::npos) << two.output;
