@@ -19,19 +19,13 @@ int count(const std::string& text, const std::string& what) {
 }
 
 DaemonOptions power_daemon(const std::string& bus) {
-  DaemonOptions o;
-  o.args = {"-fcget", "enabled", "-fclog", "events.log", "-fclo", "2", "-fclf", "0x1F"};
-  o.env = {{"TAVRO_POWER_BUS", bus}};
-  return o;
+  return {.args = {"-fcget", "enabled", "-fclog", "events.log", "-fclo", "2", "-fclf", "0x1F"},
+          .env = {{"TAVRO_POWER_BUS", bus}}};
 }
 
 // A helper program of the test's own, its output in daemon.out.
 DaemonOptions helper(const std::string& program, std::vector<std::string> args) {
-  DaemonOptions o;
-  o.program = program;
-  o.args = std::move(args);
-  o.add_port = o.wait_ready = false;
-  return o;
+  return {.args = std::move(args), .add_port = false, .wait_ready = false, .program = program};
 }
 
 const std::string kAdapterCount = "FCGET .1.3.6.1.4.1.48217.3.3.1.0\n";
@@ -39,10 +33,7 @@ const std::string kAdapterCount = "FCGET .1.3.6.1.4.1.48217.3.3.1.0\n";
 TEST(PowerEvents, SleepClosesTheChannelBeforeTheLockIsReleased) {
   std::string dir = make_temp_dir(), bus = "unix:path=" + dir + "/bus";
   write_file(dir + "/bus.conf",
-             "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
-             " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-             "<busconfig><type>tavro-test</type><listen>" +
-                 bus +
+             "<busconfig><type>tavro-test</type><listen>" + bus +
                  "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
                  "<allow own=\"*\"/><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
                  "</policy></busconfig>\n");
