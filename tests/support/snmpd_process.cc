@@ -74,11 +74,12 @@ ClientResult BridgeTest::client(const std::string& tool, const std::vector<std::
   return result;
 }
 
-std::unique_ptr<DaemonProcess> BridgeTest::launch(const std::vector<std::string>& agents, Env env) {
+std::unique_ptr<DaemonProcess> start_bridge(const SnmpdProcess& snmpd,
+                                            const std::vector<std::string>& agents, Env env) {
   DaemonOptions options;
   options.program = binary_dir() + "/tavro-snmpd-bridge";
   options.add_port = options.wait_ready = false;
-  options.args = {"-x", snmpd_.agentx()};
+  options.args = {"-x", snmpd.agentx()};
   options.args.insert(options.args.end(), agents.begin(), agents.end());
   // Never the host's own debug log; a caller's own comes later and wins.
   env.insert(env.begin(), {"TAVRO_SNMP_DEBUG_LOG", make_temp_dir() + "/qsnmpdbg.log"});
@@ -100,7 +101,7 @@ void BridgeTest::start(const std::vector<std::string>& agents, const std::string
     write_file(snmpd_.dir() + "/model.json", model);
     env.emplace_back("TAVRO_SIM_MODEL", snmpd_.dir() + "/model.json");
   }
-  bridge_ = launch(agents, std::move(env));
+  bridge_ = start_bridge(snmpd_, agents, std::move(env));
   ASSERT_TRUE(bridge_->running()) << bridge_->output();
 }
 

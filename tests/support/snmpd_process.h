@@ -46,14 +46,17 @@ struct ClientResult {
 inline const std::string kGenErrAt =
     "Error in packet\nReason: (genError) A general failure occured\nFailed object: ";
 
+// The bridge with the given agents, connected to snmpd; returns once it has
+// registered (or ended).
+std::unique_ptr<DaemonProcess> start_bridge(const SnmpdProcess& snmpd,
+                                            const std::vector<std::string>& agents, Env env = {});
+
 // A private snmpd and the bridge. A bridge still running at the end stops
 // cleanly, with nothing from the sanitizers.
 class BridgeTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override { stop_bridge(); }
-  // The bridge with the given agents, once it has registered (or ended).
-  std::unique_ptr<DaemonProcess> launch(const std::vector<std::string>& agents, Env env = {});
   // model: the simulator's model as JSON, "" for its default one.
   void start(const std::vector<std::string>& agents, const std::string& model = "", Env env = {});
   void stop_bridge();

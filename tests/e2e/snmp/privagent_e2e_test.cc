@@ -119,7 +119,7 @@ TEST_F(PrivAgentE2e, WriteSentAgainBySnmpdIsNotAppliedTwice) {
 }
 
 TEST_F(PrivAgentE2e, AgentThatIsNotFoundEndsTheBridge) {
-  auto bridge = launch({"privagent", "noagent"});
+  auto bridge = start_bridge(snmpd_, {"privagent", "noagent"});
   EXPECT_EQ(bridge->wait_exit(), 1);
   EXPECT_NE(bridge->output().find("agent noagent not found (libnoagent.so)"), std::string::npos)
       << bridge->output();
