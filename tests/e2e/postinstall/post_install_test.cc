@@ -14,11 +14,7 @@
 
 namespace {
 
-using tavro::testing::binary_dir;
-using tavro::testing::make_temp_dir;
-using tavro::testing::read_file;
-using tavro::testing::write_file;
-
+using namespace tavro::testing;
 using namespace std::string_literals;
 
 constexpr uid_t kNobody = 65534;

@@ -38,9 +38,6 @@ struct Bindings {
       free_value(b.value);
     }
   }
-  Ids name_of(std::size_t k) const {
-    return Ids(list[k].name.ids, list[k].name.ids + list[k].name.idLength);
-  }
 
   std::vector<snmp_varbind> list;
   snmp_varbind_list raw{list.data(), static_cast<std::uint32_t>(list.size())};
@@ -94,7 +91,9 @@ TEST_F(PrivAgent, GetNextAnswersPastTheViewAndAShortNameIsNoSuchName) {
   b.list[1].value.asnValue.number = 77;
   EXPECT_EQ(query(snmp::kGetNext, b), 1);
   EXPECT_EQ(status_, 0);
-  for (std::size_t k = 0; k < 2; ++k) EXPECT_EQ(b.name_of(k), (Ids{1, 3, 6, 1, 4, 1, 48217, 4}));
+  for (const snmp_varbind& v : b.list) {
+    EXPECT_EQ(Ids(v.name.ids, v.name.ids + v.name.idLength), (Ids{1, 3, 6, 1, 4, 1, 48217, 4}));
+  }
   EXPECT_EQ(b.list[1].value.asnValue.number, 77) << "value untouched";
 
   Bindings short_name({{1, 3, 6}});
