@@ -3,6 +3,8 @@
 // 127.0.0.1, no MIB files; and the real clients run against it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,10 +13,7 @@
 
 namespace tavro::testing {
 
-inline constexpr const char* kSnmpdProgram = "/usr/sbin/snmpd";
-
-// True when snmpd and the clients are installed.
-bool snmp_tools_present();
+using Env = std::vector<std::pair<std::string, std::string>>;
 
 class SnmpdProcess {
  public:
@@ -28,7 +27,6 @@ class SnmpdProcess {
   std::string agentx() const { return "unix:" + dir_ + "/agentx.sock"; }
   // Stops snmpd and starts it again on the same port and socket.
   void restart();
-  int stop() { return process_->stop(); }
 
  private:
   void start();
@@ -43,16 +41,32 @@ struct ClientResult {
   std::string output;  // standard output and standard error
 };
 
-// Runs one client (snmpget, snmpset, snmpwalk, ...) against snmpd with
-// -v2c, numeric names, no retries and a 20-second time-out.
-ClientResult snmp_client(const std::string& tool, const SnmpdProcess& snmpd,
-                         const std::vector<std::string>& args,
-                         const std::string& community = "public");
+// How snmpget begins its answer when a binding failed with genError (it then
+// asks again without that binding).
+inline const std::string kGenErrAt =
+    "Error in packet\nReason: (genError) A general failure occured\nFailed object: ";
 
 // The bridge with the given agents, connected to snmpd; returns once it has
 // registered (or ended).
-std::unique_ptr<DaemonProcess> start_bridge(
-    const SnmpdProcess& snmpd, const std::vector<std::string>& agents,
-    std::vector<std::pair<std::string, std::string>> env = {});
+std::unique_ptr<DaemonProcess> start_bridge(const SnmpdProcess& snmpd,
+                                            const std::vector<std::string>& agents, Env env = {});
+
+// A private snmpd and the bridge. A bridge still running at the end stops
+// cleanly, with nothing from the sanitizers.
+class BridgeTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override { stop_bridge(); }
+  // model: the simulator's model as JSON, "" for its default one.
+  void start(const std::vector<std::string>& agents, const std::string& model = "", Env env = {});
+  void stop_bridge();
+  // Runs one client (snmpget, snmpset, snmpwalk, ...) against snmpd with
+  // -v2c, numeric names, no retries and a 20-second time-out.
+  ClientResult client(const std::string& tool, const std::vector<std::string>& args,
+                      const std::string& community = "public");
+
+  SnmpdProcess snmpd_;
+  std::unique_ptr<DaemonProcess> bridge_;
+};
 
 }  // namespace tavro::testing

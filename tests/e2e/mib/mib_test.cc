@@ -75,16 +75,7 @@ std::vector<std::string> translate(const std::map<std::string, MibObject>& objec
 
 // The SNMP type the agent gives a value type code.
 std::string snmp_syntax(int type) {
-  switch (type) {
-    case 1:
-    case 6:
-      return "Integer32";
-    case 2:
-    case 7:
-      return "Gauge32";
-    default:
-      return "OCTET";
-  }
+  return type == 1 || type == 6 ? "Integer32" : type == 2 || type == 7 ? "Gauge32" : "OCTET";
 }
 
 const oid_entry* find_row(const oid_entry* table, const std::string& suffix) {

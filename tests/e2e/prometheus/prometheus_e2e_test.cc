@@ -47,20 +47,17 @@ std::string labels(const PortRow& p) {
   return "{adapter=\"" + p.adapter + "\",port=\"1\",unit=\"" + unit + "\",wwn=\"" + p.wwn + "\"} ";
 }
 
-class PrometheusE2e : public ::testing::Test {
+class PrometheusE2e : public BridgeTest {
  protected:
   void SetUp() override {
     if (::access(kExporter, X_OK) != 0) {
       GTEST_SKIP() << kExporter << " is not installed (scripts/deps --test installs "
                    << "prometheus-snmp-exporter)";
     }
-    ASSERT_TRUE(snmp_tools_present()) << "scripts/deps installs snmpd";
-    std::string model = R"({"adapters":[)" + adapter_json(1, true) + "," + adapter_json(2, true) +
-                        "," + adapter_json(3, false) + "]}";
-    write_file(snmpd_.dir() + "/model.json", model);
-    bridge_ = start_bridge(snmpd_, {"privagent", "stdagent"},
-                           {{"TAVRO_SIM_MODEL", snmpd_.dir() + "/model.json"}});
-    ASSERT_TRUE(bridge_->running()) << bridge_->output();
+    BridgeTest::SetUp();
+    start({"privagent", "stdagent"}, R"({"adapters":[)" + adapter_json(1, true) + "," +
+                                         adapter_json(2, true) + "," + adapter_json(3, false) +
+                                         "]}");
     DaemonOptions options;
     options.program = kExporter;
     options.add_port = false;
@@ -69,13 +66,6 @@ class PrometheusE2e : public ::testing::Test {
                     "--web.listen-address=127.0.0.1:" + std::to_string(options.port)};
     exporter_ = std::make_unique<DaemonProcess>(options);
     ASSERT_TRUE(exporter_->running()) << exporter_->output();
-  }
-  void TearDown() override {
-    if (exporter_ != nullptr) exporter_->stop();
-    if (bridge_ != nullptr && bridge_->running()) {
-      EXPECT_EQ(bridge_->stop(15), 0) << bridge_->output();
-      EXPECT_EQ(bridge_->output().find("Sanitizer"), std::string::npos) << bridge_->output();
-    }
   }
   std::string scrape() {
     std::string reply =
@@ -94,8 +84,6 @@ class PrometheusE2e : public ::testing::Test {
     EXPECT_NE(scraped.find("\n" + line + "\n"), std::string::npos) << "missing: " << line;
   }
 
-  SnmpdProcess snmpd_;
-  std::unique_ptr<DaemonProcess> bridge_;
   std::unique_ptr<DaemonProcess> exporter_;
 };
 
@@ -119,8 +107,8 @@ TEST_F(PrometheusE2e, ScrapeShowsEveryPortAndALinkGoingDown) {
   const std::string received = "fc_port_rx_bytes_total" + labels(kPorts[0]);
   double before = value_of(scraped, received);
   EXPECT_GT(before, 0) << scraped;
-  ClientResult set = snmp_client(
-      "snmpset", snmpd_, {".1.3.6.1.4.1.48217.3.3.5.1.5.33.0.0.0.0.0.0.162", "i", "0"}, "private");
+  ClientResult set =
+      client("snmpset", {".1.3.6.1.4.1.48217.3.3.5.1.5.33.0.0.0.0.0.0.162", "i", "0"}, "private");
   ASSERT_EQ(set.status, 0) << set.output;
   std::string again = scrape();
   expect_line(again, "fc_port_state" + labels(kPorts[1]) + "3");

@@ -1,13 +1,12 @@
-// stdagent's tables and walk rules as data, and its adapter table over the
-// simulated driver with a clock the test moves. The walk itself is checked
-// through snmpd (tests/e2e/snmp).
+// stdagent's walk rules over its tables, and its adapter table over the
+// simulated driver with a clock the test moves. The walk itself, in the order
+// the tables give, is checked through snmpd (tests/e2e/snmp).
 #include "agents/stdagent/stdagent.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "agents/stdagent/stdmib_table.h"
 #include "sim/sim_control.h"
@@ -15,7 +14,6 @@
 namespace tavro {
 namespace {
 
-const std::string kUnit1(32, '0');
 std::string unit(int n) {
   char text[40];
   std::snprintf(text, sizeof text, "%032d", n);
@@ -29,41 +27,9 @@ const oid_entry& row_of(const char* suffix) {
   throw std::runtime_error(suffix);
 }
 
-TEST(StdAgentProfile, RegistersAsFibaUnderItsView) {
+TEST(StdAgentProfile, RegistersWithTheDriverAsFiba) {
   EXPECT_STREQ(kStdAgentProfile.registration_name, "FIBA");
   EXPECT_EQ(kStdAgentProfile.handle_bits, 0x46490000u);
-  EXPECT_STREQ(kStdAgentProfile.prefix, ".1.3.6.1.3.94.");
-  EXPECT_EQ(std::vector<std::uint32_t>(kStdAgentProfile.view, kStdAgentProfile.view + 6),
-            (std::vector<std::uint32_t>{1, 3, 6, 1, 3, 94}));
-  EXPECT_EQ(kStdAgentProfile.view_length, 6u);
-}
-
-TEST(StdMibTables, RowCountsAndEndRows) {
-  auto rows = [](const oid_entry* table) {
-    int n = 0;
-    while (table[n].oid != nullptr) ++n;
-    return n;
-  };
-  EXPECT_EQ(rows(stdmib_get_table), 158);
-  EXPECT_EQ(rows(group_table), 40);
-  EXPECT_EQ(rows(stdmib_set_table), 12);
-}
-
-// The served objects in the order a walk visits them, from the named entry
-// "u_number" on along the next fields.
-TEST(StdMibTables, NextFieldsGiveTheWalkOrder) {
-  const std::vector<std::string> order = {
-      "1.1.0",     "1.6.1.1",   "1.6.1.2",   "1.6.1.3",   "1.6.1.4",   "1.10.1.1",  "1.10.1.3",
-      "1.10.1.4",  "1.10.1.5",  "1.10.1.6",  "1.10.1.7",  "1.10.1.8",  "1.10.1.9",  "1.10.1.10",
-      "1.10.1.11", "1.10.1.12", "1.10.1.13", "1.10.1.14", "1.10.1.15", "1.10.1.16", "1.10.1.17",
-      "1.10.1.18", "1.10.1.20", "1.10.1.21", "1.10.1.22", "1.10.1.23", "3.0",       "4.5.1.1",
-      "4.5.1.2",   "4.5.1.3",   "4.5.1.4",   "4.5.1.5",   "4.5.1.6",   "4.5.1.7"};
-  std::vector<std::string> walked;
-  for (std::string next = group_table[0].next; next != "6.0"; next = row_of(next.c_str()).next) {
-    walked.push_back(next);
-    ASSERT_LT(walked.size(), 200u);
-  }
-  EXPECT_EQ(walked, order);
 }
 
 struct NextRow {
@@ -113,12 +79,7 @@ const FallbackRow kFallbackRows[] = {
 TEST(StdAgentWalk, GroupTableFallbacks) {
   for (const FallbackRow& r : kFallbackRows) {
     const oid_entry* start = walk_fallback(r.suffix);
-    if (r.next == nullptr) {
-      EXPECT_EQ(start, nullptr) << r.suffix;
-    } else {
-      ASSERT_NE(start, nullptr) << r.suffix;
-      EXPECT_STREQ(start->next, r.next) << r.suffix;
-    }
+    EXPECT_STREQ(start != nullptr ? start->next : nullptr, r.next) << r.suffix;
   }
 }
 
@@ -130,9 +91,6 @@ TEST(StdAgentTable, RebuiltAfterAnHourOnly) {
   StdAgent agent(quick, [&] { return now; });
   agent.snmp_open();
   ASSERT_EQ(agent.adapters().count, 2);
-  EXPECT_STREQ(agent.adapters().names[0].adap, "/pvd/pci2/dev5/fcp0");
-  EXPECT_STREQ(agent.adapters().names[0].node_wwn, "200000E08B010203");
-  EXPECT_STREQ(agent.adapters().names[0].port_wwn, "210000E08B010203");
   ASSERT_EQ(sim_load_model_json(
                 R"({"adapters":[{"name":"/pvd/pci4/dev1/fcp0","node_wwn":"2000000000000001",)"
                 R"("ports":[{"wwn":"2100000000000001"}]}]})"),
