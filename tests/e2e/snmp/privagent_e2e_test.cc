@@ -40,8 +40,9 @@ const std::pair<std::string, std::string> kGetRows[] = {
     {kPrivate + "3.7.1.2." + kPort0, "= Hex-STRING: 21 00 00 E0 8B 01 02 03"},
     {kPrivate + "3.2.1.2.0", "= STRING: \"/pvd/pci2/dev5/fcp0\""},
     {kPrivate + "9.9.9", kNoSuchObject},
-    {".1.3.6.1.4.1.48217.2.1.1.0", kNoSuchObject},  // the direct branch
-    {".1.3.6.1.2.1.1.3.0", "= Timeticks: "},        // snmpd's own
+    {kPrivate + "3.7.1.2.289.0.0.224.139.1.2.3", kNoSuchObject},  // 289 is no byte
+    {".1.3.6.1.4.1.48217.2.1.1.0", kNoSuchObject},                // the direct branch
+    {".1.3.6.1.2.1.1.3.0", "= Timeticks: "},                      // snmpd's own
 };
 
 TEST_F(PrivAgentE2e, GetWalkAndSetAnswerAsTheMibSays) {

@@ -173,6 +173,7 @@ const Row kGetRows[] = {
     {kFa + "1.6.1.2." + unit(0), kNoSuchObject},
     {kFa + "1.10.1.15." + unit(3) + ".1", kNoSuchObject},
     {kFa + "2.1.0." + unit(1), kNoSuchObject},
+    {kFa + "1.6.1.2.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.257", kNoSuchObject},
 };
 
 const Row kStepRows[] = {
