@@ -10,7 +10,7 @@ namespace {
 using platform::ManualResetEvent;
 using platform::WaitResult;
 
-TEST(ManualResetEvent, StaysSetUntilReset) {
+TEST(ManualResetEvent, StaysSetUntilResetAndWakesAWaiterWhenSetFromAnotherThread) {
   ManualResetEvent event;
   EXPECT_EQ(event.wait_for(10), WaitResult::kTimedOut);
   event.set();
@@ -18,10 +18,6 @@ TEST(ManualResetEvent, StaysSetUntilReset) {
   EXPECT_EQ(event.wait_for(0), WaitResult::kSignalled);
   event.reset();
   EXPECT_EQ(event.wait_for(0), WaitResult::kTimedOut);
-}
-
-TEST(ManualResetEvent, SetFromAnotherThreadWakesTheWaiter) {
-  ManualResetEvent event;
   std::thread setter([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     event.set();
