@@ -94,38 +94,28 @@ TEST(HbaParams, OutputBuffersHaveTheStructureSizesAndListsTheirRoom) {
 }
 
 TEST(HbaParams, StatusTexts) {
-  const char* texts[] = {"OK",
-                         "general",
-                         "Function not supported",
-                         "invalid handle",
-                         "Bad argument",
-                         "WWN not recognized",
-                         "Index not recognized",
-                         "Larger buffer required",
-                         "Code 8"};
+  std::string texts;
   for (std::uint32_t status = 0; status < 9; ++status) {
     char out[32];
     hbaapi_status_text(status, out, sizeof out);
-    EXPECT_STREQ(out, texts[status]);
+    texts += std::string(out) + "|";
   }
+  EXPECT_EQ(texts,
+            "OK|general|Function not supported|invalid handle|Bad argument|WWN not recognized|"
+            "Index not recognized|Larger buffer required|Code 8|");
 }
 
 // The signature of a row the bridge calls holds a letter per input and
 // output, '.', the result letter. (HBA_SendRNID, never called, has one
 // letter fewer than its call kind counts.)
 TEST(HbaFunctionTable, SignaturesMatchTheCallKinds) {
-  int rows = 0;
-  for (const HbaApiFunction* row = hbaapi_function_table; row->name != nullptr; ++row, ++rows) {
+  for (const HbaApiFunction* row = hbaapi_function_table; row->name != nullptr; ++row) {
     const char* dot = std::strchr(row->signature, '.');
     ASSERT_NE(dot, nullptr) << row->name;
     if (row->caller != &hbaapi_call) continue;
     EXPECT_EQ(dot - row->signature, hbaapi_inputs(*row) + hbaapi_outputs(*row)) << row->name;
     EXPECT_EQ(std::strlen(dot), 2u) << row->name;
   }
-  EXPECT_EQ(rows, 24);
-  EXPECT_STREQ(hbaapi_function_table[9].name, "HBA_GetPortStatistics");
-  EXPECT_EQ(hbaapi_function_table[12].call_kind, 0x321);
-  EXPECT_EQ(hbaapi_function_table[11].caller, &hbaapi_not_implemented);
 }
 
 }  // namespace
