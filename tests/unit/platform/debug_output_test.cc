@@ -24,8 +24,8 @@ TEST(DebugOutput, GoesToTheNamedFileStandardErrorOrNowhere) {
   for (const auto& c : cases) {
     EXPECT_EXIT(
         {
-          if (c.target != nullptr) ::setenv(platform::kDebugOutputVariable, c.target, 1);
-          if (c.target == nullptr) ::unsetenv(platform::kDebugOutputVariable);
+          c.target != nullptr ? ::setenv(platform::kDebugOutputVariable, c.target, 1)
+                              : ::unsetenv(platform::kDebugOutputVariable);
           platform::debug_output("TAVRO: Running WinMain().\n");
           platform::debug_output("second\n");
           std::fprintf(stderr, "done");

@@ -20,15 +20,17 @@ namespace {
 using platform::CallResult;
 using platform::guarded_call;
 
-struct FaultLibrary {
-  ~FaultLibrary() { platform::unload_module(module); }
+// Each test loads the library whose functions fault on purpose.
+class GuardedCall : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(module, nullptr); }
+  ~GuardedCall() override { platform::unload_module(module); }
   template <typename F>
   F find(const char* name) {
     return reinterpret_cast<F>(platform::module_symbol(module, name));
   }
 
-  int error = 0;
-  void* module = platform::load_module("TavroFaultTest", &error);
+  void* module = platform::load_module("TavroFaultTest", nullptr);
   int (*add)(int, int) = find<int (*)(int, int)>("fault_add");
   void (*segv)() = find<void (*)()>("fault_segv");
   void (*ill)() = find<void (*)()>("fault_ill");
@@ -36,6 +38,7 @@ struct FaultLibrary {
   void (*bus)() = find<void (*)()>("fault_bus");
   int (*recurse)(int) = find<int (*)(int)>("fault_recurse");
 };
+using GuardedCallDeathTest = GuardedCall;
 
 // SIGFPE blocked on this thread while in scope, as the daemon's stop-signal
 // setup has it.
@@ -72,9 +75,7 @@ bool died_of(int status, int signal) {
 #endif
 }
 
-TEST(GuardedCall, EachFaultKindReturnsToTheCallerWithTheMaskRestored) {
-  FaultLibrary lib;
-  ASSERT_NE(lib.module, nullptr);
+TEST_F(GuardedCall, EachFaultKindReturnsToTheCallerWithTheMaskRestored) {
   FpeBlocked blocked;
   const std::bitset<NSIG> before = blocked_signals();
   struct {
@@ -82,21 +83,21 @@ TEST(GuardedCall, EachFaultKindReturnsToTheCallerWithTheMaskRestored) {
     int signal;
     std::function<void()> body;
   } cases[] = {
-      {"segv", SIGSEGV, lib.segv},
-      {"ill", SIGILL, lib.ill},
-      {"fpe", SIGFPE, lib.fpe},
-      {"bus", SIGBUS, lib.bus},
+      {"segv", SIGSEGV, segv},
+      {"ill", SIGILL, ill},
+      {"fpe", SIGFPE, fpe},
+      {"bus", SIGBUS, bus},
       {"raised segv", SIGSEGV, [] { ::raise(SIGSEGV); }},
       {"raised fpe", SIGFPE, [] { ::raise(SIGFPE); }},
-      {"stack overflow", SIGSEGV, [&] { lib.recurse(1 << 30); }},
+      {"stack overflow", SIGSEGV, [&] { recurse(1 << 30); }},
   };
   for (auto& c : cases) {
-    EXPECT_EQ(guarded_call(lib.module, c.body), CallResult::kFaulted) << c.name;
+    EXPECT_EQ(guarded_call(module, c.body), CallResult::kFaulted) << c.name;
     EXPECT_EQ(platform::last_fault_signal(), c.signal) << c.name;
     EXPECT_EQ(before, blocked_signals()) << c.name;
   }
   int sum = 0;
-  EXPECT_EQ(guarded_call(lib.add, [&] { sum = lib.add(1, 1); }), CallResult::kReturned);
+  EXPECT_EQ(guarded_call(add, [&] { sum = add(1, 1); }), CallResult::kReturned);
   EXPECT_EQ(sum, 2);
   bool ran = false;  // a null address is a fault without calling
   EXPECT_EQ(guarded_call(static_cast<void (*)()>(nullptr), [&] { ran = true; }),
@@ -104,15 +105,12 @@ TEST(GuardedCall, EachFaultKindReturnsToTheCallerWithTheMaskRestored) {
   EXPECT_FALSE(ran);
 }
 
-TEST(GuardedCall, ThreadsFaultIndependentlyAndNestedCallsReturnToTheirOwnCaller) {
-  FaultLibrary lib;
-  ASSERT_NE(lib.module, nullptr);
+TEST_F(GuardedCall, ThreadsFaultIndependentlyAndNestedCallsReturnToTheirOwnCaller) {
   std::atomic<int> faulted{0}, returned{0};
   auto work = [&](bool fault) {
     for (int i = 0; i < 50; ++i) {
       int sum = 0;
-      CallResult r = fault ? guarded_call(lib.segv, lib.segv)
-                           : guarded_call(lib.add, [&] { sum = lib.add(i, 1); });
+      CallResult r = fault ? guarded_call(segv, segv) : guarded_call(add, [&] { sum = add(i, 1); });
       if (r == CallResult::kFaulted) ++faulted;
       if (r == CallResult::kReturned && sum == i + 1) ++returned;
     }
@@ -124,45 +122,35 @@ TEST(GuardedCall, ThreadsFaultIndependentlyAndNestedCallsReturnToTheirOwnCaller)
   EXPECT_EQ(returned, 50);
 
   CallResult inner = CallResult::kReturned;
-  EXPECT_EQ(guarded_call(lib.add, [&] { inner = guarded_call(lib.segv, lib.segv); }),
-            CallResult::kReturned);
+  EXPECT_EQ(guarded_call(add, [&] { inner = guarded_call(segv, segv); }), CallResult::kReturned);
   EXPECT_EQ(inner, CallResult::kFaulted);
 }
 
 // The daemon's setup: SIGFPE blocked everywhere and taken by a waiting
-// thread. A SIGFPE sent with kill() or sigqueue() during a guarded call is
-// a stop request, not a fault, and must reach the waiting thread.
-TEST(GuardedCall, SentFloatingPointSignalGoesToTheStopPath) {
+// thread (here, the test thread once the call is over). A SIGFPE sent with
+// kill() or sigqueue() during a guarded call is a stop request, not a fault,
+// and must reach it.
+TEST_F(GuardedCall, SentFloatingPointSignalGoesToTheStopPath) {
   for (bool queued : {false, true}) {
     FpeBlocked blocked;
-    std::atomic<int> received{0};
-    std::thread waiter([&] {
-      int signal = 0;
-      if (sigwait(&blocked.fpe, &signal) == 0) received = signal;
-    });
     CallResult r = guarded_call(send_to_process, [&] {
-      if (queued) {
-        ::sigqueue(::getpid(), SIGFPE, sigval{});
-      } else {
-        send_to_process(SIGFPE);
-      }
+      if (queued) ::sigqueue(::getpid(), SIGFPE, sigval{});
+      if (!queued) send_to_process(SIGFPE);
     });
-    waiter.join();
+    timespec wait{5, 0};
     EXPECT_EQ(r, CallResult::kReturned) << (queued ? "sigqueue" : "kill");
-    EXPECT_EQ(received, SIGFPE) << (queued ? "sigqueue" : "kill");
+    EXPECT_EQ(sigtimedwait(&blocked.fpe, nullptr, &wait), SIGFPE) << (queued ? "sigqueue" : "kill");
   }
 }
 
 // A thread the library starts inside the call inherits SIGFPE unblocked; a
 // stop request that lands there must still reach the thread meant for it
 // (here, the test thread, which takes it only after the kill).
-TEST(GuardedCall, SentFloatingPointSignalLeavesALibraryThreadForTheStopPath) {
-  FaultLibrary lib;
-  ASSERT_NE(lib.module, nullptr);
+TEST_F(GuardedCall, SentFloatingPointSignalLeavesALibraryThreadForTheStopPath) {
   FpeBlocked blocked;
   std::atomic<bool> running{false}, stop{false};
   std::thread library_thread;
-  guarded_call(lib.add, [&] {
+  guarded_call(add, [&] {
     library_thread = std::thread([&] {
       running = true;
       while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -178,13 +166,11 @@ TEST(GuardedCall, SentFloatingPointSignalLeavesALibraryThreadForTheStopPath) {
   EXPECT_EQ(received, SIGFPE);
 }
 
-TEST(GuardedCallDeathTest, FaultsOutsideAGuardedCallKeepTheirDefault) {
+TEST_F(GuardedCallDeathTest, FaultsOutsideAGuardedCallKeepTheirDefault) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  FaultLibrary lib;
-  ASSERT_NE(lib.module, nullptr);
   auto fault_after_guard = [&] {
-    guarded_call(lib.segv, lib.segv);
-    lib.segv();
+    guarded_call(segv, segv);
+    segv();
     std::exit(0);
   };
   EXPECT_EXIT(

@@ -33,13 +33,6 @@ std::string copy_library(const std::string& name) {
   return dir;
 }
 
-struct ScopedPath {
-  explicit ScopedPath(const std::string& value) {
-    ::setenv(platform::kLibraryPathVariable, value.c_str(), 1);
-  }
-  ~ScopedPath() { ::unsetenv(platform::kLibraryPathVariable); }
-};
-
 TEST(ModuleLoader, FindsTheLibraryNextToTheExecutableOrReportsNotFound) {
   EXPECT_EQ(platform::executable_dir(), fs::canonical(binary_dir()).string());
   EXPECT_EQ(probe("TavroFaultTest"), 1);
@@ -48,20 +41,22 @@ TEST(ModuleLoader, FindsTheLibraryNextToTheExecutableOrReportsNotFound) {
 }
 
 TEST(ModuleLoader, PathVariableComesFirstAndSkipsEmptyAndMissingEntries) {
-  ScopedPath path("::/nonexistent/dir:" + binary_dir() + "/probe:");
+  ::setenv(platform::kLibraryPathVariable,
+           ("::/nonexistent/dir:" + binary_dir() + "/probe:").c_str(), 1);
   EXPECT_EQ(probe("TavroFaultTest"), 2);
+  ::unsetenv(platform::kLibraryPathVariable);
 }
 
 TEST(ModuleLoader, PresenceProbeNeverLoads) {
-  ScopedPath path(copy_library("TavroPresenceProbe"));
+  ::setenv(platform::kLibraryPathVariable, copy_library("TavroPresenceProbe").c_str(), 1);
   EXPECT_FALSE(platform::module_present("TavroPresenceProbe"));
   EXPECT_FALSE(platform::module_present("TavroPresenceProbe"));
-  int error = 0;
-  void* module = platform::load_module("TavroPresenceProbe", &error);
+  void* module = platform::load_module("TavroPresenceProbe", nullptr);
   ASSERT_NE(module, nullptr);
   EXPECT_TRUE(platform::module_present("TavroPresenceProbe"));
   platform::unload_module(module);
   EXPECT_FALSE(platform::module_present("TavroPresenceProbe"));
+  ::unsetenv(platform::kLibraryPathVariable);
 }
 
 // The system's own search (here: LD_LIBRARY_PATH, read when a program
