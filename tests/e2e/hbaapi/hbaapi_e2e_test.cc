@@ -42,10 +42,8 @@ TEST(HbaApiE2e, RequestsThatFailBeforeTheCallAndASessionAsAClientRunsIt) {
   DaemonProcess daemon(hbaapi_daemon());
   const int port = daemon.port();
   const std::string h = "00000001";  // the first handle opened
-  const struct {
-    std::string request;
-    std::string reply;
-  } kSteps[] = {
+  const std::pair<std::string, std::string> kSteps[] = {
+      // request, reply
       {"24.0", "Error: Unknown ID(24)."},
       {"-1.0", "Error: Unknown ID(-1)."},
       {"x.0", "Error: Invalid ID format."},
@@ -80,7 +78,7 @@ TEST(HbaApiE2e, RequestsThatFailBeforeTheCallAndASessionAsAClientRunsIt) {
       {"19.1." + h, "200000E08B010203"},
       {"14.0." + h + ".0", std::string(1, '\0')},
   };
-  for (const auto& s : kSteps) EXPECT_EQ(hbaapi(port, s.request), s.reply) << s.request;
+  for (const auto& [text, reply] : kSteps) EXPECT_EQ(hbaapi(port, text), reply) << text;
   std::string stats = hbaapi(port, "9.0." + h + ".0");
   EXPECT_EQ(std::count(stats.begin(), stats.end(), '|'), 14) << stats;
   std::string tx = hbaapi(port, "9.2." + h + ".0");

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hbaapi_bridge/params.h"
@@ -22,9 +23,6 @@ class HbaRender : public ::testing::Test {
     hbaapi_assemble(outputs, field, counts, nullptr, out.data(), cap);
     return out.data();
   }
-  std::string render(char letter, const std::vector<unsigned char>& buffer) {
-    return assemble({{letter, buffer.data(), buffer.size()}}, 0);
-  }
 
   HbaFieldCounts counts{};
 };
@@ -33,10 +31,7 @@ class HbaRender : public ::testing::Test {
 TEST_F(HbaRender, EveryEntryOfAZeroFilledOutput) {
   EXPECT_EQ(hbaapi_field_count(counts, 'Z'), 0);
   EXPECT_EQ(hbaapi_field_count(counts, '\0'), 0);
-  const struct {
-    char letter;
-    std::string text;
-  } kZero[] = {
+  const std::pair<char, std::string> kZero[] = {
       {'A', "||||0000000000000000||||||00000000|0|"},
       {'B', "0|00000000||0|0|0|000000|0000000000000000|0000000000000000|0000000000000000|000000"},
       {'C', ""},
@@ -63,10 +58,11 @@ TEST_F(HbaRender, EveryEntryOfAZeroFilledOutput) {
       {'Y', "00000000"},
       {'Z', "UNKNOWN_TYPE(Z)"},
   };
-  for (const auto& z : kZero) {
-    EXPECT_EQ(render(z.letter, std::vector<unsigned char>(4096, 0)), z.text) << z.letter;
+  const std::vector<unsigned char> zeros(4096, 0), unterminated(4, 'x');
+  for (const auto& [letter, text] : kZero) {
+    EXPECT_EQ(assemble({{letter, zeros.data(), zeros.size()}}, 0), text) << letter;
   }
-  EXPECT_EQ(render('C', std::vector<unsigned char>(4, 'x')), "xxxx");  // unterminated
+  EXPECT_EQ(assemble({{'C', unterminated.data(), unterminated.size()}}, 0), "xxxx");
 }
 
 // Port attributes with values at the standard's offsets.

@@ -46,8 +46,7 @@ void fault_bus() {
 int fault_recurse(int depth) {
   volatile char frame[2048];
   frame[0] = static_cast<char>(depth);
-  if (depth == 0) return frame[0];
-  return fault_recurse(depth - 1) + frame[0];
+  return depth == 0 ? frame[0] : fault_recurse(depth - 1) + frame[0];
 }
 
 }  // extern "C"

@@ -60,10 +60,6 @@ std::bitset<NSIG> blocked_signals() {
   return bits;
 }
 
-void send_to_process(int signal) {
-  ::kill(::getpid(), signal);
-}
-
 // Under the sanitizers their own handler reports a fault and exits with a
 // failure status instead of the signal's default action.
 bool died_of(int status, int signal) {
@@ -96,9 +92,6 @@ TEST_F(GuardedCall, EachFaultKindReturnsToTheCallerWithTheMaskRestored) {
     EXPECT_EQ(platform::last_fault_signal(), c.signal) << c.name;
     EXPECT_EQ(before, blocked_signals()) << c.name;
   }
-  int sum = 0;
-  EXPECT_EQ(guarded_call(add, [&] { sum = add(1, 1); }), CallResult::kReturned);
-  EXPECT_EQ(sum, 2);
   bool ran = false;  // a null address is a fault without calling
   EXPECT_EQ(guarded_call(static_cast<void (*)()>(nullptr), [&] { ran = true; }),
             CallResult::kFaulted);
@@ -133,9 +126,9 @@ TEST_F(GuardedCall, ThreadsFaultIndependentlyAndNestedCallsReturnToTheirOwnCalle
 TEST_F(GuardedCall, SentFloatingPointSignalGoesToTheStopPath) {
   for (bool queued : {false, true}) {
     FpeBlocked blocked;
-    CallResult r = guarded_call(send_to_process, [&] {
+    CallResult r = guarded_call(::getpid, [&] {
       if (queued) ::sigqueue(::getpid(), SIGFPE, sigval{});
-      if (!queued) send_to_process(SIGFPE);
+      if (!queued) ::kill(::getpid(), SIGFPE);
     });
     timespec wait{5, 0};
     EXPECT_EQ(r, CallResult::kReturned) << (queued ? "sigqueue" : "kill");
@@ -157,7 +150,7 @@ TEST_F(GuardedCall, SentFloatingPointSignalLeavesALibraryThreadForTheStopPath) {
     });
   });
   while (!running) std::this_thread::yield();
-  send_to_process(SIGFPE);
+  ::kill(::getpid(), SIGFPE);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the library thread takes it first
   timespec wait{5, 0};
   int received = sigtimedwait(&blocked.fpe, nullptr, &wait);
@@ -168,22 +161,17 @@ TEST_F(GuardedCall, SentFloatingPointSignalLeavesALibraryThreadForTheStopPath) {
 
 TEST_F(GuardedCallDeathTest, FaultsOutsideAGuardedCallKeepTheirDefault) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  auto fault_after_guard = [&] {
-    guarded_call(segv, segv);
-    segv();
-    std::exit(0);
-  };
   EXPECT_EXIT(
-      fault_after_guard(), [](int status) { return died_of(status, SIGSEGV); }, "");
-
+      {
+        guarded_call(segv, segv);
+        segv();
+      },
+      [](int status) { return died_of(status, SIGSEGV); }, "");
   // Not blocked by the caller: a sent SIGFPE keeps its default action even
   // during a guarded call.
-  auto sent_fpe = [&] {
-    guarded_call(send_to_process, [] { send_to_process(SIGFPE); });
-    std::exit(0);
-  };
   EXPECT_EXIT(
-      sent_fpe(), [](int status) { return died_of(status, SIGFPE); }, "");
+      guarded_call(::getpid, [] { ::kill(::getpid(), SIGFPE); }),
+      [](int status) { return died_of(status, SIGFPE); }, "");
 }
 
 }  // namespace
