@@ -1,7 +1,6 @@
-// Runs a fuzz target without a fuzzing engine: over the files given on the
-// command line, then over a fixed number of inputs derived from them by
-// simple deterministic mutations. Keeps every target built and exercised in
-// the ordinary test suite; real fuzzing uses the fuzz preset.
+// Runs a fuzz target without a fuzzing engine over the files given and over a
+// fixed number of inputs derived from them by simple deterministic mutations,
+// so that every target is built and exercised in the ordinary test suite.
 #include <cstddef>
 #include <cstdint>
 #include <fstream>

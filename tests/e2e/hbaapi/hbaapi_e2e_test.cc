@@ -2,7 +2,6 @@
 // simulated HBA API library next to it, with no library at all, and with the
 // system's SNIA common library when no simulated libhbaapi.so lies there.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -129,7 +128,6 @@ DaemonOptions lone_daemon(std::vector<std::pair<std::string, std::string>> env =
   DaemonOptions o = hbaapi_daemon(std::move(env));
   o.program = make_temp_dir() + "/tavro";
   fs::copy_file(binary_dir() + "/tavro", o.program);
-  ::chmod(o.program.c_str(), 0755);
   return o;
 }
 

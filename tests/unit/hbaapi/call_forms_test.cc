@@ -1,5 +1,3 @@
-// Each call form reaches a function of the standard's parameter types with
-// the values in place.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -29,7 +27,7 @@ HBA_UINT32 saw(std::vector<std::uint64_t> values, void* output = nullptr, HBA_UI
   return result;
 }
 
-// Functions of the standard's parameter types that note what they are given.
+// Functions of the standard's parameter types that note what a call form passes.
 struct Fake {
   static HBA_UINT32 version() { return saw({0}, nullptr, 7); }
   static HBA_HANDLE open(char* name) { return saw({}, nullptr, 0x10000, name); }

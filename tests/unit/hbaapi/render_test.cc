@@ -68,10 +68,8 @@ TEST_F(HbaRender, EveryEntryOfAZeroFilledOutput) {
 // Port attributes with values at the standard's offsets.
 std::vector<unsigned char> port_attributes(const char* symbolic_name) {
   std::vector<unsigned char> p(632, 0);
-  const unsigned char node[8] = {0x20, 0, 0, 0xE0, 0x8B, 1, 2, 3};
-  std::memcpy(&p[0], node, 8);
-  std::memcpy(&p[8], node, 8);
-  p[8] = 0x21;
+  const unsigned char wwns[] = {0x20, 0, 0, 0xE0, 0x8B, 1, 2, 3, 0x21, 0, 0, 0xE0, 0x8B, 1, 2, 3};
+  std::memcpy(&p[0], wwns, sizeof wwns);
   const std::uint32_t words[][2] = {{16, 0x010200}, {20, 5},  {24, 2},     {28, 8},
                                     {608, 3},       {612, 2}, {616, 2048}, {628, 3}};
   for (const auto& w : words) std::memcpy(&p[w[0]], &w[1], 4);

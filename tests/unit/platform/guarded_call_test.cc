@@ -40,8 +40,7 @@ class GuardedCall : public ::testing::Test {
 };
 using GuardedCallDeathTest = GuardedCall;
 
-// SIGFPE blocked on this thread while in scope, as the daemon's stop-signal
-// setup has it.
+// SIGFPE blocked on this thread while in scope, as the daemon has it.
 struct FpeBlocked {
   FpeBlocked() {
     sigemptyset(&fpe);

@@ -25,8 +25,7 @@ int probe(const char* name) {
   return found;
 }
 
-// A copy of the test library under a name no other test loads, in a folder
-// of its own.
+// The test library under a name no other test loads, in a folder of its own.
 std::string copy_library(const std::string& name) {
   std::string dir = tavro::testing::make_temp_dir();
   fs::copy_file(binary_dir() + "/libTavroFaultTest.so", dir + "/lib" + name + ".so");

@@ -7,11 +7,10 @@
 
 namespace {
 
-using platform::ManualResetEvent;
 using platform::WaitResult;
 
 TEST(ManualResetEvent, StaysSetUntilResetAndWakesAWaiterWhenSetFromAnotherThread) {
-  ManualResetEvent event;
+  platform::ManualResetEvent event;
   EXPECT_EQ(event.wait_for(10), WaitResult::kTimedOut);
   event.set();
   EXPECT_EQ(event.wait_for(0), WaitResult::kSignalled);
