@@ -1,31 +1,48 @@
-// HBAAPI through the daemon and the simulated HBA API library.
-#include "tests/e2e/hbaapi/hbaapi_e2e.h"
-
+// HBAAPI and FCGET of HBA API objects through the real daemon: with the
+// simulated HBA API library next to it, with no library at all, and with the
+// system's SNIA common library when no simulated libhbaapi.so lies there.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/daemon_process.h"
 
 namespace tavro::testing {
 namespace {
 
-std::string model_with_hbaapi_faults(const std::string& faults) {
-  std::string path = make_temp_dir() + "/model.json";
-  write_file(path, R"({"adapters": [{"name": "/pvd/pci2/dev5/fcp0",
-    "node_wwn": "200000E08B010203",
-    "ports": [{"wwn": "210000E08B010203", "speed": 4, "fc_address": "0x010200",
-               "counters": {"tx_seqs": 77}}]}],
-    "hbaapi": )" + faults +
-                       "}");
-  return path;
+namespace fs = std::filesystem;
+
+// The first adapter of the simulator's default model.
+const std::string kAdapter0 = "/pvd/pci2/dev5/fcp0";
+
+// A daemon with HBAAPI and FCGET enabled and an event log in its directory.
+DaemonOptions hbaapi_daemon(std::vector<std::pair<std::string, std::string>> env = {}) {
+  DaemonOptions o;
+  o.args = {"-api",       "enabled", "-fcget", "enabled", "-fclog",
+            "events.log", "-fclo",   "2",      "-fclf",   "0x1F"};
+  o.env = std::move(env);
+  return o;
 }
 
-TEST(HbaApiE2e, RequestsThatFailBeforeTheCall) {
+std::string hbaapi(int port, const std::string& text) {
+  return request(port, "HBAAPI " + text + "\n");
+}
+
+// Requests that fail before the call; then a client's whole session: count,
+// name, open, attributes, statistics, discovered ports, close; and FCGET of
+// the same branch.
+TEST(HbaApiE2e, RequestsThatFailBeforeTheCallAndASessionAsAClientRunsIt) {
   DaemonProcess daemon(hbaapi_daemon());
-  const struct {
-    const char* request;
-    const char* reply;
-  } kCases[] = {
+  const int port = daemon.port();
+  const std::string h = "00000001";  // the first handle opened
+  const std::pair<std::string, std::string> kSteps[] = {
+      // request, reply
       {"24.0", "Error: Unknown ID(24)."},
       {"-1.0", "Error: Unknown ID(-1)."},
       {"x.0", "Error: Invalid ID format."},
@@ -41,95 +58,142 @@ TEST(HbaApiE2e, RequestsThatFailBeforeTheCall) {
       {"4.0.4294967296", "Error: Parameter out of range(4294967296)."},
       {"4.0.7", "Error: HBAAPI Error:Index not recognized (6)"},
       {"7.0.1234", "Error: HBAAPI Error:invalid handle (3)"},
+      {"0.0", "2"},
+      {"3.0", "2"},
+      {"4.0.0", kAdapter0},
+      {"4.1.0", kAdapter0},
+      {"4.2.0", "Error: Field Index Out of Range (2)"},
+      {"5.0." + kAdapter0, h},
+      {"5.0.nosuch", "00000000"},
+      {"7.5." + h, "200000E08B010203"},
+      {"7.12." + h, "1"},
+      {"7.14." + h, "Error: Field Index Out of Range (14)"},
+      {"8.2." + h + ".0", "210000E08B010203"},
+      {"8.3|" + h + "|0", "010200"},
+      {"8.0." + h + ".1", "Error: HBAAPI Error:Index not recognized (6)"},
+      {"10.2." + h + ".0.0", "2100002037A1B2C3"},
+      {"10.0." + h + ".0.9", "Error: HBAAPI Error:Index not recognized (6)"},
+      {"16.2." + h, "01000000"},  // TO_WWN
+      {"19.1." + h, "200000E08B010203"},
+      {"14.0." + h + ".0", std::string(1, '\0')},
   };
-  for (const auto& c : kCases) {
-    EXPECT_EQ(hbaapi(daemon.port(), c.request), c.reply) << c.request;
-  }
-}
-
-// A client's whole session: count, name, open, attributes, statistics,
-// discovered ports, close.
-TEST(HbaApiE2e, ASessionAsAClientRunsIt) {
-  DaemonProcess daemon(hbaapi_daemon());
-  int port = daemon.port();
-  EXPECT_EQ(hbaapi(port, "0.0"), "2");
-  EXPECT_EQ(hbaapi(port, "3.0"), "2");
-  EXPECT_EQ(hbaapi(port, "4.0.0"), kHbaAdapter0);
-  EXPECT_EQ(hbaapi(port, "4.1.0"), kHbaAdapter0);
-  EXPECT_EQ(hbaapi(port, "4.2.0"), "Error: Field Index Out of Range (2)");
-  const std::string h = hbaapi(port, "5.0." + kHbaAdapter0);
-  ASSERT_EQ(h, "00000001");
-  EXPECT_EQ(hbaapi(port, "5.0.nosuch"), "00000000");
-  EXPECT_EQ(hbaapi(port, "7.5." + h), "200000E08B010203");
-  EXPECT_EQ(hbaapi(port, "7.12." + h), "1");
-  EXPECT_EQ(hbaapi(port, "7.14." + h), "Error: Field Index Out of Range (14)");
-  EXPECT_EQ(hbaapi(port, "8.2." + h + ".0"), "210000E08B010203");
-  EXPECT_EQ(hbaapi(port, "8.3|" + h + "|0"), "010200");
-  EXPECT_EQ(hbaapi(port, "8.0." + h + ".1"), "Error: HBAAPI Error:Index not recognized (6)");
+  for (const auto& [text, reply] : kSteps) EXPECT_EQ(hbaapi(port, text), reply) << text;
   std::string stats = hbaapi(port, "9.0." + h + ".0");
   EXPECT_EQ(std::count(stats.begin(), stats.end(), '|'), 14) << stats;
   std::string tx = hbaapi(port, "9.2." + h + ".0");
   EXPECT_EQ(tx.find_first_not_of("0123456789"), std::string::npos) << tx;
-  EXPECT_EQ(hbaapi(port, "10.2." + h + ".0.0"), "2100002037A1B2C3");
-  EXPECT_EQ(hbaapi(port, "10.0." + h + ".0.9"), "Error: HBAAPI Error:Index not recognized (6)");
   EXPECT_EQ(hbaapi(port, "15.1." + h).substr(0, 1).find_first_of("123456789"), 0u);
-  EXPECT_EQ(hbaapi(port, "16.2." + h), "01000000");  // TO_WWN
-  EXPECT_EQ(hbaapi(port, "19.1." + h), "200000E08B010203");
-  EXPECT_EQ(hbaapi(port, "14.0." + h + ".0"), std::string(1, '\0'));
   EXPECT_EQ(hbaapi(port, "6.0." + h), std::string(1, '\0'));
   EXPECT_EQ(hbaapi(port, "7.0." + h), "Error: HBAAPI Error:invalid handle (3)");
-  EXPECT_EQ(request(port, "STATS HBAAPI \n"), "HBAAPI ;23");
-}
-
-TEST(HbaApiE2e, FcgetServesTheHbaApiBranch) {
-  DaemonProcess daemon(hbaapi_daemon());
-  EXPECT_EQ(request(daemon.port(), "FCGET .1.3.6.1.4.1.48217.4.3.0\n"), "2");
-  EXPECT_EQ(request(daemon.port(), "FCGET .1.3.6.1.4.1.48217.4.4.0.1\n"), "/pvd/pci3/dev1/fcp1");
-  EXPECT_EQ(request(daemon.port(), "FCGET .1.3.6.1.4.1.48217.4.24.0\n"), "Error: Unknown ID(24).");
+  EXPECT_EQ(request(port, "STATS HBAAPI \n"), "HBAAPI ;38");
+  EXPECT_EQ(request(port, "FCGET .1.3.6.1.4.1.48217.4.3.0\n"), "2");
+  EXPECT_EQ(request(port, "FCGET .1.3.6.1.4.1.48217.4.4.0.1\n"), "/pvd/pci3/dev1/fcp1");
+  EXPECT_EQ(request(port, "FCGET .1.3.6.1.4.1.48217.4.24.0\n"), "Error: Unknown ID(24).");
 }
 
 TEST(HbaApiE2e, RequestsAreDisabledByDefault) {
-  DaemonOptions o;
-  o.args = {"-fcget", "enabled"};
-  DaemonProcess daemon(o);
+  DaemonProcess daemon({});
   EXPECT_EQ(hbaapi(daemon.port(), "3.0"), "Error: Requests disabled.");
-  EXPECT_EQ(request(daemon.port(), "FCGET .1.3.6.1.4.1.48217.4.3.0\n"),
-            "Error: Requests disabled.");
 }
 
-TEST(HbaApiE2e, AFunctionMissingFromTheLibraryIsNotSupported) {
-  DaemonProcess daemon(
-      hbaapi_daemon({{"TAVRO_SIM_MODEL",
-                      model_with_hbaapi_faults(R"({"missing": ["HBA_GetPortStatistics"]})")}}));
+// A function missing from the library, statuses it returns instead of an
+// answer, and a crash inside it that is logged while the daemon serves on.
+TEST(HbaApiE2e, MissingFunctionsStatusesAndCrashesOfTheLibrary) {
+  std::string model = make_temp_dir() + "/model.json";
+  write_file(model, R"({"adapters": [{"name": "/pvd/pci2/dev5/fcp0",
+    "node_wwn": "200000E08B010203", "ports": [{"wwn": "210000E08B010203", "speed": 4}]}],
+    "hbaapi": {"missing": ["HBA_GetPortStatistics"],
+      "status": {"HBA_GetAdapterAttributes": 1, "HBA_GetDiscoveredPortAttributes": 9},
+      "crash": {"HBA_GetAdapterPortAttributes": 11}}})");
+  DaemonProcess daemon(hbaapi_daemon({{"TAVRO_SIM_MODEL", model}}));
   int port = daemon.port();
+  EXPECT_EQ(hbaapi(port, "3.0"), "1");
+  ASSERT_EQ(hbaapi(port, "5.0." + kAdapter0), "00000001");
   EXPECT_EQ(hbaapi(port, "9.0.1.0"),
             "Error: HBA_GetPortStatistics(9) not supported by API Library.");
-  EXPECT_EQ(hbaapi(port, "3.0"), "1");
   EXPECT_NE(daemon.output().find("Function 'HBA_GetPortStatistics' (9) Not found in hbaapi.DLL"),
             std::string::npos);
-}
-
-TEST(HbaApiE2e, AStatusOfTheLibraryIsReplied) {
-  DaemonProcess daemon(hbaapi_daemon(
-      {{"TAVRO_SIM_MODEL", model_with_hbaapi_faults(R"({"status": {"HBA_GetAdapterAttributes": 1,
-        "HBA_GetPortStatistics": 9}})")}}));
-  int port = daemon.port();
-  ASSERT_EQ(hbaapi(port, "5.0." + kHbaAdapter0), "00000001");
   EXPECT_EQ(hbaapi(port, "7.0.1"), "Error: HBAAPI Error:general (1)");
-  EXPECT_EQ(hbaapi(port, "9.0.1.0"), "Error: HBAAPI Error:Code 9 (9)");
+  EXPECT_EQ(hbaapi(port, "10.0.1.0.0"), "Error: HBAAPI Error:Code 9 (9)");
+  EXPECT_EQ(hbaapi(port, "8.2.1.0"),
+            "Error: HBAAPI Error:Program Exception in HBA_GetAdapterPortAttributes");
+  EXPECT_EQ(hbaapi(port, "8.2.1.0"), "210000E08B010203");
+  EXPECT_TRUE(wait_for_text(daemon.dir() + "/events.log",
+                            "Program Exception: HBA_GetAdapterPortAttributes"));
 }
 
-TEST(HbaApiE2e, ACrashInsideTheLibraryIsLoggedAndTheDaemonServesOn) {
-  DaemonProcess daemon(
-      hbaapi_daemon({{"TAVRO_SIM_MODEL",
-                      model_with_hbaapi_faults(R"({"crash": {"HBA_GetPortStatistics": 11}})")}}));
+// A daemon run from a copy of tavro in a folder of its own, where no
+// libhbaapi.so is found.
+DaemonOptions lone_daemon(std::vector<std::pair<std::string, std::string>> env = {}) {
+  DaemonOptions o = hbaapi_daemon(std::move(env));
+  o.program = make_temp_dir() + "/tavro";
+  fs::copy_file(binary_dir() + "/tavro", o.program);
+  return o;
+}
+
+TEST(HbaApiLibrary, WithoutAnyLibraryEveryFunctionIsNotSupported) {
+  DaemonProcess daemon(lone_daemon({{"TAVRO_HBAAPI_LIBRARY", ""}}));
+  EXPECT_EQ(hbaapi(daemon.port(), "3.0"),
+            "Error: HBA_GetNumberOfAdapters(3) not supported by API Library.");
+  EXPECT_EQ(hbaapi(daemon.port(), "5.0.x"),
+            "Error: HBA_OpenAdapter(5) not supported by API Library.");
+  EXPECT_TRUE(wait_for_text(daemon.dir() + "/events.log", "API file not found! (hbaapi)"));
+  EXPECT_NE(daemon.output().find("HBA API Wrapper Library : Error on loading."), std::string::npos);
+}
+
+bool system_library_installed() {
+  return std::system("/sbin/ldconfig -p | grep -q 'libHBAAPI\\.so\\.2 '") == 0;
+}
+
+TEST(HbaApiLibrary, TheSystemsCommonLibraryAnswers) {
+  if (!system_library_installed()) GTEST_SKIP() << "libHBAAPI.so.2 (libhbaapi2) is not installed";
+  DaemonProcess daemon(lone_daemon());
   int port = daemon.port();
-  ASSERT_EQ(hbaapi(port, "5.0." + kHbaAdapter0), "00000001");
-  EXPECT_EQ(hbaapi(port, "9.2.1.0"),
-            "Error: HBAAPI Error:Program Exception in HBA_GetPortStatistics");
-  EXPECT_EQ(hbaapi(port, "9.2.1.0"), "77");
-  EXPECT_TRUE(
-      wait_for_text(daemon.dir() + "/events.log", "Program Exception: HBA_GetPortStatistics"));
+  EXPECT_EQ(hbaapi(port, "0.0"), "2");
+  std::string count = hbaapi(port, "3.0");
+  EXPECT_EQ(count, fs::exists("/sys/class/fc_host") ? count : "0");
+  // Without vendor libraries configured the common library may answer its
+  // general status; either way the call returns and the daemon serves on.
+  for (const char* call : {"2.0", "1.0", "2.0", "1.0"}) {  // HBA_FreeLibrary, HBA_LoadLibrary
+    std::string reply = hbaapi(port, call);
+    EXPECT_TRUE(reply == std::string(1, '\0') || reply.rfind("Error: HBAAPI Error:", 0) == 0)
+        << call << " " << reply;
+  }
+  EXPECT_EQ(hbaapi(port, "3.0"), count);
+  EXPECT_EQ(hbaapi(port, "5.0.nosuch"), "00000000");
+  EXPECT_TRUE(daemon.running());
+  EXPECT_TRUE(wait_for_text(daemon.dir() + "/events.log", "HBA API Library loaded"));
+}
+
+// tavro -> the system's common library -> the simulated library as a vendor
+// library named by one line of /etc/hba.conf. The file is bind-mounted in a
+// private mount namespace of the daemon; the host's own file is not touched.
+TEST(HbaApiLibrary, TheCommonLibraryReachesTheSimulatedVendorLibrary) {
+  if (!system_library_installed()) GTEST_SKIP() << "libHBAAPI.so.2 (libhbaapi2) is not installed";
+  if (::geteuid() != 0 || std::system("unshare -m true 2>/dev/null") != 0) {
+    GTEST_SKIP() << "no private mount namespace (needs root)";
+  }
+  const std::string conf = make_temp_dir() + "/hba.conf";
+  write_file(conf, "org.tavro.sim " + binary_dir() + "/libhbaapi.so\n");
+  DaemonOptions o = lone_daemon();
+  o.add_port = false;
+  o.port = free_port();
+  std::string command = "mount --bind '" + conf + "' /etc/hba.conf && exec '" + o.program +
+                        "' -port " + std::to_string(o.port);
+  for (const std::string& arg : o.args) command += " " + arg;
+  o.program = "/usr/bin/unshare";
+  o.args = {"-m", "--propagation", "private", "sh", "-c", command};
+  DaemonProcess daemon(o);
+  int port = daemon.port();
+  EXPECT_EQ(hbaapi(port, "3.0"), "2");
+  EXPECT_EQ(hbaapi(port, "4.0.0"), kAdapter0);
+  std::string h = hbaapi(port, "5.0." + kAdapter0);
+  ASSERT_EQ(h.size(), 8u) << h;
+  EXPECT_EQ(hbaapi(port, "7.5." + h), "200000E08B010203");
+  EXPECT_EQ(hbaapi(port, "8.2." + h + ".0"), "210000E08B010203");
+  EXPECT_EQ(hbaapi(port, "10.2." + h + ".0.0"), "2100002037A1B2C3");
+  EXPECT_EQ(hbaapi(port, "6.0." + h), std::string(1, '\0'));
+  EXPECT_NE(read_file("/etc/hba.conf").find("# This file contains names"), std::string::npos);
 }
 
 }  // namespace

@@ -35,7 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static Bridge* bridge = new Bridge;
   std::string text(reinterpret_cast<const char*>(data),
                    size < tavro::kMessageSize ? size : tavro::kMessageSize);
-  text.resize(std::strlen(text.c_str()));
   Discard sink;
   bridge->api.serve(sink, tavro::kNoConnection, text.c_str());
   return 0;

@@ -1,16 +1,10 @@
 // A run-time library whose functions fault on purpose, for the guarded-call
 // and module-loading tests.
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
-
-#ifndef PROBE_ID
-#define PROBE_ID 1
-#endif
 
 extern "C" {
 
@@ -26,8 +20,7 @@ int fault_add(int a, int b) {
 volatile std::uintptr_t wild_address = 16;
 
 void fault_segv() {
-  volatile int* wild = reinterpret_cast<volatile int*>(wild_address);
-  *wild = 1;
+  *reinterpret_cast<volatile int*>(wild_address) = 1;
 }
 
 void fault_ill() {
@@ -42,36 +35,18 @@ void fault_fpe() {
 #endif
 }
 
-// Reads a page of a mapped file that has no bytes behind it.
-void fault_bus(const char* scratch_path) {
-  int fd = ::open(scratch_path, O_RDWR | O_CREAT | O_TRUNC, 0600);
-  if (fd < 0) return;
+// Reads a mapped page of an empty file.
+void fault_bus() {
+  int fd = ::memfd_create("fault_bus", 0);
   void* page = ::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
   ::close(fd);
-  if (page == MAP_FAILED) return;
-  volatile const char* bytes = static_cast<const char*>(page);
-  (void)bytes[0];
-  ::munmap(page, 4096);
+  if (page != MAP_FAILED) (void)static_cast<volatile const char*>(page)[0];
 }
 
 int fault_recurse(int depth) {
   volatile char frame[2048];
   frame[0] = static_cast<char>(depth);
-  if (depth == 0) return frame[0];
-  return fault_recurse(depth - 1) + frame[0];
-}
-
-void fault_raise(int signal) {
-  ::raise(signal);
-}
-
-void fault_kill_self(int signal) {
-  ::kill(::getpid(), signal);
-}
-
-void fault_queue_self(int signal) {
-  union sigval value {};
-  ::sigqueue(::getpid(), signal, value);
+  return depth == 0 ? frame[0] : fault_recurse(depth - 1) + frame[0];
 }
 
 }  // extern "C"

@@ -7,21 +7,16 @@
 
 namespace {
 
-using platform::ManualResetEvent;
 using platform::WaitResult;
 
-TEST(ManualResetEvent, StaysSetUntilReset) {
-  ManualResetEvent event;
+TEST(ManualResetEvent, StaysSetUntilResetAndWakesAWaiterWhenSetFromAnotherThread) {
+  platform::ManualResetEvent event;
   EXPECT_EQ(event.wait_for(10), WaitResult::kTimedOut);
   event.set();
   EXPECT_EQ(event.wait_for(0), WaitResult::kSignalled);
   EXPECT_EQ(event.wait_for(0), WaitResult::kSignalled);
   event.reset();
   EXPECT_EQ(event.wait_for(0), WaitResult::kTimedOut);
-}
-
-TEST(ManualResetEvent, SetFromAnotherThreadWakesTheWaiter) {
-  ManualResetEvent event;
   std::thread setter([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     event.set();
