@@ -92,8 +92,10 @@ TEST(HbaApiE2e, RequestsThatFailBeforeTheCallAndASessionAsAClientRunsIt) {
 }
 
 TEST(HbaApiE2e, RequestsAreDisabledByDefault) {
-  DaemonProcess daemon({});
+  DaemonProcess daemon({.args = {"-fcget", "enabled"}});
   EXPECT_EQ(hbaapi(daemon.port(), "3.0"), "Error: Requests disabled.");
+  EXPECT_EQ(request(daemon.port(), "FCGET .1.3.6.1.4.1.48217.4.3.0\n"),
+            "Error: Requests disabled.");
 }
 
 // A function missing from the library, statuses it returns instead of an
