@@ -44,19 +44,7 @@ TEST(RequestLoop, SilentClientIsDroppedAtTheReceiveDeadline) {
   EXPECT_TRUE(stats.ends_with(";INVMSG;0")) << stats;
 }
 
-TEST(RequestLoop, ClientThatResetsBeforeTheReplyDoesNotStopTheDaemon) {
-  std::string dir = make_temp_dir();
-  write_file(dir + "/requests.log", "");
-  DaemonProcess d({.args = {"-log", dir + "/requests.log"}});
-  for (int i = 0; i < 20; ++i) {
-    int s = connect_to(d.port());
-    send_text(s, "STATS " + std::string(3000, 'z'));
-    close_with_reset(s);
-  }
-  EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");
-  EXPECT_TRUE(d.running());
-}
-
+// A client that resets its connection is met in bad_input_test.cc.
 TEST(StartAndStop, BrokenStandardOutputDoesNotStopTheDaemon) {
   DaemonProcess d({.args = {"-d", "0x40000001"}, .output = DaemonOptions::Output::kBrokenPipe});
   EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");

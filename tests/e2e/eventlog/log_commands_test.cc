@@ -32,17 +32,17 @@ class LogsTest : public ::testing::Test {
   std::string events_ = dir_ + "/events.log";
 };
 
-TEST_F(LogsTest, RequestsAreNotedWithThePeerAndTheStopIsLogged) {
+TEST_F(LogsTest, RequestsAreNotedWithThePeerCutToARecordAndTheStopIsLogged) {
   DaemonProcess d(options());
   request(d.port(), "REV");
-  request(d.port(), "ECHO hello");
+  request(d.port(), "ECHO " + std::string(300, 'x'));  // its note is cut to 255 characters
   request(d.port(), "bogus");
   request(d.port(), "CONFIG");  // not noted: its bit is not set
   EXPECT_EQ(d.stop(15), 0);
   std::string peer = "(localhost|127\\.0\\.0\\.1)";
   std::regex expected("\\*{5} Started - " + kStamp + " - \\*{5}\n" + kStamp + ": " + peer +
-                      " - REV\n" + kStamp + ": " + peer + " - ECHO hello\n" + kStamp + ": " + peer +
-                      " - INVMSG\\(1\\): bogus\n" + kStamp +
+                      " - REV\n" + kStamp + ": " + peer + " - ECHO x{237}\n" + kStamp + ": " +
+                      peer + " - INVMSG\\(1\\): bogus\n" + kStamp +
                       ": \\*{5} Halted - signal\\(15\\) \\*{5}\n");
   std::string log = read_file(requests_);
   EXPECT_TRUE(std::regex_match(log, expected)) << log;

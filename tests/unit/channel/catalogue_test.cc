@@ -62,8 +62,6 @@ TEST_F(ChannelTest, AttributesArriveAsTextFailedObjectsAsErrorTextWritesAsConfir
   EXPECT_EQ(sim().messages_outstanding(), 0u) << "every delivered message is freed";
 
   // Failed objects answer with their error text.
-  sim().fault_lxs_status(LXS_FCP, 3);
-  EXPECT_EQ(ask(LXS_FCP, object(14, kValueSigned, 1)), "Error:  Target ID: Driver busy");
   sim().fault_lxs_status(LXS_FCP, 5);
   EXPECT_EQ(ask(LXS_FCP, object(17, kValueSigned, 1)), "Error:  Number of LUNs: Fatal Error");
   sim().fault_lxs_status(LXS_FCP, 0);
