@@ -28,7 +28,6 @@ TEST(FcFaults, ClosedChannelAnswersDriverNotOpenedButLocalObjectsStillAnswer) {
   ASSERT_TRUE(
       wait_for_text(daemon.dir() + "/events.log", "LXS ERROR: Registration failed - error(1)\n"));
   EXPECT_NE(request(port, "REV\n"), "");
-  EXPECT_EQ(fcget(port, "3.5.1.3." + kPort0), "Error: Driver not opened");
   EXPECT_EQ(fcget(port, "4.4.1.6." + kNode0), "Error: Driver not opened");
   EXPECT_EQ(fcset(port, "3.5.1.5." + kPort0, "1"), "Error: Driver not opened");
   EXPECT_EQ(fcget(port, "4.3.1.17." + kNode0).substr(0, 12), "-1|-1|-1|-1|");
