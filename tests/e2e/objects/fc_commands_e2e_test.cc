@@ -61,7 +61,7 @@ TEST_F(FcCommands, ReadsOfDiscoveryPortsNodesLxsObjectsAndLocalValues) {
   EXPECT_EQ(fcget(port(), "4.8.1.1." + remote), "2");
   EXPECT_EQ(fcget(port(), "4.8.1.2." + remote), "00000002");
   EXPECT_EQ(fcget(port(), "4.11.1.2." + remote + ".1"), "2200002037A1B2C3");
-  EXPECT_EQ(fcget(port(), "4.12.1.1." + remote + "." + kRemotePort0), "0102E8");
+  EXPECT_EQ(fcget(port(), "4.12.1.1." + remote + ".2100002037A1B2C3"), "0102E8");
   EXPECT_EQ(fcget(port(), "4.4.1.1." + kNode0), "QS-2310 host port 0");
   EXPECT_EQ(fcget(port(), "4.4.1.2." + kNode0), "Online");
   EXPECT_EQ(fcget(port(), "4.4.1.3." + kNode0), "3");
