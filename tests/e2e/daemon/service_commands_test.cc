@@ -30,6 +30,7 @@ TEST(ServiceCommands, RepliesAndCountsOfOneConversation) {
                            // A request ends at the first line end or NUL.
                            {"REV\r\n", "3.3 Build 43"},
                            {"ECHO one\ntwo", " one"},
+                           {"ECHO one\rtwo", " one"},
                            {std::string("ECHO a\0b", 8), " a"},
                            // Unknown requests get no reply.
                            {"\r\nREV", ""},
@@ -46,7 +47,7 @@ TEST(ServiceCommands, RepliesAndCountsOfOneConversation) {
                            {"STATS GET", "GET -invalid message"},
                            {"STATS GET ", kGetRow},
                            {"STATS FCGET ", "FCGET ;0"},
-                           {"STATSX", kGetRow + ";FCGET ;0;FCSET ;0;HBAAPI ;0;REV;3;ECHO;5;STATS;8;"
+                           {"STATSX", kGetRow + ";FCGET ;0;FCSET ;0;HBAAPI ;0;REV;3;ECHO;6;STATS;8;"
                                                 "CONFIG;0;LOGSIZE;0;LOGREAD;1;INVMSG;3"},
                        }));
 }
@@ -66,19 +67,6 @@ TEST(Config, ListsEverySettingInTableOrder) {
       "FcLogOpen;0 \\(0x0\\);FcLogFlags;0 \\(0x0\\);FcGetReq;disabled;FcSetReq;disabled;"
       "HbaApiReq;disabled;HbaApiLib;HBAAPI;RecvTimeOut;12 \\(0xc\\)$");
   EXPECT_TRUE(std::regex_match(reply, expected)) << reply;
-}
-
-TEST(Config, ConfigurationFileAndCommandLineTakeTurns) {
-  std::string dir = make_temp_dir();
-  int from_file = free_port();
-  write_file(dir + "/tavro.conf", "Port " + std::to_string(from_file) + "\nConfReq on\n");
-  DaemonProcess d({.args = {"-port", "1", "-c", dir + "/tavro.conf", "-rxto", "5"},
-                   .add_port = false,
-                   .port = from_file});
-  std::string reply = request(from_file, "CONFIG");
-  EXPECT_NE(reply.find(";ConfName;" + dir + "/tavro.conf;"), std::string::npos) << reply;
-  EXPECT_NE(reply.find(";ConfReq;enabled;"), std::string::npos) << reply;
-  EXPECT_NE(reply.find(";RecvTimeOut;5 (0x5)"), std::string::npos) << reply;
 }
 
 }  // namespace

@@ -201,7 +201,6 @@ TEST(Direct, NodeEntriesAndSettingsAreWrittenAndReadBack) {
   EXPECT_EQ(set(port, "1.3.1.1.0", "0"), "OK");
   EXPECT_EQ(get(port, "1.3.1.1.0"), "0");
   EXPECT_EQ(set(port, "1.3.1.1.0", "abc"), "Error: fcdiSetKey() FC Invalid");
-  EXPECT_EQ(set(port, "1.3.1.1.0", "4294967296"), "Error: fcdiSetKey() FC Invalid");
   EXPECT_EQ(get(port, "1.3.1.1.0"), "0");
   EXPECT_EQ(set(port, "1.3.1.8.0", "0x10"), "OK");
   EXPECT_EQ(get(port, "1.3.1.8.0"), "16");

@@ -61,7 +61,7 @@ TEST_F(FcCommands, ReadsOfDiscoveryPortsNodesLxsObjectsAndLocalValues) {
   EXPECT_EQ(fcget(port(), "4.8.1.1." + remote), "2");
   EXPECT_EQ(fcget(port(), "4.8.1.2." + remote), "00000002");
   EXPECT_EQ(fcget(port(), "4.11.1.2." + remote + ".1"), "2200002037A1B2C3");
-  EXPECT_EQ(fcget(port(), "4.12.1.1." + remote + "." + kRemotePort0), "0102E8");
+  EXPECT_EQ(fcget(port(), "4.12.1.1." + remote + ".2100002037A1B2C3"), "0102E8");
   EXPECT_EQ(fcget(port(), "4.4.1.1." + kNode0), "QS-2310 host port 0");
   EXPECT_EQ(fcget(port(), "4.4.1.2." + kNode0), "Online");
   EXPECT_EQ(fcget(port(), "4.4.1.3." + kNode0), "3");
@@ -84,7 +84,7 @@ TEST_F(FcCommands, ReadsOfDiscoveryPortsNodesLxsObjectsAndLocalValues) {
   EXPECT_EQ(fcget(port(), "2.4.0").rfind("Linux ", 0), 0u);
   EXPECT_FALSE(fcget(port(), "2.3.0").empty());
   EXPECT_GT(std::stoi(fcget(port(), "2.7.0")), 0);
-  EXPECT_GE(std::stoul(fcget(port(), "2.14.0")), 0u);
+  EXPECT_NO_THROW(std::stoul(fcget(port(), "2.14.0")));
   std::string cpu = fcget(port(), "2.6.0");
   EXPECT_NE(cpu.find(' '), std::string::npos) << cpu;
 }

@@ -2,8 +2,6 @@
 #pragma once
 
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "tests/support/daemon_process.h"
 
@@ -15,16 +13,13 @@ inline const std::string kAdapter0 = "/pvd/pci2/dev5/fcp0";
 inline const std::string kPort0 = "210000E08B010203";
 inline const std::string kNode0 = "200000E08B010203";
 inline const std::string kRemote0 = "2000002037A1B2C3";
-inline const std::string kRemotePort0 = "2100002037A1B2C3";
 
 // A daemon with both commands enabled and an event log in its directory;
 // model names a simulator model file (with faults) when not empty.
-inline DaemonOptions object_daemon(const std::string& model = "",
-                                   std::vector<std::string> extra = {}) {
+inline DaemonOptions object_daemon(const std::string& model = "") {
   DaemonOptions o;
   o.args = {"-fcget",     "enabled", "-fcset", "enabled", "-fclog",
             "events.log", "-fclo",   "2",      "-fclf",   "0x1F"};
-  o.args.insert(o.args.end(), extra.begin(), extra.end());
   if (!model.empty()) o.env.emplace_back("TAVRO_SIM_MODEL", model);
   return o;
 }

@@ -65,24 +65,17 @@ inline Sim& sim() {
 inline constexpr const char* kTestModel = R"json({
   "fcp_manual_id": 5,
   "adapters": [
-    { "name": "/pvd/pci2/dev5/fcp0", "bus_name": "PCI-X", "model": "QS Test Adapter",
-      "duplex": 2, "node_wwn": "200000E08B000001", "node_name": "alpha node",
-      "class_preferences": "3",
+    { "name": "/pvd/pci2/dev5/fcp0", "duplex": 2, "node_wwn": "200000E08B000001",
       "ports": [
-        { "wwn": "210000E08B000001", "factory_wwn": "210000E08B0000F1", "speed": 4, "state": 1,
-          "vendor": "Vendor A", "revision": "R1.0", "serial_number": "SN-A",
+        { "wwn": "210000E08B000001", "speed": 4, "state": 1, "revision": "R1.0",
           "description": "Port A", "version": "FW 1.1", "topology": 7, "user_topology": 7,
           "class": 3, "phys_type": 2, "connector_type": 5, "link_up": true,
           "link_transitions": 3, "fc_address": "0x010200",
           "counters": { "tx_seqs": 11, "rx_seqs": 12, "tx_bytes": 13, "rx_bytes": 14,
                         "tx_errors": 15, "rx_errors": 16, "tx_discards": 17, "rx_discards": 18 },
           "remote_nodes": [
-            { "wwn": "2000002037000001", "type": "0x1A2B", "class": 2, "target_id": 4,
-              "blocked": false, "service_class": 3, "scsi_type": 1,
-              "ports": [ { "wwn": "2100002037000001", "fc_address": "0x0102E8" },
-                         { "wwn": "2200002037000001", "fc_address": "0x0103E8" } ],
-              "luns": [ { "number": 7, "address": "0001000000000000",
-                          "description": "ARRAY LUN ZERO" } ] } ] } ] },
+            { "wwn": "2000002037000001", "class": 2, "target_id": 4,
+              "ports": [ { "wwn": "2100002037000001", "fc_address": "0x0102E8" } ] } ] } ] },
     { "name": "/pvd/pci3/fcp1", "bus_name": "PCI", "model": "QS Other", "duplex": 200,
       "node_wwn": "200000E08B000002",
       "ports": [
@@ -97,7 +90,6 @@ inline constexpr const char* kPortA = "210000E08B000001";
 inline constexpr const char* kPortDisabled = "210000E08B000002";
 inline constexpr const char* kPortFar = "210000E08B000003";
 inline constexpr const char* kNodeA = "200000E08B000001";
-inline constexpr const char* kNodeB = "200000E08B000002";
 inline constexpr const char* kRemote = "2000002037000001";
 
 // Fills an FCPH request for the port (or node) with this WWN.

@@ -9,7 +9,7 @@
 namespace tavro {
 namespace {
 
-TEST(ConfigReply, IsCutToTheBufferAndNeverWrittenPastIt) {
+TEST(ConfigAndStatsReplies, AreCutToTheBufferAndNeverWrittenPastIt) {
   Daemon d;
   char out[64 + 8];
   std::memset(out, '#', sizeof out);
@@ -18,11 +18,6 @@ TEST(ConfigReply, IsCutToTheBufferAndNeverWrittenPastIt) {
   EXPECT_EQ(out[n], '\0');
   EXPECT_EQ(std::string(out, 15), "Up since;;Revis");
   EXPECT_EQ(std::string(out + 64, 8), std::string(8, '#'));
-}
-
-TEST(StatsReply, IsCutToTheBufferAndNeverWrittenPastIt) {
-  Daemon d;
-  char out[40 + 4];
   std::memset(out, '#', sizeof out);
   EXPECT_EQ(build_stats_reply(d, out, 40), 39u);
   EXPECT_EQ(std::string(out, 39), "GET;0;GET(htmls);0;GET(images);0;GET(ja");

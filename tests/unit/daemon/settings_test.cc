@@ -93,20 +93,6 @@ TEST_F(SettingsTest, TextValuesAreCutToTheirSetting) {
   EXPECT_EQ(settings_.recv_timeout, 12);  // the neighbouring setting is intact
 }
 
-TEST_F(SettingsTest, BadWordsAskForUsageAndOnlyAReadableFileIsAConfiguration) {
-  const struct {
-    std::vector<std::string> words;
-    ParseResult result;
-  } rows[] = {{{"-bogus", "1"}, ParseResult::kUsage},
-              {{"-port"}, ParseResult::kUsage},
-              {{"-c", dir_ + "/missing.conf"}, ParseResult::kConfigUnreadable},
-              {{"-c", dir_}, ParseResult::kConfigUnreadable}};
-  for (const auto& row : rows) {
-    Settings s;
-    EXPECT_EQ(parse_into(s, row.words), row.result) << row.words[0] << " " << row.words.back();
-  }
-}
-
 TEST(EnableAndAccess, OnlyTheListedSpellingsEnable) {
   for (const char* yes :
        {"true", "on", "yes", "enable", "enabled", "0", "TRUE", "ON", "YES", "ENABLE", "ENABLED"}) {
