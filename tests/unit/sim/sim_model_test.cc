@@ -38,6 +38,7 @@ TEST_F(Model, MinimalModelWithDefaultsAndACounterPast64Bits) {
 TEST_F(Model, ExampleFile) {
   ASSERT_EQ(sim_load_model_file(model_path("example.json").c_str()), 0) << sim_last_error();
   Client c;
+  EXPECT_EQ(adapter_count(c), 2u);
   auto info =
       c.request("/pvd/pci1/dev4/fcp0", 0x14000014, 512, [](std::uint8_t* d) { put32(d, 0, 1); });
   EXPECT_EQ(info.u32(4), 2u);
