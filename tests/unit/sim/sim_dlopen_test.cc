@@ -119,9 +119,8 @@ TEST(SimDlopen, ModelFileFromTheEnvironment) {
   in_child(std::string(TAVRO_SOURCE_DIR) + "/sim/models/example.json", [](Bound& lib) {
     ASSERT_NE(lib.msg_init(), 0);
     ASSERT_EQ(lib.register_msg_handler(kHandle, "TAVRO", 0, handler), 1);
-    EXPECT_EQ(lib.adapter_count(), 2);
-    EXPECT_EQ(lib.ask("/pvd/pci1/dev4/fcp0", 0x14000016, 256), 0x94000016u);
-    // sim_reset goes back to the file's model, not the default one.
+    // The file's adapter answers (tests/e2e read its values), also after
+    // sim_reset: it goes back to the file's model, not the default one.
     lib.load_model_json(R"({"adapters":[]})");
     lib.reset();
     EXPECT_EQ(lib.ask("/pvd/pci1/dev4/fcp0", 0x14000016, 256), 0x94000016u);

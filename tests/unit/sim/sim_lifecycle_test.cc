@@ -107,20 +107,15 @@ TEST_F(Lifecycle, HandlerMaySendARequestAndDeregisterItself) {
   q_deregister_msg_handler(0x300);
 }
 
-TEST_F(Lifecycle, DoneStopsEverythingAndRegisteringAgainWorks) {
-  {
-    Client c;
-    sim_fault_delay(0x1E00000A, 300);
-    ASSERT_TRUE(c.send("/pvd/fcp0.sif", 0x1E00000A, 1024));
-    q_msg_done();
-    EXPECT_EQ(sim_messages_outstanding(), 0u) << "the queued request was released";
-    EXPECT_FALSE(c.inbox().pop(400ms));
-  }
-  sim_clear_faults();
-  // As after qdn_close and a later qdn_open: no second q_msg_init.
-  Client again(0, 0x54410009);
-  ASSERT_TRUE(again.registered);
-  EXPECT_EQ(again.request("/pvd/fcp0.sif", 0x1E00000A, 1024).u32(4), 2u);
+// Registering again afterwards, without a second q_msg_init, is what the
+// channel does on its next open (tests/unit/channel, lifecycle_test.cc).
+TEST_F(Lifecycle, DoneStopsEverything) {
+  Client c;
+  sim_fault_delay(0x1E00000A, 300);
+  ASSERT_TRUE(c.send("/pvd/fcp0.sif", 0x1E00000A, 1024));
+  q_msg_done();
+  EXPECT_EQ(sim_messages_outstanding(), 0u) << "the queued request was released";
+  EXPECT_FALSE(c.inbox().pop(400ms));
 }
 
 TEST_F(Lifecycle, DoneFromInsideTheHandler) {
