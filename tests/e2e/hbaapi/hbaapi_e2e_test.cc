@@ -59,6 +59,7 @@ TEST(HbaApiE2e, RequestsThatFailBeforeTheCallAndASessionAsAClientRunsIt) {
       {"4.0.7", "Error: HBAAPI Error:Index not recognized (6)"},
       {"7.0.1234", "Error: HBAAPI Error:invalid handle (3)"},
       {"0.0", "2"},
+      {"1.0", std::string(1, '\0')},
       {"3.0", "2"},
       {"4.0.0", kAdapter0},
       {"4.1.0", kAdapter0},
@@ -80,12 +81,13 @@ TEST(HbaApiE2e, RequestsThatFailBeforeTheCallAndASessionAsAClientRunsIt) {
   for (const auto& [text, reply] : kSteps) EXPECT_EQ(hbaapi(port, text), reply) << text;
   std::string stats = hbaapi(port, "9.0." + h + ".0");
   EXPECT_EQ(std::count(stats.begin(), stats.end(), '|'), 14) << stats;
-  std::string tx = hbaapi(port, "9.2." + h + ".0");
+  std::string tx = hbaapi(port, "9.2." + h + ".0");  // TxFrames, restarted by 14.0 above
   EXPECT_EQ(tx.find_first_not_of("0123456789"), std::string::npos) << tx;
+  EXPECT_LT(std::strtoull(tx.c_str(), nullptr, 10), 1000u) << tx;
   EXPECT_EQ(hbaapi(port, "15.1." + h).substr(0, 1).find_first_of("123456789"), 0u);
   EXPECT_EQ(hbaapi(port, "6.0." + h), std::string(1, '\0'));
   EXPECT_EQ(hbaapi(port, "7.0." + h), "Error: HBAAPI Error:invalid handle (3)");
-  EXPECT_EQ(request(port, "STATS HBAAPI \n"), "HBAAPI ;38");
+  EXPECT_EQ(request(port, "STATS HBAAPI \n"), "HBAAPI ;39");
   EXPECT_EQ(request(port, "FCGET .1.3.6.1.4.1.48217.4.3.0\n"), "2");
   EXPECT_EQ(request(port, "FCGET .1.3.6.1.4.1.48217.4.4.0.1\n"), "/pvd/pci3/dev1/fcp1");
   EXPECT_EQ(request(port, "FCGET .1.3.6.1.4.1.48217.4.24.0\n"), "Error: Unknown ID(24).");
