@@ -8,13 +8,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "agents/frame/varbind_text.h"
 #include "sim/sim_control.h"
-#include "tests/support/daemon_process.h"
+#include "tests/support/snmpd_process.h"
 
 namespace tavro {
 namespace {
@@ -113,15 +112,10 @@ TEST_F(PrivAgent, MissingLibraryAnswersGenErrAtOnce) {
 }
 
 TEST(PrivAgentLibrary, ExportsExactlyTheFourAgentFunctions) {
-  std::string command =
-      "nm -D --defined-only " + testing::binary_dir() + "/libprivagent.so | cut -d' ' -f3";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  char names[512] = {};
-  std::fread(names, 1, sizeof names - 1, pipe);
-  pclose(pipe);
-  EXPECT_STREQ(names,
-               "SnmpExtensionInit\nSnmpExtensionInitEx\nSnmpExtensionQuery\nSnmpExtensionTrap\n");
+  EXPECT_EQ(testing::run_command("nm -D --defined-only " + testing::binary_dir() +
+                                 "/libprivagent.so | cut -d' ' -f3")
+                .output,
+            "SnmpExtensionInit\nSnmpExtensionInitEx\nSnmpExtensionQuery\nSnmpExtensionTrap\n");
 }
 
 }  // namespace
