@@ -43,10 +43,11 @@ const std::pair<std::string, std::string> kGetRows[] = {
     {kPrivate + "3.7.1.2.289.0.0.224.139.1.2.3", kNoSuchObject},  // 289 is no byte
     {".1.3.6.1.4.1.48217.2.1.1.0", kNoSuchObject},                // the direct branch
     {".1.3.6.1.2.1.1.3.0", "= Timeticks: "},                      // snmpd's own
+    {".1.3.6.1.3.94.3.0", "= STRING: \"0300\""},                  // stdagent's, same bridge
 };
 
 TEST_F(PrivAgentE2e, GetWalkAndSetAnswerAsTheMibSays) {
-  start();
+  BridgeTest::start({"privagent", "stdagent"});
   std::vector<std::string> names;
   for (const auto& [oid, answer] : kGetRows) names.push_back(oid);
   ClientResult r = get(names);

@@ -212,15 +212,5 @@ TEST_F(StdAgentE2e, GetGetNextAndSetAnswerAsTheMibSays) {
   }
 }
 
-TEST_F(StdAgentE2e, BothAgentsInOneBridgeAnswerInTurn) {
-  start({"privagent", "stdagent"});
-  std::string step1 = client("snmpgetnext", {kFa + "1.6.1.1." + unit(1)}).output;
-  EXPECT_EQ(step1.rfind(kFa + "1.6.1.1." + unit(2) + " = ", 0), 0u) << step1;
-  std::string priv = client("snmpget", {".1.3.6.1.4.1.48217.3.3.1.0"}).output;
-  EXPECT_NE(priv.find("= INTEGER: 2"), std::string::npos) << priv;
-  std::string step2 = client("snmpgetnext", {kFa + "1.6.1.1." + unit(2)}).output;
-  EXPECT_EQ(step2.rfind(kFa + "1.6.1.2." + unit(1) + " = ", 0), 0u) << step2;
-}
-
 }  // namespace
 }  // namespace tavro::testing
