@@ -107,7 +107,9 @@ TEST(HbaApiE2e, MissingFunctionsStatusesAndCrashesOfTheLibrary) {
   write_file(model, R"({"adapters": [{"name": "/pvd/pci2/dev5/fcp0",
     "node_wwn": "200000E08B010203", "ports": [{"wwn": "210000E08B010203", "speed": 4}]}],
     "hbaapi": {"missing": ["HBA_GetPortStatistics"],
-      "status": {"HBA_GetAdapterAttributes": 1, "HBA_GetDiscoveredPortAttributes": 9},
+      "status": {"HBA_GetAdapterAttributes": 1, "HBA_GetFcpTargetMapping": 2,
+        "HBA_GetFcpPersistentBinding": 4, "HBA_GetRNIDMgmtInfo": 5, "HBA_GetAdapterName": 7,
+        "HBA_GetDiscoveredPortAttributes": 8},
       "crash": {"HBA_GetAdapterPortAttributes": 11}}})");
   DaemonProcess daemon(hbaapi_daemon({{"TAVRO_SIM_MODEL", model}}));
   int port = daemon.port();
@@ -117,8 +119,17 @@ TEST(HbaApiE2e, MissingFunctionsStatusesAndCrashesOfTheLibrary) {
             "Error: HBA_GetPortStatistics(9) not supported by API Library.");
   EXPECT_NE(daemon.output().find("Function 'HBA_GetPortStatistics' (9) Not found in hbaapi.DLL"),
             std::string::npos);
-  EXPECT_EQ(hbaapi(port, "7.0.1"), "Error: HBAAPI Error:general (1)");
-  EXPECT_EQ(hbaapi(port, "10.0.1.0.0"), "Error: HBAAPI Error:Code 9 (9)");
+  const std::pair<std::string, std::string> kStatuses[] = {
+      {"7.0.1", "general (1)"},
+      {"15.0.1", "Function not supported (2)"},
+      {"16.0.1", "Bad argument (4)"},
+      {"19.0.1", "WWN not recognized (5)"},
+      {"4.0.0", "Larger buffer required (7)"},
+      {"10.0.1.0.0", "Code 8 (8)"},
+  };
+  for (const auto& [text, status] : kStatuses) {
+    EXPECT_EQ(hbaapi(port, text), "Error: HBAAPI Error:" + status) << text;
+  }
   EXPECT_EQ(hbaapi(port, "8.2.1.0"),
             "Error: HBAAPI Error:Program Exception in HBA_GetAdapterPortAttributes");
   EXPECT_EQ(hbaapi(port, "8.2.1.0"), "210000E08B010203");
