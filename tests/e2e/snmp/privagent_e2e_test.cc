@@ -59,7 +59,7 @@ TEST_F(PrivAgentE2e, GetWalkAndSetAnswerAsTheMibSays) {
   r = get({kCount, failing});
   EXPECT_NE(r.status, 0);
   EXPECT_EQ(r.output.rfind(kGenErrAt + failing + "\n", 0), 0u) << r.output;
-  // A walk of the private tree ends cleanly and snmpd still answers.
+  // A walk of the private tree ends cleanly; snmpd answers the requests below.
   for (const char* tool : {"snmpwalk", "snmpbulkwalk"}) {
     ClientResult walk = client(tool, {".1.3.6.1.4.1.48217"});
     EXPECT_EQ(walk.status, 0) << tool << walk.output;
@@ -67,9 +67,6 @@ TEST_F(PrivAgentE2e, GetWalkAndSetAnswerAsTheMibSays) {
   }
   ClientResult next = client("snmpgetnext", {kCount});
   EXPECT_EQ(next.output.find(kPrivate), std::string::npos) << next.output;
-  ClientResult system = client("snmpwalk", {".1.3.6.1.2.1.1"});
-  EXPECT_NE(system.output.find(".1.3.6.1.2.1.1.3.0 = Timeticks: "), std::string::npos)
-      << system.output;
   // A set of two bindings is refused; one is written and read back.
   std::string id = kPrivate + "2.11.0";
   ClientResult two = set({id, "i", "1", id, "i", "1"});

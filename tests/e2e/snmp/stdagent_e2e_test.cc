@@ -165,7 +165,6 @@ struct Row {
 };
 
 const Row kGetRows[] = {
-    {kFa + "3.0", "= STRING: \"0300\""},
     {kFa + "1.10.1.14." + unit(2) + ".1", "= STRING: \"Quellstone Corporation\""},
     {kFa + "4.5.1.1." + unit(2) + ".1", "= " + unit_bytes(2)},
     {kFa + "1.10.1.12." + unit(2) + ".1", "= STRING: \"QS10020346\""},
