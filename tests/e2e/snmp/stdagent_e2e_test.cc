@@ -204,11 +204,9 @@ TEST_F(StdAgentE2e, GetGetNextAndSetAnswerAsTheMibSays) {
   std::string failing = kFa + "1.6.1.5." + unit(1);  // not served
   ClientResult r = client("snmpget", {kFa + "3.0", failing});
   EXPECT_EQ(r.output.rfind(kGenErrAt + failing + "\n", 0), 0u) << r.output;
-  for (const std::string& oid : {kFa + "1.10.1.17." + unit(1) + ".1", kFa + "3.0"}) {
-    r = client("snmpset", {oid, "s", "x"}, "private");
-    EXPECT_NE(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("notWritable"), std::string::npos) << r.output;
-  }
+  r = client("snmpset", {kFa + "1.10.1.17." + unit(1) + ".1", "s", "x"}, "private");
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("notWritable"), std::string::npos) << r.output;
 }
 
 }  // namespace
