@@ -23,11 +23,9 @@ const std::string kAdapter0 = "/pvd/pci2/dev5/fcp0";
 
 // A daemon with HBAAPI and FCGET enabled and an event log in its directory.
 DaemonOptions hbaapi_daemon(std::vector<std::pair<std::string, std::string>> env = {}) {
-  DaemonOptions o;
-  o.args = {"-api",       "enabled", "-fcget", "enabled", "-fclog",
-            "events.log", "-fclo",   "2",      "-fclf",   "0x1F"};
-  o.env = std::move(env);
-  return o;
+  return {.args = {"-api", "enabled", "-fcget", "enabled", "-fclog", "events.log", "-fclo", "2",
+                   "-fclf", "0x1F"},
+          .env = std::move(env)};
 }
 
 std::string hbaapi(int port, const std::string& text) {
