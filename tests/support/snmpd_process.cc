@@ -25,6 +25,19 @@ void wait_until(auto ready) {
 
 }  // namespace
 
+ClientResult run_command(const std::string& command) {
+  ClientResult result;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    result.output.append(buffer, n);
+  }
+  int status = ::pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
 SnmpdProcess::SnmpdProcess(std::vector<std::string> extra) : dir_(make_temp_dir()) {
   port_ = free_port();
   std::string conf = "master agentx\nagentXSocket " + agentx() +
@@ -62,16 +75,7 @@ ClientResult BridgeTest::client(const std::string& tool, const std::vector<std::
                         tool + " -v2c -c " + community +
                         " -r 0 -t 20 -On 127.0.0.1:" + std::to_string(snmpd_.port());
   for (const std::string& a : args) command += " " + quoted(a);
-  ClientResult result;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-    result.output.append(buffer, n);
-  }
-  int status = ::pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return run_command(command + " 2>&1");
 }
 
 std::unique_ptr<DaemonProcess> start_bridge(const SnmpdProcess& snmpd,

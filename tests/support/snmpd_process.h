@@ -38,8 +38,11 @@ class SnmpdProcess {
 
 struct ClientResult {
   int status = -1;
-  std::string output;  // standard output and standard error
+  std::string output;  // standard output (and standard error where the command joins it)
 };
+
+// Runs a shell command and collects its standard output.
+ClientResult run_command(const std::string& command);
 
 // How snmpget begins its answer when a binding failed with genError (it then
 // asks again without that binding).

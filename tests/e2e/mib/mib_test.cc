@@ -3,18 +3,17 @@
 // and every object the agent serves has a name.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "objects/handlers.h"
 #include "objects/oid_table.h"
-#include "tests/support/daemon_process.h"
+#include "tests/support/snmpd_process.h"
 
 namespace tavro::testing {
 namespace {
@@ -61,15 +60,14 @@ std::vector<std::string> translate(const std::map<std::string, MibObject>& objec
                         " SNMP_PERSISTENT_DIR=" + dir + " MIBDIRS=" + dir +
                         ":" TAVRO_MIB_DIR " MIBS=TAVRO-PRIVATE-MIB snmptranslate -On";
   for (const auto& [name, object] : objects) command += " TAVRO-PRIVATE-MIB::" + name;
-  std::FILE* pipe = ::popen((command + " 2>" + dir + "/errors").c_str(), "r");
+  ClientResult result = run_command(command + " 2>" + dir + "/errors");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(read_file(dir + "/errors"), "");
   std::vector<std::string> oids;
-  char line[256];
-  while (pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr) {
-    std::string oid(line, std::strcspn(line, "\n"));
+  std::istringstream lines(result.output);
+  for (std::string oid; std::getline(lines, oid);) {
     if (!oid.empty()) oids.push_back(oid);
   }
-  EXPECT_EQ(pipe != nullptr ? ::pclose(pipe) : -1, 0);
-  EXPECT_EQ(read_file(dir + "/errors"), "");
   return oids;
 }
 

@@ -9,24 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/daemon_process.h"
+#include "tests/support/snmpd_process.h"
 
 namespace tavro::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Runs a shell command; returns its exit status and keeps its output.
+// Runs a shell command with its standard error joined; its output is shown
+// when it fails.
 int shell(const std::string& command, std::string* output = nullptr) {
-  std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return -1;
-  std::string text;
-  char chunk[4096];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
-  int status = ::pclose(pipe);
-  if (output != nullptr) *output = text;
-  if (status != 0) std::fprintf(stderr, "%s\n%s\n", command.c_str(), text.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  ClientResult r = run_command(command + " 2>&1");
+  if (output != nullptr) *output = r.output;
+  if (r.status != 0) std::fprintf(stderr, "%s\n%s\n", command.c_str(), r.output.c_str());
+  return r.status;
 }
 
 // The scratch root the package is unpacked into.

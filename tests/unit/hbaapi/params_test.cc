@@ -84,18 +84,6 @@ TEST(HbaParams, OutputBuffersHaveTheStructureSizesAndListsTheirRoom) {
   }
 }
 
-TEST(HbaParams, StatusTexts) {
-  std::string texts;
-  for (std::uint32_t status = 0; status < 9; ++status) {
-    char out[32];
-    hbaapi_status_text(status, out, sizeof out);
-    texts += std::string(out) + "|";
-  }
-  EXPECT_EQ(texts,
-            "OK|general|Function not supported|invalid handle|Bad argument|WWN not recognized|"
-            "Index not recognized|Larger buffer required|Code 8|");
-}
-
 // The signature of a row the bridge calls holds a letter per input and
 // output, '.', the result letter. (HBA_SendRNID, never called, has one
 // letter fewer than its call kind counts.)

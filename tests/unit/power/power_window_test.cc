@@ -106,18 +106,6 @@ TEST_P(PowerEventTest, SetsTheChannelAndAnswersTrue) {
 INSTANTIATE_TEST_SUITE_P(Codes, PowerEventTest, ::testing::ValuesIn(kEvents),
                          [](const auto& row) { return std::string(row.param.name); });
 
-// Waking up, the next request opens the channel (tests/e2e/power); while
-// suspended, none does.
-TEST_F(PowerWindowTest, SuspendedChannelIsNotReopened) {
-  send(platform::kWmPowerBroadcast, kPbtQuerySuspend);
-  send(platform::kWmPowerBroadcast, kPbtSuspend);
-  channel_->qdn_open();
-  EXPECT_FALSE(channel_->channel_open());
-  std::string log = events_text();
-  EXPECT_EQ(count(log, "LXS NOTCE: Driver state changed to STANDBY.\n"), 1);
-  EXPECT_EQ(count(log, "LXS ERROR: qdn_open() Driver state \"Not Ready\" - error(1)\n"), 1);
-}
-
 // Message numbers and their names in the trace; without the Debug bit
 // nothing is traced.
 TEST_F(PowerWindowTest, TracesMessagesByName) {
