@@ -1,7 +1,6 @@
 #include "platform/net.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -13,16 +12,6 @@
 #include <cstring>
 
 namespace platform {
-
-int last_socket_error() {
-  return errno;
-}
-void clear_socket_error() {
-  errno = 0;
-}
-bool is_would_block(int error) {
-  return error == EAGAIN || error == EWOULDBLOCK;
-}
 
 socket_t tcp_socket() {
   return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -89,13 +78,6 @@ socket_t accept_connection(socket_t listener) {
   }
 }
 
-int set_nonblocking(socket_t s, bool on) {
-  int flags = ::fcntl(s, F_GETFL, 0);
-  if (flags < 0) return -1;
-  flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-  return ::fcntl(s, F_SETFL, flags);
-}
-
 namespace {
 
 struct SendDeadline {
@@ -134,9 +116,9 @@ void clear_send_deadline() {
   send_deadline = {};
 }
 
-ssize_t recv_bytes(socket_t s, void* buf, std::size_t len, bool peek) {
+ssize_t recv_bytes(socket_t s, void* buf, std::size_t len) {
   for (;;) {
-    ssize_t n = ::recv(s, buf, len, peek ? MSG_PEEK : 0);
+    ssize_t n = ::recv(s, buf, len, 0);
     if (n >= 0 || errno != EINTR) return n;
   }
 }
@@ -151,7 +133,7 @@ ssize_t send_bytes(socket_t s, const void* buf, std::size_t len) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && is_would_block(errno) && wait_writable(s)) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_writable(s)) continue;
     return sent > 0 ? static_cast<ssize_t>(sent) : -1;
   }
   return static_cast<ssize_t>(sent);

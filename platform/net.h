@@ -13,10 +13,6 @@ namespace platform {
 using socket_t = int;
 inline constexpr socket_t kInvalidSocket = -1;
 
-int last_socket_error();
-void clear_socket_error();
-bool is_would_block(int error);
-
 socket_t tcp_socket();
 int set_reuse_address(socket_t s);
 int bind_any(socket_t s, std::uint16_t port);
@@ -24,13 +20,12 @@ int listen_socket(socket_t s, int backlog);
 // Accepted connections are non-blocking: reads wait with wait_readable first,
 // and sends wait for room until the connection's send deadline.
 socket_t accept_connection(socket_t listener);
-int set_nonblocking(socket_t s, bool on);
 // Every send to s made by this thread from now on ends at this point in
 // time, however many calls a reply takes; a send to another socket, or with
 // no deadline set, waits as long as it must.
 void set_send_deadline(socket_t s, std::chrono::steady_clock::time_point deadline);
 void clear_send_deadline();
-ssize_t recv_bytes(socket_t s, void* buf, std::size_t len, bool peek = false);
+ssize_t recv_bytes(socket_t s, void* buf, std::size_t len);
 // Sends all bytes or as many as fit before the deadline; returns the count
 // sent, or -1 when nothing was sent (errno EAGAIN at the deadline).
 ssize_t send_bytes(socket_t s, const void* buf, std::size_t len);
