@@ -136,9 +136,7 @@ class ChannelTest : public ::testing::Test {
   }
 
   static tavro::ChannelSettings settings(int timeout_ms = 3000) {
-    tavro::ChannelSettings s;
-    s.request_timeout_ms = timeout_ms;
-    return s;
+    return {.request_timeout_ms = timeout_ms};
   }
   tavro::Channel& open(tavro::ChannelSettings s = settings()) {
     channel_ = std::make_unique<tavro::Channel>(diag_, events_, &requests_, s);

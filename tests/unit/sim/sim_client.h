@@ -38,22 +38,19 @@ namespace simtest {
 using namespace std::chrono_literals;
 using Fill = std::function<void(std::uint8_t*)>;
 
-// A value of type T at offset off; in a delivered message, the number is at
-// 80 and the data pointer (unaligned) at 84. Kind 86 delivers a driver error
-// value in the message pointer instead.
 template <typename T>
 T read_at(const void* from, std::size_t off) {
   T value;
   std::memcpy(&value, static_cast<const char*>(from) + off, sizeof value);
   return value;
 }
-inline std::uint32_t number_of(const void* message) {
-  return read_at<std::uint32_t>(message, 80);
+inline std::uint32_t number_of(const void* m) {
+  return read_at<std::uint32_t>(m, sim::kNumberOffset);
 }
-inline std::uint8_t* data_of(const void* message) {
-  return read_at<std::uint8_t*>(message, 84);
+inline std::uint8_t* data_of(const void* m) {
+  return read_at<std::uint8_t*>(m, sim::kDataOffset);
 }
-inline constexpr int kDriverError = 86;
+inline constexpr int kDriverError = sim::kDriverErrorKind;
 
 inline void put32(std::uint8_t* d, std::size_t off, std::uint32_t v) {
   std::memcpy(d + off, &v, 4);
@@ -159,9 +156,9 @@ struct Client {
     if (!bytes) return false;
     if (fill) fill(bytes);
     auto stamp_at = [&](long at, std::uint32_t value) {
-      std::uint32_t held = 1;
-      if (at >= 0 && at + 4 <= size) std::memcpy(&held, bytes + at, 4);
-      if (held == 0) put32(bytes, static_cast<std::size_t>(at), value);
+      auto off = static_cast<std::size_t>(at);
+      if (at >= 0 && off + 4 <= size && read_at<std::uint32_t>(bytes, off) == 0)
+        put32(bytes, off, value);
     };
     if (sim::is_fcph(number)) stamp_at(sim::kFcphNumberEcho, number);
     stamp_at(sim::request_id_offset(number), ++ids);
@@ -193,8 +190,7 @@ struct Client {
 
   // Collects events and driver errors until none comes for the timeout.
   void drain(std::chrono::milliseconds timeout) {
-    while (wait_answer(0, timeout)) {
-    }
+    while (wait_answer(0, timeout)) continue;
   }
 
   const int slot;
