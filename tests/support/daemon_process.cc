@@ -176,9 +176,7 @@ DaemonProcess::DaemonProcess(DaemonOptions options) {
     if (::chdir(dir_.c_str()) != 0 || out < 0) _exit(127);
     ::dup2(out, 1);
     ::dup2(out, 2);
-    if (options.output == DaemonOptions::Output::kClosed) {
-      for (int fd = 0; fd <= 2; ++fd) ::close(fd);
-    }
+    if (options.output == DaemonOptions::Output::kClosed) ::close_range(0, 2, 0);
     // Power events come from a bus a test starts itself, never the host's.
     ::setenv("TAVRO_POWER_BUS", "unix:path=/nonexistent/tavro-test-bus", 1);
     ::setenv("TAVRO_REGISTRY_DIR", registry.c_str(), 1);
@@ -209,10 +207,9 @@ std::string DaemonProcess::output() const {
 }
 
 bool DaemonProcess::running() {
-  if (status_ != -1 || pid_ <= 0) return false;
   int status = 0;
-  pid_t r = ::waitpid(pid_, &status, WNOHANG);
-  if (r == 0) return true;
+  if (status_ != -1 || pid_ <= 0) return false;
+  if (::waitpid(pid_, &status, WNOHANG) == 0) return true;
   status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return false;
 }

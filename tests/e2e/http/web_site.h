@@ -32,7 +32,6 @@ class WebSite {
     std::filesystem::create_directory(www);
     write_file(log, "");
   }
-  // Writes a file at a path relative to the working directory.
   void add(const std::string& path, const std::string& text) {
     std::filesystem::path full = dir + "/" + path;
     std::filesystem::create_directories(full.parent_path());
@@ -77,7 +76,6 @@ inline std::string get_mismatches(int port, std::vector<Exchange> rows) {
   return mismatches(port, rows);
 }
 
-// The GET row of STATS: "GET;<n>;GET(htmls);<n>;...;GET(errors);<n>".
 inline std::string get_stats(int port) {
   return request(port, "STATS GET ");
 }

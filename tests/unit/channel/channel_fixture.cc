@@ -5,9 +5,8 @@
 namespace channel_test {
 namespace {
 
-// What every request of the programs carries and the driver checks, where a
-// test's fill left it out: the number echo of a port or node request and a
-// request identifier (at the places the simulator's layout gives).
+// Where a test's fill left them 0: the number echo of a port or node request
+// and the request identifier, which every request of the programs carries.
 void stamp(tavro::Channel& channel, std::uint32_t number, std::uint8_t* data) {
   auto unset = [&](long at) { return at >= 0 && tavro::read_u32(data, std::size_t(at)) == 0; };
   if (sim::is_fcph(number) && unset(sim::kFcphNumberEcho))

@@ -72,9 +72,7 @@ struct Answer {
     EXPECT_TRUE(arrived && off + size <= data.size()) << "no answer, or none up to " << off + size;
     return arrived && off + size <= data.size() ? data.data() + off : nullptr;
   }
-  std::pair<std::uint32_t, std::uint32_t> number_and(std::size_t off) const {
-    return {number, u32(off)};
-  }
+  auto number_and(std::size_t off) const { return std::pair(number, u32(off)); }
   std::uint32_t u32(std::size_t off) const {
     const auto* p = at(off, 4);
     return p ? read_at<std::uint32_t>(p, 0) : 0xBAD0BAD0u;
@@ -86,9 +84,8 @@ struct Answer {
     return s;
   }
   std::string text(std::size_t off) const {
-    std::string s;
-    for (auto* p = at(off, 1); p && p < data.data() + data.size() && *p; ++p) s += char(*p);
-    return s;
+    auto* p = reinterpret_cast<const char*>(at(off, 1));
+    return p ? std::string(p, ::strnlen(p, data.size() - off)) : std::string();
   }
 };
 
@@ -143,13 +140,11 @@ struct Client {
   // driver event or error): size bytes of its data are copied, the message freed.
   Answer request(const std::string& destination, std::uint32_t number, std::uint32_t size,
                  const Fill& fill = {}, std::chrono::milliseconds timeout = 2000ms) {
-    if (!send(destination, number, size, fill)) return {};
-    return wait_answer(size, timeout);
+    return send(destination, number, size, fill) ? wait_answer(size, timeout) : Answer{};
   }
 
-  // Sends a request in a fresh area, or in area (from q_msg_alloc). Where 0,
-  // the number echo of a port or node request and the request identifier are
-  // stamped by the simulator's own layout rules, as a program fills them.
+  // Sends a request in a fresh area, or in area (from q_msg_alloc); stamps the
+  // number echo and request identifier where 0, as a program fills them.
   bool send(const std::string& destination, std::uint32_t number, std::uint32_t size,
             const Fill& fill = {}, void* area = nullptr) {
     auto* bytes = static_cast<std::uint8_t*>(area ? area : q_msg_alloc(size, size, 0));
