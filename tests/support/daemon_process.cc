@@ -32,9 +32,8 @@ namespace {
 // children it forks).
 struct TempDirs : std::vector<std::string> {
   ~TempDirs() {
-    for (const auto& dir : *this) {
+    for (const auto& dir : *this)
       if (::getpid() == owner) std::filesystem::remove_all(dir);
-    }
   }
   pid_t owner = ::getpid();
   std::mutex mutex;
@@ -196,10 +195,7 @@ DaemonProcess::DaemonProcess(DaemonOptions options) {
 }
 
 DaemonProcess::~DaemonProcess() {
-  if (running()) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
+  stop(SIGKILL);
 }
 
 std::string DaemonProcess::output() const {
