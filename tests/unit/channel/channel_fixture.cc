@@ -1,18 +1,21 @@
 #include "tests/unit/channel/channel_fixture.h"
 
-#include "sim/layout.h"
-
 namespace channel_test {
 namespace {
 
-// Where a test's fill left them 0: the number echo of a port or node request
-// and the request identifier, which every request of the programs carries.
+// What every request of the programs carries and the driver checks, where a
+// test's fill left it out: the number echo of a port or node request and a
+// request identifier.
 void stamp(tavro::Channel& channel, std::uint32_t number, std::uint8_t* data) {
-  auto unset = [&](long at) { return at >= 0 && tavro::read_u32(data, std::size_t(at)) == 0; };
-  if (sim::is_fcph(number) && unset(sim::kFcphNumberEcho))
-    tavro::write_u32(data, sim::kFcphNumberEcho, number);
-  if (long at = sim::request_id_offset(number); unset(at))
-    tavro::write_u32(data, std::size_t(at), channel.next_request_id());
+  auto unset = [&](std::size_t at) { return tavro::read_u32(data, at) == 0; };
+  if (number >> 24 == 0x15 && unset(12)) tavro::write_u32(data, 12, number);
+  long id_at = -1;
+  if (number == 0x0B00001E) id_at = 12;
+  if (number >= 0x1E00000A && number <= 0x1E000011) id_at = 0;
+  if (number == 0x14000015 || number == 0x14000016) id_at = 0;
+  if (id_at >= 0 && unset(static_cast<std::size_t>(id_at))) {
+    tavro::write_u32(data, static_cast<std::size_t>(id_at), channel.next_request_id());
+  }
 }
 
 }  // namespace

@@ -38,19 +38,22 @@ namespace simtest {
 using namespace std::chrono_literals;
 using Fill = std::function<void(std::uint8_t*)>;
 
+// Stated here in literals, to pin the simulator's layout: a delivered message
+// has its number at 80 and its data pointer (unaligned) at 84; kind 86 carries
+// a driver error value in the message pointer instead.
 template <typename T>
 T read_at(const void* from, std::size_t off) {
   T value;
   std::memcpy(&value, static_cast<const char*>(from) + off, sizeof value);
   return value;
 }
-inline std::uint32_t number_of(const void* m) {
-  return read_at<std::uint32_t>(m, sim::kNumberOffset);
+inline std::uint32_t number_of(const void* message) {
+  return read_at<std::uint32_t>(message, 80);
 }
-inline std::uint8_t* data_of(const void* m) {
-  return read_at<std::uint8_t*>(m, sim::kDataOffset);
+inline std::uint8_t* data_of(const void* message) {
+  return read_at<std::uint8_t*>(message, 84);
 }
-inline constexpr int kDriverError = sim::kDriverErrorKind;
+inline constexpr int kDriverError = 86;
 
 inline void put32(std::uint8_t* d, std::size_t off, std::uint32_t v) {
   std::memcpy(d + off, &v, 4);
