@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -29,23 +30,38 @@ namespace {
 
 // Temporary directories are removed when the test program ends (not in the
 // children it forks).
-struct TempDirs {
+struct TempDirs : std::vector<std::string> {
   ~TempDirs() {
-    if (::getpid() == owner) {
-      for (const auto& dir : dirs) std::filesystem::remove_all(dir);
-    }
+    for (const auto& dir : *this)
+      if (::getpid() == owner) std::filesystem::remove_all(dir);
   }
   pid_t owner = ::getpid();
   std::mutex mutex;
-  std::vector<std::string> dirs;
 };
 
-sockaddr_in address(int port, std::uint32_t host) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(host);
-  return addr;
+// Polls every step until done() holds; false on time-out.
+template <typename Done>
+bool poll_until(Done done, std::chrono::milliseconds timeout, std::chrono::milliseconds step) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(step);
+  }
+  return true;
+}
+
+// A new socket bound to the port on every address, or connected to it on
+// the loopback address; -1 when that fails.
+int socket_at(int port, bool connect) {
+  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{AF_INET,
+                   htons(static_cast<std::uint16_t>(port)),
+                   {htonl(connect ? INADDR_LOOPBACK : INADDR_ANY)},
+                   {}};
+  auto* a = reinterpret_cast<sockaddr*>(&addr);
+  if ((connect ? ::connect(s, a, sizeof addr) : ::bind(s, a, sizeof addr)) == 0) return s;
+  ::close(s);
+  return -1;
 }
 
 }  // namespace
@@ -55,7 +71,7 @@ std::string make_temp_dir() {
   std::string pattern = "/tmp/tavro-test-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   std::lock_guard lock(temp.mutex);
-  temp.dirs.push_back(pattern);
+  temp.push_back(pattern);
   return pattern;
 }
 
@@ -65,18 +81,13 @@ std::string read_file(const std::string& path) {
 }
 
 void write_file(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
+  std::ofstream(path, std::ios::binary) << text;
 }
 
 bool wait_for_text(const std::string& path, const std::string& needle,
                    std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (read_file(path).find(needle) == std::string::npos) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
+  auto found = [&] { return read_file(path).find(needle) != std::string::npos; };
+  return poll_until(found, timeout, 2ms);
 }
 
 // Picks from below the kernel's ephemeral range, so a port handed to a
@@ -85,22 +96,15 @@ int free_port() {
   static std::mt19937 rng(static_cast<unsigned>(::getpid()) * 7919u);
   for (;;) {
     int port = 20000 + static_cast<int>(rng() % 12000);
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr = address(port, INADDR_ANY);
-    bool free = ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(s);
-    if (free) return port;
+    if (int s = socket_at(port, false); s >= 0) {
+      ::close(s);
+      return port;
+    }
   }
 }
 
 int connect_to(int port) {
-  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr = address(port, INADDR_LOOPBACK);
-  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(s);
-    return -1;
-  }
-  return s;
+  return socket_at(port, true);
 }
 
 std::string read_all(int fd, std::chrono::milliseconds timeout) {
@@ -158,51 +162,40 @@ DaemonProcess::DaemonProcess(DaemonOptions options) {
   if (options.add_port) args.insert(args.end(), {"-port", std::to_string(port_)});
   args.insert(args.end(), options.args.begin(), options.args.end());
 
-  int broken[2] = {-1, -1};
-  if (options.output == DaemonOptions::Output::kBrokenPipe && ::pipe(broken) != 0) return;
-  auto close_pipe = [&broken] {
-    for (int fd : broken) {
-      if (fd >= 0) ::close(fd);
-    }
-  };
+  // Standard output and error: the file, or a pipe whose reader is closed at once.
+  int out = -1;
+  if (options.output != DaemonOptions::Output::kBrokenPipe) {
+    out = ::open(output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  } else if (int ends[2]; ::pipe2(ends, O_CLOEXEC) == 0) {
+    ::close(ends[0]);
+    out = ends[1];
+  }
   pid_ = ::fork();
   if (pid_ == 0) {
-    if (::chdir(dir_.c_str()) != 0) _exit(127);
-    int out = options.output == DaemonOptions::Output::kBrokenPipe
-                  ? broken[1]
-                  : ::open(output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (::chdir(dir_.c_str()) != 0 || out < 0) _exit(127);
     ::dup2(out, 1);
     ::dup2(out, 2);
-    close_pipe();
-    if (options.output == DaemonOptions::Output::kClosed) {
-      for (int fd = 0; fd <= 2; ++fd) ::close(fd);
-    }
+    if (options.output == DaemonOptions::Output::kClosed) ::close_range(0, 2, 0);
     // Power events come from a bus a test starts itself, never the host's.
     ::setenv("TAVRO_POWER_BUS", "unix:path=/nonexistent/tavro-test-bus", 1);
     ::setenv("TAVRO_REGISTRY_DIR", registry.c_str(), 1);
     for (auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv(args.size() + 1);
+    std::transform(args.begin(), args.end(), argv.begin(), [](auto& a) { return a.data(); });
     ::execv(argv[0], argv.data());
     _exit(127);
   }
-  close_pipe();
+  if (out >= 0) ::close(out);
   if (port_ == 0 || !options.wait_ready) return;
   int s = -1;
-  for (int i = 0; i < 500 && (s = connect_to(port_)) < 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  poll_until([&] { return (s = connect_to(port_)) >= 0; }, 5s, 10ms);
   // A connection without a request is dropped by the daemon at its receive
   // deadline; reset it at once so it does not hold the loop.
   if (s >= 0) close_with_reset(s);
 }
 
 DaemonProcess::~DaemonProcess() {
-  if (running()) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
+  stop(SIGKILL);
 }
 
 std::string DaemonProcess::output() const {
@@ -210,26 +203,21 @@ std::string DaemonProcess::output() const {
 }
 
 bool DaemonProcess::running() {
-  if (status_ != -1 || pid_ <= 0) return false;
   int status = 0;
-  pid_t r = ::waitpid(pid_, &status, WNOHANG);
-  if (r == 0) return true;
+  if (status_ != -1 || pid_ <= 0) return false;
+  if (::waitpid(pid_, &status, WNOHANG) == 0) return true;
   status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return false;
 }
 
-int DaemonProcess::wait_exit(std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (running()) {
-    if (std::chrono::steady_clock::now() > deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return status_;
+int DaemonProcess::wait_exit() {
+  auto ended = [this] { return !running(); };
+  return poll_until(ended, 10s, 5ms) ? status_ : -1;
 }
 
-int DaemonProcess::stop(int signal, std::chrono::milliseconds timeout) {
+int DaemonProcess::stop(int signal) {
   if (running()) ::kill(pid_, signal);
-  return wait_exit(timeout);
+  return wait_exit();
 }
 
 }  // namespace tavro::testing

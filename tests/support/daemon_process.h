@@ -10,16 +10,18 @@
 
 namespace tavro::testing {
 
+using namespace std::chrono_literals;
+
 // The directory that holds the built programs and run-time libraries.
 std::string binary_dir();
-// A fresh empty directory under the system's temporary directory.
+// A fresh empty directory, removed when the test program ends.
 std::string make_temp_dir();
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 
 // Polls until the file holds needle; false on time-out.
 bool wait_for_text(const std::string& path, const std::string& needle,
-                   std::chrono::milliseconds timeout = std::chrono::seconds(5));
+                   std::chrono::milliseconds timeout = 5s);
 
 // A TCP port that was free a moment ago.
 int free_port();
@@ -50,11 +52,10 @@ class DaemonProcess {
   // What the daemon wrote to standard output and standard error so far.
   std::string output() const;
 
-  // Sends a signal and waits for the exit; returns the exit status, or
-  // 128 + signal when it was killed, or -1 on time-out.
-  int stop(int signal = 15, std::chrono::milliseconds timeout = std::chrono::seconds(10));
-  // Waits for the process to end by itself.
-  int wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Sends a signal and waits up to ten seconds for the exit: the exit status,
+  // or 128 + signal when it was killed, or -1 on time-out.
+  int stop(int signal = 15);
+  int wait_exit();  // the same without a signal
   bool running();
 
  private:
@@ -66,18 +67,16 @@ class DaemonProcess {
 };
 
 // Connects, sends text (nothing added), and reads until the daemon closes.
-std::string request(int port, const std::string& text,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
+std::string request(int port, const std::string& text, std::chrono::milliseconds timeout = 10s);
 // A connected socket to the daemon, or -1.
 int connect_to(int port);
 // Reads until end of stream or time-out.
-std::string read_all(int fd, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+std::string read_all(int fd, std::chrono::milliseconds timeout = 10s);
 // Sends text on a connected socket, ignoring a peer that has gone.
 void send_text(int fd, const std::string& text);
 // Closes with a reset rather than an orderly end of stream.
 void close_with_reset(int fd);
 
-// A request and the exact reply expected to it.
 struct Exchange {
   std::string request, reply;
 };

@@ -1,5 +1,5 @@
 // A scratch directory for one daemon: its working directory, a web root
-// "www" inside it and a request log, removed again at the end of the test.
+// "www" inside it and a request log.
 #pragma once
 
 #include <filesystem>
@@ -32,14 +32,6 @@ class WebSite {
     std::filesystem::create_directory(www);
     write_file(log, "");
   }
-  ~WebSite() {
-    daemon_.reset();
-    std::filesystem::remove_all(dir);
-  }
-  WebSite(const WebSite&) = delete;
-  WebSite& operator=(const WebSite&) = delete;
-
-  // Writes a file at a path relative to the working directory.
   void add(const std::string& path, const std::string& text) {
     std::filesystem::path full = dir + "/" + path;
     std::filesystem::create_directories(full.parent_path());
@@ -71,18 +63,19 @@ class WebSite {
   std::unique_ptr<DaemonProcess> daemon_;
 };
 
+inline std::string get_request(const std::string& path) {
+  return "GET " + path + " HTTP/1.0\r\nHost: localhost\r\n\r\n";
+}
 inline std::string get(int port, const std::string& path) {
-  return request(port, "GET " + path + " HTTP/1.0\r\nHost: localhost\r\n\r\n");
+  return request(port, get_request(path));
 }
 
 // Like mismatches(), with each request the path of a GET.
 inline std::string get_mismatches(int port, std::vector<Exchange> rows) {
-  for (auto& row : rows)
-    row.request = "GET " + row.request + " HTTP/1.0\r\nHost: localhost\r\n\r\n";
+  for (auto& row : rows) row.request = get_request(row.request);
   return mismatches(port, rows);
 }
 
-// The GET row of STATS: "GET;<n>;GET(htmls);<n>;...;GET(errors);<n>".
 inline std::string get_stats(int port) {
   return request(port, "STATS GET ");
 }

@@ -9,13 +9,11 @@ namespace {
 void stamp(tavro::Channel& channel, std::uint32_t number, std::uint8_t* data) {
   auto unset = [&](std::size_t at) { return tavro::read_u32(data, at) == 0; };
   if (number >> 24 == 0x15 && unset(12)) tavro::write_u32(data, 12, number);
-  long id_at = -1;
-  if (number == 0x0B00001E) id_at = 12;
-  if (number >= 0x1E00000A && number <= 0x1E000011) id_at = 0;
-  if (number == 0x14000015 || number == 0x14000016) id_at = 0;
-  if (id_at >= 0 && unset(static_cast<std::size_t>(id_at))) {
-    tavro::write_u32(data, static_cast<std::size_t>(id_at), channel.next_request_id());
-  }
+  const bool at0 = (number >= 0x1E00000A && number <= 0x1E000011) || number == 0x14000015 ||
+                   number == 0x14000016;
+  const std::size_t id_at = at0 ? 0 : 12;
+  if ((at0 || number == 0x0B00001E) && unset(id_at))
+    tavro::write_u32(data, id_at, channel.next_request_id());
 }
 
 }  // namespace

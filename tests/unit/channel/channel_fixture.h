@@ -34,25 +34,17 @@ struct Sim {
     return f;
   }
 
-#define TAVRO_SIM_CONTROL(name) decltype(&::sim_##name) name = find<decltype(name)>("sim_" #name)
-  TAVRO_SIM_CONTROL(load_model_json);
-  TAVRO_SIM_CONTROL(clear_faults);
-  TAVRO_SIM_CONTROL(fault_delay);
-  TAVRO_SIM_CONTROL(fault_no_answer);
-  TAVRO_SIM_CONTROL(fault_wrong_number_to);
-  TAVRO_SIM_CONTROL(fault_wrong_object);
-  TAVRO_SIM_CONTROL(fault_lxs_status);
-  TAVRO_SIM_CONTROL(fault_driver_error_on);
-  TAVRO_SIM_CONTROL(fault_crash_signal);
-  TAVRO_SIM_CONTROL(fault_alloc_fail);
-  TAVRO_SIM_CONTROL(fault_refuse_register);
-  TAVRO_SIM_CONTROL(set_link);
-  TAVRO_SIM_CONTROL(send_event);
-  TAVRO_SIM_CONTROL(wait_idle);
-  TAVRO_SIM_CONTROL(requests_received);
-  TAVRO_SIM_CONTROL(messages_outstanding);
-  TAVRO_SIM_CONTROL(invalid_calls);
+  // clang-format off
+#define TAVRO_SIM_CONTROLS(X)                                                                      \
+  X(load_model_json) X(clear_faults) X(fault_delay) X(fault_no_answer) X(fault_wrong_number_to)    \
+  X(fault_wrong_object) X(fault_lxs_status) X(fault_driver_error_on) X(fault_crash_signal)         \
+  X(fault_alloc_fail) X(fault_refuse_register) X(set_link) X(send_event) X(wait_idle)              \
+  X(requests_received) X(messages_outstanding) X(invalid_calls)
+  // clang-format on
+#define TAVRO_SIM_CONTROL(name) decltype(&::sim_##name) name = find<decltype(name)>("sim_" #name);
+  TAVRO_SIM_CONTROLS(TAVRO_SIM_CONTROL)
 #undef TAVRO_SIM_CONTROL
+#undef TAVRO_SIM_CONTROLS
 };
 
 inline Sim& sim() {
@@ -85,7 +77,6 @@ inline constexpr const char* kTestModel = R"json({
           "class": 0, "connector_type": 1, "link_up": true, "fc_address": "0x1000000" } ] } ]
 })json";
 
-// WWNs of the test model.
 inline constexpr const char* kPortA = "210000E08B000001";
 inline constexpr const char* kPortDisabled = "210000E08B000002";
 inline constexpr const char* kPortFar = "210000E08B000003";
@@ -136,9 +127,7 @@ class ChannelTest : public ::testing::Test {
   }
 
   static tavro::ChannelSettings settings(int timeout_ms = 3000) {
-    tavro::ChannelSettings s;
-    s.request_timeout_ms = timeout_ms;
-    return s;
+    return {.request_timeout_ms = timeout_ms};
   }
   tavro::Channel& open(tavro::ChannelSettings s = settings()) {
     channel_ = std::make_unique<tavro::Channel>(diag_, events_, &requests_, s);

@@ -38,9 +38,9 @@ namespace simtest {
 using namespace std::chrono_literals;
 using Fill = std::function<void(std::uint8_t*)>;
 
-// A value of type T at offset off; in a delivered message, the number is at
-// 80 and the data pointer (unaligned) at 84. Kind 86 delivers a driver error
-// value in the message pointer instead.
+// Stated here in literals, to pin the simulator's layout: a delivered message
+// has its number at 80 and its data pointer (unaligned) at 84; kind 86 carries
+// a driver error value in the message pointer instead.
 template <typename T>
 T read_at(const void* from, std::size_t off) {
   T value;
@@ -75,9 +75,7 @@ struct Answer {
     EXPECT_TRUE(arrived && off + size <= data.size()) << "no answer, or none up to " << off + size;
     return arrived && off + size <= data.size() ? data.data() + off : nullptr;
   }
-  std::pair<std::uint32_t, std::uint32_t> number_and(std::size_t off) const {
-    return {number, u32(off)};
-  }
+  auto number_and(std::size_t off) const { return std::pair(number, u32(off)); }
   std::uint32_t u32(std::size_t off) const {
     const auto* p = at(off, 4);
     return p ? read_at<std::uint32_t>(p, 0) : 0xBAD0BAD0u;
@@ -89,9 +87,8 @@ struct Answer {
     return s;
   }
   std::string text(std::size_t off) const {
-    std::string s;
-    for (auto* p = at(off, 1); p && p < data.data() + data.size() && *p; ++p) s += char(*p);
-    return s;
+    auto* p = reinterpret_cast<const char*>(at(off, 1));
+    return p ? std::string(p, ::strnlen(p, data.size() - off)) : std::string();
   }
 };
 
@@ -146,22 +143,20 @@ struct Client {
   // driver event or error): size bytes of its data are copied, the message freed.
   Answer request(const std::string& destination, std::uint32_t number, std::uint32_t size,
                  const Fill& fill = {}, std::chrono::milliseconds timeout = 2000ms) {
-    if (!send(destination, number, size, fill)) return {};
-    return wait_answer(size, timeout);
+    return send(destination, number, size, fill) ? wait_answer(size, timeout) : Answer{};
   }
 
-  // Sends a request in a fresh area, or in area (from q_msg_alloc). Where 0,
-  // the number echo of a port or node request and the request identifier are
-  // stamped by the simulator's own layout rules, as a program fills them.
+  // Sends a request in a fresh area, or in area (from q_msg_alloc); stamps the
+  // number echo and request identifier where 0, as a program fills them.
   bool send(const std::string& destination, std::uint32_t number, std::uint32_t size,
             const Fill& fill = {}, void* area = nullptr) {
     auto* bytes = static_cast<std::uint8_t*>(area ? area : q_msg_alloc(size, size, 0));
     if (!bytes) return false;
     if (fill) fill(bytes);
     auto stamp_at = [&](long at, std::uint32_t value) {
-      std::uint32_t held = 1;
-      if (at >= 0 && at + 4 <= size) std::memcpy(&held, bytes + at, 4);
-      if (held == 0) put32(bytes, static_cast<std::size_t>(at), value);
+      auto off = static_cast<std::size_t>(at);
+      if (at >= 0 && off + 4 <= size && read_at<std::uint32_t>(bytes, off) == 0)
+        put32(bytes, off, value);
     };
     if (sim::is_fcph(number)) stamp_at(sim::kFcphNumberEcho, number);
     stamp_at(sim::request_id_offset(number), ++ids);
@@ -193,8 +188,7 @@ struct Client {
 
   // Collects events and driver errors until none comes for the timeout.
   void drain(std::chrono::milliseconds timeout) {
-    while (wait_answer(0, timeout)) {
-    }
+    while (wait_answer(0, timeout)) continue;
   }
 
   const int slot;
