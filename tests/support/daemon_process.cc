@@ -175,7 +175,7 @@ DaemonProcess::DaemonProcess(DaemonOptions options) {
     if (::chdir(dir_.c_str()) != 0 || out < 0) _exit(127);
     ::dup2(out, 1);
     ::dup2(out, 2);
-    if (options.output == DaemonOptions::Output::kClosed) ::close_range(0, 2, 0);
+    if (options.output == DaemonOptions::Output::kClosed) ::close_range(1, 2, 0);
     // Power events come from a bus a test starts itself, never the host's.
     ::setenv("TAVRO_POWER_BUS", "unix:path=/nonexistent/tavro-test-bus", 1);
     ::setenv("TAVRO_REGISTRY_DIR", registry.c_str(), 1);

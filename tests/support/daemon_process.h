@@ -35,7 +35,8 @@ struct DaemonOptions {
   int port = 0;         // without add_port: the port the daemon is expected on, if any
   std::string program;  // default: the built tavro
   // Where standard output and error go: a file (output()), a pipe whose reader
-  // has gone, or nowhere (all three standard descriptors closed).
+  // has gone, or nowhere (closed, so the first files the daemon opens would
+  // take their numbers).
   enum class Output { kFile, kBrokenPipe, kClosed } output = Output::kFile;
 };
 
