@@ -106,31 +106,12 @@ TEST_P(PowerEventTest, SetsTheChannelAndAnswersTrue) {
 INSTANTIATE_TEST_SUITE_P(Codes, PowerEventTest, ::testing::ValuesIn(kEvents),
                          [](const auto& row) { return std::string(row.param.name); });
 
-// Message numbers and their names in the trace; without the Debug bit
+// Message numbers and their names in the trace: the first and last rows of
+// the name table, one between and a number it lacks. Without the Debug bit
 // nothing is traced.
 TEST_F(PowerWindowTest, TracesMessagesByName) {
-  // clang-format off
   constexpr std::pair<unsigned, const char*> kNames[] = {
-      {0, "WM_NULL"},
-      {1, "WM_CREATE"},
-      {3, "WM_MOVE"},
-      {5, "WM_SIZE"},
-      {6, "WM_ACTIVATE"},
-      {15, "WM_PAINT"},
-      {24, "WM_SHOWWINDOW"},
-      {28, "WM_ACTIVATEAPP"},
-      {36, "WM_GETMINMAXINFO"},
-      {74, "WM_COPYDATA"},
-      {129, "WM_NCCREATE"},
-      {130, "WM_NCDESTROY"},
-      {131, "WM_NCCALCSIZE"},
-      {134, "WM_NCACTIVATE"},
-      {272, "WM_INITDIALOG"},
-      {273, "WM_COMMAND"},
-      {275, "WM_TIMER"},
-      {999, "Code 0x3E7"},
-  };
-  // clang-format on
+      {0, "WM_NULL"}, {74, "WM_COPYDATA"}, {275, "WM_TIMER"}, {999, "Code 0x3E7"}};
   debug_ = 0x10000000;
   for (const auto& [number, name] : kNames) {
     EXPECT_EQ(send(number, 0xAB, 0xCD), 0);
