@@ -11,7 +11,7 @@
 #include <shared_mutex>
 #include <type_traits>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 #include "eventlog/event_log.h"
 #include "eventlog/request_log.h"
 #include "objects/value_format.h"

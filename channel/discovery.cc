@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 
 namespace tavro {
 namespace {

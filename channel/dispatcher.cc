@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/diag.h"
+#include "base/text.h"
 #include "channel/channel.h"
-#include "daemon/diag.h"
-#include "daemon/text.h"
 #include "eventlog/event_log.h"
 #include "eventlog/request_log.h"
 #include "objects/value_format.h"

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/diag.h"
 #include "channel/catalogue.h"
 #include "channel/channel.h"
-#include "daemon/diag.h"
 #include "objects/value_format.h"
 
 namespace tavro {

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "base/diag.h"
 #include "channel/channel.h"
-#include "daemon/diag.h"
 #include "daemon/http.h"
 #include "daemon/power.h"
 #include "daemon/server.h"

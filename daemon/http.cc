@@ -14,10 +14,10 @@
 #include <cstring>
 #include <memory>
 
+#include "base/message.h"
+#include "base/text.h"
 #include "daemon/commands.h"
 #include "daemon/daemon.h"
-#include "daemon/message.h"
-#include "daemon/text.h"
 
 namespace tavro {
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "base/diag.h"
 #include "channel/channel.h"
-#include "daemon/diag.h"
 #include "eventlog/event_log.h"
 
 namespace tavro {

@@ -9,11 +9,11 @@
 #include <memory>
 #include <new>
 
+#include "base/message.h"
+#include "base/text.h"
 #include "daemon/commands.h"
 #include "daemon/daemon.h"
-#include "daemon/message.h"
 #include "daemon/service_commands.h"
-#include "daemon/text.h"
 #include "eventlog/log_files.h"
 #include "platform/debug_output.h"
 #include "platform/stop_signals.h"

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/message.h"
 #include "daemon/commands.h"
 #include "daemon/daemon.h"
-#include "daemon/message.h"
 
 namespace tavro {
 namespace {

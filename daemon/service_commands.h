@@ -4,13 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/revision.h"
 #include "platform/net.h"
 
 namespace tavro {
 
 struct Daemon;
-
-inline constexpr const char* revision_text = "3.3 Build 43";
 
 struct ServiceCounters {
   std::uint32_t rev = 0;

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/diag.h"
-#include "daemon/text.h"
+#include "base/diag.h"
+#include "base/text.h"
 
 namespace tavro {
 

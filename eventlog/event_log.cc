@@ -6,7 +6,7 @@
 #include <cstring>
 #include <thread>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 #include "eventlog/log_files.h"
 
 namespace tavro {

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace tavro {
+#include "base/diag.h"
 
-class Diag;
+namespace tavro {
 
 inline constexpr int kSourceLxs = 1;
 inline constexpr int kSourceDrv = 2;
@@ -29,7 +29,7 @@ struct LogSettings {
   const std::int32_t& flags;
 };
 
-class EventLog {
+class EventLog final : public TraceSink {
  public:
   EventLog(LogSettings settings, const Diag* diag) : settings_(settings), diag_(diag) {}
   EventLog(const EventLog&) = delete;
@@ -44,6 +44,8 @@ class EventLog {
   // Returns the characters handled, 0 when nothing was done (closed, filtered
   // out, or another thread is writing).
   int write(int source, int level, const char* text, int error = -1);
+  // A trace line of the program's diagnostics: a debug record.
+  void trace_line(const char* line) override { write(kSourceLxs, kLevelDebug, line); }
   void flush();
   // Writes the halt marker, commits and closes.
   void close();

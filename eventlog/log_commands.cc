@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/diag.h"
-#include "daemon/message.h"
-#include "daemon/text.h"
+#include "base/diag.h"
+#include "base/message.h"
+#include "base/text.h"
 #include "eventlog/log_files.h"
 #include "eventlog/request_log.h"
 

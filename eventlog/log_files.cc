@@ -10,7 +10,7 @@
 #include <ctime>
 #include <string>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 
 namespace tavro {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 #include "eventlog/log_files.h"
 
 namespace tavro {

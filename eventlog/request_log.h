@@ -11,7 +11,7 @@
 
 namespace tavro {
 
-class RequestLog {
+class RequestLog final : public ErrorSink {
  public:
   RequestLog(LogSettings settings, const Diag* diag) : settings_(settings), diag_(diag) {}
   RequestLog(const RequestLog&) = delete;
@@ -23,7 +23,7 @@ class RequestLog {
   int open(const char* start_text);
   int write_raw(const char* text);
   // Writes "<timestamp>: <text>" and commits; -1 when the log is closed.
-  int write_line(const char* text);
+  int write_line(const char* text) override;
   // Notes a request with the client's name (Debug bit 0x8 also prints it, and
   // builds the note even when the log is closed).
   void note_request(platform::socket_t peer, const char* request);

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <memory>
 
-#include "daemon/diag.h"
-#include "daemon/message.h"
+#include "base/diag.h"
+#include "base/message.h"
 #include "hbaapi_bridge/call_forms.h"
 #include "hbaapi_bridge/hbaapi.h"
 

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "daemon/diag.h"
-#include "daemon/message.h"
-#include "daemon/text.h"
+#include "base/diag.h"
+#include "base/message.h"
+#include "base/text.h"
 #include "eventlog/event_log.h"
 #include "eventlog/request_log.h"
 #include "hbaapi_bridge/call_forms.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 #include "objects/value_format.h"
 
 namespace tavro {

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/text.h"
 #include "channel/catalogue.h"
 #include "channel/channel.h"
-#include "daemon/text.h"
 #include "objects/handlers.h"
 #include "objects/object_call.h"
 

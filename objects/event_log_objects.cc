@@ -2,8 +2,8 @@
 // one entry.
 #include <cstdlib>
 
-#include "daemon/diag.h"
-#include "daemon/text.h"
+#include "base/diag.h"
+#include "base/text.h"
 #include "eventlog/event_log.h"
 #include "eventlog/log_files.h"
 #include "objects/handlers.h"

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/diag.h"
-#include "daemon/message.h"
+#include "base/diag.h"
+#include "base/message.h"
 #include "eventlog/request_log.h"
 #include "hbaapi_bridge/hbaapi.h"
 #include "objects/direct/direct_handlers.h"

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 #include "objects/driver_request.h"
 #include "objects/handlers.h"
 #include "objects/instance_text.h"

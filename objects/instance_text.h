@@ -3,7 +3,7 @@
 // handler may reuse the reply buffer that held it.
 #pragma once
 
-#include "daemon/message.h"
+#include "base/message.h"
 
 namespace tavro {
 

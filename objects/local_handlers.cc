@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/service_commands.h"
+#include "base/revision.h"
 #include "objects/driver_request.h"
 #include "objects/handlers.h"
 #include "objects/host_description.h"

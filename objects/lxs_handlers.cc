@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/diag.h"
-#include "daemon/text.h"
+#include "base/diag.h"
+#include "base/text.h"
 #include "objects/driver_request.h"
 #include "objects/handlers.h"
 #include "objects/instance_text.h"

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "daemon/message.h"
-#include "daemon/text.h"
+#include "base/message.h"
+#include "base/text.h"
 #include "eventlog/request_log.h"
 #include "objects/driver_request.h"
 #include "objects/handlers.h"

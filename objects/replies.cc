@@ -1,7 +1,7 @@
 // The reply helpers every object handler ends with.
 #include <cstdio>
 
-#include "daemon/message.h"
+#include "base/message.h"
 #include "objects/handlers.h"
 
 namespace tavro {

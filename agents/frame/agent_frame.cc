@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "agents/frame/varbind_text.h"
-#include "daemon/text.h"
+#include "base/text.h"
 #include "objects/oid_text.h"
 
 namespace tavro {

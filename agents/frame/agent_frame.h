@@ -10,8 +10,8 @@
 #include <cstdint>
 
 #include "agents/frame/debug_log.h"
+#include "base/diag.h"
 #include "channel/channel.h"
-#include "daemon/diag.h"
 #include "eventlog/event_log.h"
 #include "objects/object_call.h"
 #include "objects/oid_table.h"

@@ -8,7 +8,7 @@
 #include "agents/frame/exports.h"
 #include "agents/frame/varbind_text.h"
 #include "agents/stdagent/stdmib_table.h"
-#include "daemon/text.h"
+#include "base/text.h"
 #include "objects/oid_text.h"
 
 namespace tavro {

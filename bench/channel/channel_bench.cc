@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/diag.h"
+#include "base/text.h"
 #include "channel/catalogue.h"
 #include "channel/channel.h"
-#include "daemon/diag.h"
-#include "daemon/text.h"
 #include "eventlog/event_log.h"
 #include "eventlog/request_log.h"
 

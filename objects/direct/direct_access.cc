@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 
 namespace tavro {
 namespace {

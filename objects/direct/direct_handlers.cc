@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "daemon/diag.h"
-#include "daemon/message.h"
+#include "base/diag.h"
+#include "base/message.h"
 #include "objects/value_format.h"
 
 namespace tavro {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "daemon/message.h"
+#include "base/message.h"
 #include "objects/direct/direct_handlers.h"
 
 namespace tavro {

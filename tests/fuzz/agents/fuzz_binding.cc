@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "agents/frame/varbind_text.h"
-#include "daemon/text.h"
+#include "base/text.h"
 #include "objects/oid_table.h"
 #include "objects/oid_text.h"
 

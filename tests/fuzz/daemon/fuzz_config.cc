@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
+#include "base/text.h"
 #include "daemon/settings.h"
-#include "daemon/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = [] {

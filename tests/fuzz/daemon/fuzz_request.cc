@@ -13,8 +13,8 @@
 #include <memory>
 #include <thread>
 
+#include "base/message.h"
 #include "daemon/daemon.h"
-#include "daemon/message.h"
 #include "daemon/server.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 #include "objects/direct/direct_handlers.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "daemon/diag.h"
-#include "daemon/message.h"
+#include "base/diag.h"
+#include "base/message.h"
 #include "eventlog/event_log.h"
 #include "hbaapi_bridge/hbaapi.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "daemon/text.h"
+#include "base/text.h"
 #include "objects/instance_text.h"
 #include "objects/oid_text.h"
 #include "objects/write_value.h"

@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
+#include "base/diag.h"
+#include "base/text.h"
 #include "channel/catalogue.h"
 #include "channel/channel.h"
-#include "daemon/diag.h"
-#include "daemon/text.h"
 #include "eventlog/event_log.h"
 #include "eventlog/request_log.h"
 #include "platform/module_loader.h"

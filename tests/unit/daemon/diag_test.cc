@@ -1,4 +1,4 @@
-#include "daemon/diag.h"
+#include "base/diag.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 #include "tests/support/daemon_process.h"
 
 namespace tavro {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 #include "objects/direct/fcdi_table.h"
 #include "tests/support/daemon_process.h"
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 #include "tests/support/daemon_process.h"
 
 namespace tavro {

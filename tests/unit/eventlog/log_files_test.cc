@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 #include "eventlog/request_log.h"
 #include "tests/support/daemon_process.h"
 

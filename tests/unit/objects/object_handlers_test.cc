@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/diag.h"
 #include "channel/channel.h"
-#include "daemon/diag.h"
 #include "eventlog/event_log.h"
 #include "objects/qdn_oid.h"
 #include "sim/sim_control.h"

@@ -1,9 +1,9 @@
-#include "daemon/text.h"
+#include "base/text.h"
 
 #include <cstring>
 #include <utility>
 
-#include "daemon/diag.h"
+#include "base/diag.h"
 
 namespace tavro {
 

@@ -11,8 +11,24 @@
 
 namespace tavro {
 
-class EventLog;
-class RequestLog;
+// Where trace and error lines are kept besides the debugger output: the
+// event log takes each trace line as a debug record, the request log each
+// error line.
+class TraceSink {
+ public:
+  virtual void trace_line(const char* line) = 0;
+
+ protected:
+  ~TraceSink() = default;
+};
+
+class ErrorSink {
+ public:
+  virtual int write_line(const char* line) = 0;
+
+ protected:
+  ~ErrorSink() = default;
+};
 
 class Diag {
  public:
@@ -21,7 +37,7 @@ class Diag {
   // debug_flags is the live Debug setting; it is read at every check.
   explicit Diag(const std::int32_t& debug_flags) : debug_(debug_flags) {}
 
-  void attach_logs(EventLog* events, RequestLog* requests) {
+  void attach_logs(TraceSink* events, ErrorSink* requests) {
     events_ = events;
     requests_ = requests;
   }
@@ -56,8 +72,8 @@ class Diag {
   bool emit_to_page(const char* text, int length) const;
 
   const std::int32_t& debug_;
-  EventLog* events_ = nullptr;
-  RequestLog* requests_ = nullptr;
+  TraceSink* events_ = nullptr;
+  ErrorSink* requests_ = nullptr;
   mutable std::mutex page_mutex_;
   bool redirected_ = false;
   platform::socket_t page_ = platform::kInvalidSocket;

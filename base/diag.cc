@@ -1,4 +1,4 @@
-#include "daemon/diag.h"
+#include "base/diag.h"
 
 #include <unistd.h>
 
@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "eventlog/event_log.h"
-#include "eventlog/request_log.h"
 #include "platform/debug_output.h"
 
 namespace tavro {
@@ -58,12 +56,12 @@ void Diag::copy_to_events(char* text) const {
     bool more = *end == '\n';
     *end = '\0';
     if (end != line) {
-      events_->write(kSourceLxs, kLevelDebug, line);
+      events_->trace_line(line);
       wrote = true;
     }
     line = more ? end + 1 : end;
   }
-  if (!wrote) events_->write(kSourceLxs, kLevelDebug, "");
+  if (!wrote) events_->trace_line("");
 }
 
 void Diag::hexdump(const void* bytes, int count) const {
