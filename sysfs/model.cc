@@ -46,32 +46,35 @@ struct InfoRow {
   const char* file;
   std::optional<std::string> HostInfo::*field;
 };
-constexpr InfoRow kInfoRows[] = {{"scsi_host", "proc_name", &HostInfo::driver},
-                                 {"fc_host", "manufacturer", &HostInfo::manufacturer},
-                                 {"fc_host", "model", &HostInfo::model},
-                                 {"scsi_host", "model_name", &HostInfo::model},
-                                 {"scsi_host", "modelname", &HostInfo::model},
-                                 {"scsi_host", "model", &HostInfo::model},
-                                 {"fc_host", "model_description", &HostInfo::description},
-                                 {"scsi_host", "model_desc", &HostInfo::description},
-                                 {"scsi_host", "modeldesc", &HostInfo::description},
-                                 {"scsi_host", "model_description", &HostInfo::description},
-                                 {"fc_host", "serial_number", &HostInfo::serial_number},
-                                 {"scsi_host", "serial_num", &HostInfo::serial_number},
-                                 {"scsi_host", "serialnum", &HostInfo::serial_number},
-                                 {"scsi_host", "serial_number", &HostInfo::serial_number},
-                                 {"fc_host", "firmware_version", &HostInfo::firmware_version},
-                                 {"scsi_host", "fw_version", &HostInfo::firmware_version},
-                                 {"scsi_host", "fwrev", &HostInfo::firmware_version},
-                                 {"scsi_host", "firmware_version", &HostInfo::firmware_version},
-                                 {"fc_host", "driver_version", &HostInfo::driver_version},
-                                 {"scsi_host", "driver_version", &HostInfo::driver_version},
-                                 {"scsi_host", "lpfc_drvr_version", &HostInfo::driver_version},
-                                 {"scsi_host", "drv_version", &HostInfo::driver_version},
-                                 {"fc_host", "hardware_version", &HostInfo::hardware_version},
-                                 {"scsi_host", "hdw", &HostInfo::hardware_version},
-                                 {"scsi_host", "hardware_version", &HostInfo::hardware_version},
-                                 {nullptr, nullptr, nullptr}};
+constexpr InfoRow kInfoRows[] = {
+    {"scsi_host", "proc_name", &HostInfo::driver},
+    {"fc_host", "manufacturer", &HostInfo::manufacturer},
+    {"fc_host", "model", &HostInfo::model},
+    {"scsi_host", "model_name", &HostInfo::model},
+    {"scsi_host", "modelname", &HostInfo::model},
+    {"scsi_host", "model", &HostInfo::model},
+    {"fc_host", "model_description", &HostInfo::description},
+    {"scsi_host", "model_desc", &HostInfo::description},
+    {"scsi_host", "modeldesc", &HostInfo::description},
+    {"scsi_host", "model_description", &HostInfo::description},
+    {"fc_host", "serial_number", &HostInfo::serial_number},
+    {"scsi_host", "serial_num", &HostInfo::serial_number},
+    {"scsi_host", "serialnum", &HostInfo::serial_number},
+    {"scsi_host", "serial_number", &HostInfo::serial_number},
+    {"fc_host", "firmware_version", &HostInfo::firmware_version},
+    {"scsi_host", "fw_version", &HostInfo::firmware_version},
+    {"scsi_host", "fwrev", &HostInfo::firmware_version},
+    {"scsi_host", "firmware_version", &HostInfo::firmware_version},
+    {"fc_host", "driver_version", &HostInfo::driver_version},
+    {"scsi_host", "driver_version", &HostInfo::driver_version},
+    {"scsi_host", "lpfc_drvr_version", &HostInfo::driver_version},
+    {"scsi_host", "drv_version", &HostInfo::driver_version},
+    {"fc_host", "hardware_version", &HostInfo::hardware_version},
+    {"scsi_host", "hdw", &HostInfo::hardware_version},
+    {"scsi_host", "hardware_version", &HostInfo::hardware_version},
+    {"scsi_host", "optrom_bios_version", &HostInfo::option_rom_version},
+    {"scsi_host", "option_rom_version", &HostInfo::option_rom_version},
+    {nullptr, nullptr, nullptr}};
 
 // "<prefix><number>" with nothing after the number.
 std::optional<unsigned> numbered(std::string_view name, std::string_view prefix) {
@@ -162,6 +165,10 @@ std::optional<FcHost> Model::host(unsigned number) const {
   h.port_state = with(parse_port_state, get("port_state"));
   h.port_type = with(parse_port_type, get("port_type"));
   h.speed_gbit = with(parse_speed, get("speed"));
+  h.speed_bits = with(parse_speed_bits, get("speed"));
+  h.supported_speeds = with(parse_speed_bits, get("supported_speeds"));
+  h.supported_fc4s = with(parse_fc4s, get("supported_fc4s"));
+  h.active_fc4s = with(parse_fc4s, get("active_fc4s"));
   h.supported_classes = with(parse_classes, get("supported_classes"));
   h.maxframe_size = with(parse_decimal, get("maxframe_size"));
   h.symbolic_name = get("symbolic_name");

@@ -10,6 +10,7 @@
 // read, the all-ones "never set" or "not available" value) stays empty.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -58,7 +59,12 @@ struct FcHost {
   std::optional<std::uint32_t> port_id;
   std::optional<PortState> port_state;
   std::optional<PortType> port_type;
-  std::optional<std::uint32_t> speed_gbit;         // 0 = "Not Negotiated"
+  std::optional<std::uint32_t> speed_gbit;  // 0 = "Not Negotiated"
+  // Speeds as the transport's bits (those of the SNIA HBA API): 1 1 Gbit,
+  // 2 2 Gbit, 4 10 Gbit, 8 4 Gbit, 0x10 8 Gbit, ..., 0x8000 not negotiated.
+  std::optional<std::uint32_t> speed_bits, supported_speeds;
+  // FC-4 type bitmaps, 32 bytes as the fabric's name server keeps them.
+  std::optional<std::array<std::uint8_t, 32>> supported_fc4s, active_fc4s;
   std::optional<std::uint32_t> supported_classes;  // bit n = class n; 0 = "unspecified"
   std::optional<std::string> symbolic_name;
   std::optional<std::uint32_t> maxframe_size;
@@ -71,6 +77,7 @@ struct HostInfo {
   std::optional<std::string> driver;  // scsi_host proc_name
   std::optional<std::string> manufacturer, model, description, serial_number;
   std::optional<std::string> firmware_version, driver_version, hardware_version;
+  std::optional<std::string> option_rom_version;
 };
 
 // One SCSI device H:C:T:L below a remote port's target.

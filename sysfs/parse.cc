@@ -45,6 +45,13 @@ constexpr NameRow kClasses[] = {{"Class 1", 1u << 1}, {"Class 2", 1u << 2}, {"Cl
                                 {"Class 4", 1u << 4}, {"Class 6", 1u << 6}, {"unspecified", 0},
                                 {nullptr, 0}};
 
+constexpr NameRow kSpeeds[] = {
+    {"1 Gbit", 0x1},     {"2 Gbit", 0x2},      {"4 Gbit", 0x8},      {"10 Gbit", 0x4},
+    {"8 Gbit", 0x10},    {"16 Gbit", 0x20},    {"32 Gbit", 0x40},    {"20 Gbit", 0x80},
+    {"40 Gbit", 0x100},  {"50 Gbit", 0x200},   {"100 Gbit", 0x400},  {"25 Gbit", 0x800},
+    {"64 Gbit", 0x1000}, {"128 Gbit", 0x2000}, {"256 Gbit", 0x4000}, {"Not Negotiated", 0x8000},
+    {nullptr, 0}};
+
 std::optional<std::uint32_t> find(const NameRow* rows, std::string_view text) {
   for (; rows->name; ++rows)
     if (text == rows->name) return rows->value;
@@ -106,6 +113,23 @@ std::optional<std::uint32_t> parse_speed(std::string_view text) {
   auto v = parse_decimal(text.substr(0, text.size() - 5));
   if (v == 0u) return std::nullopt;
   return v;
+}
+
+std::optional<std::uint32_t> parse_speed_bits(std::string_view text) {
+  return bits(kSpeeds, text);
+}
+
+std::optional<std::array<std::uint8_t, 32>> parse_fc4s(std::string_view text) {
+  std::array<std::uint8_t, 32> out{};
+  for (auto& byte : out) {
+    auto v = hex(text.substr(0, text.find(' ')));
+    if (!v || *v > 0xFF) return std::nullopt;
+    byte = static_cast<std::uint8_t>(*v);
+    std::size_t next = text.find(' ');
+    text = next == std::string_view::npos ? std::string_view{} : text.substr(next + 1);
+  }
+  if (!text.empty()) return std::nullopt;
+  return out;
 }
 
 std::optional<std::uint32_t> parse_classes(std::string_view text) {

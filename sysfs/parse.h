@@ -21,6 +21,11 @@ std::optional<std::uint32_t> parse_port_id(std::string_view text);
 std::optional<std::uint32_t> parse_decimal(std::string_view text);
 // "N Gbit" (the first of a list) -> N; "Not Negotiated" -> 0; "unknown" empty.
 std::optional<std::uint32_t> parse_speed(std::string_view text);
+// "4 Gbit, 8 Gbit" -> the transport's speed bits; "Not Negotiated" -> 0x8000;
+// "unknown" empty.
+std::optional<std::uint32_t> parse_speed_bits(std::string_view text);
+// 32 bytes "0x00 0x00 0x01 ..." -> the FC-4 type bitmap.
+std::optional<std::array<std::uint8_t, 32>> parse_fc4s(std::string_view text);
 // "Class 2, Class 3" -> bit n per class n; "unspecified" -> 0.
 std::optional<std::uint32_t> parse_classes(std::string_view text);
 // "FCP Target, FCP Initiator" -> role bits; "unknown" -> 0.
