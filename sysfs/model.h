@@ -77,7 +77,7 @@ struct HostInfo {
   std::optional<std::string> driver;  // scsi_host proc_name
   std::optional<std::string> manufacturer, model, description, serial_number;
   std::optional<std::string> firmware_version, driver_version, hardware_version;
-  std::optional<std::string> option_rom_version;
+  std::optional<std::string> option_rom;
 };
 
 // One SCSI device H:C:T:L below a remote port's target.

@@ -266,7 +266,7 @@ HBA_STATUS Vendor::adapter_attributes(HBA_HANDLE handle, HBA_ADAPTERATTRIBUTES* 
   }
   put(out->HardwareVersion, info.hardware_version);
   put(out->DriverVersion, info.driver_version);
-  put(out->OptionROMVersion, info.option_rom_version);
+  put(out->OptionROMVersion, info.option_rom);
   put(out->FirmwareVersion, info.firmware_version);
   out->NumberOfPorts = static_cast<HBA_UINT32>(a->hosts.size());
   put(out->DriverName, info.driver);
