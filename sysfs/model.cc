@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 #include <tuple>
 
 #include "sysfs/parse.h"
@@ -109,6 +110,19 @@ std::optional<PciFunction> pci_function(const std::string& name) {
   return PciFunction{name.substr(0, 10), f};
 }
 
+std::optional<std::string> read_file(const std::string& path, std::atomic<std::uint64_t>& reads) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  ++reads;
+  char buf[4096];
+  ssize_t n = ::read(fd, buf, sizeof buf);
+  ::close(fd);
+  if (n < 0) return std::nullopt;
+  std::string text(buf, static_cast<std::size_t>(n));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
+  return text;
+}
+
 }  // namespace
 
 const char* stat_file(Stat s) {
@@ -123,16 +137,7 @@ std::string default_root() {
 Model::Model(std::string root, Clock clock) : root_(std::move(root)), clock_(std::move(clock)) {}
 
 std::optional<std::string> Model::read(const std::string& path) const {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  ++file_reads_;
-  char buf[4096];
-  ssize_t n = ::read(fd, buf, sizeof buf);
-  ::close(fd);
-  if (n < 0) return std::nullopt;
-  std::string text(buf, static_cast<std::size_t>(n));
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
-  return text;
+  return read_file(path, shared_->file_reads);
 }
 
 bool Model::write(const std::string& path, std::string_view text) const {
@@ -300,23 +305,40 @@ std::vector<ScsiDevice> Model::scsi_devices(const std::string& rport_dir) const 
   return out;
 }
 
-std::optional<std::uint64_t> Model::statistic(unsigned host, Stat s) {
+std::optional<std::uint64_t> Model::statistic(unsigned host, Stat s,
+                                              std::chrono::milliseconds wait) {
   auto now = clock_();
-  std::lock_guard<std::mutex> lock(stats_lock_);
   auto key = std::pair(host, s);
-  auto it = stats_.find(key);
-  if (it != stats_.end() && now - it->second.when < kStatsMaxAge) return it->second.value;
-  ++stat_reads_;
-  auto text = read(host_dir(host) + "/statistics/" + stat_file(s));
-  Cached c{now, text ? parse_counter(*text) : std::nullopt};
-  stats_[key] = c;
-  return c.value;
+  std::shared_ptr<Shared> sh = shared_;
+  std::unique_lock<std::mutex> lock(sh->lock);
+  Cached& c = sh->stats[key];
+  if (c.reading || (c.valid && now - c.when < kStatsMaxAge))
+    return c.reading ? std::nullopt : c.value;
+  c.reading = true;
+  ++sh->stat_reads;
+  std::string path = host_dir(host) + "/statistics/" + stat_file(s);
+  auto finish = [sh, key, now](std::optional<std::string> text) {
+    std::lock_guard<std::mutex> l(sh->lock);
+    sh->stats[key] = Cached{now, text ? parse_counter(*text) : std::nullopt, false, true};
+    sh->done.notify_all();
+  };
+  if (wait < std::chrono::milliseconds::zero()) {
+    lock.unlock();
+    finish(read_file(path, sh->file_reads));
+    lock.lock();
+  } else {
+    std::thread([sh, path, finish] { finish(read_file(path, sh->file_reads)); }).detach();
+    sh->done.wait_for(lock, wait, [&] { return !sh->stats[key].reading; });
+  }
+  const Cached& got = sh->stats[key];
+  return got.reading ? std::nullopt : got.value;
 }
 
 bool Model::reset_statistics(unsigned host) {
   if (!write(host_dir(host) + "/statistics/reset_statistics", "1")) return false;
-  std::lock_guard<std::mutex> lock(stats_lock_);
-  std::erase_if(stats_, [&](const auto& kv) { return kv.first.first == host; });
+  std::lock_guard<std::mutex> lock(shared_->lock);
+  std::erase_if(shared_->stats,
+                [&](const auto& kv) { return kv.first.first == host && !kv.second.reading; });
   return true;
 }
 

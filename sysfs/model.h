@@ -13,9 +13,11 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -155,15 +157,20 @@ class Model {
   HostInfo host_info(unsigned number) const;
   // The remote ports of a host, by number; empty when none or the host is gone.
   std::vector<RemotePort> remote_ports(unsigned host) const;
-  // One counter, read at most once per kStatsMaxAge per host and file.
-  std::optional<std::uint64_t> statistic(unsigned host, Stat s);
+  // One counter, read at most once per kStatsMaxAge per host and file. A read
+  // that takes longer than wait (a driver stuck in its firmware) answers empty
+  // and goes on in the background; its value is kept when it ends, and the
+  // file is not read again meanwhile.
+  std::optional<std::uint64_t> statistic(unsigned host, Stat s,
+                                         std::chrono::milliseconds wait = kNoLimit);
+  static constexpr std::chrono::milliseconds kNoLimit{-1};
   // Write-only transport controls; false when the file is missing or refuses.
   bool reset_statistics(unsigned host);
   bool issue_lip(unsigned host);
 
   // Attribute files read so far, and of those the statistics files.
-  std::uint64_t file_reads() const { return file_reads_.load(); }
-  std::uint64_t stat_reads() const { return stat_reads_.load(); }
+  std::uint64_t file_reads() const { return shared_->file_reads.load(); }
+  std::uint64_t stat_reads() const { return shared_->stat_reads.load(); }
 
  private:
   std::optional<std::string> read(const std::string& path) const;
@@ -174,13 +181,20 @@ class Model {
   struct Cached {
     std::chrono::steady_clock::time_point when;
     std::optional<std::uint64_t> value;
+    bool reading = false;
+    bool valid = false;  // read at least once
+  };
+  // Shared with a statistics read that outlives its wait.
+  struct Shared {
+    std::atomic<std::uint64_t> file_reads{0};
+    std::atomic<std::uint64_t> stat_reads{0};
+    std::mutex lock;
+    std::condition_variable done;
+    std::map<std::pair<unsigned, Stat>, Cached> stats;
   };
   std::string root_;
   Clock clock_;
-  mutable std::atomic<std::uint64_t> file_reads_{0};
-  std::atomic<std::uint64_t> stat_reads_{0};
-  std::mutex stats_lock_;
-  std::map<std::pair<unsigned, Stat>, Cached> stats_;
+  std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
 };
 
 }  // namespace sysfs

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "sysfs/model.h"
 #include "sysfs/parse.h"
@@ -266,4 +268,21 @@ TEST(SysfsModel, HostRemovedAndBack) {
   fs::rename(link + ".gone", link);
   EXPECT_EQ(m.host(4).value().port_name, 0x21000024ff3a5b11u);
   EXPECT_EQ(m.adapters().at(0).hosts, (std::vector<unsigned>{3, 4}));
+}
+
+TEST(SysfsModel, StatisticsReadThatBlocksEndsTheWait) {
+  Copy c("dual_port");
+  auto now = std::chrono::steady_clock::time_point{};
+  Model m(c.root, [&] { return now; });
+  const std::string file = c.root + "/class/fc_host/host3/statistics/rx_frames";
+  fs::remove(file);
+  ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);  // a read that waits for its writer
+  EXPECT_EQ(m.statistic(3, Stat::rx_frames, std::chrono::milliseconds(50)), std::nullopt);
+  EXPECT_EQ(m.statistic(3, Stat::rx_frames, std::chrono::milliseconds(50)), std::nullopt);
+  EXPECT_EQ(m.stat_reads(), 1u);  // not read again while the first read goes on
+  std::ofstream(file) << "0x42\n";
+  for (int i = 0; i < 200 && m.statistic(3, Stat::rx_frames) != 0x42u; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(m.statistic(3, Stat::rx_frames), 0x42u);
+  EXPECT_EQ(m.stat_reads(), 1u);
 }
