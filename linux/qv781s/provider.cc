@@ -18,6 +18,10 @@
 namespace linux_dev {
 namespace {
 
+// A statistics file that takes longer (a driver stuck in its firmware) reads
+// as not available, and no caller waits for it again.
+constexpr std::chrono::milliseconds kStatWait{500};
+
 using Bytes = std::vector<std::uint8_t>;
 
 void put32(Bytes& a, std::size_t at, std::uint32_t v) {
@@ -225,7 +229,7 @@ class Provider {
     answer.assign(kStatisticsWords * 4, 0xFF);
     bool any = false;
     for (std::size_t i = 0; i < kStatisticsWords; ++i) {
-      auto v = model_.statistic(a.hosts.front(), static_cast<sysfs::Stat>(i + 1));
+      auto v = model_.statistic(a.hosts.front(), static_cast<sysfs::Stat>(i + 1), kStatWait);
       if (!v) continue;
       any = true;
       put32(answer, 4 * i, static_cast<std::uint32_t>(*v));  // a 32-bit counter wraps

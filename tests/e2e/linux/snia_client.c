@@ -1,0 +1,59 @@
+/* An independent caller of the SNIA HBA API: lists every adapter the
+ * system's common library finds, with its ports and FCP target mapping. */
+/* clang-format off */
+#include <time.h> /* hbaapi.h uses struct tm without including it */
+#include <hbaapi.h>
+/* clang-format on */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static const char* hex(const void* bytes, size_t n, char* out) {
+  for (size_t i = 0; i < n; ++i) sprintf(out + 2 * i, "%02X", ((const unsigned char*)bytes)[i]);
+  return out;
+}
+
+static void list_adapter(HBA_UINT32 index) {
+  char name[256] = "", w1[17], w2[17];
+  HBA_ADAPTERATTRIBUTES a;
+  if (HBA_GetAdapterName(index, name) != HBA_STATUS_OK) return;
+  HBA_HANDLE h = HBA_OpenAdapter(name);
+  if (h == 0 || HBA_GetAdapterAttributes(h, &a) != HBA_STATUS_OK) {
+    printf("%s: cannot open\n", name);
+    return;
+  }
+  printf("%s: %s \"%s\" serial %s node %s ports %u driver %s %s\n", name, a.Model,
+         a.ModelDescription, a.SerialNumber, hex(&a.NodeWWN, 8, w1), a.NumberOfPorts, a.DriverName,
+         a.DriverVersion);
+  for (HBA_UINT32 p = 0; p < a.NumberOfPorts; ++p) {
+    HBA_PORTATTRIBUTES pa;
+    if (HBA_GetAdapterPortAttributes(h, p, &pa) != HBA_STATUS_OK) continue;
+    printf(" port %u %s fcid %06X state %u speed 0x%X of 0x%X remote %u\n", p,
+           hex(&pa.PortWWN, 8, w1), pa.PortFcId, pa.PortState, pa.PortSpeed, pa.PortSupportedSpeed,
+           pa.NumberofDiscoveredPorts);
+  }
+  HBA_FCPTARGETMAPPING* m = calloc(1, sizeof *m + 15 * sizeof m->entry[0]);
+  m->NumberOfEntries = 16;
+  if (HBA_GetFcpTargetMapping(h, m) == HBA_STATUS_OK) {
+    for (HBA_UINT32 e = 0; e < m->NumberOfEntries; ++e) {
+      HBA_FCPSCSIENTRY* s = &m->entry[e];
+      printf(" %s %u:%u:%u fcid %06X port %s lun %s\n", s->ScsiId.OSDeviceName,
+             s->ScsiId.ScsiBusNumber, s->ScsiId.ScsiTargetNumber, s->ScsiId.ScsiOSLun,
+             s->FcpId.FcId, hex(&s->FcpId.PortWWN, 8, w1), hex(&s->FcpId.FcpLun, 8, w2));
+    }
+  }
+  free(m);
+  HBA_CloseAdapter(h);
+}
+
+int main(void) {
+  if (HBA_LoadLibrary() != HBA_STATUS_OK) {
+    puts("HBA_LoadLibrary failed");
+    return 1;
+  }
+  HBA_UINT32 n = HBA_GetNumberOfAdapters();
+  printf("%u adapters\n", n);
+  for (HBA_UINT32 i = 0; i < n; ++i) list_adapter(i);
+  HBA_FreeLibrary();
+  return 0;
+}
