@@ -120,6 +120,18 @@ const Row kSession[] = {
     {"sparse", "5.0.pci0000:13/dev00", "00000002"},
     {"sparse", "9.0.00000002.0",
      "20737|-1|21251|-1|-1|22022|22279|0|22793|23050|23307|23564|23821|24078|24335"},
+    {"sparse", "8.12.00000002.0", "00000005"},  // "Not Negotiated"
+    // The transport's own driver attributes and FC-4 types.
+    {"fcoe", "3.0", "2"},
+    {"fcoe", "5.0.pci0000:02/dev00", h},
+    {"fcoe", "7.0." + h,
+     "Tavro Networks|TNE3300456|TN-10E|Tavro 10GbE converged adapter|1000D4C9EFA1B2C6|fcoe v0.1 "
+     "over eth2|B2|0.1||7.13.1|00000000|1|fcoe"},
+    {"fcoe", "8.7." + h + ".0", "0000012000" + std::string(52, '0') + "80"},
+    {"fcoe", "8.8." + h + ".0", "000001" + std::string(58, '0')},
+    {"fcoe", "8.12." + h + ".0", "00000004"},  // 10 Gbit
+    {"fcoe", "5.0.host9", "00000002"},
+    {"fcoe", "8.5.00000002.0", "00000003"},  // Offline
     {"eight", "3.0", "8"},
     {"eight", "4.0.0", "pci0000:81/dev00"},
     {"eight", "4.0.7", "pci0000:88/dev00"},
@@ -128,7 +140,7 @@ const Row kSession[] = {
 
 TEST(LinuxHbaApi, ASessionThroughTheCommonLibraryEqualsTheFixture) {
   if (std::string why = no_namespace(); !why.empty()) GTEST_SKIP() << why;
-  for (const char* tree : {"dual_port", "sparse", "eight"}) {
+  for (const char* tree : {"dual_port", "sparse", "fcoe", "eight"}) {
     std::string root = fixture(tree);
     DaemonProcess daemon(linux_daemon(root));
     for (const Row& r : kSession) {
