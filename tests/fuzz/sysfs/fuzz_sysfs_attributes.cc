@@ -1,0 +1,24 @@
+// The kernel's attribute texts: every parser of the sysfs model gets the
+// same text. A speed list answers only the transport's speed bits.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "sysfs/parse.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  sysfs::parse_wwn(text);
+  sysfs::parse_counter(text);
+  sysfs::parse_port_id(text);
+  sysfs::parse_decimal(text);
+  sysfs::parse_speed(text);
+  sysfs::parse_classes(text);
+  sysfs::parse_roles(text);
+  sysfs::parse_port_state(text);
+  sysfs::parse_port_type(text);
+  sysfs::parse_fc4s(text);
+  if (auto bits = sysfs::parse_speed_bits(text); bits && (*bits & ~0xFFFFu)) std::abort();
+  return 0;
+}
