@@ -31,6 +31,13 @@ static void list_adapter(HBA_UINT32 index) {
     printf(" port %u %s fcid %06X state %u speed 0x%X of 0x%X remote %u\n", p,
            hex(&pa.PortWWN, 8, w1), pa.PortFcId, pa.PortState, pa.PortSpeed, pa.PortSupportedSpeed,
            pa.NumberofDiscoveredPorts);
+    for (HBA_UINT32 r = 0; r < pa.NumberofDiscoveredPorts; ++r) {
+      HBA_PORTATTRIBUTES ra, rb;
+      if (HBA_GetDiscoveredPortAttributes(h, p, r, &ra) != HBA_STATUS_OK) continue;
+      HBA_STATUS by = HBA_GetPortAttributesByWWN(h, ra.PortWWN, &rb);
+      printf("  remote %s fcid %06X state %u, by WWN %u %06X\n", hex(&ra.PortWWN, 8, w1),
+             ra.PortFcId, ra.PortState, by, rb.PortFcId);
+    }
   }
   HBA_FCPTARGETMAPPING* m = calloc(1, sizeof *m + 15 * sizeof m->entry[0]);
   m->NumberOfEntries = 16;
@@ -43,6 +50,9 @@ static void list_adapter(HBA_UINT32 index) {
     }
   }
   free(m);
+  HBA_HANDLE again = 0;
+  printf(" open by node WWN %u\n", HBA_OpenAdapterByWWN(&again, a.NodeWWN));
+  HBA_CloseAdapter(again);
   HBA_CloseAdapter(h);
 }
 
