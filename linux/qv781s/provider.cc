@@ -98,7 +98,7 @@ class Provider {
                            out_size, answer);
     if (error != 0) return error;
     if (answer.size() > out_size) return EINVAL;
-    std::memcpy(out, answer.data(), answer.size());
+    if (!answer.empty()) std::memcpy(out, answer.data(), answer.size());
     *returned = static_cast<std::uint32_t>(answer.size());
     return 0;
   }
