@@ -82,7 +82,7 @@ const Row kRows[] = {
     {"sparse", "fcph", 0x15000030, "w80=21000011aabbcc05", 6, "", ""},  // all ones
     {"sparse", "fcph", 0x15000038, "w80=21000011aabbcc05", 0, "u92", "0x0"},
     {"sparse", "fcph", 0x15000032, "w80=21000011aabbcc05", 0, "u92", "0x40"},  // modulo 2^32
-    {"sparse", "fcph", 0x15000038, "w80=21000011aabbcc02", 6, "", ""},  // no statistics/
+    {"sparse", "fcph", 0x15000038, "w80=21000011aabbcc02", 6, "", ""},         // no statistics/
     {"dual_port", "fcph", 0x1500003E, P3, 6, "", ""},
     {"dual_port", "fcph", 0x15000042, P3, 0, "u92", "0x1"},
     {"dual_port", "fcph", 0x15000044, P3, 0, "u92", "0x1a0a"},
