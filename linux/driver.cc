@@ -53,9 +53,9 @@ void discover(Subject& s) {
   for (const sysfs::Adapter& a : s.adapters) {
     Node n{&a, {}, {}};
     for (unsigned h : a.hosts) {
-      auto fc = s.m().host(h);
-      n.ports.push_back(fc && fc->port_name ? *fc->port_name : 0);
-      n.names.push_back(fc && fc->node_name ? *fc->node_name : 0);
+      auto [port, node] = s.m().names(h);
+      n.ports.push_back(port.value_or(0));
+      n.names.push_back(node.value_or(0));
     }
     s.nodes.push_back(std::move(n));
   }
