@@ -180,6 +180,12 @@ std::optional<FcHost> Model::host(unsigned number) const {
   return h;
 }
 
+std::pair<std::optional<Wwn>, std::optional<Wwn>> Model::names(unsigned number) const {
+  auto port = read(host_dir(number) + "/port_name");
+  auto node = read(host_dir(number) + "/node_name");
+  return {port ? parse_wwn(*port) : std::nullopt, node ? parse_wwn(*node) : std::nullopt};
+}
+
 HostInfo Model::host_info(unsigned number) const {
   HostInfo info;
   std::string n = "/host" + std::to_string(number) + "/";

@@ -154,6 +154,8 @@ class Model {
   std::vector<Adapter> adapters(std::size_t* not_listed = nullptr) const;
   // The host's attributes; empty when the host is gone.
   std::optional<FcHost> host(unsigned number) const;
+  // Only its port_name and node_name (what finds a port or node).
+  std::pair<std::optional<Wwn>, std::optional<Wwn>> names(unsigned number) const;
   HostInfo host_info(unsigned number) const;
   // The remote ports of a host, by number; empty when none or the host is gone.
   std::vector<RemotePort> remote_ports(unsigned host) const;

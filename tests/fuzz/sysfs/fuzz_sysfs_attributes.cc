@@ -1,5 +1,5 @@
-// The kernel's attribute texts: every parser of the sysfs model gets the
-// same text. A speed list answers only the transport's speed bits.
+// The text of one sysfs attribute through every parser of the kernel's formats.
+// A speed list answers only the transport's speed bits.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
