@@ -28,6 +28,11 @@ static void list_adapter(HBA_UINT32 index) {
   for (HBA_UINT32 p = 0; p < a.NumberOfPorts; ++p) {
     HBA_PORTATTRIBUTES pa;
     if (HBA_GetAdapterPortAttributes(h, p, &pa) != HBA_STATUS_OK) continue;
+    HBA_FCPTARGETMAPPINGV2* m2 = calloc(1, sizeof *m2 + 15 * sizeof m2->entry[0]);
+    m2->NumberOfEntries = 16;
+    HBA_STATUS v2 = HBA_GetFcpTargetMappingV2(h, pa.PortWWN, m2);
+    printf(" port %u mapping V2 %u: %u entries\n", p, v2, m2->NumberOfEntries);
+    free(m2);
     printf(" port %u %s fcid %06X state %u speed 0x%X of 0x%X remote %u\n", p,
            hex(&pa.PortWWN, 8, w1), pa.PortFcId, pa.PortState, pa.PortSpeed, pa.PortSupportedSpeed,
            pa.NumberofDiscoveredPorts);
@@ -62,7 +67,9 @@ int main(void) {
     return 1;
   }
   HBA_UINT32 n = HBA_GetNumberOfAdapters();
-  printf("%u adapters\n", n);
+  HBA_LIBRARYATTRIBUTES lib;
+  HBA_UINT32 version = HBA_GetVendorLibraryAttributes(0, &lib);
+  printf("%u adapters, library %u %s %s\n", n, version, lib.VName, lib.VVersion);
   for (HBA_UINT32 i = 0; i < n; ++i) list_adapter(i);
   HBA_FreeLibrary();
   return 0;
