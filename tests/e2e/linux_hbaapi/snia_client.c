@@ -33,9 +33,11 @@ static void list_adapter(HBA_UINT32 index) {
     HBA_STATUS v2 = HBA_GetFcpTargetMappingV2(h, pa.PortWWN, m2);
     printf(" port %u mapping V2 %u: %u entries\n", p, v2, m2->NumberOfEntries);
     free(m2);
-    printf(" port %u %s fcid %06X state %u speed 0x%X of 0x%X remote %u\n", p,
+    HBA_PORTATTRIBUTES own;
+    HBA_STATUS mine = HBA_GetPortAttributesByWWN(h, pa.PortWWN, &own);
+    printf(" port %u %s fcid %06X state %u speed 0x%X of 0x%X remote %u, by WWN %u %u\n", p,
            hex(&pa.PortWWN, 8, w1), pa.PortFcId, pa.PortState, pa.PortSpeed, pa.PortSupportedSpeed,
-           pa.NumberofDiscoveredPorts);
+           pa.NumberofDiscoveredPorts, mine, own.NumberofDiscoveredPorts);
     for (HBA_UINT32 r = 0; r < pa.NumberofDiscoveredPorts; ++r) {
       HBA_PORTATTRIBUTES ra, rb;
       if (HBA_GetDiscoveredPortAttributes(h, p, r, &ra) != HBA_STATUS_OK) continue;
