@@ -606,6 +606,7 @@ bool routed(std::string_view destination, std::uint32_t number) {
 }  // namespace
 
 void Driver::answer(std::string_view destination, std::uint32_t number, Area area) {
+  if (request_size(number) == 0) return;  // not in the catalogue: back unchanged
   const bool lxs = number == kLxsObjectRequest;
   const std::uint32_t id = lxs ? area.get32(0) : 0;
   const bool write = lxs && (id & 0x80000000u);
