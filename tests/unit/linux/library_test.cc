@@ -89,7 +89,7 @@ TEST(LinuxLibrary, ChannelChecksAndDelivery) {
       {"pci0000:3b/dev00", 0x14000016, 256, 0, 8, 0x94000016, 252, 0},
       {"gone", 0x14000016, 256, 0, 9, 0x94000016, 252, 2},
       {"fcph", 0x1500001A, 256, 0x1500001A, 0, 0x1500001B, 16, 7},
-      {"fcp", 0x0B00001F, 64, 0x77, 0, 0x8B00001F, 12, 0x77},  // unknown: back unchanged
+      {"fcp", 0x0B00001F, 256, 0x77, 0, 0x8B00001F, 252, 0},  // unknown: back unchanged
   };
   for (const Row& r : rows) {
     auto* data = static_cast<std::uint8_t*>(alloc(r.size, r.size, 0));
