@@ -41,10 +41,18 @@ struct Subject {
   const sysfs::ScsiDevice* lun = nullptr;
   std::uint32_t index = 0;
 
+  // Every statistics read of one answer ends by then, however many it makes.
+  std::chrono::steady_clock::time_point deadline =
+      std::chrono::steady_clock::now() + driver.stats_wait();
+
   sysfs::Model& m() { return driver.model(); }
   std::optional<sysfs::FcHost> fc() { return m().host(host); }
   sysfs::HostInfo info() { return m().host_info(host); }
-  Number stat(unsigned h, Stat s) { return m().statistic(h, s, driver.stats_wait()); }
+  Number stat(unsigned h, Stat s) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return m().statistic(h, s, std::max(left, std::chrono::milliseconds::zero()));
+  }
 };
 
 void discover(Subject& s) {
@@ -598,6 +606,7 @@ bool routed(std::string_view destination, std::uint32_t number) {
 }  // namespace
 
 void Driver::answer(std::string_view destination, std::uint32_t number, Area area) {
+  if (request_size(number) == 0) return;  // not in the catalogue: back unchanged
   const bool lxs = number == kLxsObjectRequest;
   const std::uint32_t id = lxs ? area.get32(0) : 0;
   const bool write = lxs && (id & 0x80000000u);

@@ -79,7 +79,8 @@ class Library {
   }
 
   // The checks a driver makes before it takes a request: the area is one of
-  // ours with its layout's size, a port or node request repeats its number
+  // ours with its layout's size (any size for a number it does not know,
+  // which comes back unchanged), a port or node request repeats its number
   // at 12, and a request with an identifier carries one. A request that
   // fails them is freed and never answered.
   void send(const char* destination, std::uint32_t handle, std::uint32_t number, void* data) {
@@ -89,7 +90,8 @@ class Library {
     it->second.sent = true;
     Area area{static_cast<std::uint8_t*>(data), it->second.size};
     const long id_at = request_id_offset(number);
-    if (!destination || area.size != request_size(number) ||
+    const std::size_t size = request_size(number);
+    if (!destination || (size != 0 && area.size != size) ||
         (is_fcph(number) && area.get32(kFcphNumberEcho) != number) ||
         (id_at >= 0 && area.get32(static_cast<std::size_t>(id_at)) == 0)) {
       free_area(data);

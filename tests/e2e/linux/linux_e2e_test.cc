@@ -70,11 +70,12 @@ const Row kRows[] = {
     {"4.13.1.2." + F6 + ".0", "5"},
     {"4.13.1.3." + F6 + ".0", "0005000000000000"},
     {"4.13.1.5." + E5 + ".1", "TAVRODSKVDISK-B         1.08"},
-    {"4.4.1.3." + N, "Error: "},                    // class preferences: not told
-    {"3.5.1.3." + P4, "Error: ", true},             // speed "unknown"
-    {"3.5.1.3.1111111111111111", "Error: ", true},  // no such port
-    {"3.5.1.7." + P3, "Error: ", true},             // no manufacturer told
-    {"3.7.1.14." + A, "Error: ", true},             // duplex: not told
+    {"4.9.1.6." + N + ".20FFFC0A0B0C0D0E", "Error: "},  // the name server has no LUN
+    {"4.4.1.3." + N, "Error: "},                        // class preferences: not told
+    {"3.5.1.3." + P4, "Error: ", true},                 // speed "unknown"
+    {"3.5.1.3.1111111111111111", "Error: ", true},      // no such port
+    {"3.5.1.7." + P3, "Error: ", true},                 // no manufacturer told
+    {"3.7.1.14." + A, "Error: ", true},                 // duplex: not told
 };
 
 TEST(LinuxBackend, FcgetAnswersTheFixtureValues) {

@@ -41,7 +41,7 @@ struct Row {
   const char* fixture;
   const char* destination;
   std::uint32_t number;
-  const char* fields;
+  std::string fields;
   std::uint32_t status;
   const char* where;  // the value's place, or empty
   const char* want;
@@ -50,6 +50,9 @@ struct Row {
 constexpr const char* P3 = "w80=21000024ff3a5b10 ";  // dual_port host3's port
 constexpr const char* P4 = "w80=21000024ff3a5b11 ";  // dual_port host4's port, link down
 const std::string A = "pci0000:3b/dev00";
+const std::string N = "u12=9 w32=20000024ff3a5b10 ";  // an LXS request about dual_port's node
+const std::string E5 = N + "w40=200000d0b2c3d4e5 ", F6 = N + "w40=200000d0b2c3d4f6 ";
+constexpr std::uint32_t L = 0x0B00001E;
 
 // status legend: 0 answered, 2 unknown, 6 not available, 7 not supported
 const Row kRows[] = {
@@ -112,27 +115,19 @@ const Row kRows[] = {
     {"dual_port", "fcp", 0x0B00001E, "u0=2 u12=9 w32=21000024ff3a5b11", 0, "t112",
      "TV-2602 FW:v8.08.231 DVR:v10.02.07.900-k"},
     {"dual_port", "fcp", 0x0B00001E, "u0=3 u12=9 w32=20000024ff3a5b11", 0, "t112", "Online"},
-    {"dual_port", "fcp", 0x0B00001E, "u0=4 u12=9 w32=20000024ff3a5b10", 2, "", ""},
-    {"dual_port", "fcp", 0x0B00001E, "u0=8 u12=9 w32=20000024ff3a5b10", 0, "u112", "0xe828"},
-    {"dual_port", "fcp", 0x0B00001E, "u0=14 u12=9 w32=20000024ff3a5b10 w40=200000d0b2c3d4f6", 0,
-     "u112", "0x1"},
+    {"dual_port", "fcp", L, N + "u0=4", 2, "", ""},
+    {"dual_port", "fcp", L, N + "u0=8", 0, "u112", "0xe828"},
+    {"dual_port", "fcp", L, F6 + "u0=14", 0, "u112", "0x1"},
     {"dual_port", "fcp", 0x0B00001E, "u0=14 u12=9 w32=20000024ff3a5b10 w40=20fffc0a0b0c0d0e", 2, "",
      ""},  // no SCSI target
-    {"dual_port", "fcp", 0x0B00001E,
-     "u0=0x8000000E u12=9 w32=20000024ff3a5b10 w40=200000d0b2c3d4f6", 2, "", ""},
-    {"dual_port", "fcp", 0x0B00001E, "u0=16 u20=1 u12=9 w32=20000024ff3a5b10 w40=200000d0b2c3d4e5",
-     0, "t120", "TAVRODSKVDISK-B         1.08"},
-    {"dual_port", "fcp", 0x0B00001E, "u0=17 u12=9 w32=20000024ff3a5b10 w40=200000d0b2c3d4e5", 0,
-     "u112", "0x2"},
-    {"dual_port", "fcp", 0x0B00001E, "u0=18 u12=9 w32=20000024ff3a5b10 w40=200000d0b2c3d4f6", 0,
-     "u112", "0x1"},
-    {"dual_port", "fcp", 0x0B00001E, "u0=19 u12=9 w32=20000024ff3a5b10 w40=200000d0b2c3d4f6", 0,
-     "u112", "0x5"},
-    {"dual_port", "fcp", 0x0B00001E, "u0=19 u20=1 u12=9 w32=20000024ff3a5b10 w40=200000d0b2c3d4f6",
-     2, "", ""},
-    {"dual_port", "fcp", 0x0B00001E, "u0=20 u12=9 w32=20000024ff3a5b10 w40=200000d0b2c3d4f6", 0,
-     "w112", "5000000000000"},
-    {"dual_port", "fcp", 0x0B00001E, "u0=21 u12=9 w32=20000024ff3a5b10", 2, "", ""},
+    {"dual_port", "fcp", L, F6 + "u0=0x8000000E", 2, "", ""},
+    {"dual_port", "fcp", L, E5 + "u0=16 u20=1", 0, "t120", "TAVRODSKVDISK-B         1.08"},
+    {"dual_port", "fcp", L, E5 + "u0=17", 0, "u112", "0x2"},
+    {"dual_port", "fcp", L, F6 + "u0=18", 0, "u112", "0x1"},
+    {"dual_port", "fcp", L, F6 + "u0=19", 0, "u112", "0x5"},
+    {"dual_port", "fcp", L, F6 + "u0=19 u20=1", 2, "", ""},
+    {"dual_port", "fcp", L, F6 + "u0=20", 0, "w112", "5000000000000"},
+    {"dual_port", "fcp", L, N + "u0=21", 2, "", ""},
     {"eight", "/pvd/fcp0.sif", 0x1E00000A, "u0=1", 0, "u4", "0x8"},
     {"eight", "/pvd/fcp7.sif", 0x1E00000B, "u0=1 u4=7", 0, "t8", "pci0000:88/dev00"},
     {"fcoe", "/pvd/fcp1.sif", 0x1E00000B, "u0=1 u4=1", 0, "t8", "host9"},

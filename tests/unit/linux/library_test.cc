@@ -51,16 +51,20 @@ TEST(LinuxLibrary, ChannelChecksAndDelivery) {
   setenv("TAVRO_SYSFS_ROOT", TAVRO_FIXTURES "/dual_port", 1);
   void* lib = dlopen(TAVRO_BINARY_DIR "/linux/libQFCMsgLib.so", RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(lib, nullptr) << dlerror();
-  auto init = reinterpret_cast<unsigned char (*)()>(dlsym(lib, "q_msg_init"));
-  auto reg = reinterpret_cast<int (*)(std::uint32_t, const char*, int, void (*)(int, void*))>(
-      dlsym(lib, "q_register_msg_handler"));
-  auto dereg = reinterpret_cast<void (*)(std::uint32_t)>(dlsym(lib, "q_deregister_msg_handler"));
+  auto fn = [lib](const char* name, auto type) {
+    return reinterpret_cast<decltype(type)>(dlsym(lib, name));
+  };
+  auto init = fn("q_msg_init", static_cast<unsigned char (*)()>(nullptr));
+  auto reg =
+      fn("q_register_msg_handler",
+         static_cast<int (*)(std::uint32_t, const char*, int, void (*)(int, void*))>(nullptr));
+  auto dereg = fn("q_deregister_msg_handler", static_cast<void (*)(std::uint32_t)>(nullptr));
   auto alloc =
-      reinterpret_cast<void* (*)(std::uint32_t, std::uint32_t, int)>(dlsym(lib, "q_msg_alloc"));
-  auto send = reinterpret_cast<void (*)(const char*, std::uint32_t, std::uint32_t, void*)>(
-      dlsym(lib, "q_send_msg_by_name"));
-  g_free = reinterpret_cast<void (*)(void*)>(dlsym(lib, "q_msg_free"));
-  auto done = reinterpret_cast<void (*)()>(dlsym(lib, "q_msg_done"));
+      fn("q_msg_alloc", static_cast<void* (*)(std::uint32_t, std::uint32_t, int)>(nullptr));
+  auto send = fn("q_send_msg_by_name",
+                 static_cast<void (*)(const char*, std::uint32_t, std::uint32_t, void*)>(nullptr));
+  g_free = fn("q_msg_free", g_free);
+  auto done = fn("q_msg_done", static_cast<void (*)()>(nullptr));
   ASSERT_TRUE(init && reg && dereg && alloc && send && g_free && done);
   EXPECT_EQ(dlsym(lib, "sim_reset"), nullptr);
   EXPECT_EQ(init(), 1);
@@ -85,6 +89,7 @@ TEST(LinuxLibrary, ChannelChecksAndDelivery) {
       {"pci0000:3b/dev00", 0x14000016, 256, 0, 8, 0x94000016, 252, 0},
       {"gone", 0x14000016, 256, 0, 9, 0x94000016, 252, 2},
       {"fcph", 0x1500001A, 256, 0x1500001A, 0, 0x1500001B, 16, 7},
+      {"fcp", 0x0B00001F, 256, 0x77, 0, 0x8B00001F, 252, 0},  // unknown: back unchanged
   };
   for (const Row& r : rows) {
     auto* data = static_cast<std::uint8_t*>(alloc(r.size, r.size, 0));
