@@ -143,6 +143,11 @@ TEST(LinuxHbaApi, ASessionThroughTheCommonLibraryEqualsTheFixture) {
       EXPECT_EQ(request(daemon.port(), "HBAAPI " + r.request + "\n"), r.reply)
           << tree << " " << r.request;
     }
+    if (std::string(tree) == "sparse") {  // an adapter removed while open
+      fs::remove(root + "/class/fc_host/host5");
+      EXPECT_EQ(request(daemon.port(), "HBAAPI 8.0.00000002.0\n"),
+                "Error: HBAAPI Error:Code 12 (12)");
+    }
     if (std::string(tree) == "dual_port") {
       EXPECT_EQ(read_file(root + "/class/fc_host/host3/statistics/reset_statistics"), "1");
       // FCGET through the Linux driver message library agrees.
