@@ -3,8 +3,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <set>
+#include <sstream>
 #include <thread>
 
 namespace tavro::testing {
@@ -21,6 +24,23 @@ void wait_until(auto ready) {
   while (!ready() && std::chrono::steady_clock::now() < end) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+using Ids = std::vector<std::uint32_t>;
+
+Ids ids_of(const std::string& name) {
+  Ids ids;
+  std::istringstream in(name);
+  for (std::string part; std::getline(in, part, '.');) {
+    if (!part.empty()) ids.push_back(static_cast<std::uint32_t>(std::stoul(part)));
+  }
+  return ids;
+}
+
+std::string name_of(const Ids& ids) {
+  std::string name;
+  for (std::uint32_t id : ids) name += "." + std::to_string(id);
+  return name;
 }
 
 }  // namespace
@@ -113,6 +133,50 @@ void BridgeTest::stop_bridge() {
   if (bridge_ == nullptr || !bridge_->running()) return;
   EXPECT_EQ(bridge_->stop(15), 0) << bridge_->output();
   EXPECT_EQ(bridge_->output().find("Sanitizer"), std::string::npos) << bridge_->output();
+}
+
+}  // namespace tavro::testing
+
+namespace tavro::testing {
+
+void BridgeTest::sweep_getnext(const std::vector<std::string>& names, const std::string& root) {
+  std::vector<Ids> served;
+  for (const std::string& name : names) served.push_back(ids_of(name));
+  EXPECT_TRUE(std::adjacent_find(served.begin(), served.end(), std::greater_equal<Ids>()) ==
+              served.end())
+      << "served names in order, each once";
+  std::set<Ids> probes;
+  const std::size_t top = ids_of(root).size();
+  for (const Ids& name : served) {
+    for (std::size_t n = top; n <= name.size(); ++n) probes.emplace(name.begin(), name.begin() + n);
+    Ids after = name;
+    after.push_back(0);
+    probes.insert(after);
+    ++after[after.size() - 2];
+    probes.insert(after);
+  }
+  std::vector<Ids> list(probes.begin(), probes.end());
+  for (std::size_t first = 0; first < list.size(); first += 64) {
+    std::vector<std::string> args;
+    for (std::size_t k = first; k < std::min(list.size(), first + 64); ++k) {
+      args.push_back(name_of(list[k]));
+    }
+    std::istringstream out(client("snmpgetnext", args).output);
+    std::size_t k = first;
+    for (std::string line; std::getline(out, line);) {
+      if (line.empty() || line[0] != '.') continue;
+      ASSERT_LT(k, list.size()) << line;
+      auto next = std::upper_bound(served.begin(), served.end(), list[k]);
+      std::string got = line.substr(0, line.find(' '));
+      if (next == served.end()) {
+        EXPECT_NE(got.rfind(root + ".", 0), 0u) << name_of(list[k]) << " -> " << line;
+      } else {
+        EXPECT_EQ(got, name_of(*next)) << name_of(list[k]);
+      }
+      ++k;
+    }
+    EXPECT_EQ(k, std::min(list.size(), first + 64)) << "one answer per probe";
+  }
 }
 
 }  // namespace tavro::testing

@@ -67,6 +67,10 @@ class BridgeTest : public ::testing::Test {
   // -v2c, numeric names, no retries and a 20-second time-out.
   ClientResult client(const std::string& tool, const std::vector<std::string>& args,
                       const std::string& community = "public");
+  // names: every name the agent serves below root, which should be in
+  // order. GETNEXT of each, of every prefix of one below root and of names
+  // between them answers the first served name after it, or one past root.
+  void sweep_getnext(const std::vector<std::string>& names, const std::string& root);
 
   SnmpdProcess snmpd_;
   std::unique_ptr<DaemonProcess> bridge_;
