@@ -47,9 +47,13 @@ bool AgentLibrary::query(std::uint8_t type, snmp_varbind_list& bindings, std::in
   index = 0;
   if (query_ == nullptr) return false;
   if (budget_ != nullptr) {
+    // With no time left an agent still answers what needs no driver.
     std::uint32_t left = budget_->left_ms();
-    if (left == 0) return false;
-    if (set_budget_ != nullptr) set_budget_(left);
+    if (set_budget_ != nullptr) {
+      set_budget_(left);
+    } else if (left == 0) {
+      return false;
+    }
   }
   return query_(type, &bindings, &status, &index) != 0;
 }

@@ -47,9 +47,9 @@ class AgentLibrary {
   // The supported view, copied out of the agent.
   const std::vector<std::uint32_t>& view() const { return view_; }
 
-  // One SnmpExtensionQuery within what is left of the budget (an agent
-  // without the budget export is not held to it). False when the agent did
-  // not handle the request, or no time is left.
+  // One SnmpExtensionQuery within what is left of the budget. False when
+  // the agent did not handle the request, or no time is left for an agent
+  // without the budget export.
   bool query(std::uint8_t type, snmp_varbind_list& bindings, std::int32_t& status,
              std::int32_t& index) const;
   void set_budget(const RequestBudget* budget) { budget_ = budget; }

@@ -143,7 +143,7 @@ int AgentFrame::extension_query(std::uint8_t request_type, snmp_varbind_list* bi
   for (std::uint32_t k = 0; !refused && k < count; ++k) {
     snmp_varbind& binding = bindings->list[k];
     no_instance_ = false;
-    int status = time_spent() ? snmp::kGenErr : resolve_varbind(binding, request_type);
+    int status = resolve_varbind(binding, request_type);
     if (request_type == snmp::kGetNext && status == snmp::kNoSuchName) {
       status = answer_past_view(binding);
     } else if (status == snmp::kNoSuchName && no_instance_) {
@@ -227,8 +227,9 @@ int AgentFrame::snmpgetnext(snmp_varbind& binding) {
   if (!channel_.channel_open()) return snmp::kNoSuchName;
   const std::vector<SubIds>& names = served_names();
   SubIds asked(binding.name.ids, binding.name.ids + binding.name.idLength);
-  for (auto it = std::upper_bound(names.begin(), names.end(), asked); it != names.end(); ++it) {
-    if (time_spent()) return snmp::kGenErr;
+  auto first = std::upper_bound(names.begin(), names.end(), asked);
+  for (auto it = first; it != names.end(); ++it) {
+    if (it != first && time_spent()) return snmp::kGenErr;
     snmp_oid name{static_cast<std::uint32_t>(it->size()), const_cast<std::uint32_t*>(it->data())};
     snmp_oid copy{};
     if (SnmpUtilOidCpy(&copy, &name) == 0) return snmp::kGenErr;
@@ -239,13 +240,20 @@ int AgentFrame::snmpgetnext(snmp_varbind& binding) {
   return snmp::kNoSuchName;
 }
 
+bool AgentFrame::unwalked(const oid_entry& row) const {
+  for (const char* const* p = profile_.unwalked; p != nullptr && *p != nullptr; ++p) {
+    if (std::strcmp(*p, row.oid) == 0) return true;
+  }
+  return false;
+}
+
 const std::vector<SubIds>& AgentFrame::served_names() {
   build_adapter_tbl();
   if (served_generation_ == adapters_.generation) return served_;
   served_.clear();
   for (const oid_entry* row = profile_.get_table; row->oid != nullptr; ++row) {
     std::vector<SubIds> instances;
-    if (row->handler == profile_.unserved ||
+    if (row->handler == profile_.unserved || unwalked(*row) ||
         !list_instances(kinds_of(row->index_kinds), adapters_, instances)) {
       continue;
     }
@@ -452,7 +460,7 @@ void AgentFrame::build_adapter_tbl(bool force) {
   // A table not read in full is asked again sooner.
   std::int64_t age = adapters_.known ? kRebuildSeconds : kRecheckSeconds;
   if (!force && rebuilt_at_ && now - *rebuilt_at_ < age) return;
-  if (!channel_.channel_open()) return;
+  if (!channel_.channel_open() || time_spent()) return;
   rebuilt_at_ = now;
   ++adapters_.generation;
   adapters_.known = false;

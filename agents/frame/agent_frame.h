@@ -44,6 +44,7 @@ struct AgentProfile {
   oid_handler unserved;            // the handler of known objects that are not served
   const WriteRange* write_ranges;  // ended by a null row; may be null
   bool build_at_open;              // the adapter table is built when the channel opens
+  const char* const* unwalked;     // rows a walk passes over, ended by null; may be null
 };
 
 // Seconds on a steady clock; tests move it instead of waiting an hour.
@@ -106,6 +107,7 @@ class AgentFrame {
   int call_handler(const oid_entry& row, char* text);
   bool ask(const char* oid, const char* instance, char* reply);
   bool time_spent() const;
+  bool unwalked(const oid_entry& row) const;
   bool instance_known(const oid_entry& row, const std::uint32_t* ids, std::size_t n);
   bool listed(const std::string& kinds, const std::uint32_t* ids, std::size_t n) const;
   int write_fits(const oid_entry& row, const snmp_value& value) const;

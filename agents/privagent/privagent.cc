@@ -24,6 +24,10 @@ constexpr WriteRange kWriteRanges[] = {
     {nullptr, 0, 0},
 };
 
+// The duplex status is indexed by port WWN but asked of the adapter by
+// name: the driver never answers it, and a walk would wait for it.
+constexpr const char* kUnwalked[] = {"3.7.1.14", nullptr};
+
 }  // namespace
 
 const AgentProfile kPrivAgentProfile{kView,           8,
@@ -31,7 +35,8 @@ const AgentProfile kPrivAgentProfile{kView,           8,
                                      "SNMP",          0x534E0000,
                                      oid_get_table,   oid_set_table,
                                      tavro_responses, qdn_not_supported,
-                                     kWriteRanges,    false};
+                                     kWriteRanges,    false,
+                                     kUnwalked};
 
 AgentFrame* make_agent() {
   return new AgentFrame(kPrivAgentProfile);

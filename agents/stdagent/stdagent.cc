@@ -24,7 +24,8 @@ const AgentProfile kStdAgentProfile{kView,
                                     stdagent_responses,
                                     std_not_served,
                                     nullptr,
-                                    true};
+                                    true,
+                                    nullptr};
 
 AgentFrame* make_agent() {
   return new AgentFrame(kStdAgentProfile);
