@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -19,12 +20,16 @@ std::string quoted(const std::string& text) {
   return out + "'";
 }
 
-void wait_until(auto ready) {
+}  // namespace
+
+void wait_until(const std::function<bool()>& ready) {
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!ready() && std::chrono::steady_clock::now() < end) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }
+
+namespace {
 
 using Ids = std::vector<std::uint32_t>;
 
@@ -84,9 +89,13 @@ void SnmpdProcess::start() {
 }
 
 void SnmpdProcess::restart() {
+  stop();
+  start();
+}
+
+void SnmpdProcess::stop() {
   process_->stop();
   ::unlink((dir_ + "/agentx.sock").c_str());
-  start();
 }
 
 ClientResult BridgeTest::client(const std::string& tool, const std::vector<std::string>& args,
@@ -110,7 +119,9 @@ std::unique_ptr<DaemonProcess> start_bridge(const SnmpdProcess& snmpd,
   options.env = std::move(env);
   auto bridge = std::make_unique<DaemonProcess>(options);
   wait_until([&] {
-    return !bridge->running() || bridge->output().find("registered") != std::string::npos;
+    const std::string out = bridge->output();
+    return !bridge->running() || out.find("registered") != std::string::npos ||
+           out.find("trying again") != std::string::npos;
   });
   return bridge;
 }

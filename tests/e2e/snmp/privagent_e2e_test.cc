@@ -212,6 +212,25 @@ TEST_F(PrivAgentE2e, WriteSentAgainBySnmpdIsNotAppliedTwice) {
   EXPECT_EQ(log.find(sent), log.rfind(sent)) << log;
 }
 
+// The bridge tells whether snmpd has its views, each time that changes.
+TEST_F(PrivAgentE2e, BridgeSaysWhetherItReachedSnmpd) {
+  snmpd_.stop();
+  bridge_ = start_bridge(snmpd_, {"privagent"});
+  const std::string missing = "tavro-snmpd-bridge: cannot reach snmpd at " + snmpd_.agentx();
+  EXPECT_EQ(bridge_->output().rfind(missing + "; trying again every 1 s\n", 0), 0u)
+      << bridge_->output();
+  snmpd_.start();
+  auto says = [&](const std::string& text) {
+    wait_until([&] { return bridge_->output().find(text) != std::string::npos; });
+    return bridge_->output().find(text) != std::string::npos;
+  };
+  EXPECT_TRUE(says("privagent: registered .1.3.6.1.4.1.48217.3\n")) << bridge_->output();
+  EXPECT_NE(get({kCount}).output.find("INTEGER: 2"), std::string::npos);
+  snmpd_.stop();
+  EXPECT_TRUE(says("tavro-snmpd-bridge: lost snmpd at " + snmpd_.agentx())) << bridge_->output();
+  snmpd_.start();
+}
+
 TEST_F(PrivAgentE2e, AgentThatIsNotFoundEndsTheBridge) {
   auto bridge = start_bridge(snmpd_, {"privagent", "noagent"});
   EXPECT_EQ(bridge->wait_exit(), 1);
