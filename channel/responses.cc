@@ -215,8 +215,9 @@ constexpr ResponseRow mapped_row(std::uint32_t request, const char* name, std::u
 
 // stdagent traces the speed it serves.
 void trace_std_speed(Channel& c, const std::uint8_t* data) {
-  c.diag().print("FCPH_GET_PORT_SPEED_CNF: port_speed = %d\n",
-                 static_cast<int>(mapped(kStdSpeed, static_cast<std::int32_t>(read_u32(data, 84)))));
+  c.diag().print(
+      "FCPH_GET_PORT_SPEED_CNF: port_speed = %d\n",
+      static_cast<int>(mapped(kStdSpeed, static_cast<std::int32_t>(read_u32(data, 84)))));
 }
 
 constexpr ResponseRow class_row(std::uint32_t request, const char* name, std::uint16_t offset,
@@ -353,8 +354,8 @@ const ResponseRow tavro_responses[] = {
 };
 
 const ResponseRow stdagent_responses[] = {
-    mapped_row(FCPH_GET_PORT_SPEED, "FCPH_GET_PORT_SPEED_CNF", 84, kStdSpeed, kValueUnsigned,
-               kFcph, trace_std_speed),
+    mapped_row(FCPH_GET_PORT_SPEED, "FCPH_GET_PORT_SPEED_CNF", 84, kStdSpeed, kValueUnsigned, kFcph,
+               trace_std_speed),
     mapped_row(FCPH_GET_PORT_STATE, "FCPH_GET_PORT_STATE_CNF", 84, kStdPortState),
     kSetPortStateRow,
     kRevisionRow,

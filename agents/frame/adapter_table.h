@@ -20,8 +20,8 @@ struct AdapterEntry {
 struct AdapterTable {
   std::int32_t count = 0;
   AdapterEntry names[kMaxAdapters] = {};
-  bool known = false;             // the last rebuild read every field
-  std::uint32_t generation = 0;   // raised by every rebuild
+  bool known = false;            // the last rebuild read every field
+  std::uint32_t generation = 0;  // raised by every rebuild
 };
 
 using SubIds = std::vector<std::uint32_t>;

@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
               handle.c_str());
 
   bench::run_load(port, "REV", count / 10 + 1);  // warm up
-  bench::Rounds r = bench::run_rounds(port, {{"REV", "3.3 Build 43"}, {every, ""}, {one, ""}}, count);
+  bench::Rounds r =
+      bench::run_rounds(port, {{"REV", "3.3 Build 43"}, {every, ""}, {one, ""}}, count);
   const bench::LoadResult& rev = r.totals[0];
   const bench::LoadResult& stats = r.totals[1];
   const bench::LoadResult& field = r.totals[2];

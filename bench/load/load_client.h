@@ -32,7 +32,7 @@ struct Probe {
   std::string expect;  // "" takes any reply
 };
 struct Rounds {
-  std::vector<LoadResult> totals;         // per probe, over all rounds (latencies: the worst round)
+  std::vector<LoadResult> totals;  // per probe, over all rounds (latencies: the worst round)
   std::vector<std::vector<double>> rates;  // per probe, each round's rate
   // The median over the rounds of probe a's rate divided by probe b's.
   double ratio(std::size_t a, std::size_t b) const;

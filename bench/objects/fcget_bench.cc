@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
               speed.c_str());
 
   bench::run_load(port, "REV", count / 10 + 1);  // warm up
-  bench::Rounds r = bench::run_rounds(port, {{"REV", "3.3 Build 43"}, {speed_request, speed}}, count);
+  bench::Rounds r =
+      bench::run_rounds(port, {{"REV", "3.3 Build 43"}, {speed_request, speed}}, count);
   const bench::LoadResult& rev = r.totals[0];
   const bench::LoadResult& fcget = r.totals[1];
   bench::print_result("tavro REV", rev);

@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
   netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET, argv[1]);
   if (init_agent("bench_agentx_floor") != 0) return 1;
   netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL, 1);
-  netsnmp_handler_registration* registration = netsnmp_create_handler_registration(
-      "floor", handler, kRoot, kRootLength, HANDLER_CAN_RONLY);
+  netsnmp_handler_registration* registration =
+      netsnmp_create_handler_registration("floor", handler, kRoot, kRootLength, HANDLER_CAN_RONLY);
   if (registration == nullptr || netsnmp_register_handler(registration) != MIB_REGISTERED_OK) {
     return 1;
   }

@@ -179,7 +179,8 @@ int main(int argc, char** argv) {
   options.add_port = options.wait_ready = false;
   options.args = {snmpd.agentx()};
   tavro::testing::DaemonProcess floor(options);
-  tavro::testing::wait_until([&] { return floor.output().find("registered") != std::string::npos; });
+  tavro::testing::wait_until(
+      [&] { return floor.output().find("registered") != std::string::npos; });
   if (!bridge->running() || !floor.running()) {
     std::fprintf(stderr, "the bridge or the floor did not start: %s%s\n", bridge->output().c_str(),
                  floor.output().c_str());
@@ -193,7 +194,9 @@ int main(int argc, char** argv) {
   std::vector<Side> sides = {
       {"snmpd's own", {1, 3, 6, 1, 2, 1, 1, 3, 0}, ASN_TIMETICKS, {1, 3, 6, 1, 2, 1, 1}},
       {"AgentX floor", {1, 3, 6, 1, 3, 9999, 1, 0}, ASN_INTEGER, {1, 3, 6, 1, 3, 9999}},
-      {"privagent", {1, 3, 6, 1, 4, 1, 48217, 3, 3, 1, 0}, ASN_INTEGER,
+      {"privagent",
+       {1, 3, 6, 1, 4, 1, 48217, 3, 3, 1, 0},
+       ASN_INTEGER,
        {1, 3, 6, 1, 4, 1, 48217, 3}},
       {"stdagent", {1, 3, 6, 1, 3, 94, 1, 1, 0}, ASN_INTEGER, {1, 3, 6, 1, 3, 94}},
   };
@@ -210,8 +213,9 @@ int main(int argc, char** argv) {
       side.failures += get.failures + walk.failures;
     }
   }
-  std::printf("%d rounds of %d GETs and %d whole GETNEXT walks of each side, snmpd on udp:127.0.0.1:%d\n",
-              kRounds, gets, walks, snmpd.port());
+  std::printf(
+      "%d rounds of %d GETs and %d whole GETNEXT walks of each side, snmpd on udp:127.0.0.1:%d\n",
+      kRounds, gets, walks, snmpd.port());
   std::printf("%-14s %12s %10s %16s %10s %8s %9s\n", "side", "GET p50 us", "/floor",
               "walk us/object", "/floor", "objects", "failures");
   const Side& base = sides[1];

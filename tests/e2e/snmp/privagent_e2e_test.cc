@@ -46,14 +46,14 @@ const std::pair<std::string, std::string> kGetRows[] = {
     {kPrivate + "3.2.1.2.0", "= STRING: \"/pvd/pci2/dev5/fcp0\""},
     {kPrivate + "9.9.9", kNoSuchObject},
     {kPrivate + "3.7.1.2.289.0.0.224.139.1.2.3", kNoSuchInstance},  // 289 is no byte
-    {kPrivate + "3.7.1.2.33.0.0.224.139.1.2.4", kNoSuchInstance},    // no such port
+    {kPrivate + "3.7.1.2.33.0.0.224.139.1.2.4", kNoSuchInstance},   // no such port
     {kPrivate + "3.7.1.2." + kPort0 + ".0", kNoSuchInstance},
     {kPrivate + "3.4.1.2." + kUnknownAdapter + ".0", kNoSuchInstance},
     {kPrivate + "3.2.1.2.2", kNoSuchInstance},  // adapters 0 and 1
     {kCount + ".1.2.3.4.5.6.7.8.9.10.11.12.13.14.15.16.17.18.19.20", kNoSuchInstance},
-    {".1.3.6.1.4.1.48217.2.1.1.0", kNoSuchObject},                // the direct branch
-    {".1.3.6.1.2.1.1.3.0", "= Timeticks: "},                      // snmpd's own
-    {".1.3.6.1.3.94.3.0", "= STRING: \"0300\""},                  // stdagent's, same bridge
+    {".1.3.6.1.4.1.48217.2.1.1.0", kNoSuchObject},  // the direct branch
+    {".1.3.6.1.2.1.1.3.0", "= Timeticks: "},        // snmpd's own
+    {".1.3.6.1.3.94.3.0", "= STRING: \"0300\""},    // stdagent's, same bridge
 };
 
 TEST_F(PrivAgentE2e, GetWalkAndSetAnswerAsTheMibSays) {
@@ -132,8 +132,9 @@ TEST_F(PrivAgentE2e, WalkListsEveryAdapterPortAndNodeAndGetNextSkipsNothing) {
   }
   const std::string port = "33.255.0.224.139.1.2.255", node = "32.255.0.224.139.1.2.255";
   for (const std::string& name :
-       {kCount, kPrivate + "3.2.1.2.1", kPrivate + "3.3.1.1.19.47.112.118.100.47.112.99.105.51.47."
-                                                   "100.101.118.49.47.102.99.112.49",
+       {kCount, kPrivate + "3.2.1.2.1",
+        kPrivate + "3.3.1.1.19.47.112.118.100.47.112.99.105.51.47."
+                   "100.101.118.49.47.102.99.112.49",
         kPrivate + "3.4.1.2.19.47.112.118.100.47.112.99.105.50.47.100.101.118.53.47.102.99.112."
                    "48.0",
         kPrivate + "3.5.1.3." + port, kPrivate + "3.7.1.20.33.0.0.224.139.4.5.6",

@@ -150,7 +150,8 @@ TEST_F(StdAgentE2e, PlainAndBulkWalkGiveTheModelsValuesRowForRow) {
     std::string json;
     std::vector<Adapter> adapters = n < 0 ? kDefaultAdapters : fixed_adapters(n, &json);
     start({"stdagent"}, json);
-    std::vector<Port> ports = n < 0 ? kDefaultPorts : std::vector<Port>(adapters.size(), kFixedPort);
+    std::vector<Port> ports =
+        n < 0 ? kDefaultPorts : std::vector<Port>(adapters.size(), kFixedPort);
     std::vector<std::string> want = expected_walk(adapters, ports);
     for (const char* tool : {"snmpwalk", "snmpbulkwalk"}) {
       std::vector<std::string> got = lines_of(client(tool, {".1.3.6.1.3.94"}).output);

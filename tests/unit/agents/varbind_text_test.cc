@@ -1,8 +1,6 @@
 // The frame's conversions between bindings and handler text.
 #include "agents/frame/varbind_text.h"
 
-#include "agents/frame/adapter_table.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "agents/frame/adapter_table.h"
 #include "objects/oid_table.h"
 
 namespace tavro {
