@@ -416,8 +416,8 @@ void AgentFrame::open_trace(const char* format, ...) {
 void AgentFrame::snmp_open() {
   if (channel_.channel_open() || channel_.driver_state() != kDriverReady) return;
   if (!events_.is_open()) events_.open();
-  if (channel_.thread_init() != 0) {
-    open_trace("snmp_open() Initialization failed.\n");
+  if (int error = channel_.thread_init(); error != 0) {
+    open_trace("snmp_open() thread_init error %d\n", error);
     return;
   }
   if (!initialised_) {
