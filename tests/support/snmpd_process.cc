@@ -153,40 +153,33 @@ namespace tavro::testing {
 void BridgeTest::sweep_getnext(const std::vector<std::string>& names, const std::string& root) {
   std::vector<Ids> served;
   for (const std::string& name : names) served.push_back(ids_of(name));
-  EXPECT_TRUE(std::adjacent_find(served.begin(), served.end(), std::greater_equal<Ids>()) ==
-              served.end())
-      << "served names in order, each once";
-  std::set<Ids> probes;
-  const std::size_t top = ids_of(root).size();
-  for (const Ids& name : served) {
-    for (std::size_t n = top; n <= name.size(); ++n) probes.emplace(name.begin(), name.begin() + n);
-    Ids after = name;
-    after.push_back(0);
-    probes.insert(after);
-    ++after[after.size() - 2];
-    probes.insert(after);
+  EXPECT_TRUE(std::is_sorted(served.begin(), served.end(), std::less_equal<Ids>()));
+  std::set<Ids> probes;  // prefixes, the names, and names just after each
+  for (Ids name : served) {
+    for (std::size_t n = ids_of(root).size(); n <= name.size(); ++n) {
+      probes.emplace(name.begin(), name.begin() + n);
+    }
+    name.push_back(0);
+    probes.insert(name);
+    ++name[name.size() - 2];
+    probes.insert(name);
   }
-  std::vector<Ids> list(probes.begin(), probes.end());
-  for (std::size_t first = 0; first < list.size(); first += 64) {
-    std::vector<std::string> args;
-    for (std::size_t k = first; k < std::min(list.size(), first + 64); ++k) {
-      args.push_back(name_of(list[k]));
-    }
+  std::vector<std::string> args;
+  for (auto probe = probes.begin(); probe != probes.end(); ++probe) {
+    args.push_back(name_of(*probe));
+    if (args.size() < 64 && std::next(probe) != probes.end()) continue;
     std::istringstream out(client("snmpgetnext", args).output);
-    std::size_t k = first;
-    for (std::string line; std::getline(out, line);) {
+    auto asked = std::prev(probe, static_cast<long>(args.size()) - 1);
+    for (std::string line; std::getline(out, line) && asked != std::next(probe);) {
       if (line.empty() || line[0] != '.') continue;
-      ASSERT_LT(k, list.size()) << line;
-      auto next = std::upper_bound(served.begin(), served.end(), list[k]);
+      const Ids& p = *asked++;
+      auto next = std::upper_bound(served.begin(), served.end(), p);
+      std::string want = next == served.end() ? root + " passed" : name_of(*next);
       std::string got = line.substr(0, line.find(' '));
-      if (next == served.end()) {
-        EXPECT_NE(got.rfind(root + ".", 0), 0u) << name_of(list[k]) << " -> " << line;
-      } else {
-        EXPECT_EQ(got, name_of(*next)) << name_of(list[k]);
-      }
-      ++k;
+      EXPECT_EQ(got.rfind(root + ".", 0) == 0 ? got : root + " passed", want) << name_of(p);
     }
-    EXPECT_EQ(k, std::min(list.size(), first + 64)) << "one answer per probe";
+    EXPECT_EQ(asked, std::next(probe)) << "one answer per probe";
+    args.clear();
   }
 }
 
