@@ -186,6 +186,7 @@ int AgentFrame::answer_past_view(snmp_varbind& binding) {
 // ---- Resolution ------------------------------------------------------------
 
 void AgentFrame::trace_name(const char* title, const snmp_oid& name) {
+  if (!log_.on()) return;
   log_.line("%s: VarBind->name.idLength = %d", title, static_cast<int>(name.idLength));
   char ids[DebugLog::kLineSize];
   std::size_t used = 0;
@@ -404,7 +405,7 @@ int AgentFrame::update_varbind_name(snmp_varbind& binding, const char* text, con
 // ---- Channel ---------------------------------------------------------------
 
 void AgentFrame::open_trace(const char* format, ...) {
-  if (!diag_.on(kTraceOpen)) return;
+  if (!diag_.on(kTraceOpen) || !log_.on()) return;
   char line[DebugLog::kLineSize];
   va_list args;
   va_start(args, format);

@@ -27,7 +27,12 @@ DebugLog::DebugLog() {
   path_ = path != nullptr && *path != '\0' ? path : kDebugLogPath;
 }
 
+bool DebugLog::on() const {
+  return missing_since_ms_ < 0 || coarse_ms() - missing_since_ms_ >= kLookAgainMs;
+}
+
 void DebugLog::line(const char* format, ...) {
+  if (!on()) return;
   va_list args;
   va_start(args, format);
   std::vsnprintf(buffer_, sizeof buffer_, format, args);
@@ -36,7 +41,7 @@ void DebugLog::line(const char* format, ...) {
 }
 
 void DebugLog::write(const char* text) {
-  if (missing_since_ms_ >= 0 && coarse_ms() - missing_since_ms_ < kLookAgainMs) return;
+  if (!on()) return;
   // Opened without O_CREAT: a missing file stays missing.
   int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   missing_since_ms_ = fd < 0 ? coarse_ms() : -1;

@@ -19,6 +19,9 @@ class DebugLog {
   DebugLog();
   explicit DebugLog(std::string path) : path_(std::move(path)) {}
 
+  // False while the file was found missing less than a second ago: a line
+  // need not even be formatted.
+  bool on() const;
   // Formats one line into the agent's line buffer and appends it with "\n".
   void line(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // Appends text as it is (the line buffer is not touched).
