@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -382,6 +383,10 @@ Transaction Channel::transact_with(const Outgoing& out, char* reply, std::size_t
     return Transaction::kAllocFailed;
   }
   if (!fill(context, fields)) return Transaction::kRefused;
+  if (deadline_ && std::chrono::steady_clock::now() >= *deadline_) {
+    write_text(reply, cap, "%sno time left for the driver", "Error: ");
+    return Transaction::kTimedOut;
+  }
   void* data = safe_msg_alloc(out.size, out.size, 0);
   if (data == nullptr) {
     write_text(reply, cap, "%smessage allocation failed", "Error: ");
@@ -393,8 +398,12 @@ Transaction Channel::transact_with(const Outgoing& out, char* reply, std::size_t
   // and leaves it as it is, a failure writes its error text.
   set_reply_text(reply, cap);
   if (diag_.on(kTraceMessages)) platform::debug_output("TAVRO: calling q_send_msg_by_name()\n");
+  // The event was reset and the reply buffer registered: an answer that
+  // comes during the send, on the library's thread or on this one, finds
+  // them without waiting for the send to end.
+  mutex_.unlock();
   safe_send_msg_by_name(out.destination, reg_handle_, out.number, data);
-  return wait_on_send(reply, cap);
+  return wait_unlocked(reply, cap);
 }
 
 void Channel::prepare_wait() {
@@ -410,13 +419,26 @@ void Channel::set_reply_text(char* reply, std::size_t cap) {
 }
 
 Transaction Channel::wait_on_send(char* reply, std::size_t cap) {
+  mutex_.unlock();
+  return wait_unlocked(reply, cap);
+}
+
+int Channel::wait_ms(bool timing) const {
+  int timeout = settings_.request_timeout_ms * (timing ? settings_.timing_stretch : 1);
+  if (!deadline_) return timeout;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  *deadline_ - std::chrono::steady_clock::now())
+                  .count();
+  return static_cast<int>(std::clamp<std::int64_t>(left, 0, timeout));
+}
+
+Transaction Channel::wait_unlocked(char* reply, std::size_t cap) {
   const bool timing = diag_.on(kTraceTiming);
   if (timing) {
     diag_.print("W Entering wait_on_send...\n");
     platform::debug_output("TAVRO: Waiting for reply from driver\n");
   }
-  mutex_.unlock();
-  int timeout = settings_.request_timeout_ms * (timing ? settings_.timing_stretch : 1);
+  int timeout = wait_ms(timing);
   int error = 0;
   platform::WaitResult result = event_.wait_for(timeout, &error);
   if (timing) {

@@ -8,11 +8,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "channel/catalogue.h"
 #include "channel/qfc_msglib.h"
@@ -114,6 +116,11 @@ class Channel {
         &fill);
   }
 
+  // No request of the calling thread waits past deadline (none: the
+  // request time-out alone); one made after it is not sent.
+  using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+  void set_deadline(Deadline deadline) { deadline_ = deadline; }
+
   // Stamps and advances the process-wide request identifier (starts at 1).
   std::uint32_t next_request_id() { return next_request_id_.fetch_add(1); }
 
@@ -145,6 +152,8 @@ class Channel {
 
   Transaction transact_with(const Outgoing& out, char* reply, std::size_t cap,
                             bool (*fill)(void*, std::uint8_t*), void* context);
+  Transaction wait_unlocked(char* reply, std::size_t cap);
+  int wait_ms(bool timing) const;
   int bind_library();
   bool register_once();
   void note_exception(const char* line, const char* function);
@@ -157,6 +166,7 @@ class Channel {
   RequestLog* requests_;
   const ChannelSettings settings_;
   std::unique_ptr<Library> library_;
+  Deadline deadline_;
 
   // Opening and closing exclude each other: a stop or a suspend that closes
   // the channel while it is being opened waits until the open is done.

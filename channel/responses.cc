@@ -50,6 +50,7 @@ std::int32_t mapped(const ValueMap& map, std::int32_t value) {
 }
 
 void deliver_mapped(Channel& c, const ResponseRow& row, const std::uint8_t* data) {
+  traced(c, row, data);
   auto value = static_cast<std::int32_t>(read_u32(data, row.offset));
   deliver_int(c, mapped(*row.map, value), row.type);
 }
@@ -207,9 +208,16 @@ constexpr ResponseRow confirm_row(std::uint32_t request, const char* name) {
 
 constexpr ResponseRow mapped_row(std::uint32_t request, const char* name, std::uint16_t offset,
                                  const ValueMap& map, int type = kValueSigned,
-                                 std::uint16_t size = kFcph) {
-  return {response_number(request),       name, deliver_mapped, offset,  size,
-          static_cast<std::int8_t>(type), 1,    &map,           nullptr, nullptr};
+                                 std::uint16_t size = kFcph, ResponseTrace trace = nullptr) {
+  return {response_number(request),       name, deliver_mapped, offset, size,
+          static_cast<std::int8_t>(type), 1,    &map,           trace,  nullptr};
+}
+
+// stdagent traces the speed it serves.
+void trace_std_speed(Channel& c, const std::uint8_t* data) {
+  c.diag().print(
+      "FCPH_GET_PORT_SPEED_CNF: port_speed = %d\n",
+      static_cast<int>(mapped(kStdSpeed, static_cast<std::int32_t>(read_u32(data, 84)))));
 }
 
 constexpr ResponseRow class_row(std::uint32_t request, const char* name, std::uint16_t offset,
@@ -346,7 +354,8 @@ const ResponseRow tavro_responses[] = {
 };
 
 const ResponseRow stdagent_responses[] = {
-    mapped_row(FCPH_GET_PORT_SPEED, "FCPH_GET_PORT_SPEED_CNF", 84, kStdSpeed, kValueUnsigned),
+    mapped_row(FCPH_GET_PORT_SPEED, "FCPH_GET_PORT_SPEED_CNF", 84, kStdSpeed, kValueUnsigned, kFcph,
+               trace_std_speed),
     mapped_row(FCPH_GET_PORT_STATE, "FCPH_GET_PORT_STATE_CNF", 84, kStdPortState),
     kSetPortStateRow,
     kRevisionRow,

@@ -43,9 +43,11 @@ struct AltStack {
 };
 
 thread_local AltStack alt_stack;
+thread_local bool alt_stack_checked = false;
 
 void ensure_alt_stack() {
-  if (alt_stack.memory != nullptr) return;
+  if (alt_stack_checked) return;
+  alt_stack_checked = true;
   stack_t current{};
   if (::sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return;
   long minimum = ::sysconf(_SC_SIGSTKSZ);
@@ -53,12 +55,16 @@ void ensure_alt_stack() {
   if (minimum > 0 && static_cast<std::size_t>(minimum) > size)
     size = static_cast<std::size_t>(minimum);
   void* memory = std::malloc(size);
-  if (memory == nullptr) return;
+  if (memory == nullptr) {
+    alt_stack_checked = false;
+    return;
+  }
   stack_t stack{};
   stack.ss_sp = memory;
   stack.ss_size = size;
   if (::sigaltstack(&stack, nullptr) != 0) {
     std::free(memory);
+    alt_stack_checked = false;
     return;
   }
   alt_stack.memory = memory;
@@ -146,17 +152,23 @@ CallResult run_guarded(void (*body)(void* context), void* context) {
   frame.fpe_was_blocked = sigismember(&before, SIGFPE) == 1;
   if (frame.fpe_was_blocked) fpe_taken_by_waiter = 1;
   frame.outer = current_frame;
+  // The mask is changed only when a fault signal is blocked, and put back
+  // by hand (the jump buffer keeps no mask): a thread that has them all
+  // unblocked makes no mask change on the normal path.
+  const sigset_t faults = fault_set();
+  bool unblock = false;
+  for (int signal : kFaultSignals) unblock = unblock || sigismember(&before, signal) == 1;
   CallResult result = CallResult::kReturned;
-  if (sigsetjmp(frame.jump, 1) == 0) {
+  if (sigsetjmp(frame.jump, 0) == 0) {
     current_frame = &frame;
-    sigset_t faults = fault_set();
-    ::pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);
+    if (unblock) ::pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);
     body(context);
   } else {
     result = CallResult::kFaulted;
+    unblock = true;  // the handler's mask holds the fault signal
   }
   current_frame = frame.outer;
-  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (unblock) ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
   if (frame.stop_pending != 0) ::kill(::getpid(), SIGFPE);
   return result;
 }

@@ -51,6 +51,9 @@ using snmp_extension_query_fn = int (*)(std::uint8_t request_type, snmp_varbind_
 using snmp_extension_trap_fn = int (*)(snmp_oid* enterprise, std::int32_t* generic_trap,
                                        std::int32_t* specific_trap, std::uint32_t* time_stamp,
                                        snmp_varbind_list* bindings);
+// Optional export of the tavro agents: the milliseconds the next query may
+// take. What is not answered by then is answered genErr.
+using snmp_extension_budget_fn = void (*)(std::uint32_t milliseconds);
 
 // snmpapi. SnmpUtilOidCpy returns 1, or 0 (dst left empty) when no memory.
 int SnmpUtilOidCpy(snmp_oid* dst, const snmp_oid* src);
@@ -73,6 +76,9 @@ inline constexpr std::uint8_t kCounter = 0x41;
 inline constexpr std::uint8_t kGauge = 0x42;
 inline constexpr std::uint8_t kTimeTicks = 0x43;
 inline constexpr std::uint8_t kOpaque = 0x44;
+// A binding answered noSuchName whose object exists but not this instance
+// carries this SNMPv2 exception type as its value.
+inline constexpr std::uint8_t kNoSuchInstance = 0x81;
 
 // Request types.
 inline constexpr std::uint8_t kGet = 0xA0;
@@ -86,5 +92,9 @@ inline constexpr std::int32_t kNoSuchName = 2;
 inline constexpr std::int32_t kBadValue = 3;
 inline constexpr std::int32_t kReadOnly = 4;
 inline constexpr std::int32_t kGenErr = 5;
+// SNMPv2 write errors.
+inline constexpr std::int32_t kWrongType = 7;
+inline constexpr std::int32_t kWrongLength = 8;
+inline constexpr std::int32_t kWrongValue = 10;
 
 }  // namespace snmp

@@ -230,8 +230,11 @@ class Library {
       return;
     }
     const int delay_ms = item.fault.delay_ms;
-    enqueue(std::move(item), delay_ms);
+    enqueue(std::move(item), delay_ms, false);
     ensure_worker();
+    // Woken once the lock is free: the worker need not wake only to wait for it.
+    lock.unlock();
+    work_cv_.notify_all();
   }
 
   void msg_free(void* message) {
@@ -505,10 +508,10 @@ class Library {
     done_cv_.notify_all();
   }
 
-  void enqueue(Item item, int delay_ms) {
+  void enqueue(Item item, int delay_ms, bool wake = true) {
     Clock::time_point due = Clock::now() + std::chrono::milliseconds(delay_ms);
     queue_.emplace(QueueKey{due, next_sequence_++}, std::move(item));
-    work_cv_.notify_all();
+    if (wake) work_cv_.notify_all();
   }
 
   void enqueue_driver_error(std::uint32_t handle, std::uint32_t value) {

@@ -20,6 +20,8 @@ AgentLibrary::AgentLibrary(const std::string& name) : name_(name) {
       platform::module_symbol(module_, "SnmpExtensionInitEx"));
   query_ = reinterpret_cast<snmp_extension_query_fn>(
       platform::module_symbol(module_, "SnmpExtensionQuery"));
+  set_budget_ = reinterpret_cast<snmp_extension_budget_fn>(
+      platform::module_symbol(module_, "tavro_agent_budget"));
   if (init == nullptr || query_ == nullptr) {
     error_ = "agent " + name + " is not an extension agent";
     return;
@@ -43,7 +45,17 @@ bool AgentLibrary::query(std::uint8_t type, snmp_varbind_list& bindings, std::in
                          std::int32_t& index) const {
   status = 0;
   index = 0;
-  return query_ != nullptr && query_(type, &bindings, &status, &index) != 0;
+  if (query_ == nullptr) return false;
+  if (budget_ != nullptr) {
+    // With no time left an agent still answers what needs no driver.
+    std::uint32_t left = budget_->left_ms();
+    if (set_budget_ != nullptr) {
+      set_budget_(left);
+    } else if (left == 0) {
+      return false;
+    }
+  }
+  return query_(type, &bindings, &status, &index) != 0;
 }
 
 }  // namespace tavro

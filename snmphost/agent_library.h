@@ -2,6 +2,7 @@
 // exports, its supported view, and the unload that runs its process detach.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,6 +10,27 @@
 #include "platform/snmp_extension.h"
 
 namespace tavro {
+
+// snmpd gives up on a request its AgentX time-out after it sent it, and
+// then closes the session. The bridge reads one request at a time, so one
+// it reads now may have waited since the bridge last found nothing to read:
+// each request must be answered within the budget counted from then.
+class RequestBudget {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr int kBudgetMs = 10000;  // snmpd's agentXTimeout is 15 s
+
+  // Nothing is waiting to be read.
+  void quiet() { quiet_since_ = Clock::now(); }
+  // Milliseconds left for the request being served; 0 when spent.
+  std::uint32_t left_ms() const {
+    auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - quiet_since_);
+    return spent.count() >= kBudgetMs ? 0 : static_cast<std::uint32_t>(kBudgetMs - spent.count());
+  }
+
+ private:
+  Clock::time_point quiet_since_ = Clock::now();
+};
 
 class AgentLibrary {
  public:
@@ -25,9 +47,12 @@ class AgentLibrary {
   // The supported view, copied out of the agent.
   const std::vector<std::uint32_t>& view() const { return view_; }
 
-  // One SnmpExtensionQuery. False when the agent did not handle the request.
+  // One SnmpExtensionQuery within what is left of the budget. False when
+  // the agent did not handle the request, or no time is left for an agent
+  // without the budget export.
   bool query(std::uint8_t type, snmp_varbind_list& bindings, std::int32_t& status,
              std::int32_t& index) const;
+  void set_budget(const RequestBudget* budget) { budget_ = budget; }
 
   // The write this agent applied last, by snmpd's session, transaction and
   // packet: a request snmpd sends again is answered as before, not written
@@ -53,6 +78,8 @@ class AgentLibrary {
   std::string error_;
   void* module_ = nullptr;
   snmp_extension_query_fn query_ = nullptr;
+  snmp_extension_budget_fn set_budget_ = nullptr;
+  const RequestBudget* budget_ = nullptr;
   std::vector<std::uint32_t> view_;
   WriteKey last_write_;
   int last_write_error_ = 0;

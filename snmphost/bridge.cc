@@ -7,6 +7,8 @@
 
 #include "eventlog/event_log.h"
 #include "snmphost/query_handler.h"
+// After net-snmp's headers, which query_handler.h brings in order.
+#include <net-snmp/agent/agent_callbacks.h>
 
 namespace tavro {
 namespace {
@@ -32,6 +34,15 @@ int log_to_events(int, int, void* message, void*) {
   std::snprintf(text, sizeof text, "%s", m->msg != nullptr ? m->msg : "");
   text[std::strcspn(text, "\r\n")] = '\0';
   net_snmp_log->write(kSourceLxs, event_level(m->priority), text);
+  return 0;
+}
+
+// The bridge whose session state net-snmp's callbacks set (named here for
+// the same reason as the log).
+bool* session_open = nullptr;
+
+int note_session(int, int minor, void*, void*) {
+  if (session_open != nullptr) *session_open = minor == SNMPD_CALLBACK_INDEX_START;
   return 0;
 }
 
@@ -64,6 +75,7 @@ bool SnmpBridge::load(const std::vector<std::string>& names, std::string& error)
       error = agent->error();
       return false;
     }
+    agent->set_budget(&budget_);
     agents_.push_back(std::move(agent));
   }
   return true;
@@ -99,18 +111,45 @@ bool SnmpBridge::start(const std::string& agentx, std::FILE* out) {
   for (auto& agent : agents_) {
     if (!register_view(*agent)) return false;
   }
+  session_open = &connected_;
+  snmp_register_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_INDEX_START, note_session,
+                         nullptr);
+  snmp_register_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_INDEX_STOP, note_session,
+                         nullptr);
+  address_ = agentx.empty() ? "net-snmp's default AgentX socket" : agentx;
+  out_ = out;
   // Connects to snmpd and registers the views there.
   init_snmp(kAppName);
-  for (auto& agent : agents_) {
-    std::fprintf(out, "%s: registered %s\n", agent->name().c_str(),
-                 view_text(agent->view()).c_str());
-  }
-  std::fflush(out);
+  report();
   return true;
 }
 
+void SnmpBridge::report() {
+  if (out_ == nullptr || (told_ && reported_ == connected_)) return;
+  if (connected_) {
+    for (auto& agent : agents_) {
+      std::fprintf(out_, "%s: registered %s\n", agent->name().c_str(),
+                   view_text(agent->view()).c_str());
+    }
+  } else {
+    std::fprintf(out_, "tavro-snmpd-bridge: %s snmpd at %s; trying again every %d s\n",
+                 told_ ? "lost" : "cannot reach", address_.c_str(), kAgentxPingSeconds);
+  }
+  std::fflush(out_);
+  told_ = true;
+  reported_ = connected_;
+}
+
+// A request read after a look that found nothing waiting was sent after
+// that look: its budget runs from there.
 void SnmpBridge::run(const std::atomic<bool>& stop) {
-  while (!stop.load()) agent_check_and_process(1);
+  while (!stop.load()) {
+    if (agent_check_and_process(0) == 0) {
+      budget_.quiet();
+      agent_check_and_process(1);
+    }
+    report();
+  }
 }
 
 void SnmpBridge::shutdown() {
@@ -118,6 +157,7 @@ void SnmpBridge::shutdown() {
     snmp_shutdown(kAppName);
     shutdown_agent();
     net_snmp_log = nullptr;
+    session_open = nullptr;
     started_ = false;
   }
   agents_.clear();

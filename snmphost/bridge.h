@@ -33,18 +33,30 @@ class SnmpBridge {
   // Loads every agent; false (with error) when one is not found or does not start.
   bool load(const std::vector<std::string>& names, std::string& error);
   // Starts the AgentX subagent (agentx: snmpd's agentXSocket, empty for
-  // net-snmp's default) and registers each agent's view, printing one line
-  // per view to out.
+  // net-snmp's default) and registers each agent's view. Prints to out one
+  // line per view each time the views are registered with snmpd, and a line
+  // when snmpd cannot be reached or is lost (net-snmp tries again every
+  // kAgentxPingSeconds).
   bool start(const std::string& agentx, std::FILE* out);
   // Serves requests, one at a time, until stop is set.
   void run(const std::atomic<bool>& stop);
+  bool connected() const { return connected_; }
   // Ends the subagent and unloads the agents (each closes its channel).
   void shutdown();
 
  private:
+  // Tells out whether the views are now served by snmpd, when that changed.
+  void report();
+
   EventLog& events_;
   std::vector<std::unique_ptr<AgentLibrary>> agents_;
+  RequestBudget budget_;
+  std::string address_;
+  std::FILE* out_ = nullptr;
   bool started_ = false;
+  bool connected_ = false;  // set by net-snmp's session callbacks
+  bool reported_ = false;   // the last state out was told
+  bool told_ = false;       // out was told anything yet
 };
 
 // The text form of a view, ".1.3.6..." .

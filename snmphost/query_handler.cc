@@ -134,7 +134,9 @@ void serve_get(const AgentLibrary& agent, const Requests& requests) {
       netsnmp_request_set_error(requests[first + stop], SNMP_ERR_GENERR);
       return;
     }
-    netsnmp_request_set_error(requests[first + stop], SNMP_NOSUCHOBJECT);
+    bool object = b[stop].value.asnType == snmp::kNoSuchInstance;
+    netsnmp_request_set_error(requests[first + stop],
+                              object ? SNMP_NOSUCHINSTANCE : SNMP_NOSUCHOBJECT);
     first += stop + 1;
   }
 }
@@ -161,6 +163,23 @@ void serve_getnext(const AgentLibrary& agent, const netsnmp_handler_registration
   if (status != 0) netsnmp_request_set_error(requests[stop], SNMP_ERR_GENERR);
 }
 
+// A write of an instance that does not exist cannot create it; the wrong
+// type, length or value of a write is named as the agent found it.
+int set_error(std::int32_t status, const snmp_value& value) {
+  switch (status) {
+    case snmp::kNoSuchName:
+      return value.asnType == snmp::kNoSuchInstance ? SNMP_ERR_NOCREATION : SNMP_ERR_NOTWRITABLE;
+    case snmp::kWrongType:
+      return SNMP_ERR_WRONGTYPE;
+    case snmp::kWrongLength:
+      return SNMP_ERR_WRONGLENGTH;
+    case snmp::kWrongValue:
+      return SNMP_ERR_WRONGVALUE;
+    default:
+      return SNMP_ERR_GENERR;
+  }
+}
+
 // The write is made in the first phase of a SET: an error there reaches the
 // manager as the agent gave it, while a failure in a later phase would come
 // back as commitFailed. The agent writes in one call and cannot undo, so the
@@ -179,8 +198,8 @@ void serve_set(AgentLibrary& agent, const netsnmp_agent_request_info& info,
     Bindings b(requests, 0, true);
     std::int32_t status = 0, index = 0;
     if (!agent.query(snmp::kSet, b.raw(), status, index)) status = snmp::kGenErr;
-    if (status != 0) error = status == snmp::kNoSuchName ? SNMP_ERR_NOTWRITABLE : SNMP_ERR_GENERR;
     at = failed_at(index, b.size());
+    if (status != 0) error = set_error(status, b[at].value);
     agent.note_write(key, error);
   }
   if (error != SNMP_ERR_NOERROR) netsnmp_request_set_error(requests[at], error);

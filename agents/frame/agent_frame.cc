@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "agents/frame/varbind_text.h"
 #include "base/text.h"
@@ -56,6 +58,24 @@ class FrameReply final : public ReplySink {
   int status_ = snmp::kNoError;
 };
 
+std::int64_t steady_seconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool is_prefix(const SubIds& ids, const std::uint32_t* name, std::size_t n) {
+  return ids.size() <= n && std::equal(ids.begin(), ids.end(), name);
+}
+
+// 8 bytes a manager wrote as 16 hexadecimal digits, as the handlers read WWNs.
+void hex_text(const snmp_octets& s, char* out, std::size_t cap) {
+  std::size_t used = std::strlen(out);
+  for (std::uint32_t k = 0; k < s.length && used + 3 <= cap; ++k, used += 2) {
+    std::snprintf(out + used, cap - used, "%02X", s.stream[k]);
+  }
+}
+
 ChannelSettings with_profile(ChannelSettings settings, const AgentProfile& profile) {
   settings.registration_name = profile.registration_name;
   settings.tag = profile.handle_bits;
@@ -68,11 +88,12 @@ ChannelSettings with_profile(ChannelSettings settings, const AgentProfile& profi
 
 }  // namespace
 
-AgentFrame::AgentFrame(const AgentProfile& profile, ChannelSettings channel)
+AgentFrame::AgentFrame(const AgentProfile& profile, ChannelSettings channel, SecondsClock clock)
     : profile_(profile),
       event_flags_(event_log_path() != nullptr ? 0x1F : 0),
       event_path_(event_log_path()),
-      channel_(diag_, events_, nullptr, with_profile(channel, profile)) {
+      channel_(diag_, events_, nullptr, with_profile(channel, profile)),
+      clock_(clock ? std::move(clock) : steady_seconds) {
   diag_.set_stdout(false);
   diag_.attach_logs(&events_, nullptr);
   process_id_ =
@@ -118,11 +139,16 @@ int AgentFrame::extension_query(std::uint8_t request_type, snmp_varbind_list* bi
       refused = true;
     }
   }
+  channel_.set_deadline(deadline_);
   for (std::uint32_t k = 0; !refused && k < count; ++k) {
     snmp_varbind& binding = bindings->list[k];
+    no_instance_ = false;
     int status = resolve_varbind(binding, request_type);
     if (request_type == snmp::kGetNext && status == snmp::kNoSuchName) {
       status = answer_past_view(binding);
+    } else if (status == snmp::kNoSuchName && no_instance_) {
+      free_value(binding.value);
+      binding.value.asnType = snmp::kNoSuchInstance;
     }
     if (status != snmp::kNoError) {
       *error_status = status;
@@ -130,9 +156,19 @@ int AgentFrame::extension_query(std::uint8_t request_type, snmp_varbind_list* bi
       break;
     }
   }
+  deadline_.reset();
+  channel_.set_deadline(deadline_);
   log_.line("leaving SnmpExtensionQuery: *errorStatus = %d, errorIndex = %d", *error_status,
             *error_index);
   return 1;
+}
+
+void AgentFrame::set_budget_ms(std::uint32_t milliseconds) {
+  deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+bool AgentFrame::time_spent() const {
+  return deadline_ && std::chrono::steady_clock::now() >= *deadline_;
 }
 
 // The view with its last sub-identifier raised by one: the walk goes on in
@@ -150,6 +186,7 @@ int AgentFrame::answer_past_view(snmp_varbind& binding) {
 // ---- Resolution ------------------------------------------------------------
 
 void AgentFrame::trace_name(const char* title, const snmp_oid& name) {
+  if (!log_.on()) return;
   log_.line("%s: VarBind->name.idLength = %d", title, static_cast<int>(name.idLength));
   char ids[DebugLog::kLineSize];
   std::size_t used = 0;
@@ -183,8 +220,119 @@ int AgentFrame::snmpset(snmp_varbind& binding) {
   return resolve_in(binding, profile_.set_prefix, profile_.set_table, true);
 }
 
-int AgentFrame::snmpgetnext(snmp_varbind&) {
+// A name whose read fails is passed over: the walk goes on, and a GET of
+// that name still answers its error. With no channel the walk passes
+// beyond the view.
+int AgentFrame::snmpgetnext(snmp_varbind& binding) {
+  snmp_open();
+  if (!channel_.channel_open()) return snmp::kNoSuchName;
+  const std::vector<SubIds>& names = served_names();
+  SubIds asked(binding.name.ids, binding.name.ids + binding.name.idLength);
+  auto first = std::upper_bound(names.begin(), names.end(), asked);
+  for (auto it = first; it != names.end(); ++it) {
+    if (it != first && time_spent()) return snmp::kGenErr;
+    snmp_oid name{static_cast<std::uint32_t>(it->size()), const_cast<std::uint32_t*>(it->data())};
+    snmp_oid copy{};
+    if (SnmpUtilOidCpy(&copy, &name) == 0) return snmp::kGenErr;
+    SnmpUtilOidFree(&binding.name);
+    binding.name = copy;
+    if (snmpget(binding) == snmp::kNoError) return snmp::kNoError;
+  }
   return snmp::kNoSuchName;
+}
+
+bool AgentFrame::unwalked(const oid_entry& row) const {
+  for (const char* const* p = profile_.unwalked; p != nullptr && *p != nullptr; ++p) {
+    if (std::strcmp(*p, row.oid) == 0) return true;
+  }
+  return false;
+}
+
+const std::vector<SubIds>& AgentFrame::served_names() {
+  build_adapter_tbl();
+  if (served_generation_ == adapters_.generation) return served_;
+  served_.clear();
+  for (const oid_entry* row = profile_.get_table; row->oid != nullptr; ++row) {
+    std::vector<SubIds> instances;
+    if (row->handler == profile_.unserved || unwalked(*row) ||
+        !list_instances(kinds_of(row->index_kinds), adapters_, instances)) {
+      continue;
+    }
+    SubIds base(profile_.view, profile_.view + profile_.view_length);
+    for (const char* p = row->oid; *p != '\0'; p += *p == '.' ? 1 : 0) {
+      char* end = nullptr;
+      base.push_back(static_cast<std::uint32_t>(std::strtoul(p, &end, 10)));
+      p = end;
+    }
+    for (const SubIds& instance : instances) {
+      served_.push_back(base);
+      served_.back().insert(served_.back().end(), instance.begin(), instance.end());
+    }
+  }
+  std::sort(served_.begin(), served_.end());
+  served_.erase(std::unique(served_.begin(), served_.end()), served_.end());
+  served_generation_ = adapters_.generation;
+  return served_;
+}
+
+// The instance must have the shape of the row's index, and name an adapter,
+// port or node that discovery knows (when it has heard of them all).
+bool AgentFrame::instance_known(const oid_entry& row, const std::uint32_t* ids, std::size_t n) {
+  std::string kinds = kinds_of(row.index_kinds);
+  if (!instance_shape_fits(kinds, ids, n)) return false;
+  if (kinds.empty()) return true;
+  build_adapter_tbl();
+  if (!adapters_.known || listed(kinds, ids, n)) return true;
+  if (rebuilt_at_ && clock_() - *rebuilt_at_ < kRecheckSeconds) return false;
+  build_adapter_tbl(true);
+  return !adapters_.known || listed(kinds, ids, n);
+}
+
+// Kinds discovery cannot list in full are checked by their first one.
+bool AgentFrame::listed(const std::string& kinds, const std::uint32_t* ids, std::size_t n) const {
+  std::vector<SubIds> instances;
+  if (list_instances(kinds, adapters_, instances)) {
+    return std::any_of(instances.begin(), instances.end(),
+                       [&](const SubIds& i) { return i.size() == n && is_prefix(i, ids, n); });
+  }
+  if (kinds[0] == 'I' || !list_instances(kinds.substr(0, 1), adapters_, instances)) return true;
+  return std::any_of(instances.begin(), instances.end(),
+                     [&](const SubIds& i) { return is_prefix(i, ids, n); });
+}
+
+// A write must carry the SNMP type its row reads as, a length the row holds
+// and, for an INTEGER, a value in the row's range.
+int AgentFrame::write_fits(const oid_entry& row, const snmp_value& value) const {
+  const std::uint32_t count = row.count > 0 ? static_cast<std::uint32_t>(row.count) : 0;
+  switch (row.type & 0x0F) {
+    case 1:
+    case 6: {
+      if (value.asnType != snmp::kInteger) return snmp::kWrongType;
+      std::int64_t low = std::numeric_limits<std::int32_t>::min();
+      std::int64_t high = std::numeric_limits<std::int32_t>::max();
+      if ((row.type & 0x0F) == 6) low = 0, high = 0xFFFF;
+      for (const WriteRange* r = profile_.write_ranges; r != nullptr && r->oid != nullptr; ++r) {
+        if (std::strcmp(r->oid, row.oid) == 0) low = r->low, high = r->high;
+      }
+      bool fits = value.asnValue.number >= low && value.asnValue.number <= high;
+      return fits ? snmp::kNoError : snmp::kWrongValue;
+    }
+    case 2:
+    case 7:
+      return value.asnType == snmp::kGauge ? snmp::kNoError : snmp::kWrongType;
+    case 3:
+    case 5:
+    case 8: {
+      if (value.asnType != snmp::kOctetString) return snmp::kWrongType;
+      std::uint32_t length = value.asnValue.string.length;
+      return length == count || length == 2 * count ? snmp::kNoError : snmp::kWrongLength;
+    }
+    case 4:
+      if (value.asnType != snmp::kOctetString) return snmp::kWrongType;
+      return value.asnValue.string.length <= count ? snmp::kNoError : snmp::kWrongLength;
+    default:
+      return snmp::kNoError;
+  }
 }
 
 int AgentFrame::resolve_in(snmp_varbind& binding, const char* prefix, const oid_entry* table,
@@ -193,19 +341,32 @@ int AgentFrame::resolve_in(snmp_varbind& binding, const char* prefix, const oid_
   if (!channel_.channel_open()) return snmp::kGenErr;
   char text[kBufferSize + 1] = {};
   if (!name_to_text(binding.name, text, sizeof text)) return snmp::kNoSuchName;
-  if (is_set) {
-    std::size_t used = std::strlen(text);
-    std::snprintf(text + used, sizeof text - used, " ");
-    value_to_text(binding.value, text, sizeof text);
-  }
   if (!begins_with(text, prefix)) return snmp::kNoSuchName;
   const char* suffix = oid_skip(text, oid_component_count(prefix));
   const oid_entry* row = find_oid_row(table, suffix);
   if (row == nullptr) return snmp::kNoSuchName;
-  if (row->index_count > 0) before_instance_row();
+  std::size_t at = profile_.view_length + static_cast<std::size_t>(row->components);
+  std::size_t rest = binding.name.idLength > at ? binding.name.idLength - at : 0;
+  if (!instance_known(*row, binding.name.ids + (rest > 0 ? at : 0), rest)) {
+    no_instance_ = true;
+    return snmp::kNoSuchName;
+  }
   char buffer[kBufferSize + 1] = {};
   std::snprintf(buffer, sizeof buffer, "%s", oid_skip(suffix, row->components));
-  if (!decode_instance(buffer, sizeof buffer, row->index_kinds)) return snmp::kNoSuchName;
+  if (is_set) {
+    if (int fits = write_fits(*row, binding.value); fits != snmp::kNoError) return fits;
+    std::size_t used = std::strlen(buffer);
+    std::snprintf(buffer + used, sizeof buffer - used, " ");
+    // Bytes of a hexadecimal row reach its handler as their digits.
+    bool bytes = (row->type & 0x0F) != 4 && binding.value.asnType == snmp::kOctetString &&
+                 binding.value.asnValue.string.length == static_cast<std::uint32_t>(row->count);
+    if (bytes) {
+      hex_text(binding.value.asnValue.string, buffer, sizeof buffer);
+    } else {
+      value_to_text(binding.value, buffer, sizeof buffer);
+    }
+  }
+  decode_instance(buffer, sizeof buffer, row->index_kinds);
   if (!is_set) log_.line("snmpget() 3 p = %s\n", buffer);
   int status = call_handler(*row, buffer);
   if (status != snmp::kNoError) return status;
@@ -217,7 +378,7 @@ int AgentFrame::resolve_in(snmp_varbind& binding, const char* prefix, const oid_
 
 int AgentFrame::call_handler(const oid_entry& row, char* text) {
   FrameReply sink(diag_, text, kBufferSize + 1);
-  ObjectCall call{services_, sink, kNoConnection, text, kBufferSize + 1, handler_context_};
+  ObjectCall call{services_, sink, kNoConnection, text, kBufferSize + 1, &adapters_};
   int result = row.handler(call, row);
   if (!sink.replied()) return result != 0 ? snmp::kGenErr : snmp::kNoError;
   if (sink.status() != snmp::kNoError) return sink.status();
@@ -244,7 +405,7 @@ int AgentFrame::update_varbind_name(snmp_varbind& binding, const char* text, con
 // ---- Channel ---------------------------------------------------------------
 
 void AgentFrame::open_trace(const char* format, ...) {
-  if (!diag_.on(kTraceOpen)) return;
+  if (!diag_.on(kTraceOpen) || !log_.on()) return;
   char line[DebugLog::kLineSize];
   va_list args;
   va_start(args, format);
@@ -256,15 +417,13 @@ void AgentFrame::open_trace(const char* format, ...) {
 void AgentFrame::snmp_open() {
   if (channel_.channel_open() || channel_.driver_state() != kDriverReady) return;
   if (!events_.is_open()) events_.open();
-  if (channel_.thread_init() != 0) {
-    open_trace("snmp_open() Initialization failed.\n");
-    after_open();
+  if (int error = channel_.thread_init(); error != 0) {
+    open_trace("snmp_open() thread_init error %d\n", error);
     return;
   }
   if (!initialised_) {
     if (channel_.safe_msg_init() == 0) {
       open_trace("snmp_open() Initialization failed.\n");
-      after_open();
       return;
     }
     initialised_ = true;
@@ -283,7 +442,54 @@ void AgentFrame::snmp_open() {
     if (attempts_ > 5) break;
   }
   if (channel_.channel_open()) open_trace("snmp_open() Driver open completed.\n");
-  after_open();
+  if (profile_.build_at_open) build_adapter_tbl();
+}
+
+// ---- Discovery -------------------------------------------------------------
+
+// One private object asked through its handler; false on an error reply.
+bool AgentFrame::ask(const char* oid, const char* instance, char* reply) {
+  const oid_entry* row = find_oid_row(oid_get_table, oid);
+  if (row == nullptr) return false;
+  std::snprintf(reply, kBufferSize + 1, "%s", instance);
+  return call_handler(*row, reply) == snmp::kNoError;
+}
+
+void AgentFrame::build_adapter_tbl(bool force) {
+  if (adapters_.count == 0) rebuilt_at_.reset();
+  std::int64_t now = clock_();
+  // A table not read in full is asked again sooner.
+  std::int64_t age = adapters_.known ? kRebuildSeconds : kRecheckSeconds;
+  if (!force && rebuilt_at_ && now - *rebuilt_at_ < age) return;
+  if (!channel_.channel_open() || time_spent()) return;
+  rebuilt_at_ = now;
+  ++adapters_.generation;
+  adapters_.known = false;
+  char reply[kBufferSize + 1];
+  if (!ask("3.1.0", "", reply)) return;
+  long count = std::strtol(reply, nullptr, 10);
+  adapters_.count = static_cast<int>(std::clamp<long>(count, 0, kMaxAdapters));
+  log_.line("build_adapter_tbl() adapters.count = %d\n", adapters_.count);
+  bool complete = true;
+  for (int i = 0; i < adapters_.count; ++i) {
+    AdapterEntry& entry = adapters_.names[i];
+    char index[16];
+    std::snprintf(index, sizeof index, "%d", i);
+    if (!ask("3.2.1.2", index, reply)) {
+      complete = false;
+      continue;
+    }
+    std::snprintf(entry.adap, sizeof entry.adap, "%.64s", reply);
+    log_.line("build_adapter_tbl() adapters.names[%d].adap = %s\n", i, entry.adap);
+    bool port = ask("3.4.1.2", entry.adap, reply);
+    if (port) std::snprintf(entry.port_wwn, sizeof entry.port_wwn, "%.16s", reply);
+    log_.line("build_adapter_tbl() adapters.names[%d].port_wwn = %s\n", i, entry.port_wwn);
+    bool node = ask("4.2.1.2", index, reply);
+    if (node) std::snprintf(entry.node_wwn, sizeof entry.node_wwn, "%.16s", reply);
+    log_.line("build_adapter_tbl() adapters.names[%d].node_wwn = %s\n", i, entry.node_wwn);
+    complete = complete && port && node;
+  }
+  adapters_.known = complete;
 }
 
 void AgentFrame::snmp_close() {

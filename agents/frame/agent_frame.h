@@ -8,7 +8,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
 
+#include "agents/frame/adapter_table.h"
 #include "agents/frame/debug_log.h"
 #include "base/diag.h"
 #include "channel/channel.h"
@@ -18,6 +22,13 @@
 #include "platform/snmp_extension.h"
 
 namespace tavro {
+
+// The values a write of an INTEGER object may take.
+struct WriteRange {
+  const char* oid;  // suffix of the write row
+  std::int64_t low;
+  std::int64_t high;
+};
 
 // What tells one agent from another.
 struct AgentProfile {
@@ -30,7 +41,14 @@ struct AgentProfile {
   const oid_entry* get_table;
   const oid_entry* set_table;
   const ResponseRow* responses;
+  oid_handler unserved;            // the handler of known objects that are not served
+  const WriteRange* write_ranges;  // ended by a null row; may be null
+  bool build_at_open;              // the adapter table is built when the channel opens
+  const char* const* unwalked;     // rows a walk passes over, ended by null; may be null
 };
+
+// Seconds on a steady clock; tests move it instead of waiting an hour.
+using SecondsClock = std::function<std::int64_t()>;
 
 inline constexpr std::int32_t kAgentDebug = 0x300F0000;
 inline constexpr const char* kAgentEventLogVariable = "TAVRO_SNMP_EVENT_LOG";
@@ -38,8 +56,14 @@ inline constexpr const char* kAgentEventLogVariable = "TAVRO_SNMP_EVENT_LOG";
 class AgentFrame {
  public:
   static constexpr std::size_t kBufferSize = 4096;
+  // The adapter table is rebuilt when it is this old, or empty.
+  static constexpr std::int64_t kRebuildSeconds = 3601;
+  // A name discovery does not know makes it ask again when its table is
+  // this old: an adapter added since is found.
+  static constexpr std::int64_t kRecheckSeconds = 60;
 
-  explicit AgentFrame(const AgentProfile& profile, ChannelSettings channel = {});
+  explicit AgentFrame(const AgentProfile& profile, ChannelSettings channel = {},
+                      SecondsClock clock = {});
   virtual ~AgentFrame();
   AgentFrame(const AgentFrame&) = delete;
   AgentFrame& operator=(const AgentFrame&) = delete;
@@ -50,12 +74,24 @@ class AgentFrame {
   int extension_query(std::uint8_t request_type, snmp_varbind_list* bindings,
                       std::int32_t* error_status, std::int32_t* error_index);
 
+  // The time the next query may take; what is left when it is spent is
+  // answered genErr, and no driver wait lasts past it.
+  void set_budget_ms(std::uint32_t milliseconds);
+
   int resolve_varbind(snmp_varbind& binding, std::uint8_t request_type);
   int snmpget(snmp_varbind& binding);
   int snmpset(snmp_varbind& binding);
-  // Without a walk every binding lies past the view (2).
-  virtual int snmpgetnext(snmp_varbind& binding);
+  // The first served name after the binding's that answers, or 2 (past the
+  // view) when there is none.
+  int snmpgetnext(snmp_varbind& binding);
   int update_varbind_name(snmp_varbind& binding, const char* text, const oid_entry& row);
+
+  // Asks the driver for the adapters again when the table is empty or an
+  // hour old (force: always).
+  void build_adapter_tbl(bool force = false);
+  const AdapterTable& adapters() const { return adapters_; }
+  // Every name the agent serves, in order, as discovery knows them.
+  const std::vector<SubIds>& served_names();
 
   void snmp_open();
   void snmp_close();
@@ -65,18 +101,16 @@ class AgentFrame {
   DebugLog& debug_log() { return log_; }
   const AgentProfile& profile() const { return profile_; }
 
- protected:
-  // Runs after every open attempt (stdagent builds its adapter table).
-  virtual void after_open() {}
-  // Runs before a row with instance components is served.
-  virtual void before_instance_row() {}
+ private:
   // Calls row's handler on text (the decoded instance, kBufferSize bytes)
   // and returns the reply check's status.
   int call_handler(const oid_entry& row, char* text);
-  // Handed to every handler as its call's context.
-  void set_handler_context(const void* context) { handler_context_ = context; }
-
- private:
+  bool ask(const char* oid, const char* instance, char* reply);
+  bool time_spent() const;
+  bool unwalked(const oid_entry& row) const;
+  bool instance_known(const oid_entry& row, const std::uint32_t* ids, std::size_t n);
+  bool listed(const std::string& kinds, const std::uint32_t* ids, std::size_t n) const;
+  int write_fits(const oid_entry& row, const snmp_value& value) const;
   int resolve_in(snmp_varbind& binding, const char* prefix, const oid_entry* table, bool is_set);
   int answer_past_view(snmp_varbind& binding);
   void trace_name(const char* title, const snmp_oid& name);
@@ -98,7 +132,13 @@ class AgentFrame {
   char process_text_[16] = "";
   int attempts_ = 0;
   bool initialised_ = false;
-  const void* handler_context_ = nullptr;
+  SecondsClock clock_;
+  AdapterTable adapters_;
+  std::optional<std::int64_t> rebuilt_at_;
+  std::vector<SubIds> served_;
+  std::optional<std::uint32_t> served_generation_;
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
+  bool no_instance_ = false;  // the last resolution found the object but not the instance
 };
 
 }  // namespace tavro

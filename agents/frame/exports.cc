@@ -51,3 +51,8 @@ TAVRO_EXPORT int SnmpExtensionTrap(snmp_oid*, std::int32_t*, std::int32_t*, std:
                                    snmp_varbind_list*) {
   return 0;
 }
+
+// The time the next query may take (the bridge's share of snmpd's wait).
+TAVRO_EXPORT void tavro_agent_budget(std::uint32_t milliseconds) {
+  if (agent != nullptr) agent->set_budget_ms(milliseconds);
+}

@@ -4,23 +4,11 @@
 
 #include <cstdint>
 
+#include "agents/frame/adapter_table.h"
 #include "objects/object_call.h"
 #include "objects/oid_table.h"
 
 namespace tavro {
-
-inline constexpr int kMaxAdapters = 8;
-
-struct AdapterEntry {
-  char adap[65];
-  char port_wwn[17];
-  char node_wwn[17];
-};
-
-struct AdapterTable {
-  std::int32_t count = 0;
-  AdapterEntry names[kMaxAdapters] = {};
-};
 
 // The adapter number a unit identifier (32 hexadecimal digits at the start
 // of text) names, or -1 when it is no number from 0 to 255.

@@ -146,4 +146,34 @@ void print_result(const char* name, const LoadResult& r) {
               r.requests, r.rate(), r.p50_us, r.p99_us, r.failures);
 }
 
+Rounds run_rounds(int port, const std::vector<Probe>& probes, int count, int rounds) {
+  Rounds out;
+  out.totals.resize(probes.size());
+  out.rates.resize(probes.size());
+  for (int round = 0; round < rounds; ++round) {
+    int share = count / rounds + (round < count % rounds ? 1 : 0);
+    if (share == 0) continue;
+    for (std::size_t k = 0; k < probes.size(); ++k) {
+      LoadResult r = run_load(port, probes[k].request, share, probes[k].expect);
+      LoadResult& t = out.totals[k];
+      t.requests += r.requests;
+      t.failures += r.failures;
+      t.seconds += r.seconds;
+      t.p50_us = std::max(t.p50_us, r.p50_us);
+      t.p99_us = std::max(t.p99_us, r.p99_us);
+      out.rates[k].push_back(r.rate());
+    }
+  }
+  return out;
+}
+
+double Rounds::ratio(std::size_t a, std::size_t b) const {
+  std::vector<double> ratios;
+  for (std::size_t k = 0; k < rates[a].size() && k < rates[b].size(); ++k) {
+    if (rates[b][k] > 0) ratios.push_back(rates[a][k] / rates[b][k]);
+  }
+  std::sort(ratios.begin(), ratios.end());
+  return ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
+}
+
 }  // namespace bench

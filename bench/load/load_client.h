@@ -25,6 +25,21 @@ struct LoadResult {
 LoadResult run_load(int port, const std::string& request, int count,
                     const std::string& expect = "");
 
+// Several requests to one port, sent in turn in rounds, so that a change in
+// the machine's load falls on all of them.
+struct Probe {
+  std::string request;
+  std::string expect;  // "" takes any reply
+};
+struct Rounds {
+  std::vector<LoadResult> totals;  // per probe, over all rounds (latencies: the worst round)
+  std::vector<std::vector<double>> rates;  // per probe, each round's rate
+  // The median over the rounds of probe a's rate divided by probe b's.
+  double ratio(std::size_t a, std::size_t b) const;
+};
+// count requests of each probe, in `rounds` rounds.
+Rounds run_rounds(int port, const std::vector<Probe>& probes, int count, int rounds = 9);
+
 // Starts a program in the background with its output discarded.
 pid_t spawn(const std::vector<std::string>& argv);
 void stop(pid_t pid);

@@ -3,8 +3,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <set>
+#include <sstream>
 #include <thread>
 
 namespace tavro::testing {
@@ -16,11 +20,32 @@ std::string quoted(const std::string& text) {
   return out + "'";
 }
 
-void wait_until(auto ready) {
+}  // namespace
+
+void wait_until(const std::function<bool()>& ready) {
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!ready() && std::chrono::steady_clock::now() < end) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+namespace {
+
+using Ids = std::vector<std::uint32_t>;
+
+Ids ids_of(const std::string& name) {
+  Ids ids;
+  std::istringstream in(name);
+  for (std::string part; std::getline(in, part, '.');) {
+    if (!part.empty()) ids.push_back(static_cast<std::uint32_t>(std::stoul(part)));
+  }
+  return ids;
+}
+
+std::string name_of(const Ids& ids) {
+  std::string name;
+  for (std::uint32_t id : ids) name += "." + std::to_string(id);
+  return name;
 }
 
 }  // namespace
@@ -64,9 +89,13 @@ void SnmpdProcess::start() {
 }
 
 void SnmpdProcess::restart() {
+  stop();
+  start();
+}
+
+void SnmpdProcess::stop() {
   process_->stop();
   ::unlink((dir_ + "/agentx.sock").c_str());
-  start();
 }
 
 ClientResult BridgeTest::client(const std::string& tool, const std::vector<std::string>& args,
@@ -90,7 +119,9 @@ std::unique_ptr<DaemonProcess> start_bridge(const SnmpdProcess& snmpd,
   options.env = std::move(env);
   auto bridge = std::make_unique<DaemonProcess>(options);
   wait_until([&] {
-    return !bridge->running() || bridge->output().find("registered") != std::string::npos;
+    const std::string out = bridge->output();
+    return !bridge->running() || out.find("registered") != std::string::npos ||
+           out.find("trying again") != std::string::npos;
   });
   return bridge;
 }
@@ -113,6 +144,43 @@ void BridgeTest::stop_bridge() {
   if (bridge_ == nullptr || !bridge_->running()) return;
   EXPECT_EQ(bridge_->stop(15), 0) << bridge_->output();
   EXPECT_EQ(bridge_->output().find("Sanitizer"), std::string::npos) << bridge_->output();
+}
+
+}  // namespace tavro::testing
+
+namespace tavro::testing {
+
+void BridgeTest::sweep_getnext(const std::vector<std::string>& names, const std::string& root) {
+  std::vector<Ids> served;
+  for (const std::string& name : names) served.push_back(ids_of(name));
+  EXPECT_TRUE(std::is_sorted(served.begin(), served.end(), std::less_equal<Ids>()));
+  std::set<Ids> probes;  // prefixes, the names, and names just after each
+  for (Ids name : served) {
+    for (std::size_t n = ids_of(root).size(); n <= name.size(); ++n) {
+      probes.emplace(name.begin(), name.begin() + n);
+    }
+    name.push_back(0);
+    probes.insert(name);
+    ++name[name.size() - 2];
+    probes.insert(name);
+  }
+  std::vector<std::string> args;
+  for (auto probe = probes.begin(); probe != probes.end(); ++probe) {
+    args.push_back(name_of(*probe));
+    if (args.size() < 64 && std::next(probe) != probes.end()) continue;
+    std::istringstream out(client("snmpgetnext", args).output);
+    auto asked = std::prev(probe, static_cast<long>(args.size()) - 1);
+    for (std::string line; std::getline(out, line) && asked != std::next(probe);) {
+      if (line.empty() || line[0] != '.') continue;
+      const Ids& p = *asked++;
+      auto next = std::upper_bound(served.begin(), served.end(), p);
+      std::string want = next == served.end() ? root + " passed" : name_of(*next);
+      std::string got = line.substr(0, line.find(' '));
+      EXPECT_EQ(got.rfind(root + ".", 0) == 0 ? got : root + " passed", want) << name_of(p);
+    }
+    EXPECT_EQ(asked, std::next(probe)) << "one answer per probe";
+    args.clear();
+  }
 }
 
 }  // namespace tavro::testing

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,10 +28,10 @@ class SnmpdProcess {
   std::string agentx() const { return "unix:" + dir_ + "/agentx.sock"; }
   // Stops snmpd and starts it again on the same port and socket.
   void restart();
-
- private:
+  void stop();
   void start();
 
+ private:
   std::string dir_;
   int port_ = 0;
   std::unique_ptr<DaemonProcess> process_;
@@ -41,6 +42,9 @@ struct ClientResult {
   std::string output;  // standard output (and standard error where the command joins it)
 };
 
+// Polls ready every 20 ms for up to 10 seconds.
+void wait_until(const std::function<bool()>& ready);
+
 // Runs a shell command and collects its standard output.
 ClientResult run_command(const std::string& command);
 
@@ -50,7 +54,7 @@ inline const std::string kGenErrAt =
     "Error in packet\nReason: (genError) A general failure occured\nFailed object: ";
 
 // The bridge with the given agents, connected to snmpd; returns once it has
-// registered (or ended).
+// registered, found snmpd missing, or ended.
 std::unique_ptr<DaemonProcess> start_bridge(const SnmpdProcess& snmpd,
                                             const std::vector<std::string>& agents, Env env = {});
 
@@ -67,6 +71,10 @@ class BridgeTest : public ::testing::Test {
   // -v2c, numeric names, no retries and a 20-second time-out.
   ClientResult client(const std::string& tool, const std::vector<std::string>& args,
                       const std::string& community = "public");
+  // names: every name the agent serves below root, which should be in
+  // order. GETNEXT of each, of every prefix of one below root and of names
+  // between them answers the first served name after it, or one past root.
+  void sweep_getnext(const std::vector<std::string>& names, const std::string& root);
 
   SnmpdProcess snmpd_;
   std::unique_ptr<DaemonProcess> bridge_;

@@ -37,23 +37,26 @@ struct Port {
   std::vector<std::string> counters;  // 4.5.1.3 to 4.5.1.7, "" where they grow
 };
 
-// The walk of the view, line by line.
-std::vector<std::string> expected_walk(const std::vector<Adapter>& adapters, const Port& port) {
+// The walk of the view, line by line: every unit's ports.
+std::vector<std::string> expected_walk(const std::vector<Adapter>& adapters,
+                                       const std::vector<Port>& ports) {
   std::vector<std::string> lines;
   auto add = [&](const std::string& suffix, const std::string& value) {
     lines.push_back(kFa + suffix + " = " + value);
   };
-  add("1.1.0", "INTEGER: " + std::to_string(adapters.size()));
+  const int units = static_cast<int>(adapters.size());
+  add("1.1.0", "INTEGER: " + std::to_string(units));
   for (int column = 1; column <= 4; ++column) {
-    for (int n = 1; n <= static_cast<int>(adapters.size()); ++n) {
+    for (int n = 1; n <= units; ++n) {
       const std::string values[] = {unit_bytes(n), hex(adapters[n - 1].port_wwn), "INTEGER: 7",
                                     "INTEGER: 1"};
       add("1.6.1." + std::to_string(column) + "." + unit(n), values[column - 1]);
     }
   }
-  if (!adapters.empty()) {
-    const Adapter& a = adapters[0];
-    const std::pair<int, std::string> port_columns[] = {
+  auto column_values = [&](int n) {
+    const Adapter& a = adapters[n - 1];
+    const Port& port = ports[n - 1];
+    return std::vector<std::pair<int, std::string>>{
         {1, hex(a.port_wwn)},
         {3, "INTEGER: " + port.topology},
         {4, "Hex-STRING: 00 08"},
@@ -76,16 +79,21 @@ std::vector<std::string> expected_walk(const std::vector<Adapter>& adapters, con
         {22, hex(a.node_wwn)},
         {23, "INTEGER: 1"},
     };
-    for (const auto& [column, value] : port_columns) {
-      add("1.10.1." + std::to_string(column) + "." + unit(1) + ".1", value);
+  };
+  for (std::size_t k = 0; units > 0 && k < column_values(1).size(); ++k) {
+    for (int n = 1; n <= units; ++n) {
+      auto [column, value] = column_values(n)[k];
+      add("1.10.1." + std::to_string(column) + "." + unit(n) + ".1", value);
     }
   }
   add("3.0", "STRING: \"0300\"");
-  if (adapters.empty()) return lines;
-  add("4.5.1.1." + unit(1) + ".1", unit_bytes(1));
-  add("4.5.1.2." + unit(1) + ".1", "INTEGER: 1");
-  for (int k = 3; k <= 7; ++k) {
-    add("4.5.1." + std::to_string(k) + "." + unit(1) + ".1", port.counters[k - 3]);
+  for (int k = 1; k <= 7; ++k) {
+    for (int n = 1; n <= units; ++n) {
+      std::string value = k == 1   ? unit_bytes(n)
+                          : k == 2 ? "INTEGER: 1"
+                                   : ports[n - 1].counters[k - 3];
+      add("4.5.1." + std::to_string(k) + "." + unit(n) + ".1", value);
+    }
   }
   return lines;
 }
@@ -104,8 +112,9 @@ const std::vector<Adapter> kDefaultAdapters = {
     {"/pvd/pci2/dev5/fcp0", "200000E08B010203", "210000E08B010203"},
     {"/pvd/pci3/dev1/fcp1", "200000E08B040506", "210000E08B040506"},
 };
-const Port kDefaultPort{
-    "7", "2", "6", "5", "010200", "QS10020345", "3.03", "25000", {"", "", "", "", ""}};
+const std::vector<Port> kDefaultPorts{
+    {"7", "2", "6", "5", "010200", "QS10020345", "3.03", "25000", {"", "", "", "", ""}},
+    {"7", "2", "6", "5", "020200", "QS10020346", "3.03", "25000", {"", "", "", "", ""}}};
 
 // Adapters 1 to n of a model of fixed values, whose port serves kFixedPort:
 // speed 3 has no rate (1), a disabled port is offline (3) and its link down
@@ -141,7 +150,9 @@ TEST_F(StdAgentE2e, PlainAndBulkWalkGiveTheModelsValuesRowForRow) {
     std::string json;
     std::vector<Adapter> adapters = n < 0 ? kDefaultAdapters : fixed_adapters(n, &json);
     start({"stdagent"}, json);
-    std::vector<std::string> want = expected_walk(adapters, n < 0 ? kDefaultPort : kFixedPort);
+    std::vector<Port> ports =
+        n < 0 ? kDefaultPorts : std::vector<Port>(adapters.size(), kFixedPort);
+    std::vector<std::string> want = expected_walk(adapters, ports);
     for (const char* tool : {"snmpwalk", "snmpbulkwalk"}) {
       std::vector<std::string> got = lines_of(client(tool, {".1.3.6.1.3.94"}).output);
       ASSERT_EQ(got.size(), want.size()) << tool << ::testing::PrintToString(got);
@@ -157,11 +168,11 @@ TEST_F(StdAgentE2e, PlainAndBulkWalkGiveTheModelsValuesRowForRow) {
   }
 }
 
-const std::string kNoSuchObject = "= No Such Object available on this agent at this OID";
+const std::string kNoSuchInstance = "= No Such Instance currently exists at this OID";
 
 struct Row {
   std::string oid;
-  std::string answer;  // snmpget: after the name; snmpgetnext: the name, "" past the view
+  std::string answer;  // snmpget: what follows the name; snmpgetnext: the name, "" past the view
 };
 
 const Row kGetRows[] = {
@@ -169,29 +180,37 @@ const Row kGetRows[] = {
     {kFa + "4.5.1.1." + unit(2) + ".1", "= " + unit_bytes(2)},
     {kFa + "1.10.1.12." + unit(2) + ".1", "= STRING: \"QS10020346\""},
     {kFa + "1.10.1.22." + unit(2) + ".1", "= " + hex("200000E08B040506")},
-    {kFa + "1.6.1.2." + unit(0), kNoSuchObject},
-    {kFa + "1.10.1.15." + unit(3) + ".1", kNoSuchObject},
-    {kFa + "2.1.0." + unit(1), kNoSuchObject},
-    {kFa + "1.6.1.2.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.257", kNoSuchObject},
+    {kFa + "1.10.1.15." + unit(2) + ".1", "= INTEGER: 25000"},
+    {kFa + "1.6.1.2." + unit(0), kNoSuchInstance},
+    {kFa + "1.10.1.15." + unit(3) + ".1", kNoSuchInstance},
+    {kFa + "1.10.1.15." + unit(1) + ".4294967295", kNoSuchInstance},
+    {kFa + "1.10.1.15." + unit(1) + ".1.1", kNoSuchInstance},
+    {kFa + "1.10.1.15." + unit(1), kNoSuchInstance},
+    {kFa + "1.1.0.5", kNoSuchInstance},
+    {kFa + "3.0.7", kNoSuchInstance},
+    {kFa + "2.1.0." + unit(1), kNoSuchInstance},
+    {kFa + "1.6.1.2.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.257", kNoSuchInstance},
+    {kFa + "2.1.0", ""},  // known, not served: genErr
+    {kFa + "2.2.0", ""},
+    {kFa + "1.6.1.5." + unit(1), ""},
 };
 
 const Row kStepRows[] = {
-    {".1.3.6.1.3.94", kFa + "1.1.0"},
-    {".1.3.6.1.3.90", kFa + "1.1.0"},
     {kFa + "1.6.1.1." + unit(2), kFa + "1.6.1.2." + unit(1)},
-    {kFa + "1.10.1.18." + unit(1) + ".1", kFa + "1.10.1.20." + unit(1) + ".1"},
-    {kFa + "1.7", kFa + "1.10.1.1." + unit(1) + ".1"},
+    {kFa + "1.10.1.18." + unit(1) + ".1", kFa + "1.10.1.18." + unit(2) + ".1"},
     {kFa + "1.6.1.5." + unit(1), kFa + "1.10.1.1." + unit(1) + ".1"},
-    {kFa + "1.6.1.1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.257", kFa + "1.6.1.2." + unit(1)},
     {kFa + "1.6.1.3." + unit(0), kFa + "1.6.1.3." + unit(1)},
-    {kFa + "4.5.1.7." + unit(1) + ".1", ""},
+    {kFa + "4.5.1.7." + unit(2) + ".1", ""},
 };
 
 TEST_F(StdAgentE2e, GetGetNextAndSetAnswerAsTheMibSays) {
-  start({"stdagent"});
+  std::string events = snmpd_.dir() + "/events.log";
+  write_file(events, "");
+  start({"stdagent"}, "", {{"TAVRO_SNMP_EVENT_LOG", events}});
   for (const Row& row : kGetRows) {
     std::string out = client("snmpget", {row.oid}).output;
-    EXPECT_EQ(out.rfind(row.oid + " " + row.answer, 0), 0u) << out;
+    std::string want = row.answer.empty() ? kGenErrAt + row.oid : row.oid + " " + row.answer;
+    EXPECT_EQ(out.rfind(want, 0), 0u) << out;
   }
   for (const Row& row : kStepRows) {
     std::string out = client("snmpgetnext", {row.oid}).output;
@@ -201,12 +220,20 @@ TEST_F(StdAgentE2e, GetGetNextAndSetAnswerAsTheMibSays) {
       EXPECT_EQ(out.rfind(row.answer + " = ", 0), 0u) << row.oid << "\n" << out;
     }
   }
-  std::string failing = kFa + "1.6.1.5." + unit(1);  // not served
-  ClientResult r = client("snmpget", {kFa + "3.0", failing});
-  EXPECT_EQ(r.output.rfind(kGenErrAt + failing + "\n", 0), 0u) << r.output;
-  r = client("snmpset", {kFa + "1.10.1.17." + unit(1) + ".1", "s", "x"}, "private");
+  EXPECT_NE(read_file(events).find("FCPH_GET_PORT_SPEED_CNF: port_speed = 25000"),
+            std::string::npos);
+  ClientResult r = client("snmpset", {kFa + "1.10.1.17." + unit(1) + ".1", "s", "x"}, "private");
   EXPECT_NE(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("notWritable"), std::string::npos) << r.output;
+}
+
+TEST_F(StdAgentE2e, GetNextOfAnyNameAnswersTheFirstServedNameAfterIt) {
+  start({"stdagent"});
+  std::vector<std::string> names;
+  for (const std::string& line : expected_walk(kDefaultAdapters, kDefaultPorts)) {
+    names.push_back(line.substr(0, line.find(' ')));
+  }
+  sweep_getnext(names, ".1.3.6.1.3.94");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // One variable binding through the frame's conversions: name bytes and value
 // bytes in, as the service would pass them, through name text, row lookup,
-// instance decoding, value text and back to a name and a typed value.
+// the instance's shape, instance decoding, value text and back to a name and
+// a typed value.
 //
 // Input: byte 0 the request (even GET, odd SET), byte 1 the value's ASN
 // type, byte 2 the name length n; then n sub-identifiers of one byte each
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "agents/frame/adapter_table.h"
 #include "agents/frame/varbind_text.h"
 #include "base/text.h"
 #include "objects/oid_table.h"
@@ -75,6 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const tavro::oid_entry* table = is_set ? tavro::oid_set_table : tavro::oid_get_table;
   if (const tavro::oid_entry* row = tavro::find_oid_row(table, suffix)) {
     exercise(*row, tavro::oid_skip(suffix, row->components));
+    std::size_t at = 8 + static_cast<std::size_t>(row->components);
+    if (at <= ids.size()) {
+      tavro::instance_shape_fits(tavro::kinds_of(row->index_kinds), ids.data() + at,
+                                 ids.size() - at);
+    }
   }
   return 0;
 }

@@ -73,6 +73,7 @@ class PrivAgent : public ::testing::Test {
 };
 
 TEST_F(PrivAgent, HandleNamesTheAgentInItsUpperBitsAndTheProcessInItsLower) {
+  EXPECT_STREQ(kPrivAgentProfile.registration_name, "SNMP");
   start();
   ASSERT_TRUE(agent_->channel().channel_open());
   EXPECT_EQ(agent_->channel().reg_handle(),
@@ -82,16 +83,17 @@ TEST_F(PrivAgent, HandleNamesTheAgentInItsUpperBitsAndTheProcessInItsLower) {
   EXPECT_EQ(agent_->channel().reg_handle(), 0x534E2345u);
 }
 
-TEST_F(PrivAgent, GetNextAnswersPastTheViewAndAShortNameIsNoSuchName) {
+TEST_F(PrivAgent, GetNextFromBeforeAndAfterTheViewAndAShortNameIsNoSuchName) {
   start();
-  Bindings b({kCount, {1, 3, 6}});
+  Bindings b({{1, 3, 6}, {1, 3, 6, 1, 4, 1, 48217, 4}});
   b.list[1].value.asnType = snmp::kInteger;
   b.list[1].value.asnValue.number = 77;
   EXPECT_EQ(query(snmp::kGetNext, b), 1);
   EXPECT_EQ(status_, 0);
-  for (const snmp_varbind& v : b.list) {
-    EXPECT_EQ(Ids(v.name.ids, v.name.ids + v.name.idLength), (Ids{1, 3, 6, 1, 4, 1, 48217, 4}));
-  }
+  const snmp_oid& first = b.list[0].name;
+  EXPECT_EQ(Ids(first.ids, first.ids + first.idLength), (Ids{1, 3, 6, 1, 4, 1, 48217, 3, 1, 2, 0}));
+  const snmp_oid& past = b.list[1].name;
+  EXPECT_EQ(Ids(past.ids, past.ids + past.idLength), (Ids{1, 3, 6, 1, 4, 1, 48217, 4}));
   EXPECT_EQ(b.list[1].value.asnValue.number, 77) << "value untouched";
 
   Bindings short_name({{1, 3, 6}});
@@ -102,11 +104,12 @@ TEST_F(PrivAgent, GetNextAnswersPastTheViewAndAShortNameIsNoSuchName) {
   EXPECT_EQ(short_name.list[0].value.asnType, snmp::kNull);
 }
 
-TEST(PrivAgentLibrary, ExportsExactlyTheFourAgentFunctions) {
+TEST(PrivAgentLibrary, ExportsTheFourAgentFunctionsAndTheBudget) {
   EXPECT_EQ(testing::run_command("nm -D --defined-only " + testing::binary_dir() +
                                  "/libprivagent.so | cut -d' ' -f3")
                 .output,
-            "SnmpExtensionInit\nSnmpExtensionInitEx\nSnmpExtensionQuery\nSnmpExtensionTrap\n");
+            "SnmpExtensionInit\nSnmpExtensionInitEx\nSnmpExtensionQuery\nSnmpExtensionTrap\n"
+            "tavro_agent_budget\n");
 }
 
 }  // namespace

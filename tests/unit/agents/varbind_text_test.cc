@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "agents/frame/adapter_table.h"
 #include "objects/oid_table.h"
 
 namespace tavro {
@@ -153,6 +154,39 @@ TEST(NameRebuild, PrefixSuffixAndOneComponentPerIndex) {
   EXPECT_EQ(
       text_to_name(".1.3.6.1.4.1.48217.3.3.5.1.3.2", ".1.3.6.1.4.1.48217.3.", wwn_row, ids, 64),
       -1);
+}
+
+}  // namespace
+}  // namespace tavro
+
+namespace tavro {
+namespace {
+
+struct ShapeRow {
+  const char* kinds;
+  std::vector<std::uint32_t> ids;
+  bool fits;
+};
+
+const ShapeRow kShapeRows[] = {
+    {"", {}, true},
+    {"", {0}, false},
+    {"P", {33, 0, 0, 224, 139, 1, 2, 255}, true},
+    {"P", {33, 0, 0, 224, 139, 1, 2, 256}, false},
+    {"P", {33, 0, 0, 224, 139, 1, 2}, false},
+    {"UI", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 1}, true},
+    {"UI", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 1, 1}, false},
+    {"AI", {2, 102, 255, 0}, true},
+    {"AI", {2, 102, 99}, false},
+    {"A", {256}, false},
+    {"OS", {0, 4294967295u}, true},
+};
+
+TEST(InstanceShape, KindsTakeExactlyTheirSubIdentifiers) {
+  for (const ShapeRow& row : kShapeRows) {
+    EXPECT_EQ(instance_shape_fits(row.kinds, row.ids.data(), row.ids.size()), row.fits)
+        << row.kinds << " " << ::testing::PrintToString(row.ids);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,122 @@
+#include "agents/frame/adapter_table.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace tavro {
+namespace {
+
+SubIds unit_ids(int n) {
+  SubIds ids(16, 0);
+  ids[15] = static_cast<std::uint32_t>(n);
+  return ids;
+}
+
+// 16 hexadecimal digits as 8 sub-identifiers; empty when the text is not one.
+SubIds wwn_ids(const char* digits) {
+  SubIds ids;
+  if (std::strlen(digits) != 16) return ids;
+  for (int k = 0; k < 8; ++k) {
+    char pair[3] = {digits[2 * k], digits[2 * k + 1], '\0'};
+    char* end = nullptr;
+    ids.push_back(static_cast<std::uint32_t>(std::strtoul(pair, &end, 16)));
+    if (end != pair + 2) return {};
+  }
+  return ids;
+}
+
+SubIds name_ids(const char* name) {
+  SubIds ids{static_cast<std::uint32_t>(std::strlen(name))};
+  for (const char* p = name; *p != '\0'; ++p) ids.push_back(static_cast<unsigned char>(*p));
+  return ids;
+}
+
+SubIds joined(SubIds ids, std::uint32_t last) {
+  ids.push_back(last);
+  return ids;
+}
+
+// The adapter instance of entry k for the first kind letter; empty when the
+// entry lacks the field.
+SubIds entry_ids(char kind, const AdapterTable& table, int k) {
+  const AdapterEntry& e = table.names[k];
+  switch (kind) {
+    case 'U':
+      return unit_ids(k + 1);
+    case 'I':
+      return {static_cast<std::uint32_t>(k)};
+    case 'A':
+      return e.adap[0] != '\0' ? name_ids(e.adap) : SubIds{};
+    case 'P':
+      return wwn_ids(e.port_wwn);
+    case 'N':
+      return wwn_ids(e.node_wwn);
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
+std::string kinds_of(const char (&index_kinds)[8]) {
+  std::string kinds;
+  for (char c : index_kinds) {
+    if (c == '\0' || c == ' ') break;
+    kinds += c;
+  }
+  return kinds;
+}
+
+bool list_instances(const std::string& kinds, const AdapterTable& table, std::vector<SubIds>& out) {
+  if (kinds.empty()) {
+    out.emplace_back();
+    return true;
+  }
+  static const char* const kListed[] = {"U", "UI", "I", "A", "AI", "P", "N"};
+  if (std::find(std::begin(kListed), std::end(kListed), kinds) == std::end(kListed)) return false;
+  int count = std::clamp(table.count, 0, kMaxAdapters);
+  for (int k = 0; k < count; ++k) {
+    SubIds ids = entry_ids(kinds[0], table, k);
+    if (ids.empty()) continue;
+    // A port of a unit is number 1, a port of a named adapter index 0.
+    if (kinds.size() == 2) ids = joined(std::move(ids), kinds[0] == 'U' ? 1 : 0);
+    out.push_back(std::move(ids));
+  }
+  return true;
+}
+
+bool instance_shape_fits(const std::string& kinds, const std::uint32_t* ids, std::size_t n) {
+  std::size_t at = 0;
+  auto bytes = [&](std::size_t count) {
+    if (at + count > n) return false;
+    for (std::size_t k = 0; k < count; ++k) {
+      if (ids[at++] > 0xFF) return false;
+    }
+    return true;
+  };
+  for (char kind : kinds) {
+    bool fits = true;
+    switch (kind) {
+      case 'A':
+        fits = at < n && ids[at] <= 0xFF && bytes(1 + ids[at]);
+        break;
+      case 'N':
+      case 'P':
+      case 'R':
+        fits = bytes(8);
+        break;
+      case 'U':
+        fits = bytes(16);
+        break;
+      default:
+        fits = at < n;
+        ++at;
+        break;
+    }
+    if (!fits) return false;
+  }
+  return at == n;
+}
+
+}  // namespace tavro
