@@ -67,10 +67,16 @@ Json text_or_null(const std::string& text) {
   return text.empty() ? Json(nullptr) : Json(text);
 }
 
+// The daemon answers port state 1 enabled, 3 disabled, and link state 1 up,
+// 2 down.
+std::optional<bool> link_up(const Port& p) {
+  if (p.link && (*p.link == "1" || *p.link == "2")) return *p.link == "1";
+  return std::nullopt;
+}
+
 std::string port_state(const Port& p) {
-  if (p.state && *p.state == "0") return "disabled";
-  if (p.link && *p.link == "1") return "online";
-  if (p.link && *p.link == "0") return "link down";
+  if (p.state && *p.state == "3") return "disabled";
+  if (auto up = link_up(p)) return *up ? "online" : "link down";
   return port_state_name(p.hba_field(hba::kState));
 }
 
@@ -224,7 +230,7 @@ int Command::ports() {
                    {"adapter", a.name},
                    {"state", text_or_null(port_state(p))},
                    {"state_code", number_or_null(p.state)},
-                   {"link_up", p.link ? Json(*p.link == "1") : Json()},
+                   {"link_up", link_up(p) ? Json(*link_up(p)) : Json()},
                    {"speed_gbit", number_or_null(p.speed)},
                    {"type", text_or_null(type)},
                    {"fabric", text_or_null(fabric)},
@@ -434,9 +440,9 @@ std::string metrics_text(const Client& client, Outcome& outcome, Reply& failure)
              {"fc_address", p.fc_address.value_or("")}},
             "1");
       if (p.state && parse_unsigned(*p.state))
-        m.add("tavro_port_state", "The driver's port state: 0 disabled, 1 enabled.", id, *p.state);
-      if (p.link && parse_unsigned(*p.link))
-        m.add("tavro_port_link_up", "1 when the port's link is up.", id, *p.link);
+        m.add("tavro_port_state", "The driver's port state: 1 enabled, 3 disabled.", id, *p.state);
+      if (auto up = link_up(p))
+        m.add("tavro_port_link_up", "1 when the link is up.", id, *up ? "1" : "0");
       if (auto gbit = p.speed ? parse_unsigned(*p.speed) : std::nullopt; gbit && *gbit > 0)
         m.add("tavro_port_speed_bits_per_second", "The port's speed.", id,
               std::to_string(*gbit) + "000000000");

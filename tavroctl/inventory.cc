@@ -122,7 +122,9 @@ Adapter read_adapter(Session& s, unsigned index, const Want& want) {
     Port p;
     p.adapter = a.index;
     p.index = static_cast<int>(j);
-    p.wwn = wwn_or_empty(s.agent("3.4.1.2." + a.name + "." + std::to_string(j)));
+    // The adapter's port WWN object names its first port whatever the index;
+    // the node's port objects name each port.
+    p.wwn = wwn_or_empty(s.agent("4.6.1.2." + a.node_wwn + "." + std::to_string(j)));
     if (p.wwn.empty()) continue;
     read_port(s, p, want);
     a.ports.push_back(std::move(p));
@@ -220,16 +222,18 @@ std::vector<Adapter> gather(Session& s, Want want) {
 std::optional<std::string> resolve_port(Session& s, std::string_view spec) {
   const auto colon = spec.rfind(':');
   if (colon == std::string_view::npos || spec.find(':') != colon) return normalize_wwn(spec);
-  std::string adapter(spec.substr(0, colon));
+  const std::string adapter(spec.substr(0, colon));
   const auto port = parse_unsigned(spec.substr(colon + 1));
-  if (!port || *port >= kMaxPorts) return std::nullopt;
-  if (auto index = parse_unsigned(adapter)) {
-    if (*index >= count_of(s.agent("3.1.0"), kMaxAdapters)) return std::nullopt;
-    adapter = s.agent("3.2.1.2." + adapter).value_or("");
+  const unsigned count = count_of(s.agent("3.1.0"), kMaxAdapters);
+  for (unsigned i = 0; port && i < count; ++i) {
+    const std::string index = std::to_string(i);
+    auto name = s.agent("3.2.1.2." + index);
+    if (!name || (adapter != index && adapter != *name)) continue;
+    if (*port >= count_of(s.agent("3.3.1.1." + *name), kMaxPorts)) return std::nullopt;
+    const std::string node = wwn_or_empty(s.agent("4.2.1.2." + index));
+    return normalize_wwn(s.agent("4.6.1.2." + node + "." + std::to_string(*port)).value_or(""));
   }
-  if (adapter.empty() || *port >= count_of(s.agent("3.3.1.1." + adapter), kMaxPorts))
-    return std::nullopt;
-  return normalize_wwn(s.agent("3.4.1.2." + adapter + "." + std::to_string(*port)).value_or(""));
+  return std::nullopt;
 }
 
 namespace {
