@@ -63,11 +63,12 @@ Ran tavroctl(int port, std::vector<std::string> args) {
           read_file(dir + "/err")};
 }
 
+// The request log, requests.log in the daemon's folder, notes REV, LOGSIZE
+// and LOGREAD.
 DaemonOptions daemon_on_model(const std::string& model, std::vector<std::string> args) {
   const std::string dir = make_temp_dir();
   write_file(dir + "/model.json", model);
-  write_file(dir + "/requests.log", "");
-  args.insert(args.end(), {"-log", dir + "/requests.log", "-lf", "0x100000"});
+  args.insert(args.end(), {"-log", "requests.log", "-lo", "2", "-lf", "0x100020"});
   return {.args = args, .env = {{"TAVRO_SIM_MODEL", dir + "/model.json"}}};
 }
 
@@ -121,7 +122,6 @@ TEST(TavroctlE2e, EveryCommandShowsWhatTheDaemonAnswers) {
       {{"stats", "0:0"}, "tx_frames            101"},
       {{"stats", "2100000000000A01"}, "sent_bytes           103000"},
       {{"stats", "1:0"}, "receive_errors       306"},
-      {{"log"}, " - LOGSIZE"},
       {{"config"}, "FcSetReq     enabled"},
       {{"get", "3.5.1.3", "0:1"}, "8"},
       {{"get", T + "3.7.1.7", "21:00:00:00:00:00:0A:01"}, "0A0101"},
@@ -135,6 +135,16 @@ TEST(TavroctlE2e, EveryCommandShowsWhatTheDaemonAnswers) {
         << row.args[0] << ": no line \"" << row.line << "\" in\n"
         << r.out;
   }
+}
+
+// A log longer than one LOGREAD reply comes out as the file holds it.
+TEST(TavroctlE2e, LogReadsTheWholeFileInPieces) {
+  DaemonProcess daemon(full_daemon());
+  for (int i = 0; i < 150; ++i) request(daemon.port(), "REV\n");
+  Ran r = tavroctl(daemon.port(), {"log"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_GT(r.out.size(), 4096u);
+  EXPECT_EQ(read_file(daemon.dir() + "/requests.log").substr(0, r.out.size()), r.out);
 }
 
 TEST(TavroctlE2e, JsonParsedBackEqualsTheDaemonsAnswers) {
