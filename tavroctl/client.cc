@@ -78,6 +78,10 @@ int Client::connect_socket(std::string& reason) const {
 }
 
 Reply Client::ask(std::string_view request) const {
+  // The daemon takes one line of at most a message buffer; anything after a
+  // line end would be dropped unseen, so such a request is not sent.
+  if (request.find_first_of("\r\n") != std::string_view::npos || request.size() >= 4096)
+    return {Outcome::kUsage, "a request is one line of less than 4096 bytes"};
   std::string reason;
   int s = connect_socket(reason);
   if (s < 0) return {Outcome::kCannotConnect, reason};

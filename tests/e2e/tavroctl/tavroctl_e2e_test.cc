@@ -195,6 +195,7 @@ TEST(TavroctlE2e, EachFailureHasItsExitStatus) {
       {"error reply", open.port(), {"get", "9.9.9"}, 1, "Error: No such member"},
       {"no such port", open.port(), {"stats", "2:0"}, 1, "no port 2:0"},
       {"usage", open.port(), {"frobnicate"}, 2, "unknown command"},
+      {"two lines", open.port(), {"set", "3.5.1.5.2100000000000C01", "1\nREV"}, 2, "one line"},
       {"cannot connect", free_port(), {"status"}, 3, "cannot connect"},
       {"disabled", closed.port(), {"ports"}, 4, "set FcGetReq enabled"},
       {"write disabled", closed.port(), {"set", "3.5.1.5.2100000000000C01", "1"}, 4, "FcSetReq"},
