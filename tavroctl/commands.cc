@@ -405,6 +405,55 @@ int Command::metrics() {
   return outcome == Outcome::kOk ? 0 : report(failure, "FCGET", o_, err_);
 }
 
+void port_metrics(Metrics& m, const Adapter& a, const Port& p) {
+  const Labels id{{"adapter", a.name}, {"port", p.wwn}};
+  m.add("tavro_port_info", "The port's fabric, type and speed.",
+        {{"adapter", a.name},
+         {"port", p.wwn},
+         {"id", p.id()},
+         {"fabric", normalize_wwn(p.hba_field(hba::kFabric)).value_or("")},
+         {"type", port_type_name(p.hba_field(hba::kType))},
+         {"speed", speed_text(p)},
+         {"fc_address", p.fc_address.value_or("")}},
+        "1");
+  if (p.state && parse_unsigned(*p.state))
+    m.add("tavro_port_state", "The driver's port state: 1 enabled, 3 disabled.", id, *p.state);
+  if (auto up = link_up(p))
+    m.add("tavro_port_link_up", "1 when the link is up.", id, *up ? "1" : "0");
+  if (auto gbit = p.speed ? parse_unsigned(*p.speed) : std::nullopt; gbit && *gbit > 0)
+    m.add("tavro_port_speed_bits_per_second", "The port's speed.", id,
+          std::to_string(*gbit) + "000000000");
+  const auto values = counter_values(p);
+  for (std::size_t i = 0; kCounters[i].key != nullptr; ++i)
+    if (values[i]) m.add(kCounters[i].metric, kCounters[i].help, id, *values[i]);
+  for (const auto& d : p.discovered) {
+    auto wwn = normalize_wwn(d[hba::kPortWwn]);
+    auto code = parse_hex32(d[hba::kState]);
+    if (wwn && code)
+      m.add("tavro_remote_port_state",
+            "HBA API state of a remote port the port sees: 2 online, 3 offline, 6 link down.",
+            {{"adapter", a.name}, {"port", p.wwn}, {"remote_port", *wwn}}, std::to_string(*code));
+  }
+}
+
+void remote_metrics(Metrics& m, const Adapter& a, const RemoteNode& r) {
+  for (const RemotePort& rp : r.ports)
+    m.add("tavro_remote_port_info", "A remote port the adapter sees.",
+          {{"adapter", a.name},
+           {"remote_node", r.wwn},
+           {"remote_port", rp.wwn},
+           {"fc_address", rp.fc_address},
+           {"role", role_of(r)},
+           {"target_id", r.target_id}},
+          "1");
+  const Labels node{{"adapter", a.name}, {"remote_node", r.wwn}};
+  if (!blocked_text(r.blocked).empty())
+    m.add("tavro_remote_node_blocked", "1 when the remote node's target is blocked.", node,
+          blocked_text(r.blocked) == "yes" ? "1" : "0");
+  if (r.lun_count)
+    m.add("tavro_remote_node_luns", "LUNs of the remote node.", node, std::to_string(*r.lun_count));
+}
+
 }  // namespace
 
 std::string metrics_text(const Client& client, Outcome& outcome, Reply& failure) {
@@ -428,52 +477,8 @@ std::string metrics_text(const Client& client, Outcome& outcome, Reply& failure)
            {"driver_version", a.hba_field(hba::kDriverVersion)},
            {"node_wwn", a.node_wwn}},
           "1");
-    for (const Port& p : a.ports) {
-      const Labels id{{"adapter", a.name}, {"port", p.wwn}};
-      m.add("tavro_port_info", "The port's fabric, type and speed.",
-            {{"adapter", a.name},
-             {"port", p.wwn},
-             {"id", p.id()},
-             {"fabric", normalize_wwn(p.hba_field(hba::kFabric)).value_or("")},
-             {"type", port_type_name(p.hba_field(hba::kType))},
-             {"speed", speed_text(p)},
-             {"fc_address", p.fc_address.value_or("")}},
-            "1");
-      if (p.state && parse_unsigned(*p.state))
-        m.add("tavro_port_state", "The driver's port state: 1 enabled, 3 disabled.", id, *p.state);
-      if (auto up = link_up(p))
-        m.add("tavro_port_link_up", "1 when the link is up.", id, *up ? "1" : "0");
-      if (auto gbit = p.speed ? parse_unsigned(*p.speed) : std::nullopt; gbit && *gbit > 0)
-        m.add("tavro_port_speed_bits_per_second", "The port's speed.", id,
-              std::to_string(*gbit) + "000000000");
-      const auto values = counter_values(p);
-      for (std::size_t i = 0; kCounters[i].key != nullptr; ++i)
-        if (values[i]) m.add(kCounters[i].metric, kCounters[i].help, id, *values[i]);
-    }
-    for (const RemoteNode& r : a.remotes) {
-      const Labels node{{"adapter", a.name}, {"remote_node", r.wwn}};
-      for (const RemotePort& rp : r.ports) {
-        m.add("tavro_remote_port_info", "A remote port the adapter sees.",
-              {{"adapter", a.name},
-               {"remote_node", r.wwn},
-               {"remote_port", rp.wwn},
-               {"fc_address", rp.fc_address},
-               {"role", role_of(r)},
-               {"target_id", r.target_id}},
-              "1");
-        if (auto code = parse_hex32(rp.state))
-          m.add("tavro_remote_port_state",
-                "HBA API port state of the remote port: 2 online, 3 offline, 6 link down.",
-                {{"adapter", a.name}, {"port", rp.via}, {"remote_port", rp.wwn}},
-                std::to_string(*code));
-      }
-      if (!blocked_text(r.blocked).empty())
-        m.add("tavro_remote_node_blocked", "1 when the remote node's target is blocked.", node,
-              blocked_text(r.blocked) == "yes" ? "1" : "0");
-      if (r.lun_count)
-        m.add("tavro_remote_node_luns", "LUNs of the remote node.", node,
-              std::to_string(*r.lun_count));
-    }
+    for (const Port& p : a.ports) port_metrics(m, a, p);
+    for (const RemoteNode& r : a.remotes) remote_metrics(m, a, r);
   }
   return m.text();
 }

@@ -273,14 +273,24 @@ TEST(TavroctlE2e, NodeExporterServesEverySeriesAsTheDaemonAnswersIt) {
       EXPECT_EQ(sample(scraped, series), std::strtod(ask(port, req).c_str(), nullptr)) << series;
     }
   }
-  EXPECT_EQ(sample(scraped,
-                   "tavro_remote_node_blocked{adapter=\"/pvd/pci2/dev1/fcp1\","
-                   "remote_node=\"5000000000000D00\"}"),
-            1);
-  EXPECT_EQ(sample(scraped,
-                   "tavro_remote_node_luns{adapter=\"/pvd/pci1/dev1/fcp0\","
-                   "remote_node=\"5000000000000B00\"}"),
-            2);
+  const std::string a0 = "adapter=\"/pvd/pci1/dev1/fcp0\",",
+                    nr = "2000000000000A00.5000000000000B00";
+  const std::string h0 = ask(port, "HBAAPI 5.0./pvd/pci1/dev1/fcp0");
+  const struct {
+    std::string series, request;
+    int base;
+  } kRemote[] = {
+      {"tavro_remote_node_luns{" + a0 + "remote_node=\"5000000000000B00\"}",
+       "FCGET " + T + "4.9.1.4." + nr, 10},
+      {"tavro_remote_node_blocked{adapter=\"/pvd/pci2/dev1/"
+       "fcp1\",remote_node=\"5000000000000D00\"}",
+       "FCGET " + T + "4.9.1.3.2000000000000C00.5000000000000D00", 10},
+      {"tavro_remote_port_state{" + a0 +
+           "port=\"2100000000000A01\",remote_port=\"5000000000000B02\"}",
+       "HBAAPI 10.5." + h0 + ".0.1", 16},
+  };
+  for (const auto& [series, req, base] : kRemote)
+    EXPECT_EQ(sample(scraped, series), std::stoi(ask(port, req), nullptr, base)) << series;
 }
 
 TEST(TavroctlE2e, CountersTheAdapterDoesNotKeepAreLeftOut) {
