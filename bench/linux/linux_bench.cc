@@ -1,0 +1,136 @@
+// 1. FCGET of a port counter (frames sent) through the daemon on the Linux
+//    driver library (eight-adapter fixture) against the simulated driver:
+//    the two daemons run side by side, their rounds alternating.
+// 2. The sysfs files one full walk reads on the eight-adapter fixture: every
+//    request of the catalogue for every adapter, port, node and remote node,
+//    twice within a second (statistics are read at most once a second).
+//
+//   bench_linux [requests per round] [rounds]     (default 2000 and 5)
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench/load/load_client.h"
+#include "linux/driver.h"
+#include "tests/support/daemon_process.h"
+
+namespace {
+
+const std::string kBranch = "FCGET .1.3.6.1.4.1.48217.3.";
+const std::string kEight = std::string(TAVRO_FIXTURES) + "/eight";
+
+std::string ask(int port, const std::string& object) {
+  return tavro::testing::request(port, kBranch + object);
+}
+
+// The first port's frames-sent request of a daemon, or empty.
+std::string counter_request(int port) {
+  std::string name = ask(port, "3.2.1.2.0");
+  std::string wwn = ask(port, "3.4.1.2." + name + ".0");
+  return wwn.size() == 16 ? kBranch + "3.7.1.15." + wwn : "";
+}
+
+pid_t start(int port) {
+  return bench::spawn(
+      {bench::own_dir() + "/tavro", "-port", std::to_string(port), "-fcget", "enabled"});
+}
+
+struct Request {
+  std::uint32_t number;
+  std::string destination;
+  std::vector<std::pair<std::size_t, std::uint64_t>> wwns, words;
+};
+
+// Every request of a full walk over what the model shows.
+std::vector<Request> walk(sysfs::Model& m) {
+  std::vector<Request> out;
+  out.push_back({0x1E00000A, "/pvd/fcp0.sif", {}, {{0, 1}}});
+  out.push_back({0x15000046, "fcph", {}, {}});
+  auto adapters = m.adapters();
+  for (std::uint32_t i = 0; i < adapters.size(); ++i) {
+    const sysfs::Adapter& a = adapters[i];
+    std::string sif = "/pvd/fcp" + std::to_string(i) + ".sif";
+    out.push_back({0x1E00000B, sif, {}, {{0, 1}, {4, i}}});
+    for (std::uint32_t code = 1; code <= 3; ++code)
+      out.push_back({0x14000014, a.name, {}, {{0, code}}});
+    out.push_back({0x14000015, a.name, {}, {{0, 1}}});
+    out.push_back({0x14000016, a.name, {}, {{0, 1}}});
+    out.push_back({0x15000048, "fcph", {}, {{80, i}}});
+    auto node = m.host(a.hosts.front())->node_name.value_or(0);
+    for (std::uint32_t n = 0x15000052; n <= 0x15000068; n += 2)
+      out.push_back({n, "fcph", {{80, node}}, {}});
+    for (std::uint32_t o = 2; o <= 12; ++o)
+      out.push_back({0x0B00001E, "fcp", {{32, node}}, {{0, o}, {12, 1}}});
+    for (std::uint32_t p = 0; p < a.hosts.size(); ++p) {
+      auto wwn = m.host(a.hosts[p])->port_name.value_or(0);
+      out.push_back({0x15000070, "fcph", {{84, node}}, {{80, p}}});
+      for (std::uint32_t n = 0x15000016; n <= 0x15000044; n += 2)
+        if (n != 0x1500001A) out.push_back({n, "fcph", {{80, wwn}}, {}});
+      out.push_back({0x15000096, "fcph", {{80, wwn}}, {}});
+    }
+  }
+  return out;
+}
+
+void run_walk(qlinux::Driver& d, const std::vector<Request>& requests) {
+  for (const Request& r : requests) {
+    std::vector<std::uint8_t> bytes(qlinux::request_size(r.number), 0);
+    qlinux::Area a{bytes.data(), bytes.size()};
+    if (qlinux::is_fcph(r.number)) a.put32(12, r.number);
+    for (auto [at, v] : r.wwns) a.put_wwn(at, v);
+    for (auto [at, v] : r.words) a.put32(at, static_cast<std::uint32_t>(v));
+    d.answer(r.destination, r.number, a);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int count = argc > 1 ? std::atoi(argv[1]) : 2000;
+  int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  if (count < 1) count = 1;
+  if (rounds < 1) rounds = 1;
+
+  int sim_port = bench::free_port();
+  pid_t sim = start(sim_port);
+  setenv("TAVRO_LIBRARY_PATH", (bench::own_dir() + "/linux").c_str(), 1);
+  setenv("TAVRO_SYSFS_ROOT", kEight.c_str(), 1);
+  int linux_port = bench::free_port();
+  pid_t lin = start(linux_port);
+  int status = 1;
+  if (bench::wait_listening(sim_port) && bench::wait_listening(linux_port)) {
+    std::string sim_request = counter_request(sim_port);
+    std::string linux_request = counter_request(linux_port);
+    bench::LoadResult s{}, l{};
+    for (int i = 0; i < rounds; ++i) {
+      for (auto [port, request, total] :
+           {std::tuple(sim_port, &sim_request, &s), std::tuple(linux_port, &linux_request, &l)}) {
+        bench::LoadResult r = bench::run_load(port, *request, count);
+        total->requests += r.requests;
+        total->failures += r.failures + (ask(port, "3.1.0").rfind("Error", 0) == 0);
+        total->seconds += r.seconds;
+      }
+    }
+    std::printf(
+        "FCGET frames sent: simulated driver %.0f req/s, Linux driver on 8 adapters %.0f req/s\n",
+        s.rate(), l.rate());
+    std::printf("time ratio Linux/simulated: %.2f (%d rounds of %d, alternating)\n",
+                s.mean_us() > 0 ? l.mean_us() / s.mean_us() : 0.0, rounds, count);
+    status = s.failures + l.failures == 0 && !sim_request.empty() && !linux_request.empty() ? 0 : 1;
+  }
+  bench::stop(sim);
+  bench::stop(lin);
+
+  sysfs::Model model(kEight);
+  qlinux::Driver driver(model);
+  auto requests = walk(model);
+  for (int pass = 1; pass <= 2; ++pass) {
+    auto files = model.file_reads(), stats = model.stat_reads();
+    run_walk(driver, requests);
+    std::printf("walk %d: %zu requests, %llu sysfs file reads, %llu of statistics files\n", pass,
+                requests.size(), static_cast<unsigned long long>(model.file_reads() - files),
+                static_cast<unsigned long long>(model.stat_reads() - stats));
+  }
+  return status;
+}

@@ -1,0 +1,33 @@
+// The driver's answers from the kernel's Fibre Channel transport: one request
+// of the message catalogue answered in place from the sysfs model, with its
+// status word set (kAnswered, or why there is no value).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string_view>
+
+#include "linux/layout.h"
+#include "sysfs/model.h"
+
+namespace qlinux {
+
+class Driver {
+ public:
+  // stats_wait bounds each statistics read, below the programs' 6 s wait.
+  explicit Driver(sysfs::Model& model,
+                  std::chrono::milliseconds stats_wait = std::chrono::milliseconds(4000))
+      : model_(model), stats_wait_(stats_wait) {}
+
+  // Answers one request whose area has passed the channel checks.
+  void answer(std::string_view destination, std::uint32_t number, Area area);
+
+  sysfs::Model& model() { return model_; }
+  std::chrono::milliseconds stats_wait() const { return stats_wait_; }
+
+ private:
+  sysfs::Model& model_;
+  std::chrono::milliseconds stats_wait_;
+};
+
+}  // namespace qlinux

@@ -1,0 +1,349 @@
+#include "sysfs/model.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+#include <tuple>
+
+#include "sysfs/parse.h"
+
+namespace fs = std::filesystem;
+
+namespace sysfs {
+namespace {
+
+constexpr const char* kStatFiles[] = {"seconds_since_last_reset",
+                                      "tx_frames",
+                                      "tx_words",
+                                      "rx_frames",
+                                      "rx_words",
+                                      "lip_count",
+                                      "nos_count",
+                                      "error_frames",
+                                      "dumped_frames",
+                                      "link_failure_count",
+                                      "loss_of_sync_count",
+                                      "loss_of_signal_count",
+                                      "prim_seq_protocol_err_count",
+                                      "invalid_tx_word_count",
+                                      "invalid_crc_count",
+                                      "fcp_input_requests",
+                                      "fcp_output_requests",
+                                      "fcp_control_requests",
+                                      "fcp_input_megabytes",
+                                      "fcp_output_megabytes"};
+static_assert(std::size(kStatFiles) == static_cast<std::size_t>(Stat::count_));
+
+// Where each driver attribute may be found, first match wins: the transport's
+// own fc_host attribute (filled by the FCoE drivers), then the scsi_host
+// spellings of the FC drivers (qla2xxx, lpfc, bfa, fnic).
+struct InfoRow {
+  const char* folder;  // "fc_host" or "scsi_host"
+  const char* file;
+  std::optional<std::string> HostInfo::*field;
+};
+constexpr InfoRow kInfoRows[] = {{"scsi_host", "proc_name", &HostInfo::driver},
+                                 {"fc_host", "manufacturer", &HostInfo::manufacturer},
+                                 {"fc_host", "model", &HostInfo::model},
+                                 {"scsi_host", "model_name", &HostInfo::model},
+                                 {"scsi_host", "modelname", &HostInfo::model},
+                                 {"scsi_host", "model", &HostInfo::model},
+                                 {"fc_host", "model_description", &HostInfo::description},
+                                 {"scsi_host", "model_desc", &HostInfo::description},
+                                 {"scsi_host", "modeldesc", &HostInfo::description},
+                                 {"scsi_host", "model_description", &HostInfo::description},
+                                 {"fc_host", "serial_number", &HostInfo::serial_number},
+                                 {"scsi_host", "serial_num", &HostInfo::serial_number},
+                                 {"scsi_host", "serialnum", &HostInfo::serial_number},
+                                 {"scsi_host", "serial_number", &HostInfo::serial_number},
+                                 {"fc_host", "firmware_version", &HostInfo::firmware_version},
+                                 {"scsi_host", "fw_version", &HostInfo::firmware_version},
+                                 {"scsi_host", "fwrev", &HostInfo::firmware_version},
+                                 {"scsi_host", "firmware_version", &HostInfo::firmware_version},
+                                 {"fc_host", "driver_version", &HostInfo::driver_version},
+                                 {"scsi_host", "driver_version", &HostInfo::driver_version},
+                                 {"scsi_host", "lpfc_drvr_version", &HostInfo::driver_version},
+                                 {"scsi_host", "drv_version", &HostInfo::driver_version},
+                                 {"fc_host", "hardware_version", &HostInfo::hardware_version},
+                                 {"scsi_host", "hdw", &HostInfo::hardware_version},
+                                 {"scsi_host", "hardware_version", &HostInfo::hardware_version},
+                                 {nullptr, nullptr, nullptr}};
+
+// "<prefix><number>" with nothing after the number.
+std::optional<unsigned> numbered(std::string_view name, std::string_view prefix) {
+  if (!name.starts_with(prefix)) return std::nullopt;
+  unsigned n = 0;
+  char tail = 0;
+  if (std::sscanf(std::string(name.substr(prefix.size())).c_str(), "%u%c", &n, &tail) != 1)
+    return std::nullopt;
+  return n;
+}
+
+// The entries of a folder; empty when it cannot be read.
+std::vector<std::string> entries(const fs::path& dir) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+    out.push_back(it->path().filename().string());
+  return out;
+}
+
+struct PciFunction {
+  std::string device;  // "0000:3b:00"
+  unsigned function = 0;
+};
+
+// A path component "DDDD:BB:SS.F".
+std::optional<PciFunction> pci_function(const std::string& name) {
+  unsigned d = 0, b = 0, s = 0, f = 0;
+  int end = 0;
+  if (name.size() != 12 ||
+      std::sscanf(name.c_str(), "%4x:%2x:%2x.%1u%n", &d, &b, &s, &f, &end) != 4 || end != 12)
+    return std::nullopt;
+  return PciFunction{name.substr(0, 10), f};
+}
+
+std::optional<std::string> read_file(const std::string& path, std::atomic<std::uint64_t>& reads) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  ++reads;
+  char buf[4096];
+  ssize_t n = ::read(fd, buf, sizeof buf);
+  ::close(fd);
+  if (n < 0) return std::nullopt;
+  std::string text(buf, static_cast<std::size_t>(n));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+const char* stat_file(Stat s) {
+  return kStatFiles[static_cast<std::size_t>(s)];
+}
+
+std::string default_root() {
+  const char* env = std::getenv("TAVRO_SYSFS_ROOT");
+  return env && *env ? env : "/sys";
+}
+
+Model::Model(std::string root, Clock clock) : root_(std::move(root)), clock_(std::move(clock)) {}
+
+std::optional<std::string> Model::read(const std::string& path) const {
+  return read_file(path, shared_->file_reads);
+}
+
+bool Model::write(const std::string& path, std::string_view text) const {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return ::close(fd) == 0 && ok;
+}
+
+std::string Model::host_dir(unsigned number) const {
+  return root_ + "/class/fc_host/host" + std::to_string(number);
+}
+
+std::optional<FcHost> Model::host(unsigned number) const {
+  std::string dir = host_dir(number);
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return std::nullopt;
+  auto get = [&](const char* file) { return read(dir + "/" + file); };
+  auto with = [](auto parse, const std::optional<std::string>& t) {
+    return t ? parse(*t) : std::nullopt;
+  };
+  FcHost h;
+  h.number = number;
+  h.port_name = with(parse_wwn, get("port_name"));
+  h.node_name = with(parse_wwn, get("node_name"));
+  h.permanent_port_name = with(parse_wwn, get("permanent_port_name"));
+  h.fabric_name = with(parse_wwn, get("fabric_name"));
+  h.port_id = with(parse_port_id, get("port_id"));
+  h.port_state = with(parse_port_state, get("port_state"));
+  h.port_type = with(parse_port_type, get("port_type"));
+  h.speed_gbit = with(parse_speed, get("speed"));
+  h.supported_classes = with(parse_classes, get("supported_classes"));
+  h.maxframe_size = with(parse_decimal, get("maxframe_size"));
+  h.symbolic_name = get("symbolic_name");
+  if (h.symbolic_name && h.symbolic_name->empty()) h.symbolic_name.reset();
+  return h;
+}
+
+std::pair<std::optional<Wwn>, std::optional<Wwn>> Model::names(unsigned number) const {
+  auto port = read(host_dir(number) + "/port_name");
+  auto node = read(host_dir(number) + "/node_name");
+  return {port ? parse_wwn(*port) : std::nullopt, node ? parse_wwn(*node) : std::nullopt};
+}
+
+HostInfo Model::host_info(unsigned number) const {
+  HostInfo info;
+  std::string n = "/host" + std::to_string(number) + "/";
+  for (const InfoRow* r = kInfoRows; r->folder; ++r) {
+    auto& field = info.*(r->field);
+    if (field) continue;
+    auto text = read(root_ + "/class/" + r->folder + n + r->file);
+    if (text && !text->empty()) field = std::move(text);
+  }
+  return info;
+}
+
+std::vector<Adapter> Model::adapters(std::size_t* not_listed) const {
+  struct Found {
+    std::string pci;
+    unsigned function, host;
+  };
+  std::vector<Found> found;
+  std::error_code ec;
+  fs::path top = fs::weakly_canonical(root_, ec);
+  for (const auto& name : entries(root_ + "/class/fc_host")) {
+    auto n = numbered(name, "host");
+    if (!n) continue;
+    Found f{"", 0, *n};
+    fs::path dev = fs::canonical(root_ + "/class/scsi_host/" + name + "/device", ec);
+    if (ec) dev = fs::canonical(host_dir(*n) + "/device", ec);
+    for (; !ec && dev != top && dev.has_relative_path(); dev = dev.parent_path()) {
+      if (auto pci = pci_function(dev.filename().string())) {
+        f.pci = pci->device;
+        f.function = pci->function;
+        break;
+      }
+    }
+    found.push_back(f);
+  }
+  // PCI devices first (empty names sort last), by address, function, host.
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    return std::tuple(a.pci.empty(), a.pci, a.function, a.host) <
+           std::tuple(b.pci.empty(), b.pci, b.function, b.host);
+  });
+  std::vector<Adapter> out;
+  std::size_t skipped = 0;
+  for (const Found& f : found) {
+    if (!f.pci.empty() && !out.empty() && out.back().pci == f.pci) {
+      out.back().hosts.push_back(f.host);
+      continue;
+    }
+    if (out.size() == kMaxAdapters) {
+      ++skipped;
+      continue;
+    }
+    Adapter a;
+    a.pci = f.pci;
+    a.name = f.pci.empty() ? "host" + std::to_string(f.host)
+                           : "pci" + f.pci.substr(0, 7) + "/dev" + f.pci.substr(8, 2);
+    a.hosts.push_back(f.host);
+    out.push_back(std::move(a));
+  }
+  if (not_listed) *not_listed = skipped;
+  return out;
+}
+
+std::vector<RemotePort> Model::remote_ports(unsigned host) const {
+  std::vector<RemotePort> out;
+  std::string cls = root_ + "/class/fc_remote_ports/";
+  for (const auto& name : entries(cls)) {
+    RemotePort r;
+    int end = 0;
+    if (std::sscanf(name.c_str(), "rport-%u:%u-%u%n", &r.host, &r.channel, &r.number, &end) != 3 ||
+        static_cast<std::size_t>(end) != name.size() || r.host != host)
+      continue;
+    std::string dir = cls + name + "/";
+    auto get = [&](const char* file) { return read(dir + file); };
+    auto with = [](auto parse, const std::optional<std::string>& t) {
+      return t ? parse(*t) : std::nullopt;
+    };
+    r.name = name;
+    r.node_name = with(parse_wwn, get("node_name"));
+    r.port_name = with(parse_wwn, get("port_name"));
+    r.port_id = with(parse_port_id, get("port_id"));
+    r.roles = with(parse_roles, get("roles"));
+    r.port_state = with(parse_port_state, get("port_state"));
+    r.scsi_target_id = with(parse_decimal, get("scsi_target_id"));
+    r.supported_classes = with(parse_classes, get("supported_classes"));
+    r.devices = scsi_devices(dir + "device");
+    out.push_back(std::move(r));
+  }
+  std::sort(out.begin(), out.end(), [](const RemotePort& a, const RemotePort& b) {
+    return std::tie(a.channel, a.number) < std::tie(b.channel, b.number);
+  });
+  return out;
+}
+
+std::vector<ScsiDevice> Model::scsi_devices(const std::string& rport_dir) const {
+  std::vector<ScsiDevice> out;
+  for (const auto& target : entries(rport_dir)) {
+    if (!target.starts_with("target")) continue;
+    for (const auto& name : entries(rport_dir + "/" + target)) {
+      ScsiDevice d;
+      unsigned long long lun = 0;
+      int end = 0;
+      if (std::sscanf(name.c_str(), "%u:%u:%u:%llu%n", &d.host, &d.channel, &d.target, &lun,
+                      &end) != 4 ||
+          static_cast<std::size_t>(end) != name.size())
+        continue;
+      d.lun = lun;
+      std::string dir = rport_dir + "/" + target + "/" + name + "/";
+      d.vendor = read(dir + "vendor");
+      d.model = read(dir + "model");
+      d.rev = read(dir + "rev");
+      auto type = read(dir + "type");
+      d.type = type ? parse_decimal(*type) : std::nullopt;
+      auto block = entries(dir + "block");
+      auto generic = entries(dir + "scsi_generic");
+      d.block = block.empty() ? "" : block.front();
+      d.generic = generic.empty() ? "" : generic.front();
+      out.push_back(std::move(d));
+    }
+  }
+  std::sort(out.begin(), out.end(), [](const ScsiDevice& a, const ScsiDevice& b) {
+    return std::tie(a.channel, a.target, a.lun) < std::tie(b.channel, b.target, b.lun);
+  });
+  return out;
+}
+
+std::optional<std::uint64_t> Model::statistic(unsigned host, Stat s,
+                                              std::chrono::milliseconds wait) {
+  auto now = clock_();
+  auto key = std::pair(host, s);
+  std::shared_ptr<Shared> sh = shared_;
+  std::unique_lock<std::mutex> lock(sh->lock);
+  Cached& c = sh->stats[key];
+  if (c.reading || (c.valid && now - c.when < kStatsMaxAge))
+    return c.reading ? std::nullopt : c.value;
+  c.reading = true;
+  ++sh->stat_reads;
+  std::string path = host_dir(host) + "/statistics/" + stat_file(s);
+  auto finish = [sh, key, now](std::optional<std::string> text) {
+    std::lock_guard<std::mutex> l(sh->lock);
+    sh->stats[key] = Cached{now, text ? parse_counter(*text) : std::nullopt, false, true};
+    sh->done.notify_all();
+  };
+  if (wait < std::chrono::milliseconds::zero()) {
+    lock.unlock();
+    finish(read_file(path, sh->file_reads));
+    lock.lock();
+  } else {
+    std::thread([sh, path, finish] { finish(read_file(path, sh->file_reads)); }).detach();
+    sh->done.wait_for(lock, wait, [&] { return !sh->stats[key].reading; });
+  }
+  const Cached& got = sh->stats[key];
+  return got.reading ? std::nullopt : got.value;
+}
+
+bool Model::reset_statistics(unsigned host) {
+  if (!write(host_dir(host) + "/statistics/reset_statistics", "1")) return false;
+  std::lock_guard<std::mutex> lock(shared_->lock);
+  std::erase_if(shared_->stats,
+                [&](const auto& kv) { return kv.first.first == host && !kv.second.reading; });
+  return true;
+}
+
+bool Model::issue_lip(unsigned host) {
+  return write(host_dir(host) + "/issue_lip", "1");
+}
+
+}  // namespace sysfs

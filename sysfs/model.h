@@ -1,0 +1,195 @@
+// The Linux kernel's Fibre Channel transport as it shows in sysfs: the FC
+// hosts (class/fc_host), their driver attributes (class/scsi_host), the remote
+// ports (class/fc_remote_ports) with the SCSI devices below them, and the
+// hosts' statistics. Every read goes to the files again, so hosts and remote
+// ports that come and go are seen by the next call; only statistics are kept,
+// for at most a second per file, because on a real card each read of one
+// costs a firmware command.
+//
+// A field the kernel does not tell (a missing attribute, a file that fails on
+// read, the all-ones "never set" or "not available" value) stays empty.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sysfs {
+
+using Wwn = std::uint64_t;
+
+// The programs keep at most this many adapters; further ones are not listed.
+inline constexpr std::size_t kMaxAdapters = 8;
+
+// port_state of hosts and remote ports, in the kernel's order.
+enum class PortState {
+  unknown,
+  not_present,
+  online,
+  offline,
+  blocked,
+  bypassed,
+  diagnostics,
+  linkdown,
+  error,
+  loopback,
+  deleted,
+  marginal
+};
+// port_type of hosts, in the kernel's order.
+enum class PortType { unknown, other, not_present, nport, nlport, lport, ptp, npiv };
+
+// Bits of a remote port's roles.
+inline constexpr std::uint32_t kRoleFcpTarget = 1;
+inline constexpr std::uint32_t kRoleFcpInitiator = 2;
+inline constexpr std::uint32_t kRoleIpPort = 4;
+inline constexpr std::uint32_t kRoleFabric = 0x100;  // a well-known fabric address
+
+struct FcHost {
+  unsigned number = 0;  // N of hostN
+  std::optional<Wwn> port_name, node_name, permanent_port_name, fabric_name;
+  std::optional<std::uint32_t> port_id;
+  std::optional<PortState> port_state;
+  std::optional<PortType> port_type;
+  std::optional<std::uint32_t> speed_gbit;         // 0 = "Not Negotiated"
+  std::optional<std::uint32_t> supported_classes;  // bit n = class n; 0 = "unspecified"
+  std::optional<std::string> symbolic_name;
+  std::optional<std::uint32_t> maxframe_size;
+};
+
+// What the driver tells about itself: fc_host attributes where the driver
+// fills them, else the scsi_host attribute under one of the spellings of the
+// FC drivers.
+struct HostInfo {
+  std::optional<std::string> driver;  // scsi_host proc_name
+  std::optional<std::string> manufacturer, model, description, serial_number;
+  std::optional<std::string> firmware_version, driver_version, hardware_version;
+};
+
+// One SCSI device H:C:T:L below a remote port's target.
+struct ScsiDevice {
+  unsigned host = 0, channel = 0, target = 0;
+  std::uint64_t lun = 0;
+  std::optional<std::string> vendor, model, rev;  // as the kernel shows them, blanks kept
+  std::optional<std::uint32_t> type;              // SCSI peripheral type
+  std::string block;                              // "sdb", or empty
+  std::string generic;                            // "sg2", or empty
+};
+
+struct RemotePort {
+  std::string name;  // rport-H:C-N
+  unsigned host = 0, channel = 0, number = 0;
+  std::optional<Wwn> node_name, port_name;
+  std::optional<std::uint32_t> port_id;
+  std::optional<std::uint32_t> roles;
+  std::optional<PortState> port_state;
+  std::optional<std::uint32_t> scsi_target_id;  // empty when -1 (no SCSI target)
+  std::optional<std::uint32_t> supported_classes;
+  std::vector<ScsiDevice> devices;  // ordered by target, then LUN
+};
+
+// The FC hosts of one PCI device (ordered by function), or one host without a
+// PCI device.
+struct Adapter {
+  std::string name;  // "pci0000:3b/dev00" or "host7": never a '.' or a blank
+  std::string pci;   // "0000:3b:00", empty without a PCI device
+  std::vector<unsigned> hosts;
+};
+
+// Counters of a host's statistics/ folder.
+enum class Stat {
+  seconds_since_last_reset,
+  tx_frames,
+  tx_words,
+  rx_frames,
+  rx_words,
+  lip_count,
+  nos_count,
+  error_frames,
+  dumped_frames,
+  link_failure_count,
+  loss_of_sync_count,
+  loss_of_signal_count,
+  prim_seq_protocol_err_count,
+  invalid_tx_word_count,
+  invalid_crc_count,
+  fcp_input_requests,
+  fcp_output_requests,
+  fcp_control_requests,
+  fcp_input_megabytes,
+  fcp_output_megabytes,
+  count_
+};
+const char* stat_file(Stat s);
+
+// The sysfs root: TAVRO_SYSFS_ROOT when set and not empty, else "/sys".
+std::string default_root();
+
+class Model {
+ public:
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  static constexpr std::chrono::milliseconds kStatsMaxAge{1000};
+
+  explicit Model(std::string root, Clock clock = std::chrono::steady_clock::now);
+
+  const std::string& root() const { return root_; }
+  // Discovery: the adapters now present, PCI devices first in address order,
+  // then hosts without one by number; at most kMaxAdapters.
+  std::vector<Adapter> adapters(std::size_t* not_listed = nullptr) const;
+  // The host's attributes; empty when the host is gone.
+  std::optional<FcHost> host(unsigned number) const;
+  // Only its port_name and node_name (what finds a port or node).
+  std::pair<std::optional<Wwn>, std::optional<Wwn>> names(unsigned number) const;
+  HostInfo host_info(unsigned number) const;
+  // The remote ports of a host, by number; empty when none or the host is gone.
+  std::vector<RemotePort> remote_ports(unsigned host) const;
+  // One counter, read at most once per kStatsMaxAge per host and file. A read
+  // that takes longer than wait (a driver stuck in its firmware) answers empty
+  // and goes on in the background; its value is kept when it ends, and the
+  // file is not read again meanwhile.
+  std::optional<std::uint64_t> statistic(unsigned host, Stat s,
+                                         std::chrono::milliseconds wait = kNoLimit);
+  static constexpr std::chrono::milliseconds kNoLimit{-1};
+  // Write-only transport controls; false when the file is missing or refuses.
+  bool reset_statistics(unsigned host);
+  bool issue_lip(unsigned host);
+
+  // Attribute files read so far, and of those the statistics files.
+  std::uint64_t file_reads() const { return shared_->file_reads.load(); }
+  std::uint64_t stat_reads() const { return shared_->stat_reads.load(); }
+
+ private:
+  std::optional<std::string> read(const std::string& path) const;
+  bool write(const std::string& path, std::string_view text) const;
+  std::string host_dir(unsigned number) const;
+  std::vector<ScsiDevice> scsi_devices(const std::string& rport_dir) const;
+
+  struct Cached {
+    std::chrono::steady_clock::time_point when;
+    std::optional<std::uint64_t> value;
+    bool reading = false;
+    bool valid = false;  // read at least once
+  };
+  // Shared with a statistics read that outlives its wait.
+  struct Shared {
+    std::atomic<std::uint64_t> file_reads{0};
+    std::atomic<std::uint64_t> stat_reads{0};
+    std::mutex lock;
+    std::condition_variable done;
+    std::map<std::pair<unsigned, Stat>, Cached> stats;
+  };
+  std::string root_;
+  Clock clock_;
+  std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+};
+
+}  // namespace sysfs

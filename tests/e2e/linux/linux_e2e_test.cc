@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/daemon_process.h"
+
+namespace tavro::testing {
+namespace {
+
+DaemonOptions on_fixture(const std::string& fixture) {
+  DaemonOptions o;
+  o.args = {"-fcget", "enabled"};
+  o.env = {{"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"},
+           {"TAVRO_SYSFS_ROOT", std::string(TAVRO_FIXTURES) + "/" + fixture}};
+  return o;
+}
+
+std::string fcget(int port, const std::string& object) {
+  return request(port, "FCGET .1.3.6.1.4.1.48217.3." + object + "\n");
+}
+
+const std::string A = "pci0000:3b/dev00";
+const std::string P3 = "21000024FF3A5B10", P4 = "21000024FF3A5B11", N = "20000024FF3A5B10";
+const std::string E5 = N + ".200000D0B2C3D4E5", F6 = N + ".200000D0B2C3D4F6";
+
+struct Row {
+  std::string object;
+  std::string want;    // the fixture's value; "Error: " = an error reply
+  bool waits = false;  // until the programs read the FCPH and HPD status words
+};
+
+// Every object family on the dual-port card (values from tests/fixtures/sysfs/dual_port).
+const Row kRows[] = {
+    {"3.1.0", "1"},
+    {"3.2.1.2.0", A},
+    {"3.3.1.1." + A, "2"},
+    {"3.3.1.2." + A, "PCI"},
+    {"3.3.1.3." + A, "Bus 0000:3b, Slot 00"},
+    {"3.3.1.4." + A, "TV-2602"},
+    {"3.4.1.2." + A + ".0", P3},
+    {"3.5.1.3." + P3, "16"},
+    {"3.5.1.5." + P4, "3"},  // Linkdown
+    {"3.5.1.9." + P4, "TVX2051K0124"},
+    {"3.5.1.10." + P3, "Dual port 16Gb FC adapter"},
+    {"3.5.1.11." + P3, "8.08.231 (d0d5)"},
+    {"3.6.1.3." + P3 + ".0", "1"},
+    {"3.6.1.5." + P3 + ".0", "6666"},  // link_failure_count 0x1a0a
+    {"3.7.1.1." + P3, "1"},            // N_Port
+    {"3.7.1.4." + P3, "21000024FF3A5B1A"},
+    {"3.7.1.7." + P3, "010A00"},
+    {"3.7.1.13." + P3, "08"},
+    {"3.7.1.15." + P3, "4610"},   // tx_frames 0x1202
+    {"3.7.1.18." + P4, "37908"},  // rx_words 0x2505 x 4
+    {"4.1.0", "1"},
+    {"4.2.1.2.0", N},
+    {"4.3.1.2." + N, "2"},
+    {"4.3.1.3." + N, "3"},
+    {"4.3.1.9." + N, "13316"},  // tx_frames of both ports
+    {"4.4.1.1." + N, "TV-2602 FW:v8.08.231 DVR:v10.02.07.900-k"},
+    {"4.4.1.2." + N, "Online"},
+    {"4.6.1.2." + N + ".1", P4},
+    {"4.7.1.2." + N + ".1", "200000D0B2C3D4F6"},
+    {"4.8.1.1." + F6, "1"},
+    {"4.8.1.2." + F6, "00000003"},  // roles: FCP Target, FCP Initiator
+    {"4.8.1.3." + F6, "08"},
+    {"4.9.1.2." + F6, "1"},
+    {"4.9.1.4." + E5, "2"},
+    {"4.11.1.2." + F6 + ".0", "220000D0B2C3D4F6"},
+    {"4.12.1.1." + E5 + ".210000D0B2C3D4E5", "010B00"},
+    {"4.13.1.2." + F6 + ".0", "5"},
+    {"4.13.1.3." + F6 + ".0", "0005000000000000"},
+    {"4.13.1.5." + E5 + ".1", "TAVRODSKVDISK-B         1.08"},
+    {"4.4.1.3." + N, "Error: "},                    // class preferences: not told
+    {"3.5.1.3." + P4, "Error: ", true},             // speed "unknown"
+    {"3.5.1.3.1111111111111111", "Error: ", true},  // no such port
+    {"3.5.1.7." + P3, "Error: ", true},             // no manufacturer told
+    {"3.7.1.14." + A, "Error: ", true},             // duplex: not told
+};
+
+TEST(LinuxBackend, FcgetAnswersTheFixtureValues) {
+  DaemonProcess daemon(on_fixture("dual_port"));
+  for (const Row& r : kRows) {
+    std::string got = fcget(daemon.port(), r.object);
+    bool ok = r.want == "Error: " ? got.starts_with("Error: ") : got == r.want;
+    if (r.waits && !ok) continue;  // the reply still shows the unchanged data area
+    EXPECT_EQ(ok ? r.want : got, r.want) << r.object;
+  }
+  EXPECT_EQ(daemon.stop(), 0);
+}
+
+TEST(LinuxBackend, HostWithoutFibreChannelHasNoAdapters) {
+  DaemonProcess daemon(on_fixture("none"));
+  EXPECT_EQ(fcget(daemon.port(), "3.1.0"), "0");
+  EXPECT_EQ(fcget(daemon.port(), "4.1.0"), "0");
+}
+
+}  // namespace
+}  // namespace tavro::testing

@@ -1,0 +1,112 @@
+// The Linux library loaded by path, its functions looked up by name, as the
+// programs do: which requests the channel checks let through, and how an
+// answer arrives.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace {
+
+struct Answer {
+  std::uint32_t number = 0;
+  std::uint8_t* data = nullptr;
+  std::thread::id thread;
+  void* message = nullptr;
+};
+std::mutex g_mu;
+std::condition_variable g_cv;
+std::optional<Answer> g_answer;
+void (*g_free)(void*) = nullptr;
+
+extern "C" void handler(int kind, void* message) {
+  Answer a;
+  std::memcpy(&a.number, static_cast<char*>(message) + 80, 4);
+  std::memcpy(&a.data, static_cast<char*>(message) + 84, sizeof a.data);
+  a.thread = std::this_thread::get_id();
+  a.message = message;
+  EXPECT_EQ(kind, 1);
+  std::lock_guard lock(g_mu);
+  g_answer = a;
+  g_cv.notify_all();
+}
+
+std::uint32_t get32(const std::uint8_t* p, std::size_t at) {
+  std::uint32_t v;
+  std::memcpy(&v, p + at, 4);
+  return v;
+}
+
+}  // namespace
+
+TEST(LinuxLibrary, ChannelChecksAndDelivery) {
+  setenv("TAVRO_SYSFS_ROOT", TAVRO_FIXTURES "/dual_port", 1);
+  void* lib = dlopen(TAVRO_BINARY_DIR "/linux/libQFCMsgLib.so", RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  auto init = reinterpret_cast<unsigned char (*)()>(dlsym(lib, "q_msg_init"));
+  auto reg = reinterpret_cast<int (*)(std::uint32_t, const char*, int, void (*)(int, void*))>(
+      dlsym(lib, "q_register_msg_handler"));
+  auto dereg = reinterpret_cast<void (*)(std::uint32_t)>(dlsym(lib, "q_deregister_msg_handler"));
+  auto alloc =
+      reinterpret_cast<void* (*)(std::uint32_t, std::uint32_t, int)>(dlsym(lib, "q_msg_alloc"));
+  auto send = reinterpret_cast<void (*)(const char*, std::uint32_t, std::uint32_t, void*)>(
+      dlsym(lib, "q_send_msg_by_name"));
+  g_free = reinterpret_cast<void (*)(void*)>(dlsym(lib, "q_msg_free"));
+  auto done = reinterpret_cast<void (*)()>(dlsym(lib, "q_msg_done"));
+  ASSERT_TRUE(init && reg && dereg && alloc && send && g_free && done);
+  EXPECT_EQ(dlsym(lib, "sim_reset"), nullptr);
+  EXPECT_EQ(init(), 1);
+  EXPECT_EQ(reg(0x54410001, "TAVRO", 0, handler), 1);
+  EXPECT_EQ(reg(0x54410001, "TAVRO", 0, handler), 0);  // the handle is taken
+  EXPECT_EQ(alloc(256, 512, 0), nullptr);
+  EXPECT_EQ(alloc(256, 256, 1), nullptr);
+
+  struct Row {
+    const char* destination;
+    std::uint32_t number, size, echo12, id0;
+    std::uint32_t response;  // 0: not answered
+    std::size_t status_at;
+    std::uint32_t status;
+  } rows[] = {
+      {"fcph", 0x15000046, 256, 0x15000046, 0, 0x15000047, 16, 0},
+      {"fcph", 0x15000046, 256, 0x15000044, 0, 0, 0, 0},  // number not repeated at 12
+      {"fcph", 0x15000046, 512, 0x15000046, 0, 0, 0, 0},  // not its layout's size
+      {"/pvd/fcp0.sif", 0x1E00000A, 1024, 0, 7, 0x9E00000A, 8, 0},
+      {"/pvd/fcp0.sif", 0x1E00000A, 1024, 0, 0, 0, 0, 0},  // no request identifier
+      {"/pvd/fcp0.sif", 0x1E00000A, 1023, 0, 7, 0, 0, 0},
+      {"pci0000:3b/dev00", 0x14000016, 256, 0, 8, 0x94000016, 252, 0},
+      {"gone", 0x14000016, 256, 0, 9, 0x94000016, 252, 2},
+      {"fcph", 0x1500001A, 256, 0x1500001A, 0, 0x1500001B, 16, 7},
+  };
+  for (const Row& r : rows) {
+    auto* data = static_cast<std::uint8_t*>(alloc(r.size, r.size, 0));
+    ASSERT_NE(data, nullptr);
+    std::memcpy(data + 12, &r.echo12, 4);
+    std::memcpy(data, &r.id0, 4);
+    std::unique_lock lock(g_mu);
+    g_answer.reset();
+    send(r.destination, 0x54410001, r.number, data);
+    bool got = g_cv.wait_for(lock, std::chrono::milliseconds(r.response ? 5000 : 300),
+                             [] { return g_answer.has_value(); });
+    ASSERT_EQ(got, r.response != 0) << std::hex << r.number;
+    if (!got) continue;
+    EXPECT_EQ(g_answer->number, r.response);
+    EXPECT_EQ(g_answer->data, data);  // in the request's own area
+    EXPECT_NE(g_answer->thread, std::this_thread::get_id());
+    EXPECT_EQ(get32(data, 0), r.id0);  // identifiers kept
+    EXPECT_EQ(get32(data, r.status_at), r.status) << std::hex << r.number;
+    g_free(g_answer->message);
+  }
+  g_free(nullptr);  // ignored
+  dereg(0x54410001);
+  done();
+  EXPECT_EQ(dlclose(lib), 0);
+}

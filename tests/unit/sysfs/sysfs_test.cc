@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "sysfs/model.h"
+#include "sysfs/parse.h"
+
+namespace fs = std::filesystem;
+using namespace sysfs;
+
+namespace {
+
+std::string fixture(const std::string& c) {
+  return std::string(TAVRO_FIXTURES) + "/" + c;
+}
+
+template <typename T>
+std::string show(const std::optional<T>& v) {
+  if (!v) return "-";
+  std::ostringstream s;
+  if constexpr (std::is_enum_v<T>)
+    s << static_cast<int>(*v);
+  else
+    s << std::hex << *v;
+  return s.str();
+}
+
+std::string show_host(const FcHost& h) {
+  return show(h.port_name) + " " + show(h.node_name) + " " + show(h.permanent_port_name) + " " +
+         show(h.fabric_name) + " " + show(h.port_id) + " " + show(h.port_state) + " " +
+         show(h.port_type) + " " + show(h.speed_gbit) + " " + show(h.supported_classes) + " " +
+         show(h.maxframe_size) + " " + show(h.symbolic_name);
+}
+
+std::string show_info(const HostInfo& i) {
+  return show(i.driver) + "|" + show(i.manufacturer) + "|" + show(i.model) + "|" +
+         show(i.description) + "|" + show(i.serial_number) + "|" + show(i.firmware_version) + "|" +
+         show(i.driver_version) + "|" + show(i.hardware_version);
+}
+
+// A writable copy of a fixture.
+struct Copy {
+  std::string root;
+  explicit Copy(const std::string& c) {
+    root = testing::TempDir() + "sysfs_" + c + "_" +
+           testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(root);
+    fs::copy(fixture(c), root, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
+  ~Copy() { fs::remove_all(root); }
+  void put(const std::string& rel, const std::string& text) { std::ofstream(root + rel) << text; }
+  std::string get(const std::string& rel) {
+    std::ifstream f(root + rel);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  }
+};
+
+}  // namespace
+
+TEST(SysfsParse, Formats) {
+  using P = std::optional<std::uint64_t> (*)(std::string_view);
+  P wwn = [](std::string_view t) -> std::optional<std::uint64_t> { return parse_wwn(t); };
+  P counter = [](std::string_view t) { return parse_counter(t); };
+  P id = [](std::string_view t) -> std::optional<std::uint64_t> { return parse_port_id(t); };
+  P dec = [](std::string_view t) -> std::optional<std::uint64_t> { return parse_decimal(t); };
+  P speed = [](std::string_view t) -> std::optional<std::uint64_t> { return parse_speed(t); };
+  P cls = [](std::string_view t) -> std::optional<std::uint64_t> { return parse_classes(t); };
+  P roles = [](std::string_view t) -> std::optional<std::uint64_t> { return parse_roles(t); };
+  struct Row {
+    P parse;
+    const char* text;
+    std::optional<std::uint64_t> want;
+  } rows[] = {
+      {wwn, "0x21000024ff3a5b10", 0x21000024ff3a5b10},
+      {wwn, "0x5", 5},  // unpadded
+      {wwn, "0xffffffffffffffff", std::nullopt},
+      {wwn, "0x1ffffffffffffffff", std::nullopt},
+      {wwn, "21000024ff3a5b10", std::nullopt},
+      {counter, "0x0", 0},
+      {counter, "0xfffffffffffffffe", 0xfffffffffffffffe},
+      {counter, "0xffffffffffffffff", std::nullopt},
+      {counter, "0x12 ", std::nullopt},
+      {id, "0xffffff", 0xffffff},
+      {id, "0x1000000", std::nullopt},
+      {dec, "2048 bytes", 2048},
+      {dec, "4294967295", 4294967295},
+      {dec, "4294967296", std::nullopt},
+      {dec, "-1", std::nullopt},
+      {dec, "", std::nullopt},
+      {speed, "1 Gbit", 1},
+      {speed, "10 Gbit", 10},
+      {speed, "256 Gbit", 256},
+      {speed, "4 Gbit, 8 Gbit", 4},
+      {speed, "Not Negotiated", 0},
+      {speed, "unknown", std::nullopt},
+      {speed, "0 Gbit", std::nullopt},
+      {cls, "Class 2, Class 3", 0xC},
+      {cls, "Class 6", 0x40},
+      {cls, "unspecified", 0},
+      {cls, "Class 5", std::nullopt},
+      {roles, "FCP Target, FCP Initiator", 3},
+      {roles, "Directory Server", kRoleFabric},
+      {roles, "unknown", 0},
+  };
+  for (const Row& r : rows) EXPECT_EQ(r.parse(r.text), r.want) << r.text;
+  EXPECT_EQ(parse_port_state("Linkdown"), PortState::linkdown);
+  EXPECT_EQ(parse_port_state("Marginal"), PortState::marginal);
+  EXPECT_EQ(parse_port_type("NPIV VPORT"), PortType::npiv);
+  EXPECT_EQ(parse_port_type("Online"), std::nullopt);
+}
+
+TEST(SysfsModel, Adapters) {
+  struct Row {
+    const char* fixture;
+    const char* want;
+    std::size_t not_listed;
+  } rows[] = {
+      {"dual_port", "pci0000:3b/dev00=3,4 ", 0},
+      {"spellings", "pci0000:5e/dev00=7 pci0000:af/dev00=8 ", 0},
+      {"sparse", "pci0000:12/dev00=2 pci0000:13/dev00=5 ", 0},
+      {"fcoe", "pci0000:02/dev00=6 host9=9 ", 0},
+      {"none", "", 0},
+      {"eight",
+       "pci0000:81/dev00=10 pci0000:82/dev00=11 pci0000:83/dev00=12 pci0000:84/dev00=13 "
+       "pci0000:85/dev00=14 pci0000:86/dev00=15 pci0000:87/dev00=16 pci0000:88/dev00=17 ",
+       1},
+      {"missing", "", 0},
+  };
+  for (const Row& r : rows) {
+    std::size_t skipped = 99;
+    std::string got;
+    for (const Adapter& a : Model(fixture(r.fixture)).adapters(&skipped)) {
+      got += a.name + "=";
+      for (unsigned h : a.hosts) got += std::to_string(h) + (h == a.hosts.back() ? " " : ",");
+    }
+    EXPECT_EQ(got, r.want) << r.fixture;
+    EXPECT_EQ(skipped, r.not_listed) << r.fixture;
+  }
+}
+
+TEST(SysfsModel, Hosts) {
+  // port node permanent fabric port_id state type speed classes frame symbolic
+  struct Row {
+    const char* fixture;
+    unsigned host;
+    const char* want;
+  } rows[] = {
+      {"dual_port", 3,
+       "21000024ff3a5b10 20000024ff3a5b10 21000024ff3a5b1a 100000051e0a0b0c 10a00 2 3 10 8 800 "
+       "TV-2602 FW:v8.08.231 DVR:v10.02.07.900-k"},
+      {"dual_port", 4,
+       "21000024ff3a5b11 20000024ff3a5b11 21000024ff3a5b1b - 0 7 0 - 8 800 "
+       "TV-2602 FW:v8.08.231 DVR:v10.02.07.900-k"},
+      {"spellings", 7, "10000090fa1b2c3d 20000090fa1b2c3d - - 20e00 2 5 20 c - -"},
+      {"sparse", 2, "21000011aabbcc02 - - - - 2 - - - - -"},
+      {"sparse", 5, "21000011aabbcc05 20000011aabbcc05 - - a0b0c 2 - 0 - - -"},
+      {"fcoe", 9, "2000aabbccddee09 1000aabbccddee09 - - - 3 0 1 - - -"},
+  };
+  for (const Row& r : rows) {
+    auto h = Model(fixture(r.fixture)).host(r.host);
+    ASSERT_TRUE(h) << r.fixture << r.host;
+    EXPECT_EQ(show_host(*h), r.want) << r.fixture << r.host;
+  }
+  EXPECT_FALSE(Model(fixture("dual_port")).host(5));
+}
+
+TEST(SysfsModel, DriverAttributeSpellings) {
+  // driver|manufacturer|model|description|serial|firmware|driver version|hardware
+  struct Row {
+    const char* fixture;
+    unsigned host;
+    const char* want;
+  } rows[] = {
+      {"dual_port", 4,
+       "qla2xxx|-|TV-2602|Dual port 16Gb FC adapter|TVX2051K0124|8.08.232 (d0d5)|10.02.07.900-k|-"},
+      {"spellings", 7,
+       "lpfc|-|TE32002|Tavro 32Gb 2-port FC adapter|LPX9100234|12.8.351.29, sli-4:2:c|Tavro "
+       "Device Driver for FC 14.2.0.5|0x0000000c"},
+      {"spellings", 8,
+       "bfa|-|TB-825|Tavro 8Gb single port FC adapter|BFX0412AB|3.2.23.0|3.2.25.1|Rev-C"},
+      {"fcoe", 6,
+       "fcoe|Tavro Networks|TN-10E|Tavro 10GbE converged adapter|TNE3300456|7.13.1|0.1|B2"},
+      {"sparse", 2, "qla2xxx|-|-|-|-|-|-|-"},
+      {"dual_port", 9, "-|-|-|-|-|-|-|-"},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(show_info(Model(fixture(r.fixture)).host_info(r.host)), r.want)
+        << r.fixture << r.host;
+}
+
+TEST(SysfsModel, RemotePortsAndLuns) {
+  std::string got;
+  for (const RemotePort& r : Model(fixture("dual_port")).remote_ports(3)) {
+    got += r.name + " " + show(r.node_name) + " " + show(r.port_name) + " " + show(r.port_id) +
+           " " + show(r.roles) + " " + show(r.port_state) + " " + show(r.scsi_target_id) + " " +
+           show(r.supported_classes) + ":";
+    for (const ScsiDevice& d : r.devices)
+      got += " " + std::to_string(d.target) + "/" + std::to_string(d.lun) + " " + show(d.vendor) +
+             show(d.model) + show(d.rev) + " " + show(d.type) + " " + d.block + "," + d.generic;
+    got += "\n";
+  }
+  EXPECT_EQ(
+      got,
+      "rport-3:0-0 200000d0b2c3d4e5 210000d0b2c3d4e5 10b00 1 2 0 8: "
+      "0/0 TAVRODSKVDISK-A         1.07 0 sdb,sg1 0/1 TAVRODSKVDISK-B         1.08 0 sdc,sg2\n"
+      "rport-3:0-1 200000d0b2c3d4f6 220000d0b2c3d4f6 10c00 3 2 1 c: "
+      "1/5 TAVROTAPVTAPE-C         2.11 1 ,sg3\n"
+      "rport-3:0-2 20fffc0a0b0c0d0e 21fffc0a0b0c0d0e fffffc 100 2 - 0:\n");
+  EXPECT_TRUE(Model(fixture("dual_port")).remote_ports(4).empty());
+}
+
+TEST(SysfsModel, StatisticsNotAvailableAndZero) {
+  struct Row {
+    const char* fixture;
+    unsigned host;
+    Stat stat;
+    std::optional<std::uint64_t> want;
+  } rows[] = {
+      {"dual_port", 3, Stat::seconds_since_last_reset, 0x1101},  // first counter
+      {"dual_port", 3, Stat::tx_words, 0x1303},
+      {"dual_port", 4, Stat::fcp_output_megabytes, 0x2000 + 0x101 * 20},  // last counter
+      {"sparse", 5, Stat::tx_frames, std::nullopt},                       // fails on read
+      {"sparse", 5, Stat::rx_frames, std::nullopt},                       // all ones
+      {"sparse", 5, Stat::rx_words, std::nullopt},                        // missing
+      {"sparse", 5, Stat::error_frames, 0},                               // a real zero
+      {"sparse", 2, Stat::tx_frames, std::nullopt},                       // no statistics/
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(Model(fixture(r.fixture)).statistic(r.host, r.stat), r.want)
+        << r.fixture << " " << stat_file(r.stat);
+}
+
+TEST(SysfsModel, StatisticsReadAtMostOncePerSecond) {
+  Copy c("dual_port");
+  auto now = std::chrono::steady_clock::time_point{};
+  Model m(c.root, [&] { return now; });
+  const std::string file = "/class/fc_host/host3/statistics/tx_frames";
+  EXPECT_EQ(m.statistic(3, Stat::tx_frames), 0x1202u);
+  c.put(file, "0x77\n");
+  now += std::chrono::milliseconds(999);
+  EXPECT_EQ(m.statistic(3, Stat::tx_frames), 0x1202u);
+  EXPECT_EQ(m.statistic(4, Stat::tx_frames), 0x2202u);  // its own entry
+  now += std::chrono::milliseconds(1);
+  EXPECT_EQ(m.statistic(3, Stat::tx_frames), 0x77u);
+  EXPECT_EQ(m.stat_reads(), 3u);
+  // A reset writes the transport's file and forgets what was read.
+  c.put(file, "0x0\n");
+  EXPECT_TRUE(m.reset_statistics(3));
+  EXPECT_EQ(c.get("/class/fc_host/host3/statistics/reset_statistics"), "1");
+  EXPECT_EQ(m.statistic(3, Stat::tx_frames), 0u);
+  EXPECT_TRUE(m.issue_lip(4));
+  EXPECT_EQ(c.get("/class/fc_host/host4/issue_lip"), "1");
+  EXPECT_FALSE(m.reset_statistics(5));
+  EXPECT_FALSE(Model(fixture("sparse")).reset_statistics(2));
+}
+
+TEST(SysfsModel, HostRemovedAndBack) {
+  Copy c("dual_port");
+  Model m(c.root);
+  const std::string link = c.root + "/class/fc_host/host4";
+  fs::rename(link, link + ".gone");
+  EXPECT_FALSE(m.host(4));
+  EXPECT_EQ(m.adapters().at(0).hosts, std::vector<unsigned>{3});
+  fs::rename(link + ".gone", link);
+  EXPECT_EQ(m.host(4).value().port_name, 0x21000024ff3a5b11u);
+  EXPECT_EQ(m.adapters().at(0).hosts, (std::vector<unsigned>{3, 4}));
+}
+
+TEST(SysfsModel, StatisticsReadThatBlocksEndsTheWait) {
+  Copy c("dual_port");
+  auto now = std::chrono::steady_clock::time_point{};
+  Model m(c.root, [&] { return now; });
+  const std::string file = c.root + "/class/fc_host/host3/statistics/rx_frames";
+  fs::remove(file);
+  ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);  // a read that waits for its writer
+  EXPECT_EQ(m.statistic(3, Stat::rx_frames, std::chrono::milliseconds(50)), std::nullopt);
+  EXPECT_EQ(m.statistic(3, Stat::rx_frames, std::chrono::milliseconds(50)), std::nullopt);
+  EXPECT_EQ(m.stat_reads(), 1u);  // not read again while the first read goes on
+  std::ofstream(file) << "0x42\n";
+  for (int i = 0; i < 200 && m.statistic(3, Stat::rx_frames) != 0x42u; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(m.statistic(3, Stat::rx_frames), 0x42u);
+  EXPECT_EQ(m.stat_reads(), 1u);
+}
