@@ -67,22 +67,27 @@ Json text_or_null(const std::string& text) {
   return text.empty() ? Json(nullptr) : Json(text);
 }
 
-// The daemon answers port state 1 enabled, 3 disabled, and link state 1 up,
-// 2 down.
+// The daemon answers port state 1 online, 3 offline (disabled, or on Linux
+// hosts any state but online), and link state 1 up, 2 down.
 std::optional<bool> link_up(const Port& p) {
   if (p.link && (*p.link == "1" || *p.link == "2")) return *p.link == "1";
   return std::nullopt;
 }
 
 std::string port_state(const Port& p) {
-  if (p.state && *p.state == "3") return "disabled";
+  if (p.state && *p.state == "3") return "offline";
   if (auto up = link_up(p)) return *up ? "online" : "link down";
   return port_state_name(p.hba_field(hba::kState));
 }
 
-std::string speed_text(const Port& p) {
+// Gbit/s; 0 is not negotiated, and what no link runs at is no speed.
+std::optional<std::uint64_t> speed_gbit(const Port& p) {
   auto gbit = p.speed ? parse_unsigned(*p.speed) : std::nullopt;
-  return gbit && *gbit > 0 ? std::to_string(*gbit) + " Gbit/s" : "";
+  return gbit && *gbit > 0 && *gbit <= 1024 ? gbit : std::nullopt;
+}
+
+std::string speed_text(const Port& p) {
+  return speed_gbit(p) ? std::to_string(*speed_gbit(p)) + " Gbit/s" : "";
 }
 
 std::string blocked_text(const std::string& code) {
@@ -92,8 +97,13 @@ std::string blocked_text(const std::string& code) {
 }
 
 std::string role_of(const RemoteNode& r) {
-  auto id = parse_signed(r.target_id);
-  return id && *id >= 0 ? "FCP target" : "";
+  return role_names(r.type);
+}
+
+// The fabric's WWN; none (zero) on a loop or without a link.
+std::string fabric_of(const Port& p) {
+  const std::string wwn = normalize_wwn(p.hba_field(hba::kFabric)).value_or("");
+  return wwn == std::string(16, '0') ? "" : wwn;
 }
 
 std::string join(const std::vector<std::string>& items, const char* separator) {
@@ -222,7 +232,7 @@ int Command::ports() {
   for (const Adapter& a : list) {
     for (const Port& p : a.ports) {
       const std::string type = port_type_name(p.hba_field(hba::kType));
-      const std::string fabric = normalize_wwn(p.hba_field(hba::kFabric)).value_or("");
+      const std::string fabric = fabric_of(p);
       t.add({p.id(), p.wwn, port_state(p), speed_text(p), type, fabric, p.fc_address.value_or(""),
              a.name});
       j.push_back({{"port", p.id()},
@@ -231,7 +241,7 @@ int Command::ports() {
                    {"state", text_or_null(port_state(p))},
                    {"state_code", number_or_null(p.state)},
                    {"link_up", link_up(p) ? Json(*link_up(p)) : Json()},
-                   {"speed_gbit", number_or_null(p.speed)},
+                   {"speed_gbit", speed_gbit(p) ? Json(*speed_gbit(p)) : Json()},
                    {"type", text_or_null(type)},
                    {"fabric", text_or_null(fabric)},
                    {"fc_address", text_or_null(p.fc_address.value_or(""))}});
@@ -411,16 +421,16 @@ void port_metrics(Metrics& m, const Adapter& a, const Port& p) {
         {{"adapter", a.name},
          {"port", p.wwn},
          {"id", p.id()},
-         {"fabric", normalize_wwn(p.hba_field(hba::kFabric)).value_or("")},
+         {"fabric", fabric_of(p)},
          {"type", port_type_name(p.hba_field(hba::kType))},
          {"speed", speed_text(p)},
          {"fc_address", p.fc_address.value_or("")}},
         "1");
   if (p.state && parse_unsigned(*p.state))
-    m.add("tavro_port_state", "The driver's port state: 1 enabled, 3 disabled.", id, *p.state);
+    m.add("tavro_port_state", "The driver's port state: 1 online, 3 offline.", id, *p.state);
   if (auto up = link_up(p))
     m.add("tavro_port_link_up", "1 when the link is up.", id, *up ? "1" : "0");
-  if (auto gbit = p.speed ? parse_unsigned(*p.speed) : std::nullopt; gbit && *gbit > 0)
+  if (auto gbit = speed_gbit(p))
     m.add("tavro_port_speed_bits_per_second", "The port's speed.", id,
           std::to_string(*gbit) + "000000000");
   const auto values = counter_values(p);

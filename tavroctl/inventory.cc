@@ -78,6 +78,7 @@ void read_port(Session& s, Port& p, const Want& want) {
 
 void read_remote_node(Session& s, const std::string& node, RemoteNode& r) {
   const std::string nr = node + "." + r.wwn;
+  r.type = s.agent("4.8.1.2." + nr).value_or("");
   r.target_id = s.agent("4.9.1.2." + nr).value_or("");
   r.blocked = s.agent("4.9.1.3." + nr).value_or("");
   if (auto luns = s.agent("4.9.1.4." + nr); luns && parse_unsigned(*luns)) {
@@ -261,7 +262,22 @@ constexpr CodeName kPortStates[] = {
     {6, "link down"}, {7, "error"},  {8, "loopback"}, {0, nullptr},
 };
 
+// The transport's remote port roles, one bit each.
+constexpr CodeName kRoles[] = {
+    {0x1, "FCP Target"},          {0x2, "FCP Initiator"},    {0x4, "IP Port"},
+    {0x8, "FCP Dummy Initiator"}, {0x10, "NVMe Initiator"},  {0x20, "NVMe Target"},
+    {0x40, "NVMe Discovery"},     {0x100, "fabric service"}, {0, nullptr},
+};
+
 }  // namespace
+
+std::string role_names(std::string_view type) {
+  std::string out;
+  const auto bits = parse_hex32(type);
+  for (const CodeName* row = kRoles; bits && row->name != nullptr; ++row)
+    if ((*bits & row->code) != 0) out += (out.empty() ? "" : ", ") + std::string(row->name);
+  return out;
+}
 
 std::string port_type_name(std::string_view code) {
   return name_of(kPortTypes, code);

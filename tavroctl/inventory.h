@@ -56,7 +56,7 @@ struct RemotePort {
 };
 
 struct RemoteNode {
-  std::string wwn, target_id, blocked;
+  std::string wwn, type, target_id, blocked;  // type: the FC-4 roles, as bits
   std::optional<unsigned> lun_count;
   std::vector<std::string> luns;
   std::vector<RemotePort> ports;
@@ -111,5 +111,7 @@ std::optional<std::string> resolve_port(Session& session, std::string_view spec)
 // Names of HBA API codes, "" when unknown.
 std::string port_type_name(std::string_view code);
 std::string port_state_name(std::string_view code);
+// The roles of a remote node by its type bits, e.g. "FCP Target, FCP Initiator".
+std::string role_names(std::string_view type);
 
 }  // namespace tavroctl

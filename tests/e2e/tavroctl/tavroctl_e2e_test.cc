@@ -29,14 +29,14 @@ constexpr const char* kModel = R"({"adapters":[
   {"wwn":"2100000000000A01","speed":4,"fc_address":"0x0A0101","link_transitions":3,
    "counters":{"tx_seqs":101,"rx_seqs":102,"tx_bytes":103000,"rx_bytes":104000,"tx_errors":105,
                "rx_errors":106,"tx_discards":107,"rx_discards":108},
-   "remote_nodes":[{"wwn":"5000000000000B00","target_id":7,
+   "remote_nodes":[{"wwn":"5000000000000B00","type":1,"target_id":7,
      "ports":[{"wwn":"5000000000000B01","fc_address":"0x0B0101"},{"wwn":"5000000000000B02"}],
      "luns":[{"number":0},{"number":5}]}]},
   {"wwn":"2100000000000A02","speed":8,"state":0,"topology":0,
    "counters":{"tx_seqs":201,"rx_seqs":202,"tx_bytes":203000,"rx_bytes":204000}}]},
  {"name":"/pvd/pci2/dev1/fcp1","node_wwn":"2000000000000C00","ports":[
   {"wwn":"2100000000000C01","speed":2,"counters":{"tx_seqs":301,"rx_errors":306},
-   "remote_nodes":[{"wwn":"5000000000000D00","target_id":9,"blocked":true,
+   "remote_nodes":[{"wwn":"5000000000000D00","type":3,"target_id":9,"blocked":true,
      "ports":[{"wwn":"5000000000000D01"}],"luns":[{"number":3}]}]}]}]})";
 
 struct Ran {
@@ -114,11 +114,10 @@ TEST(TavroctlE2e, EveryCommandShowsWhatTheDaemonAnswers) {
       {{"status"}, "adapters  2"},
       {{"status"}, "ports     3"},
       {{"adapters"}, "0   /pvd/pci1/dev1/fcp0  QS-2342  2      2000000000000A00"},
-      {{"ports"}, "0:1   2100000000000A02  disabled  8 Gbit/s"},
-      {{"ports"}, "1:0   2100000000000C01  online    2 Gbit/s  N_Port"},
+      {{"ports"}, "0:1   2100000000000A02  offline  8 Gbit/s"},
+      {{"ports"}, "1:0   2100000000000C01  online   2 Gbit/s  N_Port"},
       {{"targets"},
-       "1        5000000000000D00  5000000000000D01  000000      online  FCP target  9  "
-       "     yes      3"},
+       "5000000000000D01  000000      online  FCP Target, FCP Initiator  9       yes      3"},
       {{"stats", "0:0"}, "tx_frames            101"},
       {{"stats", "2100000000000A01"}, "sent_bytes           103000"},
       {{"stats", "1:0"}, "receive_errors       306"},
@@ -126,7 +125,7 @@ TEST(TavroctlE2e, EveryCommandShowsWhatTheDaemonAnswers) {
       {{"get", "3.5.1.3", "0:1"}, "8"},
       {{"get", T + "3.7.1.7", "21:00:00:00:00:00:0A:01"}, "0A0101"},
       {{"set", "3.5.1.5", "1:0", "0"}, "2100000000000C01 0"},
-      {{"get", "3.5.1.5.2100000000000C01"}, "3"},  // disabled
+      {{"get", "3.5.1.5.2100000000000C01"}, "3"},  // offline
   };
   for (const Row& row : rows) {
     Ran r = tavroctl(daemon.port(), row.args);
@@ -217,14 +216,14 @@ double sample(const std::string& scraped, const std::string& series) {
                                  : std::strtod(scraped.c_str() + at + series.size() + 2, nullptr);
 }
 
-TEST(TavroctlE2e, NodeExporterServesEverySeriesAsTheDaemonAnswersIt) {
-  constexpr const char* kExporter = "/usr/bin/prometheus-node-exporter";
-  if (::access(kExporter, X_OK) != 0) GTEST_SKIP() << kExporter << " is not installed";
-  DaemonProcess daemon(full_daemon());
-  const int port = daemon.port();
+constexpr const char* kExporter = "/usr/bin/prometheus-node-exporter";
+
+// Writes the metrics of the daemon into a folder and has node_exporter's
+// textfile collector serve them: what a scrape returns.
+std::string scrape_metrics_of(int daemon_port) {
   const std::string dir = make_temp_dir();
-  Ran r = tavroctl(port, {"metrics", "--output", dir + "/tavro.prom"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  Ran r = tavroctl(daemon_port, {"metrics", "--output", dir + "/tavro.prom"});
+  EXPECT_EQ(r.status, 0) << r.err;
   DaemonOptions options{.args = {"--collector.disable-defaults", "--collector.textfile",
                                  "--collector.textfile.directory=" + dir},
                         .add_port = false,
@@ -233,7 +232,6 @@ TEST(TavroctlE2e, NodeExporterServesEverySeriesAsTheDaemonAnswersIt) {
   options.args.push_back("--web.listen-address=127.0.0.1:" + std::to_string(options.port));
   DaemonProcess exporter(options);
   std::string scraped = request(exporter.port(), "GET /metrics HTTP/1.0\r\n\r\n");
-  ASSERT_NE(scraped.find("\ntavro_up 1\n"), std::string::npos) << scraped;
   EXPECT_NE(scraped.find("\nnode_textfile_scrape_error 0\n"), std::string::npos) << scraped;
   auto samples = [](const std::string& text) {
     std::size_t n = 0;
@@ -243,6 +241,15 @@ TEST(TavroctlE2e, NodeExporterServesEverySeriesAsTheDaemonAnswersIt) {
     return n;
   };
   EXPECT_EQ(samples(scraped), samples("\n" + read_file(dir + "/tavro.prom")));
+  return scraped;
+}
+
+TEST(TavroctlE2e, NodeExporterServesEverySeriesAsTheDaemonAnswersIt) {
+  if (::access(kExporter, X_OK) != 0) GTEST_SKIP() << kExporter << " is not installed";
+  DaemonProcess daemon(full_daemon());
+  const int port = daemon.port();
+  const std::string scraped = scrape_metrics_of(port);
+  ASSERT_NE(scraped.find("\ntavro_up 1\n"), std::string::npos) << scraped;
   // metric, request; %W is the port WWN, %H the HBA API handle and port index.
   const std::pair<std::string, std::string> kSeries[] = {
       {"tavro_port_state", "FCGET " + T + "3.5.1.5.%W"},
@@ -291,6 +298,51 @@ TEST(TavroctlE2e, NodeExporterServesEverySeriesAsTheDaemonAnswersIt) {
   };
   for (const auto& [series, req, base] : kRemote)
     EXPECT_EQ(sample(scraped, series), std::stoi(ask(port, req), nullptr, base)) << series;
+}
+
+// On a sysfs fixture through the Linux driver library the series are the
+// kernel's numbers: frames for sequences, words times four for bytes, all
+// modulo 2^32 as the driver's counters are.
+TEST(TavroctlE2e, OnASysfsFixtureTheSeriesAreTheKernelsNumbers) {
+  if (::access(kExporter, X_OK) != 0) GTEST_SKIP() << kExporter << " is not installed";
+  const std::string root = std::string(TAVRO_FIXTURES) + "/dual_port";
+  DaemonProcess daemon(DaemonOptions{
+      .args = {"-fcget", "enabled"},
+      .env = {{"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"}, {"TAVRO_SYSFS_ROOT", root}}});
+  const std::string scraped = scrape_metrics_of(daemon.port());
+  const struct {
+    std::string metric, file;
+    unsigned long long times;
+  } kRows[] = {
+      {"tavro_port_sent_sequences_total", "tx_frames", 1},
+      {"tavro_port_received_sequences_total", "rx_frames", 1},
+      {"tavro_port_sent_bytes_total", "tx_words", 4},
+      {"tavro_port_received_bytes_total", "rx_words", 4},
+      {"tavro_port_send_errors_total", "invalid_tx_word_count", 1},
+      {"tavro_port_receive_errors_total", "error_frames", 1},
+      {"tavro_port_link_transitions_total", "link_failure_count", 1},
+  };
+  for (const std::string host : {"host3", "host4"}) {
+    const std::string dir = root + "/class/fc_host/" + host + "/";
+    std::string wwn = read_file(dir + "port_name").substr(2, 16);
+    for (char& c : wwn) c = static_cast<char>(std::toupper(c));
+    const std::string labels = "{adapter=\"pci0000:3b/dev00\",port=\"" + wwn + "\"}";
+    for (const auto& [metric, file, times] : kRows) {
+      const auto kernel = std::stoull(read_file(dir + "statistics/" + file), nullptr, 16);
+      EXPECT_EQ(sample(scraped, metric + labels), (kernel * times) % (1ull << 32))
+          << metric << labels;
+    }
+    const bool online = read_file(dir + "port_state") == "Online\n";
+    EXPECT_EQ(sample(scraped, "tavro_port_link_up" + labels), online ? 1 : 0) << host;
+    EXPECT_EQ(sample(scraped, "tavro_port_speed_bits_per_second" + labels), online ? 16e9 : -1);
+  }
+  for (const std::string command : {"status", "adapters", "ports", "targets", "stats", "config"}) {
+    Ran r = tavroctl(daemon.port(), {command, "--json"});
+    EXPECT_EQ(r.status, 0) << command << ": " << r.err;
+    EXPECT_FALSE(Json::parse(r.out, nullptr, false).is_discarded()) << command << ": " << r.out;
+  }
+  Ran ports = tavroctl(daemon.port(), {"ports"});
+  EXPECT_NE(ports.out.find("\n0:1   21000024FF3A5B11  offline  -"), std::string::npos) << ports.out;
 }
 
 TEST(TavroctlE2e, CountersTheAdapterDoesNotKeepAreLeftOut) {
