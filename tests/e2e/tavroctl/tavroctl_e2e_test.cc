@@ -114,7 +114,7 @@ TEST(TavroctlE2e, EveryCommandShowsWhatTheDaemonAnswers) {
       {{"status"}, "adapters  2"},
       {{"status"}, "ports     3"},
       {{"adapters"}, "0   /pvd/pci1/dev1/fcp0  QS-2342  2      2000000000000A00"},
-      {{"ports"}, "0:1   2100000000000A02  offline  8 Gbit/s"},
+      {{"ports"}, "0:1   2100000000000A02  offline  8 Gbit/s  NL_Port  -  "},
       {{"ports"}, "1:0   2100000000000C01  online   2 Gbit/s  N_Port"},
       {{"targets"},
        "5000000000000D01  000000      online  FCP Target, FCP Initiator  9       yes      3"},
