@@ -81,7 +81,7 @@ std::string ask(int port, const std::string& text) {
   return reply == std::string(1, '\0') ? "" : reply;
 }
 
-// Listens on a free port and, for each client, reads its request and then
+// Listens on a free port and, for the first client, reads its request and then
 // closes (silent = false) or keeps the connection without a word.
 struct MutePeer {
   explicit MutePeer(bool silent) : port(free_port()) {
