@@ -1,5 +1,6 @@
 #include "tavroctl/commands.h"
 
+#include <algorithm>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -132,6 +133,24 @@ std::vector<std::optional<std::string>> counter_values(const Port& p) {
   return values;
 }
 
+// The whole lines of text but the notes of tavroctl's own requests, which the
+// daemon logs when LogFlags asks it to; a last partial line stays in text.
+std::string without_own(std::string& text, std::vector<std::string>& own) {
+  std::string kept;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = text.substr(start, end - start);
+    const bool mine = std::any_of(own.begin(), own.end(), [&](const std::string& r) {
+      return line.size() > r.size() + 3 &&
+             line.compare(line.size() - r.size() - 3, std::string::npos, " - " + r) == 0;
+    });
+    if (!mine) kept += line + "\n";
+  }
+  text.erase(0, start);
+  if (own.size() > 16) own.erase(own.begin(), own.end() - 16);
+  return kept;
+}
+
 class Command {
  public:
   Command(const Options& o, std::ostream& out, std::ostream& err)
@@ -143,6 +162,7 @@ class Command {
   int targets();
   int stats();
   int log();
+  int read_log(std::uint64_t& offset, std::string& text, std::vector<std::string>& own);
   int config();
   int get(bool write);
   int metrics();
@@ -322,39 +342,57 @@ int Command::stats() {
   return 0;
 }
 
-int Command::log() {
+// Reads the log from offset to the size LOGSIZE tells, appending to text and
+// noting each request sent in own; 0 or the exit status.
+int Command::read_log(std::uint64_t& offset, std::string& text, std::vector<std::string>& own) {
   // LOGREAD answers a message buffer at most; read the log in chunks that fit.
   constexpr std::uint64_t kChunk = 4000;
+  Reply size = client_.ask("LOGSIZE");
+  if (!size.ok()) return report(size, "LOGSIZE", o_, err_);
+  auto end = parse_unsigned(size.text);
+  if (!end)
+    return report({Outcome::kErrorReply, "unexpected LOGSIZE reply: " + size.text}, "", o_, err_);
+  own.push_back("LOGSIZE");
+  if (*end < offset) offset = 0;  // started anew
+  while (offset < *end) {
+    const std::uint64_t want = std::min(kChunk, *end - offset);
+    own.push_back("LOGREAD " + std::to_string(offset) + " " + std::to_string(want));
+    Reply chunk = client_.ask(own.back());
+    // Log text may itself begin with "Error:"; a whole chunk is data.
+    const bool whole = chunk.text.size() == want && (chunk.outcome == Outcome::kErrorReply ||
+                                                     chunk.outcome == Outcome::kDisabled);
+    if (!chunk.ok() && !whole) return report(chunk, "LOGREAD", o_, err_);
+    if (chunk.text.empty()) break;  // shorter than it said: read again later
+    offset += chunk.text.size();
+    text += chunk.text;
+  }
+  return 0;
+}
+
+int Command::log() {
   std::uint64_t offset = 0;
   std::string text;
-  for (;;) {
-    Reply size = client_.ask("LOGSIZE");
-    if (!size.ok()) return report(size, "LOGSIZE", o_, err_);
-    auto end = parse_unsigned(size.text);
-    if (!end)
-      return report({Outcome::kErrorReply, "unexpected LOGSIZE reply: " + size.text}, "LOGSIZE", o_,
-                    err_);
-    if (*end < offset) offset = 0;  // started anew
-    while (offset < *end) {
-      const std::uint64_t want = std::min(kChunk, *end - offset);
-      Reply chunk = client_.ask("LOGREAD " + std::to_string(offset) + " " + std::to_string(want));
-      // Log text may itself begin with "Error:"; a whole chunk is data.
-      const bool whole = chunk.text.size() == want && (chunk.outcome == Outcome::kErrorReply ||
-                                                       chunk.outcome == Outcome::kDisabled);
-      if (!chunk.ok() && !whole) return report(chunk, "LOGREAD", o_, err_);
-      if (chunk.text.empty()) break;  // shorter than it said: read again later
-      offset += chunk.text.size();
-      o_.json ? void(text += chunk.text) : void(out_ << chunk.text << std::flush);
-    }
+  std::vector<std::string> own;
+  for (bool first = true;; first = false) {
+    if (int rc = read_log(offset, text, own)) return rc;
     if (!o_.follow) break;
+    if (first) {
+      own.clear();  // a follower hides its own polling from here on
+      out_ << text << std::flush;
+      text.clear();
+    } else {
+      out_ << without_own(text, own) << std::flush;
+    }
     std::this_thread::sleep_for(std::chrono::seconds(1));
   }
-  if (o_.json) {
-    Json lines = Json::array();
-    for (auto& line : split(text, '\n'))
-      if (!line.empty()) lines.push_back(line);
-    print({{"size", offset}, {"lines", lines}});
+  if (!o_.json) {
+    out_ << text;
+    return 0;
   }
+  Json lines = Json::array();
+  for (auto& line : split(text, '\n'))
+    if (!line.empty()) lines.push_back(line);
+  print({{"size", offset}, {"lines", lines}});
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -44,7 +45,8 @@ struct Ran {
   std::string out, err;
 };
 
-Ran tavroctl(int port, std::vector<std::string> args) {
+// Runs tavroctl to its end, or interrupts it after the time given.
+Ran tavroctl(int port, std::vector<std::string> args, std::chrono::milliseconds stop = 0ms) {
   const std::string dir = make_temp_dir();
   pid_t pid = ::fork();
   if (pid == 0) {
@@ -56,6 +58,10 @@ Ran tavroctl(int port, std::vector<std::string> args) {
     argv.push_back(nullptr);
     ::execv((binary_dir() + "/tavroctl").c_str(), argv.data());
     ::_exit(127);
+  }
+  if (stop > 0ms) {
+    std::this_thread::sleep_for(stop);
+    ::kill(pid, SIGINT);
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
@@ -144,6 +150,19 @@ TEST(TavroctlE2e, LogReadsTheWholeFileInPieces) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_GT(r.out.size(), 4096u);
   EXPECT_EQ(read_file(daemon.dir() + "/requests.log").substr(0, r.out.size()), r.out);
+}
+
+// Following, it shows what others add and hides its own polling.
+TEST(TavroctlE2e, LogFollowShowsNewLinesButNotItsOwnPolling) {
+  DaemonProcess daemon(full_daemon());
+  std::thread later([&] {
+    std::this_thread::sleep_for(1500ms);
+    request(daemon.port(), "REV\n");
+  });
+  Ran r = tavroctl(daemon.port(), {"log", "--follow"}, 3500ms);
+  later.join();
+  EXPECT_NE(r.out.find(" - REV\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(" - LOGSIZE\n"), r.out.rfind(" - LOGSIZE\n")) << r.out;  // the first only
 }
 
 TEST(TavroctlE2e, JsonParsedBackEqualsTheDaemonsAnswers) {
