@@ -1,0 +1,115 @@
+#include "tavroctl/client.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace tavroctl {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int left_ms(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+// Waits for the socket to become ready for events; false on time-out.
+bool wait_for(int fd, short events, Clock::time_point deadline) {
+  pollfd p{fd, events, 0};
+  for (;;) {
+    int n = ::poll(&p, 1, left_ms(deadline));
+    if (n > 0) return true;
+    if (n == 0 || errno != EINTR) return false;
+  }
+}
+
+// Connects without blocking past the deadline; the socket or -1.
+int connect_one(const addrinfo* a, Clock::time_point deadline, int& error) {
+  int s = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+  if (s < 0) {
+    error = errno;
+    return -1;
+  }
+  if (::connect(s, a->ai_addr, a->ai_addrlen) != 0 && errno == EINPROGRESS) {
+    socklen_t length = sizeof error;
+    error = wait_for(s, POLLOUT, deadline) ? 0 : ETIMEDOUT;
+    if (error == 0) ::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length);
+  } else {
+    error = errno;
+  }
+  if (error == 0) return s;
+  ::close(s);
+  return -1;
+}
+
+bool send_all(int fd, std::string_view text, Clock::time_point deadline) {
+  while (!text.empty()) {
+    ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == EAGAIN && wait_for(fd, POLLOUT, deadline)) continue;
+    if (n <= 0) return false;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+int Client::connect_socket(std::string& reason) const {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (int rc = ::getaddrinfo(host_.c_str(), port_.c_str(), &hints, &found); rc != 0) {
+    reason = ::gai_strerror(rc);
+    return -1;
+  }
+  const auto deadline = Clock::now() + timeout_;
+  int s = -1, error = 0;
+  for (const addrinfo* a = found; a != nullptr && s < 0; a = a->ai_next)
+    s = connect_one(a, deadline, error);
+  ::freeaddrinfo(found);
+  if (s < 0) reason = std::strerror(error);
+  return s;
+}
+
+Reply Client::ask(std::string_view request) const {
+  // The daemon takes one line of at most a message buffer; anything after a
+  // line end would be dropped unseen, so such a request is not sent.
+  if (request.find_first_of("\r\n") != std::string_view::npos || request.size() >= 4096)
+    return {Outcome::kUsage, "a request is one line of less than 4096 bytes"};
+  std::string reason;
+  int s = connect_socket(reason);
+  if (s < 0) return {Outcome::kCannotConnect, reason};
+  const auto deadline = Clock::now() + timeout_;
+  std::string raw;
+  bool timed_out = false;
+  if (send_all(s, std::string(request) + "\n", deadline)) {
+    ::shutdown(s, SHUT_WR);
+    char buffer[4096];
+    for (;;) {
+      if (!wait_for(s, POLLIN, deadline)) {
+        timed_out = true;
+        break;
+      }
+      ssize_t n = ::recv(s, buffer, sizeof buffer, 0);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) break;
+      raw.append(buffer, static_cast<std::size_t>(n));
+      if (raw.size() > kReplyCap) {
+        ::close(s);
+        return {Outcome::kErrorReply, "reply longer than " + std::to_string(kReplyCap) + " bytes"};
+      }
+    }
+  }
+  ::close(s);
+  if (timed_out && raw.empty()) return {Outcome::kNoReply, "timed out"};
+  if (timed_out) return {Outcome::kNoReply, "reply cut off by the time-out"};
+  return classify(std::move(raw));
+}
+
+}  // namespace tavroctl

@@ -1,0 +1,380 @@
+// tavroctl run as a program against the daemon on the simulated adapters:
+// every command, its JSON parsed back, each exit status, and the metrics
+// file scraped through the real prometheus-node-exporter.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/daemon_process.h"
+
+namespace tavro::testing {
+namespace {
+
+using Json = nlohmann::json;
+const std::string T = ".1.3.6.1.4.1.48217.3.";
+
+// Counters stand still (no rates) and differ everywhere. Adapter 0 has two
+// ports, the second disabled; adapter 1's remote node is blocked.
+constexpr const char* kModel = R"({"adapters":[
+ {"name":"/pvd/pci1/dev1/fcp0","model":"QS-2342","node_wwn":"2000000000000A00","ports":[
+  {"wwn":"2100000000000A01","speed":4,"fc_address":"0x0A0101","link_transitions":3,
+   "counters":{"tx_seqs":101,"rx_seqs":102,"tx_bytes":103000,"rx_bytes":104000,"tx_errors":105,
+               "rx_errors":106,"tx_discards":107,"rx_discards":108},
+   "remote_nodes":[{"wwn":"5000000000000B00","type":1,"target_id":7,
+     "ports":[{"wwn":"5000000000000B01","fc_address":"0x0B0101"},{"wwn":"5000000000000B02"}],
+     "luns":[{"number":0},{"number":5}]}]},
+  {"wwn":"2100000000000A02","speed":8,"state":0,"topology":0,
+   "counters":{"tx_seqs":201,"rx_seqs":202,"tx_bytes":203000,"rx_bytes":204000}}]},
+ {"name":"/pvd/pci2/dev1/fcp1","node_wwn":"2000000000000C00","ports":[
+  {"wwn":"2100000000000C01","speed":2,"counters":{"tx_seqs":301,"rx_errors":306},
+   "remote_nodes":[{"wwn":"5000000000000D00","type":3,"target_id":9,"blocked":true,
+     "ports":[{"wwn":"5000000000000D01"}],"luns":[{"number":3}]}]}]}]})";
+
+struct Ran {
+  int status;
+  std::string out, err;
+};
+
+// Runs tavroctl to its end, or interrupts it after the time given.
+Ran tavroctl(int port, std::vector<std::string> args, std::chrono::milliseconds stop = 0ms) {
+  const std::string dir = make_temp_dir();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("TAVRO_PORT", std::to_string(port).c_str(), 1);
+    std::freopen((dir + "/out").c_str(), "w", stdout);
+    std::freopen((dir + "/err").c_str(), "w", stderr);
+    std::vector<char*> argv{const_cast<char*>("tavroctl")};
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv((binary_dir() + "/tavroctl").c_str(), argv.data());
+    ::_exit(127);
+  }
+  if (stop > 0ms) {
+    std::this_thread::sleep_for(stop);
+    ::kill(pid, SIGINT);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(dir + "/out"),
+          read_file(dir + "/err")};
+}
+
+// The request log, requests.log in the daemon's folder, notes REV, LOGSIZE
+// and LOGREAD.
+DaemonOptions daemon_on_model(const std::string& model, std::vector<std::string> args) {
+  const std::string dir = make_temp_dir();
+  write_file(dir + "/model.json", model);
+  args.insert(args.end(), {"-log", "requests.log", "-lo", "2", "-lf", "0x100020"});
+  return {.args = args, .env = {{"TAVRO_SIM_MODEL", dir + "/model.json"}}};
+}
+
+DaemonOptions full_daemon(const std::string& model = kModel) {
+  return daemon_on_model(model, {"-fcget", "enabled", "-fcset", "enabled", "-api", "enabled"});
+}
+
+std::string ask(int port, const std::string& text) {
+  std::string reply = request(port, text + "\n");
+  return reply == std::string(1, '\0') ? "" : reply;
+}
+
+// Listens on a free port and, for the first client, reads its request and then
+// closes (silent = false) or keeps the connection without a word.
+struct MutePeer {
+  explicit MutePeer(bool silent) : port(free_port()) {
+    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd, 4);
+    worker = std::thread([this, silent] {
+      int c = ::accept(fd, nullptr, nullptr);
+      char b[64];
+      (void)!::recv(c, b, sizeof b, 0);
+      if (silent) std::this_thread::sleep_for(2s);
+      ::close(c);
+    });
+  }
+  ~MutePeer() {
+    worker.join();
+    ::close(fd);
+  }
+  int port, fd;
+  std::thread worker;
+};
+
+TEST(TavroctlE2e, EveryCommandShowsWhatTheDaemonAnswers) {
+  DaemonProcess daemon(full_daemon());
+  struct Row {
+    std::vector<std::string> args;
+    std::string line;  // a whole line of the output
+  } rows[] = {
+      {{"status"}, "adapters  2"},
+      {{"status"}, "ports     3"},
+      {{"adapters"}, "0   /pvd/pci1/dev1/fcp0  QS-2342  2      2000000000000A00"},
+      {{"ports"}, "0:1   2100000000000A02  offline  8 Gbit/s  NL_Port  -  "},
+      {{"ports"}, "1:0   2100000000000C01  online   2 Gbit/s  N_Port"},
+      {{"targets"},
+       "5000000000000D01  000000      online  FCP Target, FCP Initiator  9       yes      3"},
+      {{"stats", "0:0"}, "tx_frames            101"},
+      {{"stats", "2100000000000A01"}, "sent_bytes           103000"},
+      {{"stats", "1:0"}, "receive_errors       306"},
+      {{"config"}, "FcSetReq     enabled"},
+      {{"get", "3.5.1.3", "0:1"}, "8"},
+      {{"get", T + "3.7.1.7", "21:00:00:00:00:00:0A:01"}, "0A0101"},
+      {{"set", "3.5.1.5", "1:0", "0"}, "2100000000000C01 0"},
+      {{"get", "3.5.1.5.2100000000000C01"}, "3"},  // offline
+  };
+  for (const Row& row : rows) {
+    Ran r = tavroctl(daemon.port(), row.args);
+    EXPECT_EQ(r.status, 0) << row.args[0] << ": " << r.err;
+    EXPECT_NE(("\n" + r.out).find(row.line), std::string::npos)
+        << row.args[0] << ": no line \"" << row.line << "\" in\n"
+        << r.out;
+  }
+}
+
+// A log longer than one LOGREAD reply comes out as the file holds it.
+TEST(TavroctlE2e, LogReadsTheWholeFileInPieces) {
+  DaemonProcess daemon(full_daemon());
+  for (int i = 0; i < 150; ++i) request(daemon.port(), "REV\n");
+  Ran r = tavroctl(daemon.port(), {"log"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_GT(r.out.size(), 4096u);
+  EXPECT_EQ(read_file(daemon.dir() + "/requests.log").substr(0, r.out.size()), r.out);
+}
+
+// Following, it shows what others add and hides its own polling.
+TEST(TavroctlE2e, LogFollowShowsNewLinesButNotItsOwnPolling) {
+  DaemonProcess daemon(full_daemon());
+  std::thread later([&] {
+    std::this_thread::sleep_for(1500ms);
+    request(daemon.port(), "REV\n");
+  });
+  Ran r = tavroctl(daemon.port(), {"log", "--follow"}, 3500ms);
+  later.join();
+  EXPECT_NE(r.out.find(" - REV\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(" - LOGSIZE\n"), r.out.rfind(" - LOGSIZE\n")) << r.out;  // the first only
+}
+
+TEST(TavroctlE2e, JsonParsedBackEqualsTheDaemonsAnswers) {
+  DaemonProcess daemon(full_daemon());
+  const int port = daemon.port();
+  auto json = [&](std::vector<std::string> args) {
+    args.push_back("--json");
+    Ran r = tavroctl(port, args);
+    EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
+    return Json::parse(r.out, nullptr, false);
+  };
+  Json ports = json({"ports"});
+  ASSERT_EQ(ports.size(), 3u) << ports;
+  for (const Json& p : ports) {
+    const std::string w = p["wwn"];
+    EXPECT_EQ(std::to_string(p["state_code"].get<int>()), ask(port, "FCGET " + T + "3.5.1.5." + w));
+    EXPECT_EQ(std::to_string(p["speed_gbit"].get<int>()), ask(port, "FCGET " + T + "3.5.1.3." + w));
+    EXPECT_EQ(p["fc_address"], ask(port, "FCGET " + T + "3.7.1.7." + w));
+  }
+  Json stats = json({"stats"});
+  ASSERT_EQ(stats.size(), 3u);
+  EXPECT_EQ(stats[2]["counters"]["receive_errors"], 306);
+  EXPECT_EQ(stats[1]["counters"]["sent_sequences"], 201);
+  EXPECT_EQ(stats[0]["counters"]["link_transitions"], 3);
+  Json targets = json({"targets"});
+  ASSERT_EQ(targets.size(), 3u);
+  EXPECT_EQ(targets[0]["luns"], Json::parse("[0,5]"));
+  EXPECT_EQ(targets[2]["blocked"], true);
+  EXPECT_EQ(json({"adapters"})[1]["node_wwn"], "2000000000000C00");
+  EXPECT_EQ(json({"status"})["adapters"], 2);
+  EXPECT_EQ(json({"config"})["HbaApiReq"], "enabled");
+  EXPECT_EQ(json({"get", "3.1.0"})["value"], "2");
+  EXPECT_TRUE(json({"log"})["lines"].is_array());
+}
+
+TEST(TavroctlE2e, EachFailureHasItsExitStatus) {
+  DaemonProcess closed(daemon_on_model(kModel, {}));  // FCGET and HBAAPI disabled
+  DaemonProcess open(full_daemon());
+  MutePeer closing(false), silent(true);
+  struct Row {
+    const char* name;
+    int port;
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } rows[] = {
+      {"ok", open.port(), {"get", "3.1.0"}, 0, ""},
+      {"error reply", open.port(), {"get", "9.9.9"}, 1, "Error: No such member"},
+      {"no such port", open.port(), {"stats", "2:0"}, 1, "no port 2:0"},
+      {"usage", open.port(), {"frobnicate"}, 2, "unknown command"},
+      {"two lines", open.port(), {"set", "3.5.1.5.2100000000000C01", "1\nREV"}, 2, "one line"},
+      {"cannot connect", free_port(), {"status"}, 3, "cannot connect"},
+      {"disabled", closed.port(), {"ports"}, 4, "set FcGetReq enabled"},
+      {"write disabled", closed.port(), {"set", "3.5.1.5.2100000000000C01", "1"}, 4, "FcSetReq"},
+      {"no reply", closing.port, {"status"}, 5, "enable FcGetReq and HbaApiReq"},
+      {"time-out", silent.port, {"--timeout", "0.5", "status"}, 5, "try a longer --timeout"},
+  };
+  for (const Row& row : rows) {
+    Ran r = tavroctl(row.port, row.args);
+    EXPECT_EQ(r.status, row.status) << row.name << ": " << r.err;
+    EXPECT_NE(r.err.find(row.message), std::string::npos) << row.name << ": " << r.err;
+    EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 1) << row.name;
+  }
+}
+
+// node_exporter prints values in its own float form; compare numbers.
+double sample(const std::string& scraped, const std::string& series) {
+  auto at = scraped.find("\n" + series + " ");
+  return at == std::string::npos ? -1
+                                 : std::strtod(scraped.c_str() + at + series.size() + 2, nullptr);
+}
+
+constexpr const char* kExporter = "/usr/bin/prometheus-node-exporter";
+
+// Writes the metrics of the daemon into a folder and has node_exporter's
+// textfile collector serve them: what a scrape returns.
+std::string scrape_metrics_of(int daemon_port) {
+  const std::string dir = make_temp_dir();
+  Ran r = tavroctl(daemon_port, {"metrics", "--output", dir + "/tavro.prom"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  DaemonOptions options{.args = {"--collector.disable-defaults", "--collector.textfile",
+                                 "--collector.textfile.directory=" + dir},
+                        .add_port = false,
+                        .port = free_port(),
+                        .program = kExporter};
+  options.args.push_back("--web.listen-address=127.0.0.1:" + std::to_string(options.port));
+  DaemonProcess exporter(options);
+  std::string scraped = request(exporter.port(), "GET /metrics HTTP/1.0\r\n\r\n");
+  EXPECT_NE(scraped.find("\nnode_textfile_scrape_error 0\n"), std::string::npos) << scraped;
+  auto samples = [](const std::string& text) {
+    std::size_t n = 0;
+    for (auto at = text.find("\ntavro_"); at != std::string::npos;
+         at = text.find("\ntavro_", at + 1))
+      ++n;
+    return n;
+  };
+  EXPECT_EQ(samples(scraped), samples("\n" + read_file(dir + "/tavro.prom")));
+  return scraped;
+}
+
+TEST(TavroctlE2e, NodeExporterServesEverySeriesAsTheDaemonAnswersIt) {
+  if (::access(kExporter, X_OK) != 0) GTEST_SKIP() << kExporter << " is not installed";
+  DaemonProcess daemon(full_daemon());
+  const int port = daemon.port();
+  const std::string scraped = scrape_metrics_of(port);
+  ASSERT_NE(scraped.find("\ntavro_up 1\n"), std::string::npos) << scraped;
+  // metric, request; %W is the port WWN, %H the HBA API handle and port index.
+  const std::pair<std::string, std::string> kSeries[] = {
+      {"tavro_port_state", "FCGET " + T + "3.5.1.5.%W"},
+      {"tavro_port_sent_sequences_total", "FCGET " + T + "3.7.1.15.%W"},
+      {"tavro_port_received_sequences_total", "FCGET " + T + "3.7.1.16.%W"},
+      {"tavro_port_sent_bytes_total", "FCGET " + T + "3.7.1.17.%W"},
+      {"tavro_port_received_bytes_total", "FCGET " + T + "3.7.1.18.%W"},
+      {"tavro_port_send_errors_total", "FCGET " + T + "3.7.1.19.%W"},
+      {"tavro_port_receive_errors_total", "FCGET " + T + "3.7.1.20.%W"},
+      {"tavro_port_link_transitions_total", "FCGET " + T + "3.6.1.5.%W.0"},
+      {"tavro_port_transmitted_frames_total", "HBAAPI 9.2.%H"},
+      {"tavro_port_received_words_total", "HBAAPI 9.5.%H"},
+      {"tavro_port_error_frames_total", "HBAAPI 9.8.%H"},
+      {"tavro_port_invalid_crc_total", "HBAAPI 9.15.%H"},
+  };
+  const std::map<std::string, std::string> kPorts = {{"2100000000000A01", "/pvd/pci1/dev1/fcp0|0"},
+                                                     {"2100000000000A02", "/pvd/pci1/dev1/fcp0|1"},
+                                                     {"2100000000000C01", "/pvd/pci2/dev1/fcp1|0"}};
+  for (const auto& [wwn, where] : kPorts) {
+    const std::string adapter = where.substr(0, where.find('|'));
+    const std::string handle = ask(port, "HBAAPI 5.0." + adapter);
+    for (auto [metric, req] : kSeries) {
+      req.replace(req.find('%'), 2,
+                  req.find("%W") != std::string::npos
+                      ? wwn
+                      : handle + "." + where.substr(where.find('|') + 1));
+      const std::string series = metric + "{adapter=\"" + adapter + "\",port=\"" + wwn + "\"}";
+      EXPECT_EQ(sample(scraped, series), std::strtod(ask(port, req).c_str(), nullptr)) << series;
+    }
+  }
+  const std::string a0 = "adapter=\"/pvd/pci1/dev1/fcp0\",",
+                    nr = "2000000000000A00.5000000000000B00";
+  const std::string h0 = ask(port, "HBAAPI 5.0./pvd/pci1/dev1/fcp0");
+  const struct {
+    std::string series, request;
+    int base;
+  } kRemote[] = {
+      {"tavro_remote_node_luns{" + a0 + "remote_node=\"5000000000000B00\"}",
+       "FCGET " + T + "4.9.1.4." + nr, 10},
+      {"tavro_remote_node_blocked{adapter=\"/pvd/pci2/dev1/"
+       "fcp1\",remote_node=\"5000000000000D00\"}",
+       "FCGET " + T + "4.9.1.3.2000000000000C00.5000000000000D00", 10},
+      {"tavro_remote_port_state{" + a0 +
+           "port=\"2100000000000A01\",remote_port=\"5000000000000B02\"}",
+       "HBAAPI 10.5." + h0 + ".0.1", 16},
+  };
+  for (const auto& [series, req, base] : kRemote)
+    EXPECT_EQ(sample(scraped, series), std::stoi(ask(port, req), nullptr, base)) << series;
+}
+
+// On a sysfs fixture through the Linux driver library the series are the
+// kernel's numbers: frames for sequences, words times four for bytes, all
+// modulo 2^32 as the driver's counters are.
+TEST(TavroctlE2e, OnASysfsFixtureTheSeriesAreTheKernelsNumbers) {
+  if (::access(kExporter, X_OK) != 0) GTEST_SKIP() << kExporter << " is not installed";
+  const std::string root = std::string(TAVRO_FIXTURES) + "/dual_port";
+  DaemonProcess daemon(DaemonOptions{
+      .args = {"-fcget", "enabled"},
+      .env = {{"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"}, {"TAVRO_SYSFS_ROOT", root}}});
+  const std::string scraped = scrape_metrics_of(daemon.port());
+  const struct {
+    std::string metric, file;
+    unsigned long long times;
+  } kRows[] = {
+      {"tavro_port_sent_sequences_total", "tx_frames", 1},
+      {"tavro_port_received_sequences_total", "rx_frames", 1},
+      {"tavro_port_sent_bytes_total", "tx_words", 4},
+      {"tavro_port_received_bytes_total", "rx_words", 4},
+      {"tavro_port_send_errors_total", "invalid_tx_word_count", 1},
+      {"tavro_port_receive_errors_total", "error_frames", 1},
+      {"tavro_port_link_transitions_total", "link_failure_count", 1},
+  };
+  for (const std::string host : {"host3", "host4"}) {
+    const std::string dir = root + "/class/fc_host/" + host + "/";
+    std::string wwn = read_file(dir + "port_name").substr(2, 16);
+    for (char& c : wwn) c = static_cast<char>(std::toupper(c));
+    const std::string labels = "{adapter=\"pci0000:3b/dev00\",port=\"" + wwn + "\"}";
+    for (const auto& [metric, file, times] : kRows) {
+      const auto kernel = std::stoull(read_file(dir + "statistics/" + file), nullptr, 16);
+      EXPECT_EQ(sample(scraped, metric + labels), (kernel * times) % (1ull << 32))
+          << metric << labels;
+    }
+    const bool online = read_file(dir + "port_state") == "Online\n";
+    EXPECT_EQ(sample(scraped, "tavro_port_link_up" + labels), online ? 1 : 0) << host;
+    EXPECT_EQ(sample(scraped, "tavro_port_speed_bits_per_second" + labels), online ? 16e9 : -1);
+  }
+  for (const std::string command : {"status", "adapters", "ports", "targets", "stats", "config"}) {
+    Ran r = tavroctl(daemon.port(), {command, "--json"});
+    EXPECT_EQ(r.status, 0) << command << ": " << r.err;
+    EXPECT_FALSE(Json::parse(r.out, nullptr, false).is_discarded()) << command << ": " << r.out;
+  }
+  Ran ports = tavroctl(daemon.port(), {"ports"});
+  EXPECT_NE(ports.out.find("\n0:1   21000024FF3A5B11  offline  -"), std::string::npos) << ports.out;
+}
+
+TEST(TavroctlE2e, CountersTheAdapterDoesNotKeepAreLeftOut) {
+  std::string model = kModel;
+  model.insert(model.rfind('}'), R"(,"hbaapi":{"missing":["HBA_GetPortStatistics"]})");
+  DaemonProcess daemon(full_daemon(model));
+  Ran r = tavroctl(daemon.port(), {"metrics"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("tavro_port_sent_bytes_total{"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("tavro_port_transmitted_frames_total"), std::string::npos) << r.out;
+  Ran stats = tavroctl(daemon.port(), {"stats", "0:0", "--json"});
+  EXPECT_TRUE(Json::parse(stats.out)[0]["counters"]["tx_frames"].is_null()) << stats.out;
+}
+
+}  // namespace
+}  // namespace tavro::testing
