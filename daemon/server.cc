@@ -134,16 +134,19 @@ class WaitingConnections {
     entries_.push_back({s, deadline, 0});
   }
 
-  // Makes room for one more by closing the oldest connection still silent;
-  // false when every waiting connection already has its request.
-  bool make_room(Daemon& d) {
-    if (!full()) return true;
+  // Room for one more, or a silent connection to close for it.
+  bool can_take() const {
+    return !full() ||
+           std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) { return !e.ready; });
+  }
+  // Makes room for one more by closing the oldest connection still silent.
+  void make_room(Daemon& d) {
+    if (!full()) return;
     auto oldest =
         std::find_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.ready == 0; });
-    if (oldest == entries_.end()) return false;
+    if (oldest == entries_.end()) return;
     close_connection(d, oldest->socket);
     entries_.erase(oldest);
-    return true;
   }
 
   // Waits until the listener or a connection has something, or the nearest
@@ -219,6 +222,7 @@ class WaitingConnections {
 // by a stop) and the loop must end.
 bool accept_one(Daemon& d, WaitingConnections& waiting) {
   platform::socket_t listener = d.server.listener;
+  waiting.make_room(d);
   platform::socket_t c = platform::accept_connection(listener);
   if (c == platform::kInvalidSocket) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) return true;  // the client went again
@@ -244,8 +248,7 @@ int request_loop(Daemon& d) {
     if (d.diag.on(kSocketTrace) && !waiting.has_ready()) {
       d.diag.print("Waiting for incoming message on socket...\n");
     }
-    bool accepting = waiting.make_room(d);
-    if (waiting.wait(d.server.listener, accepting) && !accept_one(d, waiting)) return 0;
+    if (waiting.wait(d.server.listener, waiting.can_take()) && !accept_one(d, waiting)) return 0;
     waiting.drop_expired(d);
     platform::socket_t c = waiting.take_first_ready();
     if (c != platform::kInvalidSocket) serve_connection(d, c, buffer.get());

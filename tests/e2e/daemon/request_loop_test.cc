@@ -1,6 +1,7 @@
 // The request loop seen from a client: what is read, what is cut, who is
 // dropped, and how the daemon starts and stops.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -62,6 +63,22 @@ TEST(RequestLoop, SilentClientsHoldOnlyThemselvesAndRequestsAreServedAsTheyCome)
   ::close(slow);
   std::string stats = request(d.port(), "STATS");
   EXPECT_TRUE(stats.ends_with(";INVMSG;0")) << stats;
+}
+
+TEST(RequestLoop, AtMost64WaitAndTheOldestSilentOneIsClosedFirst) {
+  DaemonProcess d({.args = {"-rxto", "30"}});
+  std::vector<int> silent;
+  for (int i = 0; i < 65; ++i) {
+    silent.push_back(connect_to(d.port()));
+    std::this_thread::sleep_for(10ms);  // accepted in this order, not past the backlog
+  }
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(read_all(silent[0], 5s), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+  EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");  // closes the next oldest
+  pollfd still{silent[2], POLLIN, 0};
+  EXPECT_EQ(::poll(&still, 1, 200), 0);
+  for (int s : silent) ::close(s);
 }
 
 // A client that resets its connection is met in bad_input_test.cc.
