@@ -74,6 +74,8 @@ TEST(FcFaults, UnknownPortsNodesAndAdaptersAnswerAnErrorAtOnce) {
       {"3.3.1.1./pvd/nobody", "HPD_LTX_ADAPTER_INFO" + kUnknown},
       {"3.4.1.2./pvd/nobody.0", "HPD_LTX_ADAPTER_PORTWWN" + kUnknown},
       {"3.2.1.2.8", "LXS_GET_ADAPTER_NAME: Operation failed"},
+      {"4.2.1.2.2", "FCPH_GET_NODE_WWN" + kUnknown},
+      {"4.9.1.2." + kNode0 + ".2000000000000BAD", "LXS_GET_REMNODE_TGT_ID" + kUnknown},
   };
   for (const auto& row : rows) {
     auto begin = std::chrono::steady_clock::now();
