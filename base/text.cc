@@ -107,4 +107,39 @@ void strip_line_end(char* text) {
   text[std::strcspn(text, "\r\n")] = '\0';
 }
 
+std::size_t html_escape(const char* text, std::size_t length, char* out, std::size_t cap,
+                        std::size_t* used) {
+  std::size_t in = 0;
+  std::size_t n = 0;
+  for (; in < length; ++in) {
+    const char* entity = nullptr;
+    switch (text[in]) {
+      case '&':
+        entity = "&amp;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      case '"':
+        entity = "&quot;";
+        break;
+      default:
+        break;
+    }
+    std::size_t size = entity != nullptr ? std::strlen(entity) : 1;
+    if (n + size > cap) break;
+    if (entity != nullptr) {
+      std::memcpy(out + n, entity, size);
+    } else {
+      out[n] = text[in];
+    }
+    n += size;
+  }
+  if (used != nullptr) *used = in;
+  return n;
+}
+
 }  // namespace tavro

@@ -45,4 +45,10 @@ void swap_words32(void* data, int length);
 // Cuts text at its first carriage return or line feed.
 void strip_line_end(char* text);
 
+// Copies length bytes of text into out with & < > and " replaced by their
+// HTML entities, as far as they fit into cap bytes (no terminator, no entity
+// cut). Returns the bytes written; *used tells how many bytes of text went in.
+std::size_t html_escape(const char* text, std::size_t length, char* out, std::size_t cap,
+                        std::size_t* used);
+
 }  // namespace tavro

@@ -222,4 +222,23 @@ const ResponseRow* find_response(const ResponseRow* table, std::uint32_t number)
 // The reply text of a failed LXS object response: "Error:  <object>: <status>".
 void fcp_error_text(std::uint32_t object_id, std::uint32_t status, char* out, std::size_t cap);
 
+// Where the driver says whether it answered: a 32-bit status word, 0 when it
+// did. On any other value the answer's value fields are left as sent.
+struct StatusWord {
+  std::uint32_t first;  // response numbers
+  std::uint32_t last;
+  std::uint16_t offset;
+  bool lxs_codes;  // the status codes of the LXS object message (2 to 5)
+};
+// Status codes of the other families.
+inline constexpr std::uint32_t kStatusUnknown = 2;  // no such adapter, port, node or index
+inline constexpr std::uint32_t kStatusNotAvailable = 6;
+inline constexpr std::uint32_t kStatusNotSupported = 7;
+
+extern const StatusWord status_words[];
+// The status word of a response, or null when it carries none the programs read.
+const StatusWord* find_status_word(std::uint32_t response);
+// "Error:  <request>: <status>", for a response whose status is not 0.
+void status_error_text(std::uint32_t response, std::uint32_t status, char* out, std::size_t cap);
+
 }  // namespace tavro

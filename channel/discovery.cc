@@ -44,18 +44,24 @@ Transaction adapter_name(Channel& channel, char* text, std::size_t cap) {
   char index_text[kNameMax];
   first_component(text, index_text);
   int index = std::atoi(index_text);
+  // One destination per index 0 to 7: no other index names an adapter.
+  bool known = index >= 0 && index <= 7;
   char destination[16];
   std::snprintf(destination, sizeof destination, "%s", kSifDestination);
-  destination[kSifDigit] = static_cast<char>('0' + index);
-  return channel.transact({destination, LXS_GET_ADAPTER_NAME, sif::kListSize}, text, cap,
-                          [&](std::uint8_t* data) {
-                            write_u32(data, sif::kRequestId, channel.next_request_id());
-                            write_u32(data, sif::kAdapterIndex, static_cast<std::uint32_t>(index));
-                            if (channel.diag().on(kTraceOpen)) {
-                              channel.diag().print("sending LXS_GET_ADAPTER_NAME msg\n");
-                            }
-                            return true;
-                          });
+  destination[kSifDigit] = static_cast<char>('0' + (known ? index : 0));
+  return channel.transact(
+      {destination, LXS_GET_ADAPTER_NAME, sif::kListSize}, text, cap, [&](std::uint8_t* data) {
+        if (!known) {
+          status_error_text(response_number(LXS_GET_ADAPTER_NAME), kStatusUnknown, text, cap);
+          return false;
+        }
+        write_u32(data, sif::kRequestId, channel.next_request_id());
+        write_u32(data, sif::kAdapterIndex, static_cast<std::uint32_t>(index));
+        if (channel.diag().on(kTraceOpen)) {
+          channel.diag().print("sending LXS_GET_ADAPTER_NAME msg\n");
+        }
+        return true;
+      });
 }
 
 Transaction qdn_get_adapt_info(Channel& channel, char* text, std::size_t cap, int code) {

@@ -175,6 +175,26 @@ bool Channel::match_response(std::uint32_t number, const void* data) {
   return true;
 }
 
+namespace {
+
+// A failed answer becomes the waiting request's error reply at once; its
+// value fields are not read.
+bool deliver_failure(Channel& c, std::uint32_t number, const std::uint8_t* data) {
+  const StatusWord* word = find_status_word(number);
+  const RequestRow* request =
+      find_request((number & kResponseBit) != 0 ? number & ~kResponseBit : number - 1);
+  if (word == nullptr || request == nullptr || word->offset + 4u > request->size) return false;
+  std::uint32_t status = read_u32(data, word->offset);
+  if (c.diag().on(kTraceResponses)) c.diag().print("status = %X\n", status);
+  if (status == 0) return false;
+  char text[128];
+  status_error_text(number, status, text, sizeof text);
+  c.recv_drv_msg(text, 0, kValueText, false, std::strlen(text) + 1);
+  return true;
+}
+
+}  // namespace
+
 void Channel::msg_handler(int kind, void* message) {
   const bool trace = diag_.on(kTraceMessages);
   if (kind == qfc::kDriverErrorKind) {
@@ -220,6 +240,10 @@ void Channel::msg_handler(int kind, void* message) {
     return;
   }
   clear_expected();
+  if (deliver_failure(*this, number, data)) {
+    safe_msg_free(message);
+    return;
+  }
   if (const ResponseRow* row = find_response(settings_.responses, number)) {
     if (row->name != nullptr && diag_.on(kTraceResponses))
       diag_.print("%s msg called\n", row->name);

@@ -485,6 +485,42 @@ const char* lookup(const NamedCode* table, std::uint32_t code, const char* other
 
 }  // namespace
 
+// The LXS object message reads its own status (0 and 1 are success there).
+const StatusWord status_words[] = {
+    {response_number(FCPH_GET_PORT_SPEED), response_number(FCPH_GET_FC_ADDRESS), 16, false},
+    {response_number(LXS_GET_ADAPTER_COUNT), response_number(LXS_GET_ADAPTER_COUNT),
+     sif::kCountStatus, true},
+    {response_number(LXS_GET_ADAPTER_NAME), response_number(LXS_GET_ADAPTER_NAME), sif::kNameStatus,
+     true},
+    {response_number(LXS_GET_FCP_MANUAL_ID), response_number(LXS_SET_REMNODE_BLOCKED), 252, false},
+    {response_number(HPD_LTX_ADAPTER_INFO), response_number(HPD_LTX_ADAPTER_INFO), 508, false},
+    {response_number(HPD_LTX_DUPLEX_STATUS), response_number(HPD_LTX_ADAPTER_PORTWWN), 252, false},
+    {0, 0, 0, false},
+};
+
+const StatusWord* find_status_word(std::uint32_t response) {
+  for (const StatusWord* row = status_words; row->offset != 0; ++row) {
+    if (response >= row->first && response <= row->last) return row;
+  }
+  return nullptr;
+}
+
+void status_error_text(std::uint32_t response, std::uint32_t status, char* out, std::size_t cap) {
+  static const NamedCode texts[] = {
+      {kStatusUnknown, "No such adapter, port, node or index"},
+      {kStatusNotAvailable, "Not available"},
+      {kStatusNotSupported, "Not supported"},
+      {0, nullptr},
+  };
+  const StatusWord* word = find_status_word(response);
+  std::uint32_t request = (response & kResponseBit) != 0 ? response & ~kResponseBit : response - 1;
+  const RequestRow* row = find_request(request);
+  const char* text = lookup(word != nullptr && word->lxs_codes ? fcp_status_texts : texts, status,
+                            "Unknown status");
+  std::snprintf(out, cap, "%s %s: %s", "Error: ", row != nullptr ? row->name : "Unknown request",
+                text);
+}
+
 void fcp_error_text(std::uint32_t object_id, std::uint32_t status, char* out, std::size_t cap) {
   // A failed write names its object too.
   const char* object = lookup(fcp_object_names, object_id & ~lxs::kWriteBit, "Unknown object");

@@ -258,6 +258,33 @@ void serve_path(Daemon& d, platform::socket_t s, const char* path, const char* r
   send_file(d, s, file, name);
 }
 
+// Sends text to the page's connection with its markup characters escaped.
+ssize_t send_escaped(void* page, const void* buf, std::size_t len) {
+  platform::socket_t s = *static_cast<platform::socket_t*>(page);
+  const char* text = static_cast<const char*>(buf);
+  char escaped[1024];
+  std::size_t done = 0;
+  while (done < len) {
+    std::size_t used = 0;
+    std::size_t n = html_escape(text + done, len - done, escaped, sizeof escaped, &used);
+    if (!send_all(s, escaped, n)) return done > 0 ? static_cast<ssize_t>(done) : -1;
+    done += used;
+  }
+  return static_cast<ssize_t>(len);
+}
+
+// Runs the command on its own descriptor of the connection: whatever the
+// command sends there reaches the page escaped, so a reply shows as text.
+int run_escaped(Daemon& d, platform::socket_t s, const CommandRow& row, char* command) {
+  platform::socket_t own = ::fcntl(s, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return -1;
+  platform::set_send_filter(own, send_escaped, &s);
+  int result = row.handler(d, own, command);
+  platform::clear_send_filter();
+  ::close(own);
+  return result;
+}
+
 int debug_page(Daemon& d, platform::socket_t s, const char* decoded) {
   if (d.settings.debug_req != kEnabled || d.http.debug_page_open) return refuse(s);
   // The command gets a message buffer of its own, as from the request loop.
@@ -272,15 +299,13 @@ int debug_page(Daemon& d, platform::socket_t s, const char* decoded) {
   d.diag.redirect_to(s);
   if (!send_all(s, kStatusOk)) d.diag.report_error("HTDEBUG(send(http_200)) ERROR\n");
   if (!send_all(s, kDebugHead)) d.diag.report_error("HTDEBUG(send(header)) ERROR\n");
-  std::unique_ptr<char[]> framed(new char[kMessageSize + 16]);
-  int framed_length =
-      std::snprintf(framed.get(), kMessageSize + 16, "\n<B>%s</B>\n\n", command.get());
-  if (!send_all(s, framed.get(), static_cast<std::size_t>(framed_length))) {
+  if (!send_all(s, "\n<B>") || send_escaped(&s, command.get(), std::strlen(command.get())) < 0 ||
+      !send_all(s, "</B>\n\n")) {
     d.diag.report_error("HTDEBUG(send(buf)) ERROR\n");
   }
   int result = 0;
   if (const CommandRow* row = find_command(command.get())) {
-    result = row->handler(d, s, command.get());
+    result = run_escaped(d, s, *row, command.get());
   } else {
     if (d.diag.on(kGetTrace)) d.diag.print("HTDEBUG: message type NOT recognized.\n");
     if (!send_all(s, kDebugUnknown)) {

@@ -1,13 +1,21 @@
 #include "daemon/server.h"
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "base/message.h"
 #include "base/text.h"
@@ -88,6 +96,9 @@ void open_listener(Daemon& d) {
     fatal(d, "%s: bind()");
   }
   platform::listen_socket(s, 8);
+  // A client that gives up between the wake-up and the accept must not
+  // leave the loop blocked in accept.
+  ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) | O_NONBLOCK);
   d.server.listener = s;
 }
 
@@ -98,31 +109,150 @@ void note_failed_accept(Daemon& d) {
   d.requests.write_line(line);
 }
 
-int request_loop(Daemon& d) {
-  for (;;) {
-    if (d.server.shutdown_requested) return 0;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kMessageSize + 1]);
-    if (!buffer) {
-      char text[300];
-      std::snprintf(text, sizeof text, "%s: malloc(%d)", d.server.program_name,
-                    static_cast<int>(kMessageSize));
-      d.diag.report_fatal(text);
-    }
-    if (d.diag.on(kSocketTrace)) d.diag.print("Waiting for incoming message on socket...\n");
-    platform::socket_t c = platform::accept_connection(d.server.listener);
-    if (c == platform::kInvalidSocket) {
-      if (!d.server.shutdown_requested) note_failed_accept(d);
-      return 0;
-    }
-    if (d.diag.on(kSocketTrace)) d.diag.print("... got incoming message.\n");
-    serve_connection(d, c, buffer.get());
-  }
-}
-
 // RecvTimeOut from now; a negative setting counts as 0.
 std::chrono::steady_clock::time_point receive_deadline(const Daemon& d) {
   std::chrono::seconds timeout(d.settings.recv_timeout > 0 ? d.settings.recv_timeout : 0);
   return std::chrono::steady_clock::now() + timeout;
+}
+
+// Connections accepted but not yet served. Each waits for its request until
+// its own deadline; requests are served one at a time in the order they
+// became complete, so a client that sends nothing holds only itself.
+class WaitingConnections {
+ public:
+  struct Entry {
+    platform::socket_t socket;
+    std::chrono::steady_clock::time_point deadline;
+    std::uint64_t ready;  // 0 while nothing has come; else the order it came in
+  };
+
+  bool full() const { return entries_.size() >= kMaxWaiting; }
+  bool has_ready() const {
+    return std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) { return e.ready; });
+  }
+  void add(platform::socket_t s, std::chrono::steady_clock::time_point deadline) {
+    entries_.push_back({s, deadline, 0});
+  }
+
+  // Room for one more, or a silent connection to close for it.
+  bool can_take() const {
+    return !full() ||
+           std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) { return !e.ready; });
+  }
+  // Makes room for one more by closing the oldest connection still silent.
+  void make_room(Daemon& d) {
+    if (!full()) return;
+    auto oldest =
+        std::find_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.ready == 0; });
+    if (oldest == entries_.end()) return;
+    close_connection(d, oldest->socket);
+    entries_.erase(oldest);
+  }
+
+  // Waits until the listener or a connection has something, or the nearest
+  // deadline; notes the connections whose requests came, in arrival order.
+  // Returns true when the listener has a connection to accept.
+  bool wait(platform::socket_t listener, bool accepting) {
+    std::vector<pollfd> fds;
+    fds.push_back({accepting ? listener : -1, POLLIN, 0});
+    for (const Entry& e : entries_) fds.push_back({e.ready ? -1 : e.socket, POLLIN, 0});
+    int r = ::poll(fds.data(), fds.size(), has_ready() ? 0 : wait_ms());
+    if (r <= 0) return false;
+    // Requests that came while another was served are numbered by the
+    // time their bytes arrived (the oldest first), then by accept order.
+    std::vector<std::pair<std::uint32_t, Entry*>> came;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      if (fds[i + 1].revents != 0) came.push_back({quiet_ms(entries_[i].socket), &entries_[i]});
+    }
+    std::stable_sort(came.begin(), came.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (auto& c : came) c.second->ready = ++arrivals_;
+    return fds[0].revents != 0;
+  }
+
+  // Closes, without a reply, the connections whose deadline has passed.
+  void drop_expired(Daemon& d) {
+    auto now = std::chrono::steady_clock::now();
+    std::erase_if(entries_, [&](const Entry& e) {
+      if (e.ready || e.deadline > now) return false;
+      close_connection(d, e.socket);
+      if (d.diag.on(kSocketTrace) && !d.server.shutdown_requested) {
+        d.diag.print("%s: recv() %d bytes\n", d.server.program_name, -1);
+      }
+      return true;
+    });
+  }
+
+  // The connection whose request came first, taken out; or invalid.
+  platform::socket_t take_first_ready() {
+    auto first = entries_.end();
+    for (auto e = entries_.begin(); e != entries_.end(); ++e) {
+      if (e->ready && (first == entries_.end() || e->ready < first->ready)) first = e;
+    }
+    if (first == entries_.end()) return platform::kInvalidSocket;
+    platform::socket_t s = first->socket;
+    entries_.erase(first);
+    return s;
+  }
+
+ private:
+  // Until the nearest deadline; forever when nothing waits.
+  int wait_ms() const {
+    if (entries_.empty()) return -1;
+    auto nearest = entries_.front().deadline;
+    for (const Entry& e : entries_) nearest = std::min(nearest, e.deadline);
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(nearest - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, 0x7FFFFFFF));
+  }
+
+  // Milliseconds since the connection last received data.
+  static std::uint32_t quiet_ms(platform::socket_t s) {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (::getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return 0;
+    return info.tcpi_last_data_recv;
+  }
+
+  std::deque<Entry> entries_;
+  std::uint64_t arrivals_ = 0;
+};
+
+// Accepts one connection; false when the listener has failed (or was closed
+// by a stop) and the loop must end.
+bool accept_one(Daemon& d, WaitingConnections& waiting) {
+  platform::socket_t listener = d.server.listener;
+  waiting.make_room(d);
+  platform::socket_t c = platform::accept_connection(listener);
+  if (c == platform::kInvalidSocket) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return true;  // the client went again
+    if (!d.server.shutdown_requested) note_failed_accept(d);
+    return false;
+  }
+  if (d.diag.on(kSocketTrace)) d.diag.print("... got incoming message.\n");
+  waiting.add(c, receive_deadline(d));
+  return true;
+}
+
+int request_loop(Daemon& d) {
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kMessageSize + 1]);
+  if (!buffer) {
+    char text[300];
+    std::snprintf(text, sizeof text, "%s: malloc(%d)", d.server.program_name,
+                  static_cast<int>(kMessageSize));
+    d.diag.report_fatal(text);
+  }
+  WaitingConnections waiting;
+  for (;;) {
+    if (d.server.shutdown_requested) return 0;
+    if (d.diag.on(kSocketTrace) && !waiting.has_ready()) {
+      d.diag.print("Waiting for incoming message on socket...\n");
+    }
+    if (waiting.wait(d.server.listener, waiting.can_take()) && !accept_one(d, waiting)) return 0;
+    waiting.drop_expired(d);
+    platform::socket_t c = waiting.take_first_ready();
+    if (c != platform::kInvalidSocket) serve_connection(d, c, buffer.get());
+  }
 }
 
 // Waits until the request's bytes are there or the deadline has passed.

@@ -16,6 +16,9 @@ struct Daemon;
 inline constexpr int kMaxWords = 128;  // the program word and up to 127 arguments
 // A client that keeps streaming after its request is cut off after this many bytes.
 inline constexpr std::size_t kDrainLimit = 1 << 20;
+// Connections that may wait for their request at once; a new one beyond
+// this closes the oldest that has still sent nothing.
+inline constexpr std::size_t kMaxWaiting = 64;
 
 // The hand-over at start: the server thread applies the settings, the main
 // thread then opens the event log with them, and only then does the server

@@ -167,8 +167,9 @@ int qdn_fcph_set(ObjectCall& call, const oid_entry& row) {
   if (write == nullptr) return reply_not_supported(call, call.text);
   InstanceText instance(call.text);
   std::uint32_t number = 0;
-  if (instance.value()[0] == '\0' ||
-      (!write->value_is_wwn && !parse_field32(instance.value(), &number))) {
+  bool fits = write->value_is_wwn ? is_wwn_text(instance.value())
+                                  : parse_field32(instance.value(), &number);
+  if (!fits || !instance_wwns_ok(instance, row.index_kinds)) {
     return reply_invalid_value(call, call.text);
   }
   Outgoing out{kFcphDestination, write->message, fcph::kSize};

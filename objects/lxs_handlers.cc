@@ -96,7 +96,8 @@ int qdn_lxs_object(ObjectCall& call, const oid_entry& row) {
 // type, count and request identifier stay as they are.
 int qdn_lxs_set(ObjectCall& call, const oid_entry& row) {
   InstanceText instance(call.text);
-  if (instance.value()[0] == '\0' || !lxs_value_fits(instance.value(), row.type, row.count)) {
+  if (instance.value()[0] == '\0' || !lxs_value_fits(instance.value(), row.type, row.count) ||
+      !instance_wwns_ok(instance, row.index_kinds)) {
     return reply_invalid_value(call, call.text);
   }
   Channel& channel = call.services.channel;
@@ -157,7 +158,8 @@ int qdn_remnode_tgt_info(ObjectCall& call, const oid_entry& row) {
   Channel& channel = call.services.channel;
   bool write = (row.param & 1) != 0 && instance.value()[0] != '\0';
   std::uint32_t value = 0;
-  if (write && !parse_field32(instance.value(), &value)) {
+  if (write &&
+      (!parse_field32(instance.value(), &value) || !instance_wwns_ok(instance, row.index_kinds))) {
     return reply_invalid_value(call, call.text);
   }
   if (row.param == LXS_SET_REMNODE_BLOCKED && value == 2) value = 0;

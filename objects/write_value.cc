@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "objects/instance_text.h"
 #include "objects/value_format.h"
 
 namespace tavro {
@@ -16,9 +17,35 @@ bool parse_decimal(const char* text, std::int64_t low, std::int64_t high, std::i
   if (*p == '+' || *p == '-') ++p;
   if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
   errno = 0;
-  long long value = std::strtoll(text, nullptr, 10);
-  if (errno == ERANGE || value < low || value > high) return false;
+  char* end = nullptr;
+  long long value = std::strtoll(text, &end, 10);
+  while (std::isspace(static_cast<unsigned char>(*end))) ++end;
+  if (*end != '\0' || errno == ERANGE || value < low || value > high) return false;
   *out = value;
+  return true;
+}
+
+namespace {
+
+bool all_hex(const char* text, std::size_t length) {
+  if (std::strlen(text) != length) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool is_wwn_text(const char* text) {
+  return all_hex(text, 16);
+}
+
+bool instance_wwns_ok(const InstanceText& instance, const char* kinds) {
+  for (int k = 0; kinds[k] != '\0' && kinds[k] != ' '; ++k) {
+    bool wwn = kinds[k] == 'P' || kinds[k] == 'N' || kinds[k] == 'R';
+    if (wwn && !is_wwn_text(instance.component(k))) return false;
+  }
   return true;
 }
 

@@ -7,10 +7,18 @@
 
 namespace tavro {
 
-// A decimal number read as strtol reads it (leading blanks, a sign, digits up
-// to the first other character), refused when it has no digits or lies
-// outside [low, high].
+class InstanceText;
+
+// A decimal number: leading and trailing blanks, a sign and digits, nothing
+// else; refused when it lies outside [low, high].
 bool parse_decimal(const char* text, std::int64_t low, std::int64_t high, std::int64_t* out);
+
+// Exactly 16 hexadecimal digits.
+bool is_wwn_text(const char* text);
+
+// Every port, node and remote node component of a write's instance (the
+// letters P, N and R of kinds, in order) is a WWN.
+bool instance_wwns_ok(const InstanceText& instance, const char* kinds);
 
 // A 32-bit field written from decimal text: any number that has a 32-bit
 // form, signed or unsigned.

@@ -86,6 +86,13 @@ struct SendDeadline {
 };
 thread_local SendDeadline send_deadline;
 
+struct Filter {
+  socket_t socket = kInvalidSocket;
+  SendFilter filter = nullptr;
+  void* context = nullptr;
+};
+thread_local Filter send_filter;
+
 // Waits for room to send; false at the deadline (errno EAGAIN) or on error.
 bool wait_writable(socket_t s) {
   for (;;) {
@@ -116,6 +123,14 @@ void clear_send_deadline() {
   send_deadline = {};
 }
 
+void set_send_filter(socket_t s, SendFilter filter, void* context) {
+  send_filter = {s, filter, context};
+}
+
+void clear_send_filter() {
+  send_filter = {};
+}
+
 ssize_t recv_bytes(socket_t s, void* buf, std::size_t len) {
   for (;;) {
     ssize_t n = ::recv(s, buf, len, 0);
@@ -124,6 +139,9 @@ ssize_t recv_bytes(socket_t s, void* buf, std::size_t len) {
 }
 
 ssize_t send_bytes(socket_t s, const void* buf, std::size_t len) {
+  if (send_filter.socket == s && s != kInvalidSocket) {
+    return send_filter.filter(send_filter.context, buf, len);
+  }
   const char* p = static_cast<const char*>(buf);
   std::size_t sent = 0;
   while (sent < len) {

@@ -25,6 +25,11 @@ socket_t accept_connection(socket_t listener);
 // no deadline set, waits as long as it must.
 void set_send_deadline(socket_t s, std::chrono::steady_clock::time_point deadline);
 void clear_send_deadline();
+// While set, every send_bytes to s made by this thread goes to filter instead,
+// which returns what send_bytes would.
+using SendFilter = ssize_t (*)(void* context, const void* buf, std::size_t len);
+void set_send_filter(socket_t s, SendFilter filter, void* context);
+void clear_send_filter();
 ssize_t recv_bytes(socket_t s, void* buf, std::size_t len);
 // Sends all bytes or as many as fit before the deadline; returns the count
 // sent, or -1 when nothing was sent (errno EAGAIN at the deadline).

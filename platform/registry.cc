@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <set>
 #include <vector>
 
 namespace platform {
@@ -62,6 +66,7 @@ std::string actual_name(int dir_fd, const std::string& name) {
     ::close(fd);
     return name;
   }
+  ::rewinddir(dir);  // the copy shares its position with dir_fd
   std::string found = name;
   while (const dirent* entry = ::readdir(dir)) {
     if (entry->d_name[0] != '.' && ::strcasecmp(entry->d_name, name.c_str()) == 0) {
@@ -77,10 +82,43 @@ int open_dir(int at, const char* name) {
   return ::openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-// Opens the key's folder, making missing folders when create is set.
+// ".tmp.<pid>.<n>" of a process that is gone.
+bool stale_temporary(const std::string& name) {
+  if (name.rfind(".tmp.", 0) != 0) return false;
+  char* end = nullptr;
+  long pid = std::strtol(name.c_str() + 5, &end, 10);
+  if (pid <= 0 || *end != '.' || pid == ::getpid()) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// Once per root and process: removes what killed writers left behind.
+void sweep_once(const std::string& root) {
+  static std::mutex mutex;
+  static std::set<std::string> swept;
+  std::lock_guard hold(mutex);
+  if (!swept.insert(root).second) return;
+  std::error_code error;
+  namespace fs = std::filesystem;
+  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+       it.increment(error)) {
+    if (it->is_regular_file(error) && stale_temporary(it->path().filename().string())) {
+      fs::remove(it->path(), error);
+    }
+  }
+}
+
+// Opens the key's folder, making missing folders (and the root) when create
+// is set. A missing root holds no values.
 RegResult open_key(const std::string& root, const char* key, bool create, Fd& out) {
   Fd dir(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0 && errno == ENOENT) {
+    if (!create) return RegResult::kNoValue;
+    std::error_code ignored;
+    std::filesystem::create_directories(root, ignored);
+    dir = Fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  }
   if (dir.get() < 0) return RegResult::kRootFailed;
+  sweep_once(root);
   for (const std::string& part : split_key(key)) {
     if (!registry_name_ok(part.c_str())) return RegResult::kBadName;
     std::string name = actual_name(dir.get(), part);
@@ -110,6 +148,24 @@ bool parse_dword(const char* text, std::uint32_t* value) {
   if (*end != 0) return false;
   *value = static_cast<std::uint32_t>(number);
   return true;
+}
+
+// The values a key's folder holds (its files not beginning with ".").
+std::size_t value_count(int dir_fd) {
+  int fd = ::dup(dir_fd);
+  if (fd < 0) return 0;
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    ::close(fd);
+    return 0;
+  }
+  ::rewinddir(dir);  // the copy shares its position with dir_fd
+  std::size_t count = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] != '.' && entry->d_type != DT_DIR) ++count;
+  }
+  ::closedir(dir);
+  return count;
 }
 
 int write_all(int fd, const std::string& content) {
@@ -156,6 +212,10 @@ RegResult Registry::write_dword(const char* key, const char* name, std::uint32_t
   RegResult result = open_key(root_, key, true, dir);
   if (result != RegResult::kOk) return result;
   std::string actual = actual_name(dir.get(), name);
+  if (::faccessat(dir.get(), actual.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) != 0 &&
+      value_count(dir.get()) >= kMaxValuesPerKey) {
+    return RegResult::kIoFailed;
+  }
   std::string content = std::to_string(value) + "\n";
   return replace_file_atomically(dir.get(), actual.c_str(), content) == 0 ? RegResult::kOk
                                                                           : RegResult::kIoFailed;

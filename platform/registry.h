@@ -6,9 +6,14 @@
 //
 // A write never leaves a half-written value: the text goes to a hidden
 // temporary file in the key's folder, is flushed to disk and renamed over the
-// value, and the folder is flushed too.
+// value, and the folder is flushed too. The temporary files of writers that
+// died before their rename are removed when a root is first used.
+//
+// A registry folder that does not exist yet holds no values: reads find none
+// and the first write makes it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,6 +22,8 @@ namespace platform {
 
 inline constexpr const char* kRegistryDirVariable = "TAVRO_REGISTRY_DIR";
 inline constexpr const char* kRegistryDefaultDir = "/var/lib/tavro/registry";
+// Values one key may hold: a write of a new name beyond them fails (kIoFailed).
+inline constexpr std::size_t kMaxValuesPerKey = 256;
 
 enum class RegResult {
   kOk,
@@ -37,7 +44,7 @@ class Registry {
   const std::string& root() const { return root_; }
 
   RegResult read_dword(const char* key, const char* name, std::uint32_t* value) const;
-  // Creates the key's folders as needed (the root must exist).
+  // Creates the root and the key's folders as needed.
   RegResult write_dword(const char* key, const char* name, std::uint32_t value) const;
 
  private:

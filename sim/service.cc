@@ -6,9 +6,17 @@ namespace sim {
 
 namespace {
 
+// The status word of every answer: 0 answered; otherwise the value fields
+// are left as sent.
 constexpr std::uint32_t kStatusOk = 0;
-constexpr std::uint32_t kStatusFailed = 2;
-constexpr std::uint32_t kNotFound = 0xFFFFFFFFu;  // target ID / blocked of an unknown pair
+constexpr std::uint32_t kStatusFailed = 2;        // LXS families: "Operation failed"
+constexpr std::uint32_t kStatusUnknown = 2;       // no such adapter, port, node or index
+constexpr std::uint32_t kStatusNotAvailable = 6;  // the adapter does not keep this value
+constexpr std::uint32_t kStatusNotSupported = 7;  // a write that cannot be made; nothing changed
+// Where the target-support (0x1E00000C to 11) and adapter requests carry it.
+constexpr std::size_t kSifStatus = 252;
+constexpr std::size_t kInfoStatus = 508;
+constexpr std::size_t kAdapterStatus = 252;
 
 struct PortRef {
   Adapter* adapter = nullptr;
@@ -110,11 +118,13 @@ std::uint32_t low32(std::uint64_t v) {
   return static_cast<std::uint32_t>(v);
 }
 
-// FCPH port and node attributes ("fcph"). Offset 16 carries the simulator's
-// own status: 0 answered, 2 unknown WWN, index or request.
+// FCPH port and node attributes ("fcph"). Offset 16 carries the status: 0
+// answered, 2 unknown WWN, index or request, 7 a new WWN another port or node
+// already has.
 void answer_fcph(Model& model, std::uint32_t number, Area a, std::int64_t now_ms,
                  std::vector<Event>& events) {
   bool ok = true;
+  std::uint32_t failure = kStatusUnknown;
   const Wwn arg80 = a.get_wwn(80);
   PortRef ref;
   auto port = [&]() -> Port* {
@@ -224,6 +234,7 @@ void answer_fcph(Model& model, std::uint32_t number, Area a, std::int64_t now_ms
       if (Adapter* n = node(a.get_wwn(84))) {
         ok = n->node_wwn == new_wwn || !wwn_in_use(model, new_wwn);
         if (ok) n->node_wwn = new_wwn;
+        failure = kStatusNotSupported;
       }
       break;
     }
@@ -291,6 +302,7 @@ void answer_fcph(Model& model, std::uint32_t number, Area a, std::int64_t now_ms
       const Wwn new_wwn = a.get_wwn(88);
       if (Port* p = port()) {
         ok = p->wwn == new_wwn || !wwn_in_use(model, new_wwn);
+        failure = kStatusNotSupported;
         if (ok) {
           if (ref.adapter->port_wwn && *ref.adapter->port_wwn == p->wwn) {
             ref.adapter->port_wwn = new_wwn;
@@ -339,7 +351,7 @@ void answer_fcph(Model& model, std::uint32_t number, Area a, std::int64_t now_ms
       ok = false;  // not a request of the catalogue: answered with the data unchanged
       break;
   }
-  a.put32(16, ok ? kStatusOk : kStatusFailed);
+  a.put32(16, ok ? kStatusOk : failure);
 }
 
 // LXS object message ("fcp", 0x0B00001E): objects 1 to 20.
@@ -489,26 +501,23 @@ void answer_target_support(Model& model, std::uint32_t number, Area a, std::uint
     }
     case 0x1E00000C:  // LXS_GET_FCP_MANUAL_ID
       a.put32(4, static_cast<std::uint32_t>(model.fcp_manual_id));
+      a.put32(kSifStatus, kStatusOk);
       break;
     case 0x1E00000D:  // LXS_SET_FCP_MANUAL_ID
       model.fcp_manual_id = static_cast<std::int32_t>(a.get32(4));
+      a.put32(kSifStatus, kStatusOk);
       break;
-    case 0x1E00000E: {  // LXS_GET_REMNODE_TGT_ID
-      RemoteNode* rn = pair().second;
-      a.put32(20, rn ? static_cast<std::uint32_t>(rn->target_id) : kNotFound);
-      break;
-    }
-    case 0x1E00000F:  // LXS_SET_REMNODE_TGT_ID
-      if (RemoteNode* rn = pair().second) rn->target_id = static_cast<std::int32_t>(a.get32(20));
-      break;
-    case 0x1E000010: {  // LXS_GET_REMNODE_BLOCKED
-      RemoteNode* rn = pair().second;
-      a.put32(20, rn ? (rn->blocked ? 1 : 0) : kNotFound);
-      break;
-    }
+    case 0x1E00000E:    // LXS_GET_REMNODE_TGT_ID
+    case 0x1E00000F:    // LXS_SET_REMNODE_TGT_ID
+    case 0x1E000010:    // LXS_GET_REMNODE_BLOCKED
     case 0x1E000011: {  // LXS_SET_REMNODE_BLOCKED
       auto [node, rn] = pair();
-      if (rn) set_blocked(*rn, a.get32(20) != 0, node, events);
+      a.put32(kSifStatus, rn != nullptr ? kStatusOk : kStatusUnknown);
+      if (rn == nullptr) break;
+      if (number == 0x1E00000E) a.put32(20, static_cast<std::uint32_t>(rn->target_id));
+      if (number == 0x1E00000F) rn->target_id = static_cast<std::int32_t>(a.get32(20));
+      if (number == 0x1E000010) a.put32(20, rn->blocked ? 1 : 0);
+      if (number == 0x1E000011) set_blocked(*rn, a.get32(20) != 0, node, events);
       break;
     }
     default:
@@ -516,19 +525,30 @@ void answer_target_support(Model& model, std::uint32_t number, Area a, std::uint
   }
 }
 
-// HPD adapter requests, sent to the adapter's own name.
-void answer_adapter(Adapter& adapter, std::uint32_t number, Area a) {
+// HPD adapter requests, sent to the adapter's own name; null for a name no
+// adapter has, which is answered at once with status 2.
+void answer_adapter(const Adapter* adapter, std::uint32_t number, Area a) {
   switch (number) {
     case 0x14000014:  // HPD_LTX_ADAPTER_INFO: every field, whatever the code at 0
-      a.put32(4, static_cast<std::uint32_t>(adapter.ports.size()));
-      a.put_text(8, adapter.bus_name, 64);
-      a.put_text(72, adapter.model);
+      a.put32(kInfoStatus, adapter != nullptr ? kStatusOk : kStatusUnknown);
+      if (adapter == nullptr) break;
+      a.put32(4, static_cast<std::uint32_t>(adapter->ports.size()));
+      a.put_text(8, adapter->bus_name, 64);
+      a.put_text(72, adapter->model, kInfoStatus - 72);
       break;
     case 0x14000015:  // HPD_LTX_DUPLEX_STATUS: first byte at 4
-      a.put32(4, adapter.duplex);
+      a.put32(kAdapterStatus, adapter != nullptr ? kStatusOk : kStatusUnknown);
+      if (adapter != nullptr) a.put32(4, adapter->duplex);
       break;
     case 0x14000016:  // HPD_LTX_ADAPTER_PORTWWN
-      a.put_wwn(4, adapter_port_wwn(adapter));
+      if (adapter == nullptr) {
+        a.put32(kAdapterStatus, kStatusUnknown);
+      } else if (!adapter->port_wwn && adapter->ports.empty()) {
+        a.put32(kAdapterStatus, kStatusNotAvailable);
+      } else {
+        a.put_wwn(4, adapter_port_wwn(*adapter));
+        a.put32(kAdapterStatus, kStatusOk);
+      }
       break;
     default:
       break;
@@ -556,7 +576,14 @@ Service route(const Model& model, const std::string& destination, int* adapter_i
       return Service::kAdapter;
     }
   }
-  return Service::kNone;
+  // Any other name is taken for an adapter's that no adapter has: its
+  // requests are answered at once, with status 2. A misspelt service name
+  // reaches no one.
+  if (destination.compare(0, 8, "/pvd/fcp") == 0 || destination.starts_with("fcp")) {
+    return Service::kNone;
+  }
+  *adapter_index = -1;
+  return Service::kAdapter;
 }
 
 void answer_request(Model& model, Service service, int adapter_index, std::uint32_t number,
@@ -572,11 +599,12 @@ void answer_request(Model& model, Service service, int adapter_index, std::uint3
     case Service::kTargetSupport:
       answer_target_support(model, number, data, lxs_status, events);
       break;
-    case Service::kAdapter:
-      if (adapter_index >= 0 && static_cast<std::size_t>(adapter_index) < model.adapters.size()) {
-        answer_adapter(model.adapters[adapter_index], number, data);
-      }
+    case Service::kAdapter: {
+      bool known =
+          adapter_index >= 0 && static_cast<std::size_t>(adapter_index) < model.adapters.size();
+      answer_adapter(known ? &model.adapters[adapter_index] : nullptr, number, data);
       break;
+    }
     case Service::kNone:
       break;
   }

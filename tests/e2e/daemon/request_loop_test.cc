@@ -1,8 +1,10 @@
 // The request loop seen from a client: what is read, what is cut, who is
 // dropped, and how the daemon starts and stops.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <utility>
@@ -30,18 +32,53 @@ TEST(RequestLoop, RequestIsReadOnceAndCutAt4096BytesAndTheRestDrained) {
   EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");
 }
 
-TEST(RequestLoop, SilentClientIsDroppedAtTheReceiveDeadline) {
-  DaemonProcess d({.args = {"-rxto", "1"}});
-  int silent = connect_to(d.port());
-  ASSERT_GE(silent, 0);
-  // The daemon serves one connection at a time: this request waits for the
-  // silent one to be dropped, then is served.
-  std::thread later([&] { EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43"); });
-  EXPECT_EQ(read_all(silent), "");
-  ::close(silent);
-  later.join();
+TEST(RequestLoop, SilentClientsHoldOnlyThemselvesAndRequestsAreServedAsTheyCome) {
+  std::string dir = make_temp_dir();
+  write_file(dir + "/big.html", std::string(8 << 20, 'x'));
+  write_file(dir + "/r.log", "");
+  DaemonProcess d({.args = {"-rxto", "3", "-base", dir, "-log", dir + "/r.log", "-lf", "0x40"}});
+  std::vector<int> silent;
+  for (int i = 0; i < 9; ++i) silent.push_back(connect_to(d.port()));
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  // A client that does not read its reply holds the daemon; the requests
+  // completed meanwhile are served in the order they came.
+  int slow = connect_to(d.port());
+  send_text(slow, "GET /big.html HTTP/1.0\r\n\r\n");
+  for (int i : {3, 0, 2}) {
+    std::this_thread::sleep_for(150ms);
+    send_text(silent[i], "ECHO " + std::to_string(i));
+  }
+  EXPECT_GT(read_all(slow).size(), 8u << 20);
+  std::string log = read_file(dir + "/r.log");
+  auto at = [&](int i) { return log.find("ECHO " + std::to_string(i)); };
+  EXPECT_TRUE(at(3) < at(0) && at(0) < at(2) && at(2) != std::string::npos) << log;
+  // The others are dropped at their own deadline without a reply.
+  for (int i = 0; i < 9; ++i) {
+    bool asked = i == 0 || i == 2 || i == 3;
+    EXPECT_EQ(read_all(silent[i]), asked ? " " + std::to_string(i) : "") << i;
+  }
+  for (int s : silent) ::close(s);
+  ::close(slow);
   std::string stats = request(d.port(), "STATS");
   EXPECT_TRUE(stats.ends_with(";INVMSG;0")) << stats;
+}
+
+TEST(RequestLoop, AtMost64WaitAndTheOldestSilentOneIsClosedFirst) {
+  DaemonProcess d({.args = {"-rxto", "30"}});
+  std::vector<int> silent;
+  for (int i = 0; i < 65; ++i) {
+    silent.push_back(connect_to(d.port()));
+    std::this_thread::sleep_for(10ms);  // accepted in this order, not past the backlog
+  }
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(read_all(silent[0], 5s), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+  EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");  // closes the next oldest
+  pollfd still{silent[2], POLLIN, 0};
+  EXPECT_EQ(::poll(&still, 1, 200), 0);
+  for (int s : silent) ::close(s);
 }
 
 // A client that resets its connection is met in bad_input_test.cc.

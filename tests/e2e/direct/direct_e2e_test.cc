@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -160,22 +161,29 @@ TEST(Direct, EveryHandlerFamilyAnswersFromTheDevice) {
 }
 
 // The first device cannot describe itself nor name its network interface,
-// and the registry's root or a key folder cannot be opened.
+// and the registry's root or a key folder cannot be opened. A registry that
+// does not exist yet holds no values: reads give the defaults, a write makes it.
 TEST(Direct, FailuresOfTheFirstDeviceAndOfTheRegistry) {
   DaemonOptions o = options(model(R"([{"fail": ["0x222022", "0x222064"]}])"));
-  o.env.emplace_back("TAVRO_REGISTRY_DIR", o.working_dir + "/absent");
+  const std::string root = o.working_dir + "/absent/registry";
+  o.env.emplace_back("TAVRO_REGISTRY_DIR", root);
   DaemonProcess daemon(o);
   int port = daemon.port();
   EXPECT_EQ(request(port, "FCGET " + kDescriptionOid + "\n"), "Error: FC IO error");
   EXPECT_EQ(get(port, "1.3.3.1.0"), "Error: fcdiGetIpAddr() FC IO error");
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "2048");
+  EXPECT_EQ(get(port, "1.3.1.3.0"), "1");
+  EXPECT_EQ(set(port, "1.3.1.1.0", "1024"), "OK");
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "1024");
+  EXPECT_EQ(read_file(root + kServices.substr(9) + "qv781s00/MaxFrameSize"), "1024\n");
+  std::filesystem::remove_all(root);
+  write_file(root, "a file where the folder of HKEY_LOCAL_MACHINE should be");
   EXPECT_EQ(get(port, "1.3.1.1.0"), "Error: fc_settings(16) NT Registry error 1");
   EXPECT_EQ(set(port, "1.3.1.1.0", "1"), "Error: fcdiSetKey() NT Registry error 1");
   EXPECT_EQ(set(port, "1.2.1.2.", "00aa:0:1"), "Error: fcdiSetNode() NT Registry error 1");
-  write_file(o.working_dir + "/absent", "a file where the folder of HKEY_LOCAL_MACHINE should be");
-  EXPECT_EQ(get(port, "1.3.1.1.0"), "Error: fc_settings(16) NT Registry error 1");
-  ::unlink((o.working_dir + "/absent").c_str());
-  ::mkdir((o.working_dir + "/absent").c_str(), 0755);
-  write_file(o.working_dir + "/absent/System", "a file where a key should be");
+  ::unlink(root.c_str());
+  ::mkdir(root.c_str(), 0755);
+  write_file(root + "/System", "a file where a key should be");
   EXPECT_EQ(get(port, "1.3.1.1.0"), "Error: fc_settings(17) NT Registry error 2");
   EXPECT_EQ(set(port, "1.3.1.1.0", "1"), "Error: fcdiSetKey() NT Registry error 2");
 }

@@ -57,5 +57,19 @@ TEST(Browser, ShowsTheBundledPages) {
   EXPECT_NE(stats.find("GET(htmls);1;GET(images);1;"), std::string::npos) << stats;
 }
 
+TEST(Browser, DebugPageShowsMarkupAsTextAndRunsNoScript) {
+  std::string browser = find_browser();
+  if (browser.empty()) GTEST_SKIP() << "chromium is not installed (scripts/deps installs it)";
+  WebSite site;
+  DaemonProcess& d = site.start({"-debug", "enabled", "-rxto", "2"});
+  std::string url = "http://127.0.0.1:" + std::to_string(d.port()) + "/HTDEBUG?ECHO%20";
+  std::string script = "<script>document.body.setAttribute(\"data-ran\",\"ye\"+\"s\")</script>";
+  std::string dom = dump_dom(browser, url + script + "<b>bold</b>");
+  EXPECT_EQ(dom.find("data-ran=\"yes\""), std::string::npos) << dom;
+  EXPECT_EQ(dom.find("<b>bold</b>"), std::string::npos) << dom;
+  EXPECT_NE(dom.find("&lt;script&gt;document.body"), std::string::npos) << dom;
+  EXPECT_NE(dom.find("&lt;b&gt;bold&lt;/b&gt;"), std::string::npos) << dom;
+}
+
 }  // namespace
 }  // namespace tavro::testing

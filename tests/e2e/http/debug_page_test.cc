@@ -50,6 +50,34 @@ TEST(DebugPage, ShowsTheTracesPrintedMeanwhileInBlue) {
   EXPECT_EQ(output.find("REV(1)"), std::string::npos) << output;
 }
 
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    out += c == '&'   ? "&amp;"
+           : c == '<' ? "&lt;"
+           : c == '>' ? "&gt;"
+           : c == '"' ? "&quot;"
+                      : std::string(1, c);
+  }
+  return out;
+}
+
+TEST(DebugPage, ShowsMarkupInTheCommandItsReplyAndTheTracesAsText) {
+  WebSite site;
+  DaemonProcess& d =
+      site.start({"-debug", "enabled", "-d", "0x20", "-log", site.log, "-lf", "0x40"});
+  const std::string text = " <script>alert(1)</script> & \"q\"";
+  EXPECT_EQ(get(d.port(), "/HTDEBUG?ECHO" + text),
+            page(escaped("ECHO" + text),
+                 escaped(text) + "<font color=#0000C0>  ECHO(1) " + escaped(text) + "\n</font>"));
+  // The request log holds the request as it came; the page shows it escaped.
+  std::string log = get(d.port(), "/HTDEBUG?LOGREAD%200%204095");
+  EXPECT_NE(log.find(escaped("ECHO" + text)), std::string::npos) << log;
+  EXPECT_EQ(log.find("<script>"), std::string::npos) << log;
+  // The commands' own replies stay as they are.
+  EXPECT_EQ(request(d.port(), "ECHO" + text), text);
+}
+
 TEST(DebugPage, IsRefusedUnlessDebugReqIsEnabled) {
   WebSite site;
   DaemonProcess& d = site.start({});
@@ -65,9 +93,10 @@ TEST(DebugPage, DoesNotNestButServesFilesAndLongReplies) {
   WebSite site;
   site.add("www/index.html", "<p>index</p>");
   DaemonProcess& d = site.start({"-debug", "enabled", "-base", site.www, "-conf", "enabled"});
-  EXPECT_EQ(get(d.port(), "/HTDEBUG?GET%20/HTDEBUG?REV"), page("GET /HTDEBUG?REV", kRefused));
+  EXPECT_EQ(get(d.port(), "/HTDEBUG?GET%20/HTDEBUG?REV"),
+            page("GET /HTDEBUG?REV", escaped(kRefused)));
   EXPECT_EQ(get(d.port(), "/HTDEBUG?GET%20/index.html"),
-            page("GET /index.html", kStatusOk + "<p>index</p>"));
+            page("GET /index.html", kStatusOk + "&lt;p&gt;index&lt;/p&gt;"));
   std::string config = get(d.port(), "/HTDEBUG?CONFIG");
   EXPECT_EQ(config.rfind(kHead + "\n<B>CONFIG</B>\n\nUp since;", 0), 0u) << config;
   EXPECT_NE(config.find(";BaseDir;" + site.www + ";"), std::string::npos) << config;

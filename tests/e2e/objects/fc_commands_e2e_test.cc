@@ -142,20 +142,24 @@ TEST_F(FcCommands, WritesReplyAndChangeTheModel) {
 }
 
 TEST_F(FcCommands, WritesWithoutAFittingValueAreRefusedAndChangeNothing) {
-  const std::string stored[] = {"3.5.1.5." + kPort0, "3.7.1.3." + kPort0, "2.11.0",
-                                "4.4.1.3." + kNode0, "4.9.1.1." + remote, "4.9.1.2." + remote,
-                                "4.9.1.3." + remote, "4.2.1.2.0"};
+  const std::string stored[] = {
+      "3.5.1.5." + kPort0, "3.7.1.3." + kPort0, "2.11.0",
+      "4.4.1.3." + kNode0, "4.9.1.1." + remote, "4.9.1.2." + remote,
+      "4.9.1.3." + remote, "4.2.1.2.0",         "3.4.1.2." + kAdapter0 + ".0"};
   std::string before;
   for (const auto& object : stored) before += fcget(port(), object) + "|";
   const std::vector<std::pair<std::string, std::vector<std::string>>> refused = {
-      {"3.5.1.5." + kPort0, {"4294967296", "99999999999", ""}},
-      {"3.7.1.3." + kPort0, {"abc"}},
-      {"3.7.1.2." + kPort0, {""}},
-      {"4.3.1.1." + kNode0, {""}},
-      {"2.11.0", {"", "-2147483649"}},
+      {"3.5.1.5." + kPort0, {"4294967296", "99999999999", "", "1 2"}},
+      {"3.7.1.3." + kPort0, {"abc", "2x"}},
+      {"3.7.1.3.210000E08B01020G", {"2"}},
+      {"3.7.1.2." + kPort0, {"", "ZZ", "210000E08B01020", "210000E08B0102030", "210000E08B01020G"}},
+      {"4.3.1.1." + kNode0, {"", "ZZ", "200000E08B0102EE0"}},
+      {"2.11.0", {"", "-2147483649", "4294967296"}},
       {"4.4.1.3." + kNode0, {"1234567", ""}},
-      {"4.9.1.1." + remote, {"2147483648"}},
-      {"4.9.1.2." + remote, {"x"}},
+      {"4.4.1.3.200000E08B01020", {"2"}},
+      {"4.9.1.1." + remote, {"2147483648", "-2147483649", "4x"}},
+      {"4.9.1.2." + remote, {"x", "7 8"}},
+      {"4.9.1.2." + kNode0 + ".ZZ", {"7"}},
   };
   for (const auto& [object, values] : refused) {
     for (const auto& value : values) {

@@ -84,6 +84,10 @@ TEST_F(PrivAgentE2e, GetWalkAndSetAnswerAsTheMibSays) {
   ClientResult one = set({id, "i", "1"});
   EXPECT_EQ(one.status, 0) << one.output;
   EXPECT_NE(get({id}).output.find(id + " = INTEGER: 1"), std::string::npos);
+  // A port WWN that is not 8 bytes is refused and changes nothing.
+  std::string wwn = kPrivate + "3.7.1.2." + kPort0;
+  EXPECT_NE(set({wwn, "x", "0102"}).status, 0);
+  EXPECT_NE(get({wwn}).output.find("21 00 00 E0 8B 01 02 03"), std::string::npos);
   ClientResult unknown = set({kCount, "i", "3"});
   EXPECT_NE(unknown.output.find("Reason: notWritable"), std::string::npos) << unknown.output;
 }

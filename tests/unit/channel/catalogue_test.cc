@@ -140,6 +140,20 @@ TEST(Interface, HeaderOffsetsCodesAndLayoutsAreTheDrivers) {
   EXPECT_EQ(FCPH_GET_PORT_SPEED, 0x15000016u);
   EXPECT_EQ(LXS_GET_ADAPTER_COUNT, 0x1E00000Au);
   EXPECT_EQ(kDriverEvent, 0x0300000Bu);
+  // The status word of each family, by response number (-1: none read here).
+  const struct {
+    std::uint32_t response;
+    long offset;
+  } words[] = {
+      {0x15000015, -1}, {0x15000017, 16},  {0x15000097, 16},  {0x15000099, -1},  {0x8B00001E, -1},
+      {0x9E00000A, 8},  {0x9E00000B, 72},  {0x9E00000C, 252}, {0x9E000011, 252}, {0x9E000012, -1},
+      {0x94000013, -1}, {0x94000014, 508}, {0x94000015, 252}, {0x94000016, 252}, {0x94000017, -1},
+  };
+  for (const auto& w : words) {
+    const StatusWord* word = find_status_word(w.response);
+    EXPECT_EQ(word != nullptr ? static_cast<long>(word->offset) : -1, w.offset)
+        << std::hex << w.response;
+  }
 }
 
 }  // namespace

@@ -42,8 +42,9 @@ TEST_F(DiscoveryTest, FindsTheAdaptersStepByStep) {
 
   // An information code other than 1 to 3 is answered with nothing.
   EXPECT_EQ(run(info(4), "/pvd/pci2/dev5/fcp0"), "Error: driver timeout");
-  // An adapter name the driver does not know reaches nobody.
-  EXPECT_EQ(run(duplex_status, "/pvd/none"), "Error: driver timeout");
+  // An adapter name the driver does not know is answered with an error at once.
+  EXPECT_EQ(run(duplex_status, "/pvd/none"),
+            "Error:  HPD_LTX_DUPLEX_STATUS: No such adapter, port, node or index");
 }
 
 TEST_F(DiscoveryTest, AdapterNameByIndexGoesToThatIndexDestination) {
@@ -56,8 +57,10 @@ TEST_F(DiscoveryTest, AdapterNameByIndexGoesToThatIndexDestination) {
   open(settings(300));
   EXPECT_EQ(run(adapter_count, ""), "4");
   EXPECT_EQ(run(adapter_name, "3"), "/pvd/pci4/dev4/fcp3");
-  // The simulated driver serves the destinations /pvd/fcp0.sif to /pvd/fcp7.sif only.
-  EXPECT_EQ(run(adapter_name, "9"), "Error: driver timeout");
+  // Indexes 0 to 7 have a destination each; no other is asked.
+  EXPECT_EQ(run(adapter_name, "5"), "Error:  LXS_GET_ADAPTER_NAME: Operation failed");
+  EXPECT_EQ(run(adapter_name, "8"), "Error:  LXS_GET_ADAPTER_NAME: Operation failed");
+  EXPECT_EQ(last_, Transaction::kRefused);
 }
 
 TEST_F(DiscoveryTest, BusAndSlotTexts) {

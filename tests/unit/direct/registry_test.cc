@@ -68,6 +68,38 @@ TEST_F(RegistryTest, MissingValuesRootsBadContentsAndBadNamesAreTold) {
   EXPECT_FALSE(std::filesystem::exists(root_ + "/x"));
 }
 
+// A registry folder not made yet holds no values; a write makes it. A key
+// holds a bounded number of values; what killed writers left is swept away.
+TEST_F(RegistryTest, MissingRootValueLimitAndStaleTemporaryFiles) {
+  Registry fresh(root_ + "/var/registry");
+  EXPECT_EQ(fresh.read_dword(kKey, "AlPa", &value_), RegResult::kNoValue);
+  ASSERT_EQ(fresh.write_dword(kKey, "AlPa", 9), RegResult::kOk);
+  EXPECT_EQ(fresh.read_dword(kKey, "AlPa", &value_), RegResult::kOk);
+  EXPECT_EQ(value_, 9u);
+  for (std::size_t i = 1; i < kMaxValuesPerKey; ++i) {
+    ASSERT_EQ(registry_.write_dword(kKey, ("v" + std::to_string(i)).c_str(), 1), RegResult::kOk);
+  }
+  EXPECT_EQ(registry_.write_dword(kKey, "last", 1), RegResult::kOk);
+  EXPECT_EQ(registry_.write_dword(kKey, "one-more", 1), RegResult::kIoFailed);
+  EXPECT_EQ(registry_.write_dword(kKey, "LAST", 2), RegResult::kOk);  // not a new name
+  EXPECT_EQ(registry_.read_dword(kKey, "one-more", &value_), RegResult::kNoValue);
+
+  pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  std::string root = make_temp_dir(), key = root + "/System/qv781s";
+  std::filesystem::create_directories(key);
+  const std::string dead = "/.tmp." + std::to_string(gone) + ".0";
+  const std::string live = "/.tmp." + std::to_string(::getppid()) + ".0";
+  write_file(key + dead, "1");
+  write_file(root + dead, "1");
+  write_file(key + live, "1");
+  Registry(root).read_dword("System\\qv781s", "AlPa", &value_);
+  EXPECT_FALSE(std::filesystem::exists(key + dead));
+  EXPECT_FALSE(std::filesystem::exists(root + dead));
+  EXPECT_TRUE(std::filesystem::exists(key + live));
+}
+
 // A writer killed after its new value is on disk but before the rename
 // leaves the old value whole, and readers see only the old value.
 TEST_F(RegistryTest, WriterKilledBeforeTheRenameLeavesTheOldValueWhole) {

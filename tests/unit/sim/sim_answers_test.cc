@@ -42,14 +42,19 @@ TEST_F(Answers, EveryServiceAnswersByTheResponseRuleOtherDestinationsNot) {
             std::pair(0x9E000012u, 77u));
 
   std::uint32_t dropped = sim_requests_dropped();
-  EXPECT_FALSE(c.request("/pvd/pci9/dev9/fcp9", 0x14000016, 256, {}, 200ms));
+  // A name no adapter has is answered at once with status 2; a service name
+  // out of its range reaches no one.
+  EXPECT_EQ(c.request("/pvd/pci9/dev9/fcp9", 0x14000016, 256).number_and(252),
+            std::pair(0x94000016u, 2u));
+  EXPECT_EQ(c.request("/pvd/pci9/dev9/fcp9", 0x14000014, 512).number_and(508),
+            std::pair(0x94000014u, 2u));
   EXPECT_FALSE(c.request("/pvd/fcp8.sif", 0x1E00000A, 1024, {}, 200ms));
-  EXPECT_EQ(sim_requests_dropped(), dropped + 2);
+  EXPECT_EQ(sim_requests_dropped(), dropped + 1);
 }
 
 // The programs read the status of LXS objects and of the target service (the
-// FCPH status word is the simulator's own).
-TEST_F(Answers, WhatTheModelLacksIsAnsweredWithStatus2OrAllOnes) {
+// FCPH, target-support and adapter status words too).
+TEST_F(Answers, WhatTheModelLacksIsAnsweredWithStatus2) {
   Client c;
   // LXS objects: unknown objects, node, pair (the JBOD is seen by adapter 1
   // only), LUN beyond the count, and a write of a read-only object.
@@ -73,8 +78,9 @@ TEST_F(Answers, WhatTheModelLacksIsAnsweredWithStatus2OrAllOnes) {
   EXPECT_EQ(name.number, 0x9E00000Bu);
   EXPECT_EQ(name.text(8), "");
   EXPECT_EQ(name.u32(72), 2u);
-  EXPECT_EQ(target(c, 0x1E00000E, kNode0, kJbod).u32(20), 0xFFFFFFFFu);
-  EXPECT_EQ(target(c, 0x1E000010, "1111111111111111", kArray).u32(20), 0xFFFFFFFFu);
+  EXPECT_EQ(target(c, 0x1E00000E, kNode0, kJbod).u32(252), 2u);
+  EXPECT_EQ(target(c, 0x1E000010, "1111111111111111", kArray).u32(252), 2u);
+  EXPECT_EQ(target(c, 0x1E000010, kNode0, kArray).u32(252), 0u);
 }
 
 TEST_F(Answers, CountersGrowWhileTheLinkIsUpAndStopWhileDown) {

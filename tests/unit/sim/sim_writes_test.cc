@@ -30,10 +30,10 @@ TEST_F(Writes, AWwnInUseIsRefusedAndARenamedPortAnswersOnlyByItsNewWwn) {
   auto set_port_wwn = [&](const std::string& to) {
     return fcph(c, 0x15000082, kPort0, [&](std::uint8_t* d) { put_wwn(d, 88, to); });
   };
-  EXPECT_EQ(set_port_wwn(kPort1).u32(16), 2u);
+  EXPECT_EQ(set_port_wwn(kPort1).u32(16), 7u);
   EXPECT_EQ(
       fcph(c, 0x15000050, "", [](std::uint8_t* d) { put_wwn(d, 84, kNode0 + kNode1); }).u32(16),
-      2u);
+      7u);
   EXPECT_EQ(set_port_wwn("210000E08B0A0B0C").number_and(16), std::pair(0x15000083u, 0u));
   EXPECT_EQ(fcph(c, 0x15000016, kPort0).u32(16), 2u);
 }
