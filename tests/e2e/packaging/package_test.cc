@@ -157,11 +157,14 @@ void Package::exercise_snmp() {
   DaemonOptions b{
       .add_port = false, .wait_ready = false, .program = root + "/usr/bin/tavro-snmpd-bridge"};
   b.args = {"-x", "unix:" + snmp + "/master", "privagent", "stdagent"};
-  b.env = {{"TAVRO_LIBRARY_PATH", lib + "/sim"}};
+  b.env = {{"TAVRO_LIBRARY_PATH", lib + "/sim"}, {"TAVRO_SNMP_EVENT_LOG", snmp + "/events.log"}};
+  write_file(snmp + "/events.log", "");
   DaemonProcess bridge(b);
   ASSERT_TRUE(wait_for_text(bridge.dir() + "/daemon.out", "stdagent: registered"))
       << bridge.output();
 
+  EXPECT_TRUE(has(read_file(snmp + "/events.log"),
+                  "Message Library loaded: " + lib + "/sim/libQFCMsgLib.so\n"));
   std::istringstream readme(file("/usr/share/doc/tavro/README.md"));
   int commands = 0;
   for (std::string line; std::getline(readme, line);) {
