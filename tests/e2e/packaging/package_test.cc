@@ -132,6 +132,9 @@ void Package::exercise(int port) {
   EXPECT_EQ(read, read_file(log));
   EXPECT_TRUE(has(read_file(log), " - LOGSIZE\n")) << read_file(log);
   EXPECT_EQ(d.stop(), 0);
+  // The stop's first halt marker goes to the rotated event log too.
+  std::string events = file("/var/log/tavro/tavro-events.log");
+  EXPECT_EQ(events.substr(20, 31), " LXS NOTCE: ***** Halted *****\n") << events;
   exercise_snmp();
 }
 
