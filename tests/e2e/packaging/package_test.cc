@@ -160,7 +160,11 @@ void Package::exercise_snmp() {
   DaemonOptions b{
       .add_port = false, .wait_ready = false, .program = root + "/usr/bin/tavro-snmpd-bridge"};
   b.args = {"-x", "unix:" + snmp + "/master", "privagent", "stdagent"};
-  b.env = {{"TAVRO_LIBRARY_PATH", lib + "/sim"}, {"TAVRO_SNMP_EVENT_LOG", snmp + "/events.log"}};
+  std::string path = lib + "/sim";
+#ifdef __SANITIZE_ADDRESS__
+  path += ":" + lib;  // the sanitizer's dlopen hides the bridge's own run path
+#endif
+  b.env = {{"TAVRO_LIBRARY_PATH", path}, {"TAVRO_SNMP_EVENT_LOG", snmp + "/events.log"}};
   write_file(snmp + "/events.log", "");
   DaemonProcess bridge(b);
   ASSERT_TRUE(wait_for_text(bridge.dir() + "/daemon.out", "stdagent: registered"))
