@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <shared_mutex>
+#include <string>
 #include <type_traits>
 
 #include "base/diag.h"
@@ -144,7 +146,16 @@ int Channel::bind_library() {
       diag_.print("TAVRO: qdn_open: Unable to load Message Library DLL: %s (err==%d)\n",
                   settings_.library_name, error);
     }
-    event(kLevelError, "Driver file not found! (QFCMsgLib.dll)", error);
+    std::string file = platform::module_file_name(settings_.library_name);
+    std::string text = "Driver file not found! (" + file + ")";
+    event(kLevelError, text.c_str(), error);
+    if (!missing_told_) {
+      std::fprintf(stderr,
+                   "%s: driver library %s not found (searched TAVRO_LIBRARY_PATH, %s, the system's"
+                   " library path)\n",
+                   program_invocation_short_name, file.c_str(), platform::executable_dir().c_str());
+      missing_told_ = true;
+    }
     return -1;
   }
   Library& lib = *library_;
@@ -162,7 +173,9 @@ int Channel::bind_library() {
   find(lib.msg_done, "q_msg_done");
   static std::once_flag exit_hook;
   std::call_once(exit_hook, [] { std::atexit(close_at_exit); });
-  event(kLevelNotice, "Message Library loaded");
+  library_path_ = platform::module_path(module);
+  std::string loaded = "Message Library loaded: " + library_path_;
+  event(kLevelNotice, loaded.c_str());
   bound_ = true;
   return 0;
 }

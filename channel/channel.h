@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "channel/catalogue.h"
 #include "channel/qfc_msglib.h"
@@ -82,6 +83,8 @@ class Channel {
   std::uint32_t reg_handle() const { return reg_handle_.load(); }
   int registration_attempts() const { return attempts_; }
   bool library_bound() const { return bound_; }
+  // The file the driver library was loaded from; empty before it is bound.
+  const std::string& library_path() const { return library_path_; }
   // For a program that runs its own open sequence (an SNMP agent): makes
   // this channel the one the library's callback reaches and registers it
   // under handle. True when the channel is then open.
@@ -178,6 +181,8 @@ class Channel {
   platform::ManualResetEvent event_;
 
   bool bound_ = false;
+  std::string library_path_;
+  bool missing_told_ = false;  // the missing library was named on standard error
   bool init_done_ = false;
   std::atomic<bool> channel_open_{false};
   std::atomic<std::uint32_t> reg_handle_{0};

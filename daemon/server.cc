@@ -22,6 +22,7 @@
 #include "daemon/commands.h"
 #include "daemon/daemon.h"
 #include "daemon/service_commands.h"
+#include "daemon/service_notify.h"
 #include "eventlog/log_files.h"
 #include "platform/debug_output.h"
 #include "platform/stop_signals.h"
@@ -92,7 +93,7 @@ void open_listener(Daemon& d) {
   platform::socket_t s = platform::tcp_socket();
   if (s == platform::kInvalidSocket) fatal(d, "%s: socket()");
   platform::set_reuse_address(s);
-  if (platform::bind_any(s, static_cast<std::uint16_t>(d.settings.port)) < 0) {
+  if (platform::bind_listen_address(s, static_cast<std::uint16_t>(d.settings.port)) < 0) {
     fatal(d, "%s: bind()");
   }
   platform::listen_socket(s, 8);
@@ -367,6 +368,7 @@ int copt(Daemon& d, int count, const char* const* words) {
   platform::start_stop_signal_thread([&d](int signal) { signal_shutdown(d, signal); });
   open_listener(d);
   d.channel.qdn_open();
+  notify_ready(d);
   return request_loop(d);
 }
 

@@ -140,6 +140,7 @@ int EventLog::write_locked(int source, int level, const char* text, int error) {
     if (tracing()) diag_->print("FCLOG: repeat() cnt=%d\n", repeats_);
     return static_cast<int>(len);
   }
+  fd_ = follow_renamed(fd_, settings_.path);
   write_repeat_summary();
   repeats_ = 1;
   std::memcpy(last_, record, len + 1);

@@ -90,6 +90,20 @@ void evlog_size_text(const char* path, char* out, std::size_t cap) {
   std::snprintf(out, cap, "%lld", static_cast<long long>(st.st_size));
 }
 
+int follow_renamed(int fd, const char* path) {
+  struct stat open_file {
+  }, named{};
+  if (fd < 0 || path == nullptr || ::fstat(fd, &open_file) != 0) return fd;
+  if (::stat(path, &named) == 0 && named.st_ino == open_file.st_ino &&
+      named.st_dev == open_file.st_dev) {
+    return fd;
+  }
+  int fresh = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+  if (fresh < 0) return fd;
+  ::close(fd);
+  return fresh;
+}
+
 void write_all(int fd, const char* text, std::size_t length) {
   while (length > 0) {
     ssize_t n = ::write(fd, text, length);

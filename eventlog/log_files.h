@@ -38,6 +38,11 @@ std::size_t lxs_fread(const char* path, long offset, long count, char* out, std:
 void evlog_size_text(const char* path, char* out, std::size_t cap);
 
 // Writes all of text; errors are ignored as the logs do not check them.
+// The descriptor of the file now at path: when the open file was renamed or
+// removed (a log rotation), the path is opened anew for appending (created
+// 0640) and the old descriptor closed; otherwise, or when that fails, fd.
+int follow_renamed(int fd, const char* path);
+
 void write_all(int fd, const char* text, std::size_t length);
 
 }  // namespace tavro

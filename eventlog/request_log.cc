@@ -31,6 +31,7 @@ int RequestLog::open(const char* start_text) {
 int RequestLog::write_raw(const char* text) {
   std::lock_guard lock(mutex_);
   if (fd_.load() < 0) return -1;
+  fd_ = follow_renamed(fd_, settings_.path);
   std::size_t len = std::strlen(text);
   write_all(fd_, text, len);
   ::fsync(fd_);
@@ -43,6 +44,7 @@ int RequestLog::write_line(const char* text) {
   if (n < 0) return -1;
   std::lock_guard lock(mutex_);
   if (fd_.load() < 0) return -1;
+  fd_ = follow_renamed(fd_, settings_.path);
   std::size_t len =
       static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1;
   write_all(fd_, line, len);

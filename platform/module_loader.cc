@@ -1,6 +1,7 @@
 #include "platform/module_loader.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -84,6 +85,13 @@ bool module_present(const char* name) {
 void* module_symbol(void* module, const char* symbol) {
   if (module == nullptr) return nullptr;
   return ::dlsym(module, symbol);
+}
+
+std::string module_path(void* module) {
+  link_map* map = nullptr;
+  if (module == nullptr || ::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr)
+    return {};
+  return map->l_name != nullptr ? map->l_name : "";
 }
 
 void unload_module(void* module) {

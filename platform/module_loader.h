@@ -29,6 +29,9 @@ bool module_present(const char* name);
 // The address of an exported symbol, or null.
 void* module_symbol(void* module, const char* symbol);
 
+// The file a loaded module came from; empty when it cannot be told.
+std::string module_path(void* module);
+
 // Drops one reference taken by load_module.
 void unload_module(void* module);
 

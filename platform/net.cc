@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform {
@@ -27,6 +28,22 @@ int bind_any(socket_t s, std::uint16_t port) {
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
   addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  return ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+}
+
+const char* listen_address() {
+  const char* address = std::getenv(kListenAddressVariable);
+  return address != nullptr && *address != '\0' ? address : "0.0.0.0";
+}
+
+int bind_listen_address(socket_t s, std::uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  if (::inet_pton(AF_INET, listen_address(), &addr.sin_addr) != 1) {
+    errno = EINVAL;
+    return -1;
+  }
   return ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
 }
 

@@ -16,6 +16,12 @@ inline constexpr socket_t kInvalidSocket = -1;
 socket_t tcp_socket();
 int set_reuse_address(socket_t s);
 int bind_any(socket_t s, std::uint16_t port);
+// The IPv4 address a daemon listens on: TAVRO_LISTEN_ADDRESS when set and not
+// empty, otherwise any address.
+inline constexpr const char* kListenAddressVariable = "TAVRO_LISTEN_ADDRESS";
+const char* listen_address();
+// Binds to listen_address(); -1 with errno EINVAL when it is no IPv4 address.
+int bind_listen_address(socket_t s, std::uint16_t port);
 int listen_socket(socket_t s, int backlog);
 // Accepted connections are non-blocking: reads wait with wait_readable first,
 // and sends wait for room until the connection's send deadline.

@@ -59,9 +59,10 @@ TEST_F(LogsTest, EventLogIsRotatedAtStartAndEndsWithTheHaltAndExitRecords) {
   EXPECT_EQ(read_file(events_ + ".old"), "previous\n");
   std::string log = read_file(events_);
   std::string notice = kStamp + " LXS NOTCE: ";
-  std::regex expected(notice + "\\*{5} Started \\*{5}\n" + notice + "Message Library loaded\n" +
-                      notice + "Initialization completed\n" + notice + "Registration completed\n" +
-                      notice + "\\*{5} Halted \\*{5}\n" + notice + "Program exiting\n" + notice +
+  std::regex expected(notice + "\\*{5} Started \\*{5}\n" + notice +
+                      "Message Library loaded: /.*/libQFCMsgLib\\.so\n" + notice +
+                      "Initialization completed\n" + notice + "Registration completed\n" + notice +
+                      "\\*{5} Halted \\*{5}\n" + notice + "Program exiting\n" + notice +
                       "\\*{5} Halted \\*{5}\n");
   EXPECT_TRUE(std::regex_match(log, expected)) << log;
 }

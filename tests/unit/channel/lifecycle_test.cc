@@ -33,7 +33,7 @@ TEST_F(ChannelTest, OpenRegistersOnceAndLogsTheStepsAfterSixThenOneAttemptPerOpe
   EXPECT_EQ(count(log, "qdn_open() handle=0x544103E8 name=TAVRO\n"), 1);
   EXPECT_EQ(count(log, "qdn_open() handle=0x544103EF name=TAVRO\n"), 1);
   EXPECT_EQ(count(log, "LXS DEBUG: qdn_open\n"), 3);
-  EXPECT_EQ(count(log, "LXS NOTCE: Message Library loaded\n"), 1);
+  EXPECT_EQ(count(log, "LXS NOTCE: Message Library loaded: /"), 1);
   EXPECT_EQ(count(log, "LXS NOTCE: Initialization completed\n"), 1);
   EXPECT_EQ(count(log, "LXS NOTCE: Registration completed\n"), 1);
 
