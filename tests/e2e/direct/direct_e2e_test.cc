@@ -132,6 +132,7 @@ TEST(Direct, EveryHandlerFamilyAnswersFromTheDevice) {
       {"2.3.2.1.1.4.0", "Error: fc_adap_type() FC IO error"},
       {"2.3.3.1.0", "Error: fcdiGetRawSerialEeprom() FC IO error"},
       {"0.1.1.1.0", "Error: Illegal Adapter(0)"},
+      {"8.1.1.1.0", "Error: Adapter(7) Inactive"},
       {"9.1.1.1.0", "Error: Illegal Adapter(8)"},
       {"99999999999999999999.1.1.1.0", "Error: Illegal Adapter(9223372036854775806)"},
       {"4.1.1.1.0", "Error: Adapter(3) Inactive"},
