@@ -1,6 +1,4 @@
-// The direct-object tables, status texts and value parsing, and the adapter
-// table over the simulated devices (libqv781s.so, its default model: two
-// adapters, devices 00 and 01).
+// The direct-object tables, status texts and value parsing.
 #include "objects/direct/direct_access.h"
 
 #include <gtest/gtest.h>
@@ -8,9 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "base/diag.h"
 #include "objects/direct/fcdi_table.h"
-#include "tests/support/daemon_process.h"
 
 namespace tavro {
 namespace {
@@ -59,36 +55,6 @@ TEST(SettingValue, NumbersWithBasePrefixesThatFit32Bits) {
       EXPECT_EQ(value, c.value) << c.text;
     }
   }
-}
-
-TEST(DirectAccess, OpensTheDevicesClosesThemReopensThemAndChecksHandles) {
-  std::int32_t debug = 0;
-  Diag diag(debug);
-  diag.set_stdout(false);
-  DirectAccess direct(diag, testing::make_temp_dir());
-  direct.open_all();
-  ASSERT_TRUE(direct.opened());
-  std::uint8_t wwns[16];
-  EXPECT_EQ(direct.wwn(direct.handle(0), wwns), kFcOk);
-  direct.close_all();
-  EXPECT_FALSE(direct.opened());
-  EXPECT_EQ(direct.handle(0), nullptr);
-  EXPECT_EQ(direct.wwn(direct.handle(0), wwns), kFcNoAdapter);
-  // The devices allow one opener each: reopening works only when closed.
-  direct.open_all();
-  EXPECT_TRUE(direct.opened());
-  EXPECT_EQ(direct.open_status(1), 0);
-  EXPECT_EQ(direct.wwn(direct.handle(1), wwns), kFcOk);
-
-  // Handle checks come before any request.
-  std::uint8_t out[80];
-  fcdi_handle bad;
-  EXPECT_EQ(direct.request(nullptr, kIoctlDescription, nullptr, 0, out, sizeof out), kFcNoAdapter);
-  EXPECT_EQ(direct.request(&bad, kIoctlDescription, nullptr, 0, out, sizeof out), kFcInvalid);
-  bad.magic = kHandleMagic;
-  EXPECT_EQ(direct.request(&bad, kIoctlDescription, nullptr, 0, out, sizeof out), kFcNotOpen);
-  bad.flags = kHandleDeviceOpen;
-  EXPECT_EQ(direct.request(&bad, kIoctlDescription, nullptr, 0, nullptr, 0), kFcInvalid);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -18,7 +17,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/guarded_call.h"
 #include "sim/layout.h"
 #include "sim/sim_control.h"
 
@@ -75,16 +73,9 @@ struct Answer {
     EXPECT_TRUE(arrived && off + size <= data.size()) << "no answer, or none up to " << off + size;
     return arrived && off + size <= data.size() ? data.data() + off : nullptr;
   }
-  auto number_and(std::size_t off) const { return std::pair(number, u32(off)); }
   std::uint32_t u32(std::size_t off) const {
     const auto* p = at(off, 4);
     return p ? read_at<std::uint32_t>(p, 0) : 0xBAD0BAD0u;
-  }
-  std::string wwn(std::size_t off) const {
-    std::string s;
-    for (const auto* p = at(off, 8); p && s.size() < 16; ++p)
-      s += {"0123456789ABCDEF"[*p >> 4], "0123456789ABCDEF"[*p & 15]};
-    return s;
   }
   std::string text(std::size_t off) const {
     auto* p = reinterpret_cast<const char*>(at(off, 1));
@@ -95,7 +86,6 @@ struct Answer {
 struct Delivery {
   int kind = 0;
   void* message = nullptr;
-  std::thread::id thread;
 };
 
 // One inbox per handler slot; the handlers only queue what arrives.
@@ -106,7 +96,7 @@ struct Inbox {
 
   void push(int kind, void* message) {
     std::lock_guard lock(mu);
-    items.push_back({kind, message, std::this_thread::get_id()});
+    items.push_back({kind, message});
     cv.notify_all();
   }
   std::optional<Delivery> pop(std::chrono::milliseconds timeout) {
@@ -180,7 +170,6 @@ struct Client {
         events.push_back(std::to_string(a.u32(0)) + " " + a.text(8));
         continue;
       }
-      last_thread = d->thread;
       return a;
     }
     return {};
@@ -197,16 +186,11 @@ struct Client {
   std::uint32_t ids = 1000;
   std::vector<std::string> events;  // severity and text of each
   std::vector<std::uint32_t> driver_errors;
-  std::thread::id last_thread;
 };
 
 // WWNs of the embedded default model.
-inline const std::string kNode0 = "200000E08B010203";
 inline const std::string kPort0 = "210000E08B010203";
-inline const std::string kNode1 = "200000E08B040506";
 inline const std::string kPort1 = "210000E08B040506";
-inline const std::string kArray = "2000002037A1B2C3";
-inline const std::string kJbod = "20000011C6778899";
 
 // Every test starts from the default model with no faults and an initialised
 // library, and checks at the end that nothing the library handed out is left.
@@ -229,41 +213,6 @@ class SimTest : public ::testing::Test {
       if (more) more(d);
     });
   }
-
-  // An LXS object request (256 bytes to "fcp").
-  static Answer lxs(Client& c, std::uint32_t object_id, const std::string& node,
-                    const std::string& remote = {}, std::uint32_t index = 0,
-                    const Fill& more = {}) {
-    return c.request("fcp", 0x0B00001E, 256, [&](std::uint8_t* d) {
-      put32(d, 0, object_id);
-      put32(d, 4, 2);
-      put32(d, 8, 1);
-      put32(d, 20, index);
-      put_wwn(d, 32, node);
-      put_wwn(d, 40, remote);
-      if (more) more(d);
-    });
-  }
-
-  // A target-support request for a (node, remote node) pair.
-  static Answer target(Client& c, std::uint32_t number, const std::string& node,
-                       const std::string& remote, std::uint32_t value = 0) {
-    return c.request("/pvd/fcp0.sif", number, 256, [&](std::uint8_t* d) {
-      put32(d, 0, 9);
-      put_wwn(d, 4, node);
-      put_wwn(d, 12, remote);
-      put32(d, 20, value);
-    });
-  }
 };
-
-// The signal a call faults with, caught as the programs' guarded calls catch
-// it; 0 when the call returns.
-template <typename F>
-int fault_of(F&& f) {
-  return platform::guarded_call(&f, f) == platform::CallResult::kFaulted
-             ? platform::last_fault_signal()
-             : 0;
-}
 
 }  // namespace simtest

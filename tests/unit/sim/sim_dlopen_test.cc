@@ -115,18 +115,6 @@ void in_child(const std::string& model, void (*body)(Bound&)) {
   }
 }
 
-TEST(SimDlopen, ModelFileFromTheEnvironment) {
-  in_child(std::string(TAVRO_SOURCE_DIR) + "/sim/models/example.json", [](Bound& lib) {
-    ASSERT_NE(lib.msg_init(), 0);
-    ASSERT_EQ(lib.register_msg_handler(kHandle, "TAVRO", 0, handler), 1);
-    // The file's adapter answers (tests/e2e read its values), also after
-    // sim_reset: it goes back to the file's model, not the default one.
-    lib.load_model_json(R"({"adapters":[]})");
-    lib.reset();
-    EXPECT_EQ(lib.ask("/pvd/pci1/dev4/fcp0", 0x14000016, 256), 0x94000016u);
-  });
-}
-
 TEST(SimDlopen, BadOrMissingModelFileRefusesToStart) {
   std::ofstream(testing::TempDir() + "/bad-model.json")
       << R"({"adapters":[{"name":"x","node_wwn":"nothex"}]})";
