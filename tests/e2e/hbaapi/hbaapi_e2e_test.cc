@@ -1,10 +1,8 @@
 // HBAAPI and FCGET of HBA API objects through the real daemon: with the
-// simulated HBA API library next to it, with no library at all, and with the
-// system's SNIA common library when no simulated libhbaapi.so lies there.
+// simulated library beside it, with none, and with the system's SNIA library.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -51,8 +49,8 @@ TEST(HbaApiE2e, RequestsThatFailBeforeTheCallAndASessionAsAClientRunsIt) {
       {"3", "Error: Incorrect param count(Expect 1, Got 0)."},
       {"11.0.1.0", "Error: Function not implemented yet: HBA_GetPortAttributesByWWN."},
       {"17.0.1.0", "Error: HBAAPI Error Bad Func Type (0x221)."},
-      {"12.0.1.x.5", "Error: HBAAPI Error Bad Func Type (0x321)."},
-      {"12.0.1.x.257", "Error: Parameter out of range(257)."},  // beyond the request buffer
+      {"12.0.1.x.256", "Error: HBAAPI Error Bad Func Type (0x321)."},  // the whole buffer
+      {"12.0.1.x.257", "Error: Parameter out of range(257)."},         // beyond the request buffer
       {"4.0.7", "Error: HBAAPI Error:Index not recognized (6)"},
       {"7.0.1234", "Error: HBAAPI Error:invalid handle (3)"},
       {"0.0", "2"},
@@ -72,11 +70,10 @@ TEST(HbaApiE2e, RequestsThatFailBeforeTheCallAndASessionAsAClientRunsIt) {
       {"10.0." + h + ".0.9", "Error: HBAAPI Error:Index not recognized (6)"},
       {"16.2." + h, "01000000"},  // TO_WWN
       {"19.1." + h, "200000E08B010203"},
+      {"13.0." + h, std::string(1, '\0')},
       {"14.0." + h + ".0", std::string(1, '\0')},
   };
   for (const auto& [text, reply] : kSteps) EXPECT_EQ(hbaapi(port, text), reply) << text;
-  std::string stats = hbaapi(port, "9.0." + h + ".0");
-  EXPECT_EQ(std::count(stats.begin(), stats.end(), '|'), 14) << stats;
   std::string tx = hbaapi(port, "9.2." + h + ".0");  // TxFrames, restarted by 14.0 above
   EXPECT_EQ(tx.find_first_not_of("0123456789"), std::string::npos) << tx;
   EXPECT_LT(std::strtoull(tx.c_str(), nullptr, 10), 1000u) << tx;
@@ -139,8 +136,7 @@ TEST(HbaApiE2e, MissingFunctionsStatusesAndCrashesOfTheLibrary) {
                             "Program Exception: HBA_GetAdapterPortAttributes"));
 }
 
-// A daemon run from a copy of tavro in a folder of its own, where no
-// libhbaapi.so is found.
+// A copy of tavro in a folder of its own, without libhbaapi.so beside it.
 DaemonOptions lone_daemon(std::vector<std::pair<std::string, std::string>> env = {}) {
   DaemonOptions o = hbaapi_daemon(std::move(env));
   o.program = make_temp_dir() + "/tavro";
@@ -162,10 +158,9 @@ bool system_library_installed() {
   return std::system("/sbin/ldconfig -p | grep -q 'libHBAAPI\\.so\\.2 '") == 0;
 }
 
-// tavro -> the system's common library -> no vendor library at first, then,
-// once /etc/hba.conf names it and the library is freed and loaded again, the
-// simulated library. The file is bind-mounted in a private mount namespace of
-// the daemon; the host's own file is not touched.
+// tavro -> the system's common library -> no vendor library, then (freed and
+// loaded again) the simulated one named by /etc/hba.conf, bind-mounted in a
+// private mount namespace of the daemon; the host's own file is not touched.
 TEST(HbaApiLibrary, TheCommonLibraryReachesTheVendorLibrariesOfItsConfiguration) {
   if (!system_library_installed()) GTEST_SKIP() << "libHBAAPI.so.2 (libhbaapi2) is not installed";
   if (::geteuid() != 0 || std::system("unshare -m true 2>/dev/null") != 0) {

@@ -1,6 +1,5 @@
-// The library loaded the way the programs load it: by path at run time, its
-// functions looked up by name, then unloaded. Also the model file named by
-// TAVRO_SIM_MODEL, which is read when a fresh copy of the library starts.
+// The library loaded as the programs load it, by path, then unloaded; and a
+// bad model file named by TAVRO_SIM_MODEL.
 // Only the declarations of sim_client.h are used: the library is not linked.
 #include <dlfcn.h>
 #include <gmock/gmock.h>
@@ -53,7 +52,6 @@ struct Bound {
   BOUND(sim_, last_error);
   BOUND(sim_, fault_delay);
   BOUND(sim_, load_model_json);
-  BOUND(sim_, reset);
 #undef BOUND
 
   // One round trip (request identifier 1 at 0); the answer's number, 0 when none came.
