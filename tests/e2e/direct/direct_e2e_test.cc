@@ -133,6 +133,7 @@ TEST(Direct, EveryHandlerFamilyAnswersFromTheDevice) {
       {"2.3.2.1.1.4.0", "Error: fc_adap_type() FC IO error"},
       {"2.3.3.1.0", "Error: fcdiGetRawSerialEeprom() FC IO error"},
       {"0.1.1.1.0", "Error: Illegal Adapter(0)"},
+      {"8.1.1.1.0", "Error: Adapter(7) Inactive"},
       {"9.1.1.1.0", "Error: Illegal Adapter(8)"},
       {"99999999999999999999.1.1.1.0", "Error: Illegal Adapter(9223372036854775806)"},
       {"4.1.1.1.0", "Error: Adapter(3) Inactive"},
@@ -171,6 +172,7 @@ TEST(Direct, FailuresOfTheFirstDeviceAndOfTheRegistry) {
   int port = daemon.port();
   EXPECT_EQ(request(port, "FCGET " + kDescriptionOid + "\n"), "Error: FC IO error");
   EXPECT_EQ(get(port, "1.3.3.1.0"), "Error: fcdiGetIpAddr() FC IO error");
+  EXPECT_EQ(daemon.output().find("TAVRO: Running"), std::string::npos) << "no debugger output";
   EXPECT_EQ(get(port, "1.3.1.1.0"), "2048");
   EXPECT_EQ(get(port, "1.3.1.3.0"), "1");
   EXPECT_EQ(set(port, "1.3.1.1.0", "1024"), "OK");
@@ -226,9 +228,13 @@ TEST(Direct, NodeEntriesAndSettingsAreWrittenAndReadBack) {
 
 TEST(Direct, WithoutDevicesEverySlotIsEmptyAndTheDevicesAreProbedOnce) {
   const std::string absent = R"([{"present": false}, {"present": false}, {"present": false}])";
-  DaemonProcess daemon(options(model(absent), {"-d", "0x80000"}));
+  DaemonOptions o = options(model(absent), {"-d", "0x80000"});
+  o.env.emplace_back("TAVRO_DEBUG_OUTPUT", o.working_dir + "/debug.out");  // debugger output
+  DaemonProcess daemon(o);
   int port = daemon.port();
   EXPECT_EQ(get(port, "1.1.1.1.0"), "Error: Adapter(0) Inactive");
+  EXPECT_EQ(read_file(o.working_dir + "/debug.out").rfind("TAVRO: Running WinMain().\n", 0), 0u);
+  EXPECT_EQ(daemon.output().find("TAVRO: Running"), std::string::npos) << "only to the file";
   EXPECT_EQ(get(port, "1.1.1.1.0"), "Error: Adapter(0) Inactive");
   EXPECT_EQ(request(port, "FCGET " + kDescriptionOid + "\n"), "Error: Not supported yet()");
   std::string log = read_file(daemon.dir() + "/devices.log");
@@ -239,7 +245,9 @@ TEST(Direct, WithoutDevicesEverySlotIsEmptyAndTheDevicesAreProbedOnce) {
 }
 
 TEST(Direct, TracesAndStopClosingTheDevices) {
-  DaemonProcess daemon(options(model(), {"-d", "0x180000"}));
+  DaemonOptions o = options(model(), {"-d", "0x180000"});
+  o.env.emplace_back("TAVRO_DEBUG_OUTPUT", "stderr");
+  DaemonProcess daemon(o);
   EXPECT_EQ(get(daemon.port(), "1.1.1.1.0"), "Quellstone Corporation");
   EXPECT_EQ(get(daemon.port(), "1.4.4.1.0"), "3:4:1:2:5");
   // Only the first word of a throughput record is dumped.
@@ -247,6 +255,7 @@ TEST(Direct, TracesAndStopClosingTheDevices) {
             std::string::npos)
       << daemon.output();
   EXPECT_EQ(daemon.stop(), 0);
+  EXPECT_NE(daemon.output().find("TAVRO: program exiting.\n"), std::string::npos);
   std::string log = read_file(daemon.dir() + "/devices.log");
   for (const char* line : {"open \\\\.\\qv781s00 ok\n", "open \\\\.\\qv781s01 ok\n",
                            "open \\\\.\\qv781s0A ok\n", "close 00\n", "close 01\n", "close 0A\n"}) {

@@ -95,15 +95,4 @@ TEST(PostInstall, KeepsModeOwnerAndLinkAndCreatesOrHalfWritesNothing) {
   EXPECT_TRUE(S_ISLNK(info.st_mode));
 }
 
-TEST(PostInstall, ReplaceInFileStatuses) {
-  std::string dir = make_temp_dir();
-  write_file(dir + "/empty", "");
-  EXPECT_EQ(postinstall::replace_in_file(nullptr, "A", "B"), 1);
-  EXPECT_EQ(postinstall::replace_in_file((dir + "/empty").c_str(), nullptr, "B"), 2);
-  EXPECT_EQ(postinstall::replace_in_file((dir + "/empty").c_str(), "A", nullptr), 3);
-  EXPECT_EQ(postinstall::replace_in_file((dir + "/none").c_str(), "A", "B"), 4);
-  EXPECT_EQ(postinstall::replace_in_file(dir.c_str(), "A", "B"), 4);
-  EXPECT_EQ(postinstall::replace_in_file((dir + "/empty").c_str(), "A", "B"), 6);
-}
-
 }  // namespace

@@ -33,40 +33,6 @@ class PowerWindowTest : public ChannelTest {
   std::optional<PowerWindow> power_;
 };
 
-TEST_F(PowerWindowTest, WindowIsCreatedOnce) {
-  const platform::Window& w = *power_->window;
-  EXPECT_STREQ(w.window_class->name, "LTX Target Support Msg Handler");
-  EXPECT_EQ(w.window_class->background, 6);
-  EXPECT_EQ(w.extra.size(), 8u);
-  EXPECT_EQ(w.title, "Lanternix Target Support (TAVRO)");
-  EXPECT_EQ(w.style, 0x88000000u);
-  EXPECT_EQ(w.width + w.height + w.x + w.y, 0);
-  nt4_RSMH(*power_);
-  EXPECT_EQ(power_->window, &w);
-  EXPECT_EQ(count(events_text(), "LXS DEBUG: Register for Windows Messages completed.\n"), 1);
-}
-
-TEST_F(PowerWindowTest, RegistrationAndCreationFailuresAreLogged) {
-  platform::MessageLoop loop;
-  platform::Windows windows{loop};
-  ASSERT_TRUE(windows.register_class({kPowerClassName, power_window_proc, 0, 0, 0, 0}));
-  PowerWindow other{windows, *channel_, events_, diag_};
-  nt4_RSMH(other);
-  EXPECT_EQ(other.window, nullptr);
-  std::string log = events_text();
-  EXPECT_EQ(count(log, "LXS ERROR: Unable to register for Windows Messages (RegisterClass)\n"), 1);
-  EXPECT_EQ(count(log, "LXS DEBUG: nt4_RSMH: RegisterClass failed.\n"), 1);
-
-  // A class that is gone by the time the window is made.
-  platform::Windows empty{loop};
-  PowerWindow late{empty, *channel_, events_, diag_, true};
-  nt4_RSMH(late);
-  EXPECT_EQ(late.window, nullptr);
-  log = events_text();
-  EXPECT_EQ(count(log, "LXS ERROR: Unable to register for Windows Messages (CreateWindow)\n"), 1);
-  EXPECT_EQ(count(log, "LXS DEBUG: nt4_RSMH: CreateWindow failed.\n"), 1);
-}
-
 struct EventCase {
   unsigned code;
   const char* name;  // in the message trace
@@ -125,7 +91,11 @@ TEST_F(PowerWindowTest, TracesMessagesByName) {
   EXPECT_EQ(count(events_text(), "WMSG:"), static_cast<int>(std::size(kNames)));
 }
 
-TEST_F(PowerWindowTest, DestroyAndCloseEndTheLoop) {
+TEST_F(PowerWindowTest, WindowIsCreatedOnceAndDestroyAndCloseEndTheLoop) {
+  const platform::Window* w = power_->window;
+  nt4_RSMH(*power_);  // created once
+  EXPECT_EQ(power_->window, w);
+  EXPECT_EQ(count(events_text(), "LXS DEBUG: Register for Windows Messages completed.\n"), 1);
   debug_ = 0x10000000;
   EXPECT_EQ(send(platform::kWmClose, 0), 0);
   EXPECT_TRUE(power_->window->destroyed);

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -18,7 +17,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/guarded_call.h"
 #include "sim/layout.h"
 #include "sim/sim_control.h"
 
@@ -38,9 +36,8 @@ namespace simtest {
 using namespace std::chrono_literals;
 using Fill = std::function<void(std::uint8_t*)>;
 
-// Stated here in literals, to pin the simulator's layout: a delivered message
-// has its number at 80 and its data pointer (unaligned) at 84; kind 86 carries
-// a driver error value in the message pointer instead.
+// In literals, to pin the layout: a delivered message has its number at 80 and
+// its data pointer (unaligned) at 84; kind 86 carries a driver error value.
 template <typename T>
 T read_at(const void* from, std::size_t off) {
   T value;
@@ -63,94 +60,71 @@ inline void put_wwn(std::uint8_t* d, std::size_t off, const std::string& hex) {
     d[off + i] = static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
 }
 
-// A copy of an answer's data area; reading a missing answer, or past its
-// area, fails the test.
+// A copy of an answer's data area; reading past it gives 0xBAD0BAD0 or "".
 struct Answer {
   bool arrived = false;
   std::uint32_t number = 0;
   std::vector<std::uint8_t> data;
 
   explicit operator bool() const { return arrived; }
-  const std::uint8_t* at(std::size_t off, std::size_t size) const {
-    EXPECT_TRUE(arrived && off + size <= data.size()) << "no answer, or none up to " << off + size;
-    return arrived && off + size <= data.size() ? data.data() + off : nullptr;
-  }
-  auto number_and(std::size_t off) const { return std::pair(number, u32(off)); }
   std::uint32_t u32(std::size_t off) const {
-    const auto* p = at(off, 4);
-    return p ? read_at<std::uint32_t>(p, 0) : 0xBAD0BAD0u;
-  }
-  std::string wwn(std::size_t off) const {
-    std::string s;
-    for (const auto* p = at(off, 8); p && s.size() < 16; ++p)
-      s += {"0123456789ABCDEF"[*p >> 4], "0123456789ABCDEF"[*p & 15]};
-    return s;
+    return off + 4 <= data.size() ? read_at<std::uint32_t>(data.data(), off) : 0xBAD0BAD0u;
   }
   std::string text(std::size_t off) const {
-    auto* p = reinterpret_cast<const char*>(at(off, 1));
-    return p ? std::string(p, ::strnlen(p, data.size() - off)) : std::string();
+    if (off >= data.size()) return {};
+    auto* p = reinterpret_cast<const char*>(data.data() + off);
+    return std::string(p, ::strnlen(p, data.size() - off));
   }
-};
-
-struct Delivery {
-  int kind = 0;
-  void* message = nullptr;
-  std::thread::id thread;
 };
 
 // One inbox per handler slot; the handlers only queue what arrives.
 struct Inbox {
   std::mutex mu;
   std::condition_variable cv;
-  std::deque<Delivery> items;
+  std::deque<std::pair<int, void*>> items;
 
   void push(int kind, void* message) {
     std::lock_guard lock(mu);
-    items.push_back({kind, message, std::this_thread::get_id()});
+    items.emplace_back(kind, message);
     cv.notify_all();
   }
-  std::optional<Delivery> pop(std::chrono::milliseconds timeout) {
+  std::optional<std::pair<int, void*>> pop(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mu);
     if (!cv.wait_for(lock, timeout, [&] { return !items.empty(); })) return std::nullopt;
-    Delivery d = items.front();
+    auto item = items.front();
     items.pop_front();
-    return d;
+    return item;
   }
 };
 
-inline Inbox inboxes[3];
+inline Inbox inboxes[2];
 inline constexpr sim::Handler kHandlers[] = {[](int k, void* m) { inboxes[0].push(k, m); },
-                                             [](int k, void* m) { inboxes[1].push(k, m); },
-                                             [](int k, void* m) { inboxes[2].push(k, m); }};
+                                             [](int k, void* m) { inboxes[1].push(k, m); }};
 
-// A registration and the requests it sends. Driver events and driver errors
-// that arrive while waiting for an answer are kept.
+// A registration and the requests it sends.
 struct Client {
-  explicit Client(int inbox_slot = 0, std::uint32_t handle_value = 0x54410001,
-                  const char* name = "TEST")
+  explicit Client(int inbox_slot = 0, std::uint32_t handle_value = 0x54410001)
       : slot(inbox_slot),
         handle(handle_value),
-        registered(q_register_msg_handler(handle, name, 0, kHandlers[slot]) == 1) {}
+        registered(q_register_msg_handler(handle, "TEST", 0, kHandlers[slot]) == 1) {}
   ~Client() {
     if (registered) q_deregister_msg_handler(handle);
-    drain(0ms);
+    while (wait_answer(0, 0ms)) continue;
   }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
-  Inbox& inbox() { return inboxes[slot]; }
 
-  // Sends a request and waits for its answer (the next message that is not a
-  // driver event or error): size bytes of its data are copied, the message freed.
+  // Sends a request and waits for its answer (size bytes of its data).
   Answer request(const std::string& destination, std::uint32_t number, std::uint32_t size,
                  const Fill& fill = {}, std::chrono::milliseconds timeout = 2000ms) {
     return send(destination, number, size, fill) ? wait_answer(size, timeout) : Answer{};
   }
 
-  // Sends a request in a fresh area, or in area (from q_msg_alloc); stamps the
-  // number echo and request identifier where 0, as a program fills them.
+  // Sends a request in a fresh area; stamps the number echo and request
+  // identifier where 0, as a program fills them.
   bool send(const std::string& destination, std::uint32_t number, std::uint32_t size,
-            const Fill& fill = {}, void* area = nullptr) {
-    auto* bytes = static_cast<std::uint8_t*>(area ? area : q_msg_alloc(size, size, 0));
+            const Fill& fill = {}) {
+    auto* bytes = static_cast<std::uint8_t*>(q_msg_alloc(size, size, 0));
     if (!bytes) return false;
     if (fill) fill(bytes);
     auto stamp_at = [&](long at, std::uint32_t value) {
@@ -164,52 +138,30 @@ struct Client {
     return true;
   }
 
-  // Gives up once nothing has arrived for the timeout.
+  // The next answer that is not a driver event or error, or none.
   Answer wait_answer(std::uint32_t size, std::chrono::milliseconds timeout = 2000ms) {
-    while (auto d = inbox().pop(timeout)) {
-      if (d->kind == kDriverError) {
-        driver_errors.push_back(
-            static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(d->message)));
-        continue;
-      }
-      const bool event = number_of(d->message) == 0x0300000Bu;
-      const std::uint8_t* data = data_of(d->message);
-      Answer a{true, number_of(d->message), {data, data + (event ? 256 : size)}};
-      q_msg_free(d->message);
-      if (event) {
-        events.push_back(std::to_string(a.u32(0)) + " " + a.text(8));
-        continue;
-      }
-      last_thread = d->thread;
-      return a;
+    while (auto d = inboxes[slot].pop(timeout)) {
+      if (d->first == kDriverError) continue;
+      const std::uint32_t number = number_of(d->second);
+      const std::uint8_t* data = data_of(d->second);
+      Answer a{true, number, {data, data + size}};
+      q_msg_free(d->second);
+      if (number != 0x0300000Bu) return a;
     }
     return {};
-  }
-
-  // Collects events and driver errors until none comes for the timeout.
-  void drain(std::chrono::milliseconds timeout) {
-    while (wait_answer(0, timeout)) continue;
   }
 
   const int slot;
   const std::uint32_t handle;
   const bool registered;
   std::uint32_t ids = 1000;
-  std::vector<std::string> events;  // severity and text of each
-  std::vector<std::uint32_t> driver_errors;
-  std::thread::id last_thread;
 };
 
-// WWNs of the embedded default model.
-inline const std::string kNode0 = "200000E08B010203";
+// Port WWNs of the embedded default model.
 inline const std::string kPort0 = "210000E08B010203";
-inline const std::string kNode1 = "200000E08B040506";
 inline const std::string kPort1 = "210000E08B040506";
-inline const std::string kArray = "2000002037A1B2C3";
-inline const std::string kJbod = "20000011C6778899";
 
-// Every test starts from the default model with no faults and an initialised
-// library, and checks at the end that nothing the library handed out is left.
+// The default model, no faults; at the end nothing the library handed out left.
 class SimTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -222,48 +174,9 @@ class SimTest : public ::testing::Test {
   }
 
   // A port or node request (256 bytes to "fcph") with the WWN at offset 80.
-  static Answer fcph(Client& c, std::uint32_t number, const std::string& wwn80,
-                     const Fill& more = {}) {
-    return c.request("fcph", number, 256, [&](std::uint8_t* d) {
-      put_wwn(d, 80, wwn80);
-      if (more) more(d);
-    });
-  }
-
-  // An LXS object request (256 bytes to "fcp").
-  static Answer lxs(Client& c, std::uint32_t object_id, const std::string& node,
-                    const std::string& remote = {}, std::uint32_t index = 0,
-                    const Fill& more = {}) {
-    return c.request("fcp", 0x0B00001E, 256, [&](std::uint8_t* d) {
-      put32(d, 0, object_id);
-      put32(d, 4, 2);
-      put32(d, 8, 1);
-      put32(d, 20, index);
-      put_wwn(d, 32, node);
-      put_wwn(d, 40, remote);
-      if (more) more(d);
-    });
-  }
-
-  // A target-support request for a (node, remote node) pair.
-  static Answer target(Client& c, std::uint32_t number, const std::string& node,
-                       const std::string& remote, std::uint32_t value = 0) {
-    return c.request("/pvd/fcp0.sif", number, 256, [&](std::uint8_t* d) {
-      put32(d, 0, 9);
-      put_wwn(d, 4, node);
-      put_wwn(d, 12, remote);
-      put32(d, 20, value);
-    });
+  static Answer fcph(Client& c, std::uint32_t number, const std::string& wwn80) {
+    return c.request("fcph", number, 256, [&](std::uint8_t* d) { put_wwn(d, 80, wwn80); });
   }
 };
-
-// The signal a call faults with, caught as the programs' guarded calls catch
-// it; 0 when the call returns.
-template <typename F>
-int fault_of(F&& f) {
-  return platform::guarded_call(&f, f) == platform::CallResult::kFaulted
-             ? platform::last_fault_signal()
-             : 0;
-}
 
 }  // namespace simtest

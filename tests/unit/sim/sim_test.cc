@@ -1,0 +1,191 @@
+// What the simulator alone decides; the value of each request is checked
+// through a channel in tests/unit/channel and end to end.
+#include <atomic>
+
+#include "tests/unit/sim/sim_client.h"
+
+namespace simtest {
+namespace {
+
+using Sim = SimTest;
+
+TEST_F(Sim, CountersGrowWhileTheLinkIsUpAndStopWhileDown) {
+  Client c;
+  auto tx_bytes = [&] { return fcph(c, 0x15000032, kPort0).u32(92); };  // 512000 per second
+  const std::uint32_t before = tx_bytes();
+  sim_advance_clock(1000);
+  EXPECT_GE(tx_bytes() - before, 512000u);
+
+  ASSERT_EQ(sim_set_link(0, 0, 0), 0);
+  const std::uint32_t down = tx_bytes();
+  sim_advance_clock(5000);
+  EXPECT_EQ(tx_bytes(), down);
+
+  ASSERT_EQ(sim_set_link(0, 0, 1), 0);
+  sim_advance_clock(1000);
+  const std::uint32_t up = tx_bytes() - down;
+  EXPECT_GE(up, 512000u);
+  EXPECT_LT(up, 2u * 512000u);
+}
+
+// A port WWN already in use is refused; a renamed port loses its old WWN.
+TEST_F(Sim, APortWwnInUseIsRefused) {
+  Client c;
+  auto rename = [&](const std::string& to) {
+    return c.request("fcph", 0x15000082, 256, [&](std::uint8_t* d) {
+      put_wwn(d, 80, kPort0);
+      put_wwn(d, 88, to);
+    });
+  };
+  EXPECT_EQ(rename(kPort1).u32(16), 2u);
+  EXPECT_EQ(rename("210000E08B0A0B0C").u32(16), 0u);
+  EXPECT_EQ(fcph(c, 0x15000016, kPort0).u32(16), 2u);
+}
+
+// What the model lacks: an LXS object of an unknown node has status 2, the
+// target ID of a pair the adapter does not see is all ones.
+TEST_F(Sim, WhatTheModelLacksIsRefused) {
+  Client c;
+  auto object = c.request("fcp", 0x0B00001E, 256, [](std::uint8_t* d) {
+    put32(d, 0, 5);
+    put_wwn(d, 32, "1111111111111111");
+  });
+  EXPECT_EQ(object.u32(16), 2u);
+  auto target = c.request("/pvd/fcp0.sif", 0x1E00000E, 256, [](std::uint8_t* d) {
+    put_wwn(d, 4, "200000E08B010203");
+    put_wwn(d, 12, "20000011C6778899");  // seen by the second adapter only
+  });
+  EXPECT_EQ(target.u32(20), 0xFFFFFFFFu);
+}
+
+TEST_F(Sim, DelayedAnswerDoesNotHoldBackALaterRequest) {
+  // The late answer arrives after the next request's.
+  Client c;
+  sim_fault_delay(0x15000016, 400);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(c.send("fcph", 0x15000016, 256, [](std::uint8_t* d) { put_wwn(d, 80, kPort0); }));
+  EXPECT_EQ(fcph(c, 0x15000018, kPort0).number, 0x15000019u);
+  EXPECT_EQ(c.wait_answer(256).number, 0x15000017u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 400ms);
+  // Still queued when the test ends: q_msg_done releases it.
+  ASSERT_TRUE(c.send("fcph", 0x15000016, 256, [](std::uint8_t* d) { put_wwn(d, 80, kPort0); }));
+}
+
+TEST_F(Sim, MalformedRequestsAreRefusedUnanswered) {
+  // Only in the driver's layout: the area's size, the number echo of a port
+  // or node request, a request identifier where the layout has one.
+  Client c;
+  std::uint32_t invalid = sim_invalid_calls();
+  const auto wwn = [](std::uint8_t* d) { put_wwn(d, 80, kPort0); };
+  EXPECT_FALSE(c.request("fcph", 0x1500001C, 90, wwn, 200ms));
+  EXPECT_FALSE(c.request("fcph", 0x15000048, 8, {}, 200ms));
+  EXPECT_FALSE(c.request(
+      "fcph", 0x1500001C, 256, [](std::uint8_t* d) { put32(d, 12, 0x1500001E); }, 200ms));
+  q_send_msg_by_name("/pvd/fcp0.sif", c.handle, 0x1E00000A, q_msg_alloc(1024, 1024, 0));
+  EXPECT_FALSE(c.wait_answer(1024, 200ms)) << "no request identifier";
+  EXPECT_EQ(q_msg_alloc(256, 512, 0), nullptr);
+  EXPECT_EQ(q_msg_alloc(256, 256, 1), nullptr);
+  EXPECT_EQ(sim_invalid_calls(), invalid + 6);
+}
+
+// A handle is registered once at a time; deregistration waits for a delivery
+// in progress, and an answer that comes after it is dropped.
+TEST_F(Sim, RegistrationsAndADeliveryInProgress) {
+  static std::atomic<bool> in_handler{false}, done{false};
+  const sim::Handler slow = [](int kind, void* message) {
+    in_handler = true;
+    std::this_thread::sleep_for(200ms);
+    if (kind != kDriverError) q_msg_free(message);
+    done = true;
+  };
+  ASSERT_EQ(q_register_msg_handler(0x200, "SLOW", 0, slow), 1);
+  EXPECT_EQ(q_register_msg_handler(0x200, "SLOW", 0, slow), 0) << "already registered";
+  EXPECT_EQ(q_register_msg_handler(0x201, "NONE", 0, nullptr), 0);
+  sim_fault_driver_error(1);
+  while (!in_handler) std::this_thread::sleep_for(1ms);
+  q_deregister_msg_handler(0x200);
+  EXPECT_TRUE(done) << "returned while the handler still ran";
+  EXPECT_EQ(q_register_msg_handler(0x200, "SLOW", 0, slow), 1) << "free again";
+  q_deregister_msg_handler(0x200);
+  {
+    Client gone;
+    sim_fault_delay(0x1E00000A, 100);
+    ASSERT_TRUE(gone.send("/pvd/fcp0.sif", 0x1E00000A, 1024));
+  }  // deregistered before its answer is due: the answer is dropped and freed
+  ASSERT_EQ(sim_wait_idle(2000), 0);
+  EXPECT_EQ(sim_messages_outstanding(), 0u);
+}
+
+std::uint32_t adapter_count(Client& c) {
+  return c.request("/pvd/fcp0.sif", 0x1E00000A, 1024).u32(4);
+}
+
+// One adapter "a" with this node WWN and these ports.
+std::string one_adapter(const std::string& node, const std::string& ports) {
+  return R"({"adapters":[{"name":"a","node_wwn":")" + node + R"(","ports":[)" + ports + "]}]}";
+}
+// One adapter whose one port has the given fields after its WWN.
+std::string port(const std::string& fields) {
+  return one_adapter("2000000000000001", R"({"wwn":"2100000000000001")" + fields + "}");
+}
+// Adapters by these names, one port each; fields go into every adapter.
+std::string adapters(const std::vector<std::string>& names, const std::string& fields = "") {
+  std::string list;
+  for (std::size_t i = 1; i <= names.size(); ++i) {
+    list += (i > 1 ? R"(,{"name":")" : R"({"name":")") + names[i - 1] + R"(",)" + fields +
+            R"("node_wwn":"200000000000000)" + std::to_string(i) +
+            R"(","ports":[{"wwn":"210000000000000)" + std::to_string(i) + R"("}]})";
+  }
+  return R"({"adapters":[)" + list + "]}";
+}
+std::string faults(const std::string& section) {
+  return R"({"adapters":[],"faults":)" + section + "}";
+}
+
+TEST_F(Sim, BadModelsAreRefusedWithAClearErrorAndOptionalFieldsHaveDefaults) {
+  const struct {
+    std::string json;
+    const char* message;  // part of the error text
+  } bad_models[] = {
+      {"{\"adapters\": [", "not valid JSON"},
+      {"{}", "adapters: is missing"},
+      {port(R"(,"sped":2)"), "adapters[0].ports[0].sped: is not a known field"},
+      {one_adapter("20000000000001", R"({"wwn":"2100000000000001"})"),
+       "adapters[0].node_wwn: must be a WWN"},
+      {one_adapter("2000000000000001", R"({"wwn":"2000000000000001"})"),
+       "is already used by adapters[0].node_wwn"},
+      {one_adapter("2000000000000001", ""), "adapters[0].ports: must list at least one port"},
+      {adapters({"a"}, R"("duplex":-1,)"), "adapters[0].duplex: must not be negative"},
+      {port(R"(,"speed":"fast")"),
+       "speed: must be a number (decimal or 0x hexadecimal), not \"fast\""},
+      {adapters({std::string(64, 'n')}), "adapters[0].name: is longer than 63 characters"},
+      {adapters({"a", "a"}), "adapters[1].name: \"a\" is already used"},
+      {port(R"(,"remote_nodes":[{"wwn":"5000000000000001"},{"wwn":"5000000000000001"}])"),
+       "remote_nodes[1].wwn: 5000000000000001 is listed twice"},
+      {port(R"(,"rates":{"tx_seqs":-1})"), "rates.tx_seqs: must be a finite number of at least 0"},
+      {faults(R"({"messages":[{"message":"0x0B00001E","lxs_status":7}]})"),
+       "faults.messages[0].lxs_status: must be 2 to 5"},
+      {faults(R"({"crash":["q_msg_explode"]})"),
+       "faults.crash[0]: \"q_msg_explode\" is not a q_ function"},
+      {faults(R"({"crash":[{"function":"q_msg_init","signal":"SIGKILLME"}]})"),
+       "signal: must be SIGSEGV, SIGBUS, SIGILL or SIGFPE"},
+      {faults(R"({"messages":[{"message":1},{"message":"0x1"}]})"),
+       "names a message that an earlier entry already names"},
+      {adapters({"a0", "a1", "a2", "a3", "a4", "a5", "a6", "a7", "a8"}),
+       "adapters: has more than 8 entries"}};
+  Client c;
+  for (const auto& bad : bad_models) {
+    SCOPED_TRACE(bad.message);
+    EXPECT_EQ(sim_load_model_json(bad.json.c_str()), -1);
+    const std::string error = sim_last_error();
+    EXPECT_NE(error.find(bad.message), std::string::npos) << error;
+    EXPECT_EQ(adapter_count(c), 2u) << "the default model is still served";
+  }
+  // A model without the optional fields takes their defaults.
+  ASSERT_EQ(sim_load_model_json(port("").c_str()), 0) << sim_last_error();
+  auto info = c.request("a", 0x14000014, 512, [](std::uint8_t* d) { put32(d, 0, 2); });
+  EXPECT_EQ(info.text(8), "PCI");
+}
+
+}  // namespace
+}  // namespace simtest
