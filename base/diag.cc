@@ -31,16 +31,19 @@ bool Diag::emit_to_page(const char* text, int length) const {
   static constexpr char kClose[] = "</font>";
   std::lock_guard lock(page_mutex_);
   if (!redirected_) return false;
-  platform::send_bytes(page_, kOpen, sizeof kOpen - 1);
+  auto send = [this](const char* bytes, std::size_t count) {
+    platform::send_bytes_until(page_, bytes, count, page_deadline_);
+  };
+  send(kOpen, sizeof kOpen - 1);
   // The page is HTML: the text shows as it is, never as markup.
   char escaped[256];
   for (std::size_t at = 0, used = 0; at < static_cast<std::size_t>(length); at += used) {
     std::size_t n = html_escape(text + at, static_cast<std::size_t>(length) - at, escaped,
                                 sizeof escaped, &used);
-    platform::send_bytes(page_, escaped, n);
+    send(escaped, n);
   }
-  platform::send_bytes(page_, kClose, sizeof kClose - 1);
-  if (length > 0 && text[length - 1] != '\n') platform::send_bytes(page_, "\n", 1);
+  send(kClose, sizeof kClose - 1);
+  if (length > 0 && text[length - 1] != '\n') send("\n", 1);
   return true;
 }
 

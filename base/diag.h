@@ -3,6 +3,7 @@
 // being served or to standard output and the event log.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -54,9 +55,12 @@ class Diag {
 
   // While a debug page is served, diagnostic text of every thread goes to its
   // socket. Once end_redirect returns, no more text reaches that socket.
-  void redirect_to(platform::socket_t page) {
+  // Text sent to the page from any thread gives up at the deadline, so a
+  // client that does not read holds no thread longer than that.
+  void redirect_to(platform::socket_t page, std::chrono::steady_clock::time_point deadline) {
     std::lock_guard lock(page_mutex_);
     page_ = page;
+    page_deadline_ = deadline;
     redirected_ = true;
   }
   void end_redirect() {
@@ -77,6 +81,7 @@ class Diag {
   mutable std::mutex page_mutex_;
   bool redirected_ = false;
   platform::socket_t page_ = platform::kInvalidSocket;
+  std::chrono::steady_clock::time_point page_deadline_;
   bool stdout_ = true;
 };
 

@@ -296,7 +296,7 @@ int debug_page(Daemon& d, platform::socket_t s, const char* decoded) {
   if (char* end = std::strstr(command.get(), " HTTP/")) *end = '\0';
 
   d.http.debug_page_open = true;
-  d.diag.redirect_to(s);
+  d.diag.redirect_to(s, receive_deadline(d));
   if (!send_all(s, kStatusOk)) d.diag.report_error("HTDEBUG(send(http_200)) ERROR\n");
   if (!send_all(s, kDebugHead)) d.diag.report_error("HTDEBUG(send(header)) ERROR\n");
   if (!send_all(s, "\n<B>") || send_escaped(&s, command.get(), std::strlen(command.get())) < 0 ||

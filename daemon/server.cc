@@ -28,6 +28,13 @@
 #include "platform/stop_signals.h"
 
 namespace tavro {
+
+// RecvTimeOut from now; a negative setting counts as 0.
+std::chrono::steady_clock::time_point receive_deadline(const Daemon& d) {
+  std::chrono::seconds timeout(d.settings.recv_timeout > 0 ? d.settings.recv_timeout : 0);
+  return std::chrono::steady_clock::now() + timeout;
+}
+
 namespace {
 
 constexpr std::uint32_t kSocketTrace = 0x40000000;
@@ -108,12 +115,6 @@ void note_failed_accept(Daemon& d) {
   std::snprintf(line, sizeof line, "%s: error: accept rc == %d.\n", d.server.program_name, -1);
   if (d.diag.on(kSocketTrace)) d.diag.print("%s", line);
   d.requests.write_line(line);
-}
-
-// RecvTimeOut from now; a negative setting counts as 0.
-std::chrono::steady_clock::time_point receive_deadline(const Daemon& d) {
-  std::chrono::seconds timeout(d.settings.recv_timeout > 0 ? d.settings.recv_timeout : 0);
-  return std::chrono::steady_clock::now() + timeout;
 }
 
 // Connections accepted but not yet served. Each waits for its request until

@@ -20,6 +20,9 @@ inline constexpr std::size_t kDrainLimit = 1 << 20;
 // this closes the oldest that has still sent nothing.
 inline constexpr std::size_t kMaxWaiting = 64;
 
+// RecvTimeOut from now; a negative setting counts as 0.
+std::chrono::steady_clock::time_point receive_deadline(const Daemon& d);
+
 // The hand-over at start: the server thread applies the settings, the main
 // thread then opens the event log with them, and only then does the server
 // thread go on (its channel records follow the log's own).

@@ -110,12 +110,13 @@ struct Filter {
 };
 thread_local Filter send_filter;
 
-// Waits for room to send; false at the deadline (errno EAGAIN) or on error.
-bool wait_writable(socket_t s) {
+// Waits for room to send, until the deadline when there is one; false at the
+// deadline (errno EAGAIN) or on error.
+bool wait_writable(socket_t s, const std::chrono::steady_clock::time_point* deadline) {
   for (;;) {
     int timeout = -1;
-    if (send_deadline.socket == s) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(send_deadline.at -
+    if (deadline != nullptr) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline -
                                                                std::chrono::steady_clock::now());
       if (left.count() <= 0) {
         errno = EAGAIN;
@@ -128,6 +129,23 @@ bool wait_writable(socket_t s) {
     if (r > 0) return true;
     if (r < 0 && errno != EINTR) return false;
   }
+}
+
+ssize_t send_until(socket_t s, const void* buf, std::size_t len,
+                   const std::chrono::steady_clock::time_point* deadline) {
+  const char* p = static_cast<const char*>(buf);
+  std::size_t sent = 0;
+  while (sent < len) {
+    ssize_t n = ::send(s, p + sent, len - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_writable(s, deadline)) continue;
+    return sent > 0 ? static_cast<ssize_t>(sent) : -1;
+  }
+  return static_cast<ssize_t>(sent);
 }
 
 }  // namespace
@@ -159,19 +177,12 @@ ssize_t send_bytes(socket_t s, const void* buf, std::size_t len) {
   if (send_filter.socket == s && s != kInvalidSocket) {
     return send_filter.filter(send_filter.context, buf, len);
   }
-  const char* p = static_cast<const char*>(buf);
-  std::size_t sent = 0;
-  while (sent < len) {
-    ssize_t n = ::send(s, p + sent, len - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      sent += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_writable(s)) continue;
-    return sent > 0 ? static_cast<ssize_t>(sent) : -1;
-  }
-  return static_cast<ssize_t>(sent);
+  return send_until(s, buf, len, send_deadline.socket == s ? &send_deadline.at : nullptr);
+}
+
+ssize_t send_bytes_until(socket_t s, const void* buf, std::size_t len,
+                         std::chrono::steady_clock::time_point deadline) {
+  return send_until(s, buf, len, &deadline);
 }
 
 int shutdown_send(socket_t s) {

@@ -40,6 +40,9 @@ ssize_t recv_bytes(socket_t s, void* buf, std::size_t len);
 // Sends all bytes or as many as fit before the deadline; returns the count
 // sent, or -1 when nothing was sent (errno EAGAIN at the deadline).
 ssize_t send_bytes(socket_t s, const void* buf, std::size_t len);
+// The same with a deadline of its own, for any thread; no filter applies.
+ssize_t send_bytes_until(socket_t s, const void* buf, std::size_t len,
+                         std::chrono::steady_clock::time_point deadline);
 int shutdown_send(socket_t s);
 int shutdown_both(socket_t s);
 int close_socket(socket_t s);

@@ -4,8 +4,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "tests/support/daemon_process.h"
 
@@ -44,13 +47,36 @@ TEST(Print, DebugPageFramesAnEmptyTextWithoutALineFeed) {
   Diag diag(flags);
   int pair[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-  diag.redirect_to(pair[0]);
+  diag.redirect_to(pair[0], std::chrono::steady_clock::now() + std::chrono::seconds(60));
   ::testing::internal::CaptureStdout();
   diag.print("%s", "");
   diag.end_redirect();
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   ::close(pair[0]);
   EXPECT_EQ(testing::read_all(pair[1]), "<font color=#0000C0>  </font>");
+  ::close(pair[1]);
+}
+
+// A page whose client reads nothing holds a thread that prints (the driver's
+// delivery thread, say) no longer than the page's deadline.
+TEST(Print, APageThatIsNotReadHoldsAPrintingThreadOnlyUntilItsDeadline) {
+  std::int32_t flags = 0;
+  Diag diag(flags);
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  diag.redirect_to(pair[0], std::chrono::steady_clock::now() + std::chrono::milliseconds(300));
+  std::atomic<bool> done{false};
+  std::thread printer([&] {
+    const std::string line(1000, 'x');
+    for (int i = 0; i < 2000; ++i) diag.print("%s", line.c_str());
+    done = true;
+  });
+  for (int i = 0; i < 50 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(done) << "the printing thread is stuck on the page";
+  ::shutdown(pair[1], SHUT_RDWR);  // lets a stuck thread go, so that the test ends
+  printer.join();
+  diag.end_redirect();
+  ::close(pair[0]);
   ::close(pair[1]);
 }
 

@@ -76,7 +76,7 @@ TEST(DebugPageRedirection, EndsForEveryThreadWhenThePageEnds) {
       ++printed;
     }
   });
-  diag.redirect_to(pair[0]);
+  diag.redirect_to(pair[0], std::chrono::steady_clock::now() + std::chrono::seconds(60));
   int before = printed;
   while (printed < before + 50) std::this_thread::yield();
   diag.end_redirect();
