@@ -220,11 +220,12 @@ std::vector<Adapter> gather(Session& s, Want want) {
   return adapters;
 }
 
-std::optional<std::string> resolve_port(Session& s, std::string_view spec) {
-  const auto colon = spec.rfind(':');
-  if (colon == std::string_view::npos || spec.find(':') != colon) return normalize_wwn(spec);
-  const std::string adapter(spec.substr(0, colon));
-  const auto port = parse_unsigned(spec.substr(colon + 1));
+std::optional<std::string> resolve_port(Session& s, std::string_view port_text) {
+  const auto colon = port_text.rfind(':');
+  if (colon == std::string_view::npos || port_text.find(':') != colon)
+    return normalize_wwn(port_text);
+  const std::string adapter(port_text.substr(0, colon));
+  const auto port = parse_unsigned(port_text.substr(colon + 1));
   const unsigned count = count_of(s.agent("3.1.0"), kMaxAdapters);
   for (unsigned i = 0; port && i < count; ++i) {
     const std::string index = std::to_string(i);

@@ -106,7 +106,7 @@ std::vector<Adapter> gather(Session& session, Want want);
 
 // The WWN of a port named by WWN or "adapter:port" (index or adapter name
 // before the colon, port index after it).
-std::optional<std::string> resolve_port(Session& session, std::string_view spec);
+std::optional<std::string> resolve_port(Session& session, std::string_view port_text);
 
 // Names of HBA API codes, "" when unknown.
 std::string port_type_name(std::string_view code);
