@@ -112,7 +112,7 @@ TEST_F(LinuxSnmp, StdagentWalkShowsTheFixtureFiles) {
   }
   // One past: the card's second unit and its first unit's second port.
   for (const std::string& past :
-       {std::string("1.10.1.1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.2.1"), "1.10.1.1." + kUnit1 + ".2"}) {
+       {std::string("1.10.1.15.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.2.1"), "1.10.1.15." + kUnit1 + ".2"}) {
     std::string got = client("snmpget", {".1.3.6.1.3.94." + past}).output;
     EXPECT_NE(got.find("No Such Instance"), std::string::npos) << got;
   }
