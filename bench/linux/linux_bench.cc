@@ -4,16 +4,26 @@
 // 2. The sysfs files one full walk reads on the eight-adapter fixture: every
 //    request of the catalogue for every adapter, port, node and remote node,
 //    twice within a second (statistics are read at most once a second).
+// 3. The sysfs files a full stdagent walk opens on the eight-adapter fixture,
+//    through a private snmpd and the bridge: inotify on every folder of the
+//    tree counts the opens; two walks within a second, one after it.
 //
 //   bench_linux [requests per round] [rounds]     (default 2000 and 5)
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "bench/load/load_client.h"
 #include "linux/driver.h"
 #include "tests/support/daemon_process.h"
+#include "tests/support/snmpd_process.h"
 
 namespace {
 
@@ -84,6 +94,65 @@ void run_walk(qlinux::Driver& d, const std::vector<Request>& requests) {
   }
 }
 
+// Counts the files opened below a tree, statistics files apart.
+class OpenCounter {
+ public:
+  explicit OpenCounter(const std::string& root) : fd_(inotify_init1(IN_NONBLOCK)) {
+    add(root);
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+      if (e.is_directory() && !e.is_symlink()) add(e.path());
+  }
+  ~OpenCounter() { ::close(fd_); }
+  // Files opened since the last call: all, and of those statistics files.
+  std::pair<int, int> take() {
+    int files = 0, stats = 0;
+    alignas(inotify_event) char buf[65536];
+    for (ssize_t n; (n = ::read(fd_, buf, sizeof buf)) > 0;) {
+      for (char* p = buf; p < buf + n;) {
+        auto* e = reinterpret_cast<inotify_event*>(p);
+        if (!(e->mask & IN_ISDIR) && e->len > 0) {
+          ++files;
+          stats += statistics_.count(e->wd);
+        }
+        p += sizeof(inotify_event) + e->len;
+      }
+    }
+    return {files, stats};
+  }
+
+ private:
+  void add(const std::filesystem::path& dir) {
+    int wd = inotify_add_watch(fd_, dir.c_str(), IN_OPEN);
+    if (wd >= 0 && dir.filename() == "statistics") statistics_.insert(wd);
+  }
+  int fd_;
+  std::set<int> statistics_;
+};
+
+int snmp_walks() {
+  tavro::testing::SnmpdProcess snmpd;
+  auto bridge = tavro::testing::start_bridge(
+      snmpd, {"stdagent"},
+      {{"TAVRO_LIBRARY_PATH", bench::own_dir() + "/linux"}, {"TAVRO_SYSFS_ROOT", kEight}});
+  OpenCounter opens(kEight);
+  std::string walk =
+      "MIBS= MIBDIRS=/dev/null SNMPCONFPATH=" + snmpd.dir() +
+      " snmpwalk -v2c -c public -r 0 -t 20 -On 127.0.0.1:" + std::to_string(snmpd.port()) +
+      " .1.3.6.1.3.94";
+  int status = bridge->running() ? 0 : 1;
+  for (int pass = 1; pass <= 3 && status == 0; ++pass) {
+    if (pass == 3) ::usleep(1100 * 1000);
+    opens.take();
+    auto result = tavro::testing::run_command(walk);
+    auto [files, stats] = opens.take();
+    auto objects = std::count(result.output.begin(), result.output.end(), '\n');
+    std::printf("stdagent walk %d%s: %ld objects, %d sysfs files opened, %d statistics files\n",
+                pass, pass == 3 ? " (after 1.1 s)" : "", static_cast<long>(objects), files, stats);
+    if (result.status != 0 || objects < 8 * 20) status = 1;
+  }
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -132,5 +201,5 @@ int main(int argc, char** argv) {
                 requests.size(), static_cast<unsigned long long>(model.file_reads() - files),
                 static_cast<unsigned long long>(model.stat_reads() - stats));
   }
-  return status;
+  return snmp_walks() | status;
 }
