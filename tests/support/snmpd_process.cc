@@ -20,17 +20,6 @@ std::string quoted(const std::string& text) {
   return out + "'";
 }
 
-}  // namespace
-
-void wait_until(const std::function<bool()>& ready) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!ready() && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
-namespace {
-
 using Ids = std::vector<std::uint32_t>;
 
 Ids ids_of(const std::string& name) {
@@ -49,6 +38,13 @@ std::string name_of(const Ids& ids) {
 }
 
 }  // namespace
+
+void wait_until(const std::function<bool()>& ready) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!ready() && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
 
 ClientResult run_command(const std::string& command) {
   ClientResult result;
@@ -145,10 +141,6 @@ void BridgeTest::stop_bridge() {
   EXPECT_EQ(bridge_->stop(15), 0) << bridge_->output();
   EXPECT_EQ(bridge_->output().find("Sanitizer"), std::string::npos) << bridge_->output();
 }
-
-}  // namespace tavro::testing
-
-namespace tavro::testing {
 
 void BridgeTest::sweep_getnext(const std::vector<std::string>& names, const std::string& root) {
   std::vector<Ids> served;

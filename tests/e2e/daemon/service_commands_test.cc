@@ -14,7 +14,7 @@ namespace {
 const std::string kGetRow =
     "GET;0;GET(htmls);0;GET(images);0;GET(java);0;GET(other);0;GET(errors);0";
 
-TEST(ServiceCommands, RepliesAndCountsOfOneConversation) {
+TEST(ServiceCommands, RepliesCountsAndConfigOfOneConversation) {
   DaemonProcess d({});
   EXPECT_EQ("",
             mismatches(d.port(),
@@ -50,10 +50,7 @@ TEST(ServiceCommands, RepliesAndCountsOfOneConversation) {
                            {"STATSX", kGetRow + ";FCGET ;0;FCSET ;0;HBAAPI ;0;REV;3;ECHO;6;STATS;8;"
                                                 "CONFIG;0;LOGSIZE;0;LOGREAD;1;INVMSG;3"},
                        }));
-}
-
-TEST(Config, ListsEverySettingInTableOrder) {
-  DaemonProcess d({});
+  // CONFIG lists every setting in table order.
   std::string reply = request(d.port(), "CONFIG");
   char port[32];
   std::snprintf(port, sizeof port, "%d \\(0x%x\\)", d.port(), d.port());

@@ -69,9 +69,9 @@ TEST(GetFile, FilesUnderBaseDirAreServedAndCountedByTypeOnTheDecodedPath) {
   std::vector<Exchange> rows = site.add_pages({
       {"applet/main.class", "\xCA\xFE\xBA\xBE"},
       {"app.JAR", "jar"},
-      {"img/logo.gif", "GIF89a"},
+      {"img/logo.v1.gif", "GIF89a"},
       {"index.html", "<html>index</html>"},
-      {"notes.txt", "notes"},
+      {"notes.htmlx", "notes"},
       {"README", "readme"},
       {"page.Html", "mixed case"},
   });
@@ -143,6 +143,7 @@ TEST(GetFile, OnlyRegularFilesInsideTheHtmlHomeAreServed) {
   site.add("secret.html", "secret");
   site.add("www/index.html", "index");
   site.add("www/sub/page.html", "page");
+  site.add("www/a..b/..c.html", "dots");
   site.add("www2/secret.html", "sibling");  // its name begins with the home's
   std::filesystem::create_symlink("../www2/secret.html", site.www + "/sibling.html");
   std::filesystem::create_symlink("../secret.html", site.www + "/out.html");
@@ -165,9 +166,10 @@ TEST(GetFile, OnlyRegularFilesInsideTheHtmlHomeAreServed) {
                                }));
   EXPECT_EQ(get_stats(site.port()),
             "GET;10;GET(htmls);10;GET(images);0;GET(java);0;GET(other);0;GET(errors);8");
-  EXPECT_EQ("",
-            get_mismatches(site.port(),
-                           {{"/sub", kNotFound}, {"/sub/", kNotFound}, {"/pipe.html", kNotFound}}));
+  EXPECT_EQ("", get_mismatches(site.port(), {{"/sub", kNotFound},
+                                             {"/sub/", kNotFound},
+                                             {"/pipe.html", kNotFound},
+                                             {"/a..b/..c.html", kStatusOk + "dots"}}));
   EXPECT_EQ(request(site.port(), "REV"), "3.3 Build 43");
 }
 

@@ -57,6 +57,23 @@ const std::pair<std::string, std::string> kGetRows[] = {
     {".1.3.6.1.3.94.3.0", "= STRING: \"0300\""},    // stdagent's, same bridge
 };
 
+struct SetRow {
+  std::string object, type, value, reason;
+};
+
+const SetRow kRefusedWrites[] = {
+    {"3.5.1.5." + kPort0, "s", "0", "wrongType"},
+    {"3.5.1.5." + kPort0, "x", "00", "wrongType"},
+    {"3.5.1.5." + kPort0, "a", "10.0.0.1", "wrongType"},
+    {"3.5.1.5." + kPort0, "u", "4294967295", "wrongType"},
+    {"3.5.1.5." + kPort0, "t", "0", "wrongType"},
+    {"3.5.1.5." + kPort0, "i", "2", "wrongValue"},
+    {"3.5.1.5." + kPort0, "i", "-1", "wrongValue"},
+    {"3.5.1.5.33.0.0.224.139.1.2.4", "i", "0", "noCreation"},
+    {"2.11.0", "i", "-5", "wrongValue"},
+    {"5.3.0", "s", std::string(129, 'x'), "wrongLength"},
+};
+
 TEST_F(PrivAgentE2e, GetWalkAndSetAnswerAsTheMibSays) {
   BridgeTest::start({"privagent", "stdagent"});
   std::vector<std::string> names;
@@ -90,32 +107,12 @@ TEST_F(PrivAgentE2e, GetWalkAndSetAnswerAsTheMibSays) {
   EXPECT_NE(get({wwn}).output.find("21 00 00 E0 8B 01 02 03"), std::string::npos);
   ClientResult unknown = set({kCount, "i", "3"});
   EXPECT_NE(unknown.output.find("Reason: notWritable"), std::string::npos) << unknown.output;
-}
-
-struct SetRow {
-  std::string object, type, value, reason;
-};
-
-const SetRow kRefusedWrites[] = {
-    {"3.5.1.5." + kPort0, "s", "0", "wrongType"},
-    {"3.5.1.5." + kPort0, "x", "00", "wrongType"},
-    {"3.5.1.5." + kPort0, "a", "10.0.0.1", "wrongType"},
-    {"3.5.1.5." + kPort0, "u", "4294967295", "wrongType"},
-    {"3.5.1.5." + kPort0, "t", "0", "wrongType"},
-    {"3.5.1.5." + kPort0, "i", "2", "wrongValue"},
-    {"3.5.1.5." + kPort0, "i", "-1", "wrongValue"},
-    {"3.5.1.5.33.0.0.224.139.1.2.4", "i", "0", "noCreation"},
-    {"2.11.0", "i", "-5", "wrongValue"},
-    {"5.3.0", "s", std::string(129, 'x'), "wrongLength"},
-};
-
-// Nothing of a refused write reaches the driver: the port stays enabled
-// (1) until 0 is written.
-TEST_F(PrivAgentE2e, WritesOfTheWrongTypeOrRangeAreRefused) {
-  start();
+  // Nothing of a refused write reaches the driver: the port stays enabled
+  // (1) until 0 is written.
   for (const SetRow& row : kRefusedWrites) {
-    ClientResult r = set({kPrivate + row.object, row.type, row.value});
-    EXPECT_NE(r.output.find("Reason: " + row.reason), std::string::npos) << row.object << r.output;
+    ClientResult refused = set({kPrivate + row.object, row.type, row.value});
+    EXPECT_NE(refused.output.find("Reason: " + row.reason), std::string::npos)
+        << row.object << refused.output;
   }
   std::string state = kPrivate + "3.5.1.5." + kPort0;
   EXPECT_NE(get({state}).output.find(state + " = INTEGER: 1"), std::string::npos);

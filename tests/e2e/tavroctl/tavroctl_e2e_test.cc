@@ -111,7 +111,7 @@ struct MutePeer {
   std::thread worker;
 };
 
-TEST(TavroctlE2e, EveryCommandShowsWhatTheDaemonAnswers) {
+TEST(TavroctlE2e, EveryCommandShowsWhatTheDaemonAnswersAsTextAndJson) {
   DaemonProcess daemon(full_daemon());
   struct Row {
     std::vector<std::string> args;
@@ -140,33 +140,7 @@ TEST(TavroctlE2e, EveryCommandShowsWhatTheDaemonAnswers) {
         << row.args[0] << ": no line \"" << row.line << "\" in\n"
         << r.out;
   }
-}
-
-// A log longer than one LOGREAD reply comes out as the file holds it.
-TEST(TavroctlE2e, LogReadsTheWholeFileInPieces) {
-  DaemonProcess daemon(full_daemon());
-  for (int i = 0; i < 150; ++i) request(daemon.port(), "REV\n");
-  Ran r = tavroctl(daemon.port(), {"log"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_GT(r.out.size(), 4096u);
-  EXPECT_EQ(read_file(daemon.dir() + "/requests.log").substr(0, r.out.size()), r.out);
-}
-
-// Following, it shows what others add and hides its own polling.
-TEST(TavroctlE2e, LogFollowShowsNewLinesButNotItsOwnPolling) {
-  DaemonProcess daemon(full_daemon());
-  std::thread later([&] {
-    std::this_thread::sleep_for(1500ms);
-    request(daemon.port(), "REV\n");
-  });
-  Ran r = tavroctl(daemon.port(), {"log", "--follow"}, 3500ms);
-  later.join();
-  EXPECT_NE(r.out.find(" - REV\n"), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find(" - LOGSIZE\n"), r.out.rfind(" - LOGSIZE\n")) << r.out;  // the first only
-}
-
-TEST(TavroctlE2e, JsonParsedBackEqualsTheDaemonsAnswers) {
-  DaemonProcess daemon(full_daemon());
+  // The JSON parsed back equals the daemon's answers.
   const int port = daemon.port();
   auto json = [&](std::vector<std::string> args) {
     args.push_back("--json");
@@ -196,6 +170,25 @@ TEST(TavroctlE2e, JsonParsedBackEqualsTheDaemonsAnswers) {
   EXPECT_EQ(json({"config"})["HbaApiReq"], "enabled");
   EXPECT_EQ(json({"get", "3.1.0"})["value"], "2");
   EXPECT_TRUE(json({"log"})["lines"].is_array());
+  // A log longer than one LOGREAD reply comes out as the file holds it.
+  for (int i = 0; i < 150; ++i) request(port, "REV\n");
+  Ran log = tavroctl(port, {"log"});
+  EXPECT_EQ(log.status, 0) << log.err;
+  EXPECT_GT(log.out.size(), 4096u);
+  EXPECT_EQ(read_file(daemon.dir() + "/requests.log").substr(0, log.out.size()), log.out);
+}
+
+// Following, it shows what others add and hides its own polling.
+TEST(TavroctlE2e, LogFollowShowsNewLinesButNotItsOwnPolling) {
+  DaemonProcess daemon(full_daemon());
+  std::thread later([&] {
+    std::this_thread::sleep_for(1500ms);
+    request(daemon.port(), "REV\n");
+  });
+  Ran r = tavroctl(daemon.port(), {"log", "--follow"}, 3500ms);
+  later.join();
+  EXPECT_NE(r.out.find(" - REV\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(" - LOGSIZE\n"), r.out.rfind(" - LOGSIZE\n")) << r.out;  // the first only
 }
 
 TEST(TavroctlE2e, EachFailureHasItsExitStatus) {

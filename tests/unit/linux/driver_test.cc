@@ -54,9 +54,10 @@ const std::string N = "u12=9 w32=20000024ff3a5b10 ";  // an LXS request about du
 const std::string E5 = N + "w40=200000d0b2c3d4e5 ", F6 = N + "w40=200000d0b2c3d4f6 ";
 constexpr std::uint32_t L = 0x0B00001E;
 
-// status legend: 0 answered, 2 unknown, 6 not available, 7 not supported
+// status legend: 0 answered, 2 unknown, 6 not available, 7 not supported.
+// The dual-port card's values read through the daemon are in tests/e2e/linux;
+// here the failures, the other fixtures and what FCGET does not reach.
 const Row kRows[] = {
-    {"dual_port", "fcph", 0x15000016, P3, 0, "u84", "0x10"},
     {"dual_port", "fcph", 0x15000016, "w80=20000024ff3a5b10", 0, "u84", "0x10"},  // by node WWN
     {"dual_port", "fcph", 0x15000016, P4, 6, "", ""},                             // speed "unknown"
     {"dual_port", "fcph", 0x15000016, "w80=1111111111111111", 2, "", ""},
@@ -67,18 +68,12 @@ const Row kRows[] = {
     {"dual_port", "fcph", 0x1500001C, P3, 6, "", ""},  // no manufacturer told
     {"fcoe", "fcph", 0x1500001C, "w80=2000d4c9efa1b2c6", 0, "t84", "Tavro Networks"},
     {"fcoe", "fcph", 0x1500001E, "w80=2000d4c9efa1b2c6", 0, "t84", "B2"},
-    {"dual_port", "fcph", 0x15000020, P4, 0, "t84", "TVX2051K0124"},
-    {"dual_port", "fcph", 0x15000022, P3, 0, "t84", "Dual port 16Gb FC adapter"},
-    {"dual_port", "fcph", 0x15000024, P3, 0, "t84", "8.08.231 (d0d5)"},
     {"dual_port", "fcph", 0x15000026, P3, 0, "u84", "0x2"},
     {"spellings", "fcph", 0x15000026, "w80=10000090fa1b2c3d", 0, "u84", "0x0"},
     {"dual_port", "fcph", 0x15000026, P4, 6, "", ""},
-    {"dual_port", "fcph", 0x15000028, P3, 0, "w84", "21000024ff3a5b1a"},
     {"spellings", "fcph", 0x1500002C, "w80=10000090fa1b2c3d", 0, "u96", "0x3"},
-    {"dual_port", "fcph", 0x1500002E, P3, 0, "u92", "0x1202"},
     {"dual_port", "fcph", 0x15000030, P3, 0, "u92", "0x1404"},
     {"dual_port", "fcph", 0x15000032, P3, 0, "u92", "0x4c0c"},
-    {"dual_port", "fcph", 0x15000034, P4, 0, "u92", "0x9414"},
     {"dual_port", "fcph", 0x15000036, P3, 0, "u92", "0x1e0e"},
     {"dual_port", "fcph", 0x15000038, P3, 0, "u92", "0x1808"},
     {"sparse", "fcph", 0x1500002E, "w80=21000011aabbcc05", 6, "", ""},  // fails on read
@@ -88,7 +83,6 @@ const Row kRows[] = {
     {"sparse", "fcph", 0x15000038, "w80=21000011aabbcc02", 6, "", ""},         // no statistics/
     {"dual_port", "fcph", 0x1500003E, P3, 6, "", ""},
     {"dual_port", "fcph", 0x15000042, P3, 0, "u92", "0x1"},
-    {"dual_port", "fcph", 0x15000044, P3, 0, "u92", "0x1a0a"},
     {"eight", "fcph", 0x15000046, "", 0, "u84", "0x8"},
     {"none", "fcph", 0x15000046, "", 0, "u84", "0x0"},
     {"eight", "fcph", 0x15000048, "u80=7", 0, "w88", "20000024ff000011"},
@@ -96,21 +90,16 @@ const Row kRows[] = {
     {"dual_port", "fcph", 0x15000050, "", 7, "", ""},
     {"dual_port", "fcph", 0x15000052, "w80=20000024ff3a5b11", 0, "u92", "0x2"},
     {"dual_port", "fcph", 0x15000054, "w80=20000024ff3a5b10", 0, "u92", "0x3"},
-    {"dual_port", "fcph", 0x15000056, "w80=20000024ff3a5b10", 0, "u92", "0x3404"},
     {"dual_port", "fcph", 0x15000062, "w80=20000024ff3a5b10", 0, "u92", "0xe828"},
     {"dual_port", "fcph", 0x15000068, "w80=20000024ff3a5b10", 6, "", ""},
     {"dual_port", "fcph", 0x15000090, "w80=20000024ff3a5b10", 0, "u92", "0x4212"},
-    {"dual_port", "fcph", 0x15000070, "u80=1 w84=20000024ff3a5b10", 0, "w88", "21000024ff3a5b11"},
     {"dual_port", "fcph", 0x15000070, "u80=2 w84=20000024ff3a5b10", 2, "", ""},
     {"dual_port", "fcph", 0x15000072, "u80=2 w84=20000024ff3a5b10", 0, "w88", "20fffc0a0b0c0d0e"},
     {"dual_port", "fcph", 0x15000072, "u80=3 w84=20000024ff3a5b10", 2, "", ""},
     {"dual_port", "fcph", 0x15000074, "w80=200000d0b2c3d4e5", 0, "u92", "0x1"},
     {"dual_port", "fcph", 0x15000076, "w80=200000d0b2c3d4f6", 0, "u92", "0x3"},
     {"dual_port", "fcph", 0x15000078, "w80=20fffc0a0b0c0d0e", 6, "", ""},
-    {"dual_port", "fcph", 0x15000092, "w80=200000d0b2c3d4f6 u88=0", 0, "w92", "220000d0b2c3d4f6"},
     {"dual_port", "fcph", 0x15000092, "w80=200000d0b2c3d4f6 u88=1", 2, "", ""},
-    {"dual_port", "fcph", 0x15000094, "w80=200000d0b2c3d4e5 w88=210000d0b2c3d4e5", 0, "u92",
-     "0x10b00"},
     {"dual_port", "fcph", 0x15000096, P4, 0, "u92", "0x0"},
     {"dual_port", "fcp", 0x0B00001E, "u0=2 u12=9 w32=21000024ff3a5b11", 0, "t112",
      "TV-2602 FW:v8.08.231 DVR:v10.02.07.900-k"},
@@ -121,12 +110,9 @@ const Row kRows[] = {
     {"dual_port", "fcp", 0x0B00001E, "u0=14 u12=9 w32=20000024ff3a5b10 w40=20fffc0a0b0c0d0e", 2, "",
      ""},  // no SCSI target
     {"dual_port", "fcp", L, F6 + "u0=0x8000000E", 2, "", ""},
-    {"dual_port", "fcp", L, E5 + "u0=16 u20=1", 0, "t120", "TAVRODSKVDISK-B         1.08"},
     {"dual_port", "fcp", L, E5 + "u0=17", 0, "u112", "0x2"},
     {"dual_port", "fcp", L, F6 + "u0=18", 0, "u112", "0x1"},
-    {"dual_port", "fcp", L, F6 + "u0=19", 0, "u112", "0x5"},
     {"dual_port", "fcp", L, F6 + "u0=19 u20=1", 2, "", ""},
-    {"dual_port", "fcp", L, F6 + "u0=20", 0, "w112", "5000000000000"},
     {"dual_port", "fcp", L, N + "u0=21", 2, "", ""},
     {"eight", "/pvd/fcp0.sif", 0x1E00000A, "u0=1", 0, "u4", "0x8"},
     {"eight", "/pvd/fcp7.sif", 0x1E00000B, "u0=1 u4=7", 0, "t8", "pci0000:88/dev00"},
@@ -142,12 +128,9 @@ const Row kRows[] = {
     {"dual_port", "/pvd/fcp0.sif", 0x1E000010, "u0=1 w4=20000024ff3a5b10 w12=200000d0b2c3d4e5", 0,
      "u20", "0x0"},
     {"dual_port", "/pvd/fcp0.sif", 0x1E000011, "u0=1", 7, "", ""},
-    {"dual_port", A.c_str(), 0x14000014, "u0=1", 0, "u4", "0x2"},
-    {"dual_port", A.c_str(), 0x14000014, "u0=3", 0, "t72", "TV-2602"},
     {"fcoe", "host9", 0x14000014, "u0=2", 0, "t8", "none"},
     {"sparse", "pci0000:12/dev00", 0x14000014, "u0=3", 6, "", ""},
     {"dual_port", A.c_str(), 0x14000015, "u0=1", 6, "", ""},
-    {"dual_port", A.c_str(), 0x14000016, "u0=1", 0, "w4", "21000024ff3a5b10"},
     {"dual_port", "pci0000:99/dev00", 0x14000016, "u0=1", 2, "", ""},
 };
 
