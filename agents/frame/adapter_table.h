@@ -34,9 +34,9 @@ std::string kinds_of(const char (&index_kinds)[8]);
 
 // Appends every instance the table knows for these index kinds: none (one
 // empty instance), U (units 1 to count), UI (each unit's port 1), I (adapter
-// indexes), A (adapter names), AI (each name with port index 0), P (every
-// port WWN of every adapter, each once), N (node WWNs). False, with nothing appended, for other
-// kinds.
+// indexes), A (adapter names), AI (each name with port index 0), P (each
+// port WWN of each adapter, once), N (node WWNs). False, with nothing
+// appended, for other kinds.
 bool list_instances(const std::string& kinds, const AdapterTable& table, std::vector<SubIds>& out);
 
 // True when the kinds take exactly the n sub-identifiers of ids: A a length
