@@ -144,24 +144,18 @@ TEST_F(PrivAgentE2e, WalkListsEveryAdapterPortAndNodeAndGetNextSkipsNothing) {
   sweep_getnext(names, ".1.3.6.1.4.1.48217.3");
 }
 
-// Each port of a dual-port adapter is read and walked; a WWN one past the
-// second port's is still no instance.
+// Both ports of a dual-port card are read and walked, in order; a WWN one
+// past the second port's is still no instance.
 TEST_F(PrivAgentE2e, EveryPortOfAMultiPortAdapterIsServed) {
   start(R"({"adapters":[{"name":"/pvd/pci2/dev5/fcp0","node_wwn":"200000E08B010203",)"
         R"("ports":[{"wwn":"210000E08B010203"},{"wwn":"2201A0E08B0C0D0E"}]}]})");
-  const std::string wwn = kPrivate + "3.7.1.2.", second = "34.1.160.224.139.12.13.14";
-  ClientResult r = get({wwn + second, wwn + "34.1.160.224.139.12.13.15"});
-  EXPECT_NE(r.output.find(wwn + second + " = Hex-STRING: 22 01 A0 E0 8B 0C 0D 0E"),
-            std::string::npos)
-      << r.output;
-  EXPECT_NE(r.output.find("13.15 " + kNoSuchInstance), std::string::npos) << r.output;
-  std::vector<std::string> names;
-  std::istringstream walk(client("snmpwalk", {kPrivate + "3.7.1"}).output);
-  for (std::string line; std::getline(walk, line);) {
-    if (line.rfind(wwn, 0) == 0) names.push_back(line.substr(0, line.find(' ')));
-  }
-  EXPECT_EQ(names, (std::vector<std::string>{wwn + kPort0, wwn + second}));
-  sweep_getnext(names, wwn.substr(0, wwn.size() - 1));
+  const std::string wwn = kPrivate + "3.7.1.2", second = wwn + ".34.1.160.224.139.12.13.14";
+  std::string out = get({second, wwn + ".34.1.160.224.139.12.13.15"}).output;
+  EXPECT_NE(out.find(second + " = Hex-STRING: 22 01 A0 E0 8B 0C 0D 0E"), std::string::npos) << out;
+  EXPECT_NE(out.find("13.15 " + kNoSuchInstance), std::string::npos) << out;
+  out = client("snmpwalk", {wwn}).output;
+  EXPECT_LT(out.find(wwn + "." + kPort0 + " = "), out.find(second + " = ")) << out;
+  EXPECT_NE(out.find(second + " = "), std::string::npos) << out;
 }
 
 // Managers that ask more of a slow driver than snmpd waits for get genErr
