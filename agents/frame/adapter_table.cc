@@ -48,13 +48,24 @@ SubIds entry_ids(char kind, const AdapterTable& table, int k) {
       return {static_cast<std::uint32_t>(k)};
     case 'A':
       return e.adap[0] != '\0' ? name_ids(e.adap) : SubIds{};
-    case 'P':
-      return wwn_ids(e.port_wwn);
     case 'N':
       return wwn_ids(e.node_wwn);
     default:
       return {};
   }
+}
+
+// The adapter's own port first, then those of its ports it did not name.
+void list_ports(const AdapterEntry& e, std::vector<SubIds>& out) {
+  std::vector<SubIds> ports;
+  if (SubIds own = wwn_ids(e.port_wwn); !own.empty()) ports.push_back(std::move(own));
+  for (int p = 0; p < std::clamp(e.port_count, 0, kMaxPorts); ++p) {
+    SubIds ids = wwn_ids(e.ports[p]);
+    if (!ids.empty() && std::find(ports.begin(), ports.end(), ids) == ports.end()) {
+      ports.push_back(std::move(ids));
+    }
+  }
+  out.insert(out.end(), ports.begin(), ports.end());
 }
 
 }  // namespace
@@ -77,6 +88,10 @@ bool list_instances(const std::string& kinds, const AdapterTable& table, std::ve
   if (std::find(std::begin(kListed), std::end(kListed), kinds) == std::end(kListed)) return false;
   int count = std::clamp(table.count, 0, kMaxAdapters);
   for (int k = 0; k < count; ++k) {
+    if (kinds == "P") {
+      list_ports(table.names[k], out);
+      continue;
+    }
     SubIds ids = entry_ids(kinds[0], table, k);
     if (ids.empty()) continue;
     // A port of a unit is number 1, a port of a named adapter index 0.

@@ -10,11 +10,14 @@
 namespace tavro {
 
 inline constexpr int kMaxAdapters = 8;
+inline constexpr int kMaxPorts = 8;
 
 struct AdapterEntry {
   char adap[65];
-  char port_wwn[17];
+  char port_wwn[17];  // the port the adapter names as its own
   char node_wwn[17];
+  std::int32_t port_count;  // of ports[], each one the driver answered for
+  char ports[kMaxPorts][17];
 };
 
 struct AdapterTable {
@@ -31,8 +34,9 @@ std::string kinds_of(const char (&index_kinds)[8]);
 
 // Appends every instance the table knows for these index kinds: none (one
 // empty instance), U (units 1 to count), UI (each unit's port 1), I (adapter
-// indexes), A (adapter names), AI (each name with port index 0), P (port
-// WWNs), N (node WWNs). False, with nothing appended, for other kinds.
+// indexes), A (adapter names), AI (each name with port index 0), P (each
+// port WWN of each adapter, once), N (node WWNs). False, with nothing
+// appended, for other kinds.
 bool list_instances(const std::string& kinds, const AdapterTable& table, std::vector<SubIds>& out);
 
 // True when the kinds take exactly the n sub-identifiers of ids: A a length

@@ -487,9 +487,30 @@ void AgentFrame::build_adapter_tbl(bool force) {
     bool node = ask("4.2.1.2", index, reply);
     if (node) std::snprintf(entry.node_wwn, sizeof entry.node_wwn, "%.16s", reply);
     log_.line("build_adapter_tbl() adapters.names[%d].node_wwn = %s\n", i, entry.node_wwn);
-    complete = complete && port && node;
+    entry.port_count = 0;
+    bool ports = !profile_.reads_every_port || (node && read_ports(entry));
+    complete = complete && port && node && ports;
   }
   adapters_.known = complete;
+}
+
+// Every port of the adapter's node, by index; false when one is not read.
+bool AgentFrame::read_ports(AdapterEntry& entry) {
+  char reply[kBufferSize + 1];
+  if (!ask("4.3.1.2", entry.node_wwn, reply)) return false;
+  char* end = nullptr;
+  unsigned long count = std::strtoul(reply, &end, 10);
+  bool complete = end != reply && count <= kMaxPorts;
+  for (unsigned long i = 0; i < std::min<unsigned long>(count, kMaxPorts); ++i) {
+    char instance[40];
+    std::snprintf(instance, sizeof instance, "%s.%lu", entry.node_wwn, i);
+    if (!ask("4.6.1.2", instance, reply)) {
+      complete = false;
+      continue;
+    }
+    std::snprintf(entry.ports[entry.port_count++], sizeof entry.ports[0], "%.16s", reply);
+  }
+  return complete;
 }
 
 void AgentFrame::snmp_close() {

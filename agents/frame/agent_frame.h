@@ -45,6 +45,7 @@ struct AgentProfile {
   const WriteRange* write_ranges;  // ended by a null row; may be null
   bool build_at_open;              // the adapter table is built when the channel opens
   const char* const* unwalked;     // rows a walk passes over, ended by null; may be null
+  bool reads_every_port;           // discovery learns each port of each adapter's node
 };
 
 // Seconds on a steady clock; tests move it instead of waiting an hour.
@@ -106,6 +107,7 @@ class AgentFrame {
   // and returns the reply check's status.
   int call_handler(const oid_entry& row, char* text);
   bool ask(const char* oid, const char* instance, char* reply);
+  bool read_ports(AdapterEntry& entry);
   bool time_spent() const;
   bool unwalked(const oid_entry& row) const;
   bool instance_known(const oid_entry& row, const std::uint32_t* ids, std::size_t n);

@@ -36,7 +36,7 @@ const AgentProfile kPrivAgentProfile{kView,           8,
                                      oid_get_table,   oid_set_table,
                                      tavro_responses, qdn_not_supported,
                                      kWriteRanges,    false,
-                                     kUnwalked};
+                                     kUnwalked,       true};
 
 AgentFrame* make_agent() {
   return new AgentFrame(kPrivAgentProfile);

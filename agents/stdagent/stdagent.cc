@@ -25,7 +25,8 @@ const AgentProfile kStdAgentProfile{kView,
                                     std_not_served,
                                     nullptr,
                                     true,
-                                    nullptr};
+                                    nullptr,
+                                    false};
 
 AgentFrame* make_agent() {
   return new AgentFrame(kStdAgentProfile);

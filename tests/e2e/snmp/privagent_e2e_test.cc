@@ -141,6 +141,20 @@ TEST_F(PrivAgentE2e, WalkListsEveryAdapterPortAndNodeAndGetNextSkipsNothing) {
   sweep_getnext(names, ".1.3.6.1.4.1.48217.3");
 }
 
+// Both ports of a dual-port card are read and walked, in order; a WWN one
+// past the second port's is still no instance.
+TEST_F(PrivAgentE2e, EveryPortOfAMultiPortAdapterIsServed) {
+  start(R"({"adapters":[{"name":"/pvd/pci2/dev5/fcp0","node_wwn":"200000E08B010203",)"
+        R"("ports":[{"wwn":"210000E08B010203"},{"wwn":"2201A0E08B0C0D0E"}]}]})");
+  const std::string wwn = kPrivate + "3.7.1.2", second = wwn + ".34.1.160.224.139.12.13.14";
+  std::string out = get({second, wwn + ".34.1.160.224.139.12.13.15"}).output;
+  EXPECT_NE(out.find(second + " = Hex-STRING: 22 01 A0 E0 8B 0C 0D 0E"), std::string::npos) << out;
+  EXPECT_NE(out.find("13.15 " + kNoSuchInstance), std::string::npos) << out;
+  out = client("snmpwalk", {wwn}).output;
+  EXPECT_LT(out.find(wwn + "." + kPort0 + " = "), out.find(second + " = ")) << out;
+  EXPECT_NE(out.find(second + " = "), std::string::npos) << out;
+}
+
 // Managers that ask more of a slow driver than snmpd waits for get genErr
 // for what is left; snmpd keeps the session, so no served name ever answers
 // "No Such Object". A port of an adapter discovery does not know answers at once.

@@ -104,6 +104,22 @@ TEST_F(PrivAgent, GetNextFromBeforeAndAfterTheViewAndAShortNameIsNoSuchName) {
   EXPECT_EQ(short_name.list[0].value.asnType, snmp::kNull);
 }
 
+// A port the driver does not answer for stays unlisted, and the table
+// unknown, so no port is refused for it.
+TEST_F(PrivAgent, DiscoveryListsEachPortReadAndIsUnknownWithoutOne) {
+  for (bool silent : {false, true}) {
+    sim_load_model_json(R"({"adapters":[{"name":"/a","node_wwn":"2000000000000001","ports":[)"
+                        R"({"wwn":"2100000000000001"},{"wwn":"2200000000000002"}]}]})");
+    sim_fault_no_answer(0x15000070, silent);
+    start();
+    agent_->build_adapter_tbl(true);
+    std::vector<SubIds> ports;
+    list_instances("P", agent_->adapters(), ports);
+    EXPECT_EQ(agent_->adapters().known, !silent);
+    EXPECT_EQ(ports.size(), silent ? 1u : 2u);
+  }
+}
+
 TEST(PrivAgentLibrary, ExportsTheFourAgentFunctionsAndTheBudget) {
   EXPECT_EQ(testing::run_command("nm -D --defined-only " + testing::binary_dir() +
                                  "/libprivagent.so | cut -d' ' -f3")
