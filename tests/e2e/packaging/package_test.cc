@@ -161,6 +161,9 @@ void Package::exercise_linux(int port) {
   DaemonOptions o = installed(port);
   std::string sysfs = TAVRO_FIXTURES "/dual_port";
   o.env = {{"TAVRO_SYSFS_ROOT", sysfs}};
+#ifdef __SANITIZE_ADDRESS__
+  o.env.push_back({"TAVRO_LIBRARY_PATH", lib});  // the sanitizer's dlopen hides the run path
+#endif
   DaemonProcess d(o);
   std::string wwn = read_file(sysfs + "/class/fc_host/host3/port_name").substr(2, 16);
   std::transform(wwn.begin(), wwn.end(), wwn.begin(), ::toupper);
