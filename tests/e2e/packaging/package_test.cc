@@ -77,14 +77,40 @@ class Package : public ::testing::Test {
     ASSERT_EQ(::stat((root + "/var/log/tavro/tavro-requests.log").c_str(), &log), 0);
     EXPECT_EQ(log.st_uid, std::stoul(setting(replaced(file("/etc/passwd"), ":", " "), "tavro x")));
     EXPECT_TRUE(fs::is_directory(root + "/var/lib/tavro/registry"));
+    EXPECT_TRUE(fs::is_regular_file(lib + "/libtavrohba.so"));
+    EXPECT_EQ(setting(file("/etc/default/tavro-metrics"), "TAVRO_PORT"), port);
   }
 
+  // The installed daemon as its unit runs it, with /var of the scratch root
+  // in place of the host's (a private mount namespace).
+  DaemonOptions installed(int port) {
+    DaemonOptions o{.add_port = false, .port = port, .program = "/usr/bin/unshare"};
+    o.args = {"-m", "sh", "-c",
+              "mount --bind " + root + "/var /var && exec " + root + "/usr/bin/tavro -c " + root +
+                  "/etc/tavro/tavro.conf -base " + root + "/usr/share/tavro/www"};
+    return o;
+  }
+  // The Linux backend as installed: its default libraries over a sysfs tree.
+  void exercise_linux(int port) {
+    DaemonOptions o = installed(port);
+    std::string sysfs = TAVRO_FIXTURES "/dual_port";
+    o.env = {{"TAVRO_SYSFS_ROOT", sysfs}};
+#ifdef __SANITIZE_ADDRESS__
+    o.env.push_back({"TAVRO_LIBRARY_PATH", lib});  // the sanitizer's dlopen hides the run path
+#endif
+    DaemonProcess d(o);
+    std::string wwn = read_file(sysfs + "/class/fc_host/host3/port_name").substr(2, 16);
+    std::transform(wwn.begin(), wwn.end(), wwn.begin(), ::toupper);
+    EXPECT_EQ(mismatches(port, {{"FCGET .1.3.6.1.4.1.48217.3.3.1.0\n", "1"},
+                                {"FCGET .1.3.6.1.4.1.48217.3.3.4.1.2.pci0000:3b/dev00.0\n", wwn}}),
+              "");
+  }
   void exercise(int port);
   void exercise_snmp();
 };
 
-// The daemon as its unit runs it, with /var of the scratch root in place of
-// the host's (a private mount namespace).
+// The daemon with the simulated-adapters drop-in, and the metrics timer's
+// tavroctl reaching it on the port the package gave it.
 void Package::exercise(int port) {
   std::string p = std::to_string(port), sim = lib + "/sim";
   std::string unit = file("/usr/lib/systemd/system/tavro.service");
@@ -95,10 +121,7 @@ void Package::exercise(int port) {
   ASSERT_EQ(::bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   timeval wait{10, 0};
   ::setsockopt(notify, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  DaemonOptions o{.add_port = false, .port = port, .program = "/usr/bin/unshare"};
-  o.args = {"-m", "sh", "-c",
-            "mount --bind " + root + "/var /var && exec " + root + "/usr/bin/tavro -c " + root +
-                "/etc/tavro/tavro.conf -base " + root + "/usr/share/tavro/www"};
+  DaemonOptions o = installed(port);
   std::string drop_in = file("/usr/share/tavro/simulated-adapters.conf");
   o.env = {{"TAVRO_LISTEN_ADDRESS", setting(unit, "Environment=TAVRO_LISTEN_ADDRESS")},
            {"TAVRO_LIBRARY_PATH", root + setting(drop_in, "Environment=TAVRO_LIBRARY_PATH")},
@@ -115,6 +138,14 @@ void Package::exercise(int port) {
                               {"FCGET .1.3.6.1.4.1.48217.2.1.3.1.1.0\n", "2048"}}),
             "");
   EXPECT_TRUE(has(request(port, "GET / HTTP/1.0\n"), "answers on port " + p + "."));
+  std::string env = "env $(cat " + root + "/etc/default/tavro-metrics) " + root, status;
+  std::string run = setting(file("/usr/lib/systemd/system/tavro-metrics.service"), "ExecStart=");
+  fs::create_directories(root + "/var/lib/prometheus/node-exporter");
+  shell(env + replaced(run, " /var", " " + root + "/var") + "; " + env +
+            "/usr/bin/tavroctl status --json",
+        &status);
+  EXPECT_TRUE(has(status, "\"daemon\": \"127.0.0.1:" + p + "\"")) << status;
+  EXPECT_TRUE(has(file("/var/lib/prometheus/node-exporter/tavro.prom"), "\ntavro_up 1\n"));
   request(port, "FCSET .1.3.6.1.4.1.48217.3.4.4.1.3.200000E08B010203 2\n");
   EXPECT_NE(run_command("nc -z -w 1 127.0.0.2 " + p).status, 0) << "listens beyond 127.0.0.1";
   EXPECT_TRUE(has(file("/var/log/tavro/tavro-events.log"),
@@ -224,19 +255,20 @@ TEST_F(Package, InstallConfigureTwiceUpgradeAndPurge) {
   write_file(root + "/etc/hba.conf", kHbaAdmin);
   write_file(root + "/etc/snmp/snmpd.conf", "rocommunity private\n");
   ASSERT_EQ(dpkg("--unpack " + deb), 0);
-  if (!fs::exists(lib + "/libtavrohba.so")) write_file(lib + "/libtavrohba.so", "");
   int first = free_port(), second = free_port();
   ASSERT_EQ(dpkg("--configure tavro", std::to_string(first)), 0);
   check_configured(std::to_string(first));
-  std::string wants = root + "/etc/systemd/system/multi-user.target.wants/tavro.service";
-  EXPECT_TRUE(fs::is_symlink(wants));
+  std::string wants[] = {root + "/etc/systemd/system/multi-user.target.wants/tavro.service",
+                         root + "/etc/systemd/system/timers.target.wants/tavro-metrics.timer"};
+  for (auto& link : wants) EXPECT_TRUE(fs::is_symlink(link)) << link;
   exercise(first);
+  exercise_linux(first);
   ASSERT_EQ(shell("cp -an /usr/lib/systemd/system/. " + root + "/usr/lib/systemd/system/"), 0);
-  EXPECT_EQ(shell("systemd-analyze verify --man=no --generators=no --root=" + root +
-                  " /usr/lib/systemd/system/tavro.service"
-                  " /usr/lib/systemd/system/tavro-snmpd-bridge.service"),
+  EXPECT_EQ(shell("systemd-analyze verify --man=no --generators=no --root=" + root + " $(cd " +
+                  root + " && printf ' /%s' usr/lib/systemd/system/tavro*.*)"),
             0);
-  for (std::string unit : {"tavro.service", "tavro-snmpd-bridge.service"}) {
+  for (std::string unit :
+       {"tavro.service", "tavro-snmpd-bridge.service", "tavro-metrics.service"}) {
     std::string score;
     shell("systemd-analyze security --offline=yes --root=" + root + " " + unit, &score);
     std::size_t at = score.find("Overall exposure level for " + unit + ": ");
@@ -245,26 +277,28 @@ TEST_F(Package, InstallConfigureTwiceUpgradeAndPurge) {
     EXPECT_LE(std::stod(score.substr(at + 29 + unit.size())), 2.5) << score;
   }
 
-  // Configured again after the administrator disabled the daemon.
-  fs::remove(wants);
+  // Configured again after the administrator disabled the daemon and the timer.
+  for (auto& link : wants) fs::remove(link);
   ASSERT_EQ(shell("DPKG_ROOT=" + root + " " + root +
                   "/var/lib/dpkg/info/tavro.postinst configure 3.3.43"),
             0);
   check_configured(std::to_string(first));
-  EXPECT_FALSE(fs::is_symlink(wants));
+  for (auto& link : wants) EXPECT_FALSE(fs::is_symlink(link)) << link;
 
   // Upgraded with another port after the administrator masked the daemon.
   std::string mask = root + "/etc/systemd/system/tavro.service";
   fs::create_symlink("/dev/null", mask);
   ASSERT_EQ(dpkg("-i " + dir + "/next.deb", std::to_string(second)), 0);
   check_configured(std::to_string(second));
-  EXPECT_FALSE(fs::is_symlink(wants));
+  for (auto& link : wants) EXPECT_FALSE(fs::is_symlink(link)) << link;
   EXPECT_EQ(fs::read_symlink(mask), "/dev/null");
   exercise(second);
 
   ASSERT_EQ(dpkg("--purge tavro"), 0);
-  for (const char* gone : {"/var/lib/tavro", "/var/log/tavro", "/etc/tavro", "/usr/bin/tavro",
-                           "/etc/snmp/snmpd.conf.d/tavro.conf", "/etc/logrotate.d/tavro"}) {
+  for (const char* gone :
+       {"/var/lib/tavro", "/var/log/tavro", "/etc/tavro", "/usr/bin/tavro",
+        "/etc/snmp/snmpd.conf.d/tavro.conf", "/etc/logrotate.d/tavro", "/etc/default/tavro-metrics",
+        "/var/lib/prometheus/node-exporter/tavro.prom"}) {
     EXPECT_FALSE(fs::exists(root + gone)) << gone;
   }
   EXPECT_EQ(file("/etc/hba.conf"), kHbaAdmin + "\n");
