@@ -47,7 +47,7 @@ int ask_for_big_file(WebSite& site, std::vector<std::string> args) {
   return s;
 }
 
-TEST(GetFile, RootServesDefaultHtmlAsItStandsOrNotFound) {
+TEST(GetFile, RootServesDefaultHtmlAsItStandsOrNotFoundAndNothingAboveTheHome) {
   WebSite site;
   // The administrator's own files may lie anywhere, behind links too.
   site.add("pages/home.html", "<html>home</html>\n");
@@ -58,10 +58,14 @@ TEST(GetFile, RootServesDefaultHtmlAsItStandsOrNotFound) {
   EXPECT_EQ(get_stats(site.port()),
             "GET;1;GET(htmls);1;GET(images);0;GET(java);0;GET(other);0;GET(errors);0");
 
-  site.start({"-base", site.www});
+  site.start({});  // without -base the working directory is the home
   EXPECT_EQ(get(site.port(), "/"), kNotFound);
   EXPECT_EQ(get_stats(site.port()),
             "GET;1;GET(htmls);0;GET(images);0;GET(java);0;GET(other);1;GET(errors);1");
+  EXPECT_EQ("", get_mismatches(site.port(), {{"/home.html", kStatusOk + "<html>home</html>\n"},
+                                             {"/etc/passwd", kNotFound},
+                                             {"//etc/passwd", kNotFound},
+                                             {"/../../../../../../etc/passwd", kNotFound}}));
 }
 
 TEST(GetFile, FilesUnderBaseDirAreServedAndCountedByTypeOnTheDecodedPath) {
@@ -171,16 +175,6 @@ TEST(GetFile, OnlyRegularFilesInsideTheHtmlHomeAreServed) {
                                              {"/pipe.html", kNotFound},
                                              {"/a..b/..c.html", kStatusOk + "dots"}}));
   EXPECT_EQ(request(site.port(), "REV"), "3.3 Build 43");
-}
-
-TEST(GetFile, WithoutBaseDirTheWorkingDirectoryIsTheHome) {
-  WebSite site;
-  site.add("page.html", "page");
-  site.start({});
-  EXPECT_EQ("", get_mismatches(site.port(), {{"/page.html", kStatusOk + "page"},
-                                             {"/etc/passwd", kNotFound},
-                                             {"//etc/passwd", kNotFound},
-                                             {"/../../../../../../etc/passwd", kNotFound}}));
 }
 
 TEST(GetFile, RequestsAreNotedByFileTypeAsReceived) {
