@@ -1,6 +1,6 @@
 // A real browser against the real daemon: headless Chromium loads the bundled
-// pages and prints the document it built. The debug page's bytes are pinned in
-// debug_page_test.cc.
+// pages and prints the document it built. The debug page's escaping is pinned
+// in debug_page_test.cc.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -38,15 +38,13 @@ std::string dump_dom(const std::string& browser, const std::string& url) {
   return dom;
 }
 
-// The bundled pages, then the debug page showing markup as text.
-TEST(Browser, ShowsTheBundledPagesAndRunsNoScriptOfTheDebugPage) {
+TEST(Browser, ShowsTheBundledPages) {
   std::string browser = find_browser();
   if (browser.empty()) GTEST_SKIP() << "chromium is not installed (scripts/deps installs it)";
   const std::string www = std::string(TAVRO_SOURCE_DIR) + "/packaging/www";
   WebSite site;
   // A short receive deadline: the browser may open a connection it never uses.
-  DaemonProcess& d =
-      site.start({"-base", www, "-html", www + "/index.html", "-rxto", "2", "-debug", "enabled"});
+  DaemonProcess& d = site.start({"-base", www, "-html", www + "/index.html", "-rxto", "2"});
   std::string url = "http://127.0.0.1:" + std::to_string(d.port());
 
   std::string index = dump_dom(browser, url + "/");
@@ -57,13 +55,6 @@ TEST(Browser, ShowsTheBundledPagesAndRunsNoScriptOfTheDebugPage) {
   std::string stats = get_stats(d.port());
   EXPECT_EQ(stats.rfind("GET;", 0), 0u) << stats;
   EXPECT_NE(stats.find("GET(htmls);1;GET(images);1;"), std::string::npos) << stats;
-
-  std::string script = "<script>document.body.setAttribute(\"data-ran\",\"ye\"+\"s\")</script>";
-  std::string dom = dump_dom(browser, url + "/HTDEBUG?ECHO%20" + script + "<b>bold</b>");
-  EXPECT_EQ(dom.find("data-ran=\"yes\""), std::string::npos) << dom;
-  EXPECT_EQ(dom.find("<b>bold</b>"), std::string::npos) << dom;
-  EXPECT_NE(dom.find("&lt;script&gt;document.body"), std::string::npos) << dom;
-  EXPECT_NE(dom.find("&lt;b&gt;bold&lt;/b&gt;"), std::string::npos) << dom;
 }
 
 }  // namespace
