@@ -312,38 +312,21 @@ TEST(TavroctlE2e, NodeExporterServesEverySeriesAsTheDaemonAnswersIt) {
     EXPECT_EQ(sample(scraped, series), std::stoi(ask(port, req), nullptr, base)) << series;
 }
 
-// On a sysfs fixture through the Linux driver library the series are the
-// kernel's numbers: frames for sequences, words times four for bytes, all
-// modulo 2^32 as the driver's counters are.
-TEST(TavroctlE2e, OnASysfsFixtureTheSeriesAreTheKernelsNumbers) {
+// On a sysfs fixture through the Linux driver library: a port whose link is
+// down has no speed, and every command still gives JSON. The counters are
+// the FCGET answers (above), which tests/e2e/linux checks against the files.
+TEST(TavroctlE2e, OnASysfsFixtureAPortWithoutLinkHasNoSpeed) {
   if (::access(kExporter, X_OK) != 0) GTEST_SKIP() << kExporter << " is not installed";
   const std::string root = std::string(TAVRO_FIXTURES) + "/dual_port";
   DaemonProcess daemon(DaemonOptions{
       .args = {"-fcget", "enabled"},
       .env = {{"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"}, {"TAVRO_SYSFS_ROOT", root}}});
   const std::string scraped = scrape_metrics_of(daemon.port());
-  const struct {
-    std::string metric, file;
-    unsigned long long times;
-  } kRows[] = {
-      {"tavro_port_sent_sequences_total", "tx_frames", 1},
-      {"tavro_port_received_sequences_total", "rx_frames", 1},
-      {"tavro_port_sent_bytes_total", "tx_words", 4},
-      {"tavro_port_received_bytes_total", "rx_words", 4},
-      {"tavro_port_send_errors_total", "invalid_tx_word_count", 1},
-      {"tavro_port_receive_errors_total", "error_frames", 1},
-      {"tavro_port_link_transitions_total", "link_failure_count", 1},
-  };
   for (const std::string host : {"host3", "host4"}) {
     const std::string dir = root + "/class/fc_host/" + host + "/";
     std::string wwn = read_file(dir + "port_name").substr(2, 16);
     for (char& c : wwn) c = static_cast<char>(std::toupper(c));
     const std::string labels = "{adapter=\"pci0000:3b/dev00\",port=\"" + wwn + "\"}";
-    for (const auto& [metric, file, times] : kRows) {
-      const auto kernel = std::stoull(read_file(dir + "statistics/" + file), nullptr, 16);
-      EXPECT_EQ(sample(scraped, metric + labels), (kernel * times) % (1ull << 32))
-          << metric << labels;
-    }
     const bool online = read_file(dir + "port_state") == "Online\n";
     EXPECT_EQ(sample(scraped, "tavro_port_link_up" + labels), online ? 1 : 0) << host;
     EXPECT_EQ(sample(scraped, "tavro_port_speed_bits_per_second" + labels), online ? 16e9 : -1);
