@@ -206,6 +206,18 @@ TEST(SysfsModel, StatisticsReadAtMostOncePerSecond) {
   EXPECT_FALSE(Model(fixture("sparse")).reset_statistics(2));
 }
 
+TEST(SysfsModel, HostRemovedAndBack) {
+  Copy c("dual_port");
+  Model m(c.root);
+  const std::string link = c.root + "/class/fc_host/host4";
+  fs::rename(link, link + ".gone");
+  EXPECT_FALSE(m.host(4));
+  EXPECT_EQ(m.adapters().at(0).hosts, std::vector<unsigned>{3});
+  fs::rename(link + ".gone", link);
+  EXPECT_EQ(m.host(4).value().port_name, 0x21000024ff3a5b11u);
+  EXPECT_EQ(m.adapters().at(0).hosts, (std::vector<unsigned>{3, 4}));
+}
+
 TEST(SysfsModel, StatisticsReadThatBlocksEndsTheWait) {
   Copy c("dual_port");
   auto now = std::chrono::steady_clock::time_point{};
