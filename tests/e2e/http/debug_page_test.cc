@@ -60,9 +60,11 @@ TEST(DebugPage, RunsTheCommandAndShowsItsReplyUnderItInBoldButDoesNotNest) {
   EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");
 }
 
-TEST(DebugPage, ShowsTheTracesPrintedMeanwhileInBlue) {
+// The traces printed meanwhile are shown in blue, markup as text.
+TEST(DebugPage, ShowsTheTracesInBlueAndMarkupInTheCommandItsReplyAndTheTracesAsText) {
   WebSite site;
-  DaemonProcess& d = site.start({"-debug", "enabled", "-d", "0x1040"});
+  DaemonProcess& d =
+      site.start({"-debug", "enabled", "-d", "0x1060", "-log", site.log, "-lf", "0x40"});
   EXPECT_EQ(get(d.port(), "/HTDEBUG?REV"),
             page("REV", "3.3 Build 43<font color=#0000C0>  REV(1) 3.3 Build 43\n</font>"));
   EXPECT_EQ(get(d.port(), "/HTDEBUG?NOPE"),
@@ -71,12 +73,6 @@ TEST(DebugPage, ShowsTheTracesPrintedMeanwhileInBlue) {
   std::string output = d.output();
   EXPECT_NE(output.find("decoded: \"GET /HTDEBUG?REV HTTP/1.0\""), std::string::npos);
   EXPECT_EQ(output.find("REV(1)"), std::string::npos) << output;
-}
-
-TEST(DebugPage, ShowsMarkupInTheCommandItsReplyAndTheTracesAsText) {
-  WebSite site;
-  DaemonProcess& d =
-      site.start({"-debug", "enabled", "-d", "0x20", "-log", site.log, "-lf", "0x40"});
   const std::string text = " <script>alert(1)</script> & \"q\"";
   EXPECT_EQ(get(d.port(), "/HTDEBUG?ECHO" + text),
             page(escaped("ECHO" + text),
