@@ -212,7 +212,8 @@ TEST_F(PrivAgentE2e, WriteSentAgainBySnmpdIsNotAppliedTwice) {
   EXPECT_EQ(log.find(sent), log.rfind(sent)) << log;
 }
 
-// The bridge tells whether snmpd has its views, each time that changes.
+// The bridge tells whether snmpd has its views, each time that changes, and
+// ends when an agent is not found.
 TEST_F(PrivAgentE2e, BridgeSaysWhetherItReachedSnmpd) {
   snmpd_.stop();
   bridge_ = start_bridge(snmpd_, {"privagent"});
@@ -229,9 +230,7 @@ TEST_F(PrivAgentE2e, BridgeSaysWhetherItReachedSnmpd) {
   snmpd_.stop();
   EXPECT_TRUE(says("tavro-snmpd-bridge: lost snmpd at " + snmpd_.agentx())) << bridge_->output();
   snmpd_.start();
-}
-
-TEST_F(PrivAgentE2e, AgentThatIsNotFoundEndsTheBridge) {
+  // An agent that is not found ends the bridge.
   auto bridge = start_bridge(snmpd_, {"privagent", "noagent"});
   EXPECT_EQ(bridge->wait_exit(), 1);
   EXPECT_NE(bridge->output().find("agent noagent not found (libnoagent.so)"), std::string::npos)
