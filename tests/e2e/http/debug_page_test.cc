@@ -19,9 +19,23 @@ std::string page(const std::string& command, const std::string& body) {
   return kHead + "\n<B>" + command + "</B>\n\n" + body + kFoot;
 }
 
-TEST(DebugPage, RunsTheCommandAndShowsItsReplyUnderItInBold) {
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    out += c == '&'   ? "&amp;"
+           : c == '<' ? "&lt;"
+           : c == '>' ? "&gt;"
+           : c == '"' ? "&quot;"
+                      : std::string(1, c);
+  }
+  return out;
+}
+
+// Files and long replies are shown too, but not the debug page itself.
+TEST(DebugPage, RunsTheCommandAndShowsItsReplyUnderItInBoldButDoesNotNest) {
   WebSite site;
-  DaemonProcess& d = site.start({"-debug", "enabled"});
+  site.add("www/index.html", "<p>index</p>");
+  DaemonProcess& d = site.start({"-debug", "enabled", "-base", site.www, "-conf", "enabled"});
   EXPECT_EQ("",
             get_mismatches(d.port(),
                            {{"/HTDEBUG?REV", page("REV", "3.3 Build 43")},
@@ -35,11 +49,22 @@ TEST(DebugPage, RunsTheCommandAndShowsItsReplyUnderItInBold) {
   EXPECT_EQ("", mismatches(d.port(), {{"GET /HTDEBUG?rev HTTP/1.0\r\n\r\n", page("rev", kUnknown)},
                                       {"GET /HTDEBUG", page("", kUnknown)},
                                       {"GET /HTDEBUG?", page("", kUnknown)}}));
+  EXPECT_EQ(get(d.port(), "/HTDEBUG?GET%20/HTDEBUG?REV"),
+            page("GET /HTDEBUG?REV", escaped(kRefused)));
+  EXPECT_EQ(get(d.port(), "/HTDEBUG?GET%20/index.html"),
+            page("GET /index.html", kStatusOk + "&lt;p&gt;index&lt;/p&gt;"));
+  std::string config = get(d.port(), "/HTDEBUG?CONFIG");
+  EXPECT_EQ(config.rfind(kHead + "\n<B>CONFIG</B>\n\nUp since;", 0), 0u) << config;
+  EXPECT_NE(config.find(";BaseDir;" + site.www + ";"), std::string::npos) << config;
+  EXPECT_EQ(config.substr(config.size() - kFoot.size()), kFoot);
+  EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");
 }
 
-TEST(DebugPage, ShowsTheTracesPrintedMeanwhileInBlue) {
+// The traces printed meanwhile are shown in blue, markup as text.
+TEST(DebugPage, ShowsTheTracesInBlueAndMarkupInTheCommandItsReplyAndTheTracesAsText) {
   WebSite site;
-  DaemonProcess& d = site.start({"-debug", "enabled", "-d", "0x1040"});
+  DaemonProcess& d =
+      site.start({"-debug", "enabled", "-d", "0x1060", "-log", site.log, "-lf", "0x40"});
   EXPECT_EQ(get(d.port(), "/HTDEBUG?REV"),
             page("REV", "3.3 Build 43<font color=#0000C0>  REV(1) 3.3 Build 43\n</font>"));
   EXPECT_EQ(get(d.port(), "/HTDEBUG?NOPE"),
@@ -48,24 +73,6 @@ TEST(DebugPage, ShowsTheTracesPrintedMeanwhileInBlue) {
   std::string output = d.output();
   EXPECT_NE(output.find("decoded: \"GET /HTDEBUG?REV HTTP/1.0\""), std::string::npos);
   EXPECT_EQ(output.find("REV(1)"), std::string::npos) << output;
-}
-
-std::string escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    out += c == '&'   ? "&amp;"
-           : c == '<' ? "&lt;"
-           : c == '>' ? "&gt;"
-           : c == '"' ? "&quot;"
-                      : std::string(1, c);
-  }
-  return out;
-}
-
-TEST(DebugPage, ShowsMarkupInTheCommandItsReplyAndTheTracesAsText) {
-  WebSite site;
-  DaemonProcess& d =
-      site.start({"-debug", "enabled", "-d", "0x20", "-log", site.log, "-lf", "0x40"});
   const std::string text = " <script>alert(1)</script> & \"q\"";
   EXPECT_EQ(get(d.port(), "/HTDEBUG?ECHO" + text),
             page(escaped("ECHO" + text),
@@ -87,21 +94,6 @@ TEST(DebugPage, IsRefusedUnlessDebugReqIsEnabled) {
   EXPECT_EQ(request(d.port(), "STATS FCSET "), "FCSET ;0");
   EXPECT_EQ(get_stats(d.port()),
             "GET;2;GET(htmls);0;GET(images);0;GET(java);0;GET(other);0;GET(errors);0");
-}
-
-TEST(DebugPage, DoesNotNestButServesFilesAndLongReplies) {
-  WebSite site;
-  site.add("www/index.html", "<p>index</p>");
-  DaemonProcess& d = site.start({"-debug", "enabled", "-base", site.www, "-conf", "enabled"});
-  EXPECT_EQ(get(d.port(), "/HTDEBUG?GET%20/HTDEBUG?REV"),
-            page("GET /HTDEBUG?REV", escaped(kRefused)));
-  EXPECT_EQ(get(d.port(), "/HTDEBUG?GET%20/index.html"),
-            page("GET /index.html", kStatusOk + "&lt;p&gt;index&lt;/p&gt;"));
-  std::string config = get(d.port(), "/HTDEBUG?CONFIG");
-  EXPECT_EQ(config.rfind(kHead + "\n<B>CONFIG</B>\n\nUp since;", 0), 0u) << config;
-  EXPECT_NE(config.find(";BaseDir;" + site.www + ";"), std::string::npos) << config;
-  EXPECT_EQ(config.substr(config.size() - kFoot.size()), kFoot);
-  EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");
 }
 
 }  // namespace

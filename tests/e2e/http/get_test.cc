@@ -47,7 +47,7 @@ int ask_for_big_file(WebSite& site, std::vector<std::string> args) {
   return s;
 }
 
-TEST(GetFile, RootServesDefaultHtmlAsItStandsOrNotFound) {
+TEST(GetFile, RootServesDefaultHtmlAsItStandsOrNotFoundAndNothingAboveTheHome) {
   WebSite site;
   // The administrator's own files may lie anywhere, behind links too.
   site.add("pages/home.html", "<html>home</html>\n");
@@ -58,10 +58,14 @@ TEST(GetFile, RootServesDefaultHtmlAsItStandsOrNotFound) {
   EXPECT_EQ(get_stats(site.port()),
             "GET;1;GET(htmls);1;GET(images);0;GET(java);0;GET(other);0;GET(errors);0");
 
-  site.start({"-base", site.www});
+  site.start({});  // without -base the working directory is the home
   EXPECT_EQ(get(site.port(), "/"), kNotFound);
   EXPECT_EQ(get_stats(site.port()),
             "GET;1;GET(htmls);0;GET(images);0;GET(java);0;GET(other);1;GET(errors);1");
+  EXPECT_EQ("", get_mismatches(site.port(), {{"/home.html", kStatusOk + "<html>home</html>\n"},
+                                             {"/etc/passwd", kNotFound},
+                                             {"//etc/passwd", kNotFound},
+                                             {"/../../../../../../etc/passwd", kNotFound}}));
 }
 
 TEST(GetFile, FilesUnderBaseDirAreServedAndCountedByTypeOnTheDecodedPath) {
@@ -76,11 +80,24 @@ TEST(GetFile, FilesUnderBaseDirAreServedAndCountedByTypeOnTheDecodedPath) {
       {"page.Html", "mixed case"},
   });
   rows.push_back({"/gone.htm", kNotFound});
-  site.start({"-base", site.www});
+  // The status line and the first 4079 bytes go in one send.
+  for (Exchange& row : site.add_pages({{"fits.bin", binary(4079)},
+                                       {"over.bin", binary(4080)},
+                                       {"empty.html", ""},
+                                       {"big.bin", binary(1 << 20)}}))
+    rows.push_back(row);
+  DaemonProcess& d = site.start({"-base", site.www, "-d", "0x2000"});
   EXPECT_EQ("", get_mismatches(site.port(), rows));
   EXPECT_EQ(request(site.port(), "GET "), "");  // no path: counted as an error, no reply
   EXPECT_EQ(get_stats(site.port()),
-            "GET;9;GET(htmls);2;GET(images);1;GET(java);2;GET(other);3;GET(errors);2");
+            "GET;13;GET(htmls);3;GET(images);1;GET(java);2;GET(other);6;GET(errors);2");
+  std::string output = d.output();
+  EXPECT_EQ(sends(output, 9), std::vector<int>{4096});
+  EXPECT_EQ(sends(output, 10), (std::vector<int>{4096, 1}));
+  EXPECT_EQ(sends(output, 11), std::vector<int>{17});
+  std::vector<int> chunks = sends(output, 12);
+  ASSERT_EQ(chunks.size(), 257u);
+  EXPECT_EQ(chunks.back(), 17);
   // The path is decoded before it is split at a blank.
   site.add_pages({{"a", "just a"},
                   {"a b.html", "with blank"},
@@ -93,23 +110,6 @@ TEST(GetFile, FilesUnderBaseDirAreServedAndCountedByTypeOnTheDecodedPath) {
                                              {"/a+b.html", kStatusOk + "with plus"},
                                              {"/%41.html", kStatusOk + "capital"},
                                              {"/%2541.html", kStatusOk + "percent"}}));
-}
-
-TEST(GetFile, StatusLineAndTheFirst4079BytesGoInOneSend) {
-  WebSite site;
-  std::vector<Exchange> rows = site.add_pages({{"fits.bin", binary(4079)},
-                                               {"over.bin", binary(4080)},
-                                               {"empty.html", ""},
-                                               {"big.bin", binary(1 << 20)}});
-  DaemonProcess& d = site.start({"-base", site.www, "-d", "0x2000"});
-  EXPECT_EQ("", get_mismatches(d.port(), rows));
-  std::string output = d.output();
-  EXPECT_EQ(sends(output, 1), std::vector<int>{4096});
-  EXPECT_EQ(sends(output, 2), (std::vector<int>{4096, 1}));
-  EXPECT_EQ(sends(output, 3), std::vector<int>{17});
-  std::vector<int> chunks = sends(output, 4);
-  ASSERT_EQ(chunks.size(), 257u);
-  EXPECT_EQ(chunks.back(), 17);
 }
 
 TEST(GetFile, DisabledGetIsRefused) {
@@ -171,16 +171,6 @@ TEST(GetFile, OnlyRegularFilesInsideTheHtmlHomeAreServed) {
                                              {"/pipe.html", kNotFound},
                                              {"/a..b/..c.html", kStatusOk + "dots"}}));
   EXPECT_EQ(request(site.port(), "REV"), "3.3 Build 43");
-}
-
-TEST(GetFile, WithoutBaseDirTheWorkingDirectoryIsTheHome) {
-  WebSite site;
-  site.add("page.html", "page");
-  site.start({});
-  EXPECT_EQ("", get_mismatches(site.port(), {{"/page.html", kStatusOk + "page"},
-                                             {"/etc/passwd", kNotFound},
-                                             {"//etc/passwd", kNotFound},
-                                             {"/../../../../../../etc/passwd", kNotFound}}));
 }
 
 TEST(GetFile, RequestsAreNotedByFileTypeAsReceived) {

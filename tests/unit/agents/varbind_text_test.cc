@@ -155,12 +155,6 @@ TEST(NameRebuild, PrefixSuffixAndOneComponentPerIndex) {
       -1);
 }
 
-}  // namespace
-}  // namespace tavro
-
-namespace tavro {
-namespace {
-
 struct ShapeRow {
   const char* kinds;
   std::vector<std::uint32_t> ids;
