@@ -59,32 +59,6 @@ TEST(FcFaults, FailedObjectStatusAndSilentDriverAnswerTheirErrorText) {
   EXPECT_EQ(fcget(daemon.port(), "3.5.1.5." + kPort0), "1");
 }
 
-// What the driver does not know is an error at once, not a made-up value.
-TEST(FcFaults, UnknownPortsNodesAndAdaptersAnswerAnErrorAtOnce) {
-  DaemonProcess daemon(object_daemon());
-  const std::string kUnknown = ": No such adapter, port, node or index";
-  const struct {
-    std::string object, reply;
-  } rows[] = {
-      {"3.5.1.3.2100000000000BAD", "FCPH_GET_PORT_SPEED" + kUnknown},
-      {"3.5.1.5.2100000000000BAD", "FCPH_GET_PORT_STATE" + kUnknown},
-      {"3.5.1.9.2100000000000BAD", "FCPH_GET_PORT_SERIAL_NUMBER" + kUnknown},
-      {"4.3.1.2.2000000000000BAD", "FCPH_GET_NODE_PORT_CT" + kUnknown},
-      {"4.6.1.2." + kNode0 + ".2", "FCPH_GET_PORTWWN" + kUnknown},
-      {"3.3.1.1./pvd/nobody", "HPD_LTX_ADAPTER_INFO" + kUnknown},
-      {"3.4.1.2./pvd/nobody.0", "HPD_LTX_ADAPTER_PORTWWN" + kUnknown},
-      {"3.2.1.2.8", "LXS_GET_ADAPTER_NAME: Operation failed"},
-      {"4.2.1.2.2", "FCPH_GET_NODE_WWN" + kUnknown},
-      {"4.9.1.2." + kNode0 + ".2000000000000BAD", "LXS_GET_REMNODE_TGT_ID" + kUnknown},
-  };
-  for (const auto& row : rows) {
-    auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(fcget(daemon.port(), row.object), "Error:  " + row.reply);
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(1)) << row.object;
-  }
-  EXPECT_EQ(fcget(daemon.port(), "3.5.1.3." + kPort0), "2");
-}
-
 // A late answer is met in tests/unit/channel (exchange_test.cc).
 TEST(FcFaults, AnswersOnTheCallersThreadOrTwiceReachOnlyTheirOwnRequest) {
   const std::string port2 = "210000E08B010204";
