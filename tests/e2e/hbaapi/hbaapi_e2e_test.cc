@@ -86,13 +86,6 @@ TEST(HbaApiE2e, RequestsThatFailBeforeTheCallAndASessionAsAClientRunsIt) {
   EXPECT_EQ(request(port, "FCGET .1.3.6.1.4.1.48217.4.24.0\n"), "Error: Unknown ID(24).");
 }
 
-TEST(HbaApiE2e, RequestsAreDisabledByDefault) {
-  DaemonProcess daemon({.args = {"-fcget", "enabled"}});
-  EXPECT_EQ(hbaapi(daemon.port(), "3.0"), "Error: Requests disabled.");
-  EXPECT_EQ(request(daemon.port(), "FCGET .1.3.6.1.4.1.48217.4.3.0\n"),
-            "Error: Requests disabled.");
-}
-
 // A function missing from the library, statuses it returns instead of an
 // answer, and a crash inside it that is logged while the daemon serves on.
 TEST(HbaApiE2e, MissingFunctionsStatusesAndCrashesOfTheLibrary) {

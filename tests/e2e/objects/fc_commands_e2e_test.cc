@@ -10,15 +10,6 @@
 namespace tavro::testing {
 namespace {
 
-TEST(FcCommandsDisabled, BothRepliesNameTheCommandWithTwoBlanksAndStillCount) {
-  DaemonProcess daemon({});
-  EXPECT_EQ(fcget(daemon.port(), "3.1.0"), "Error: FCGET  disabled");
-  EXPECT_EQ(fcget(daemon.port(), "3.1.0"), "Error: FCGET  disabled");
-  EXPECT_EQ(fcset(daemon.port(), "2.11.0", "1"), "Error: FCSET  disabled");
-  std::string stats = request(daemon.port(), "STATS\n");
-  EXPECT_NE(stats.find("FCGET ;2;FCSET ;1"), std::string::npos) << stats;
-}
-
 class FcCommands : public ::testing::Test {
  protected:
   FcCommands() : daemon_(object_daemon()) {}
@@ -103,12 +94,13 @@ TEST_F(FcCommands, LookupErrorsQuoteWhatTheyCouldNotServe) {
   EXPECT_EQ(request(port(), get + "1.2.0 \n"), "Error: No such member(" + get + "1.2.0 )");
   EXPECT_EQ(request(port(), get + "1.1.0\n"), "QS-2310 PCI Fibre Channel Adapter");
   EXPECT_EQ(request(port(), get + "2.1.1.1.0\n"), "Error: No such member(1.1.1.0)");
-  // HBA API objects are served by HBAAPI alone.
+  // HBA API objects are served by HBAAPI alone, here disabled.
+  EXPECT_EQ(request(port(), get + "4.3.0\n"), "Error: Requests disabled.");
   EXPECT_EQ(request(port(), set + "4.1 2\n"), "Error: No such member(" + set + "4.1 2)");
   EXPECT_EQ(fcset(port(), "2.11.0", "5.5"), "Error: No such member(" + kAgent + "2.11.0 5.5)");
   EXPECT_EQ(fcset(port(), "3.7.1.5." + kPort0, "1"), "Error: Not supported yet(" + kPort0 + " 1)");
   std::string stats = request(port(), "STATS\n");
-  EXPECT_NE(stats.find("FCGET ;10;FCSET ;3"), std::string::npos) << stats;
+  EXPECT_NE(stats.find("FCGET ;11;FCSET ;3"), std::string::npos) << stats;
 }
 
 TEST_F(FcCommands, WritesReplyAndChangeTheModel) {
