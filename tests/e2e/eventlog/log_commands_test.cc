@@ -85,8 +85,6 @@ TEST(LogsizeWithoutFile, AnswersTheFileStatusError) {
   DaemonProcess d({.args = {"-log", dir + "/absent.log"}});
   EXPECT_EQ(request(d.port(), "LOGSIZE"), "Error:  2 - No such file or directory");
   EXPECT_EQ(request(d.port(), "LOGREAD 0 10"), "Error: lxs_fread() Open failed");
-  DaemonProcess none({});
-  EXPECT_EQ(request(none.port(), "LOGSIZE"), "Error: fn=NULL");
 }
 
 TEST_F(LogsTest, EventLogSettingsOfASlowConfigurationFileAreApplied) {
