@@ -60,7 +60,7 @@ inline void put_wwn(std::uint8_t* d, std::size_t off, const std::string& hex) {
     d[off + i] = static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
 }
 
-// A copy of an answer's data area; reading past it gives 0xBAD0BAD0 or "".
+// A copy of an answer's data area; reading past it gives 0xBAD0BAD0.
 struct Answer {
   bool arrived = false;
   std::uint32_t number = 0;
@@ -69,11 +69,6 @@ struct Answer {
   explicit operator bool() const { return arrived; }
   std::uint32_t u32(std::size_t off) const {
     return off + 4 <= data.size() ? read_at<std::uint32_t>(data.data(), off) : 0xBAD0BAD0u;
-  }
-  std::string text(std::size_t off) const {
-    if (off >= data.size()) return {};
-    auto* p = reinterpret_cast<const char*>(data.data() + off);
-    return std::string(p, ::strnlen(p, data.size() - off));
   }
 };
 
