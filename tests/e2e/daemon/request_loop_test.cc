@@ -15,23 +15,6 @@
 namespace tavro::testing {
 namespace {
 
-TEST(RequestLoop, RequestIsReadOnceAndCutAt4096BytesAndTheRestDrained) {
-  DaemonProcess d({});
-  std::string text = "ECHO" + std::string(4092, 'x');
-  EXPECT_EQ(request(d.port(), text), text.substr(4));
-  int s = connect_to(d.port());
-  send_text(s, "ECHO" + std::string(200000, 'y'));
-  EXPECT_EQ(read_all(s).size(), 4092u);
-  ::close(s);
-  // A request in two pieces is served from the first piece.
-  s = connect_to(d.port());
-  send_text(s, "ECHO first");
-  EXPECT_EQ(read_all(s), " first");
-  send_text(s, " second");
-  ::close(s);
-  EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");
-}
-
 TEST(RequestLoop, SilentClientsHoldOnlyThemselvesAndRequestsAreServedAsTheyCome) {
   std::string dir = make_temp_dir();
   write_file(dir + "/big.html", std::string(8 << 20, 'x'));
@@ -65,8 +48,22 @@ TEST(RequestLoop, SilentClientsHoldOnlyThemselvesAndRequestsAreServedAsTheyCome)
   EXPECT_TRUE(stats.ends_with(";INVMSG;0")) << stats;
 }
 
-TEST(RequestLoop, AtMost64WaitAndTheOldestSilentOneIsClosedFirst) {
+// A request is read once and cut at 4096 bytes, the rest drained; at most 64
+// clients wait and the oldest silent one is closed first.
+TEST(RequestLoop, ReadOnceCutDrainedAndAtMost64WaitOldestClosedFirst) {
   DaemonProcess d({.args = {"-rxto", "30"}});
+  std::string text = "ECHO" + std::string(4092, 'x');
+  EXPECT_EQ(request(d.port(), text), text.substr(4));
+  int s = connect_to(d.port());
+  send_text(s, "ECHO" + std::string(200000, 'y'));
+  EXPECT_EQ(read_all(s).size(), 4092u);
+  ::close(s);
+  // A request in two pieces is served from the first piece.
+  s = connect_to(d.port());
+  send_text(s, "ECHO first");
+  EXPECT_EQ(read_all(s), " first");
+  send_text(s, " second");
+  ::close(s);
   std::vector<int> silent;
   for (int i = 0; i < 65; ++i) {
     silent.push_back(connect_to(d.port()));
@@ -78,7 +75,7 @@ TEST(RequestLoop, AtMost64WaitAndTheOldestSilentOneIsClosedFirst) {
   EXPECT_EQ(request(d.port(), "REV"), "3.3 Build 43");  // closes the next oldest
   pollfd still{silent[2], POLLIN, 0};
   EXPECT_EQ(::poll(&still, 1, 200), 0);
-  for (int s : silent) ::close(s);
+  for (int fd : silent) ::close(fd);
 }
 
 // A client that resets its connection is met in bad_input_test.cc.

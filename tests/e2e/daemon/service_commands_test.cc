@@ -36,19 +36,24 @@ TEST(ServiceCommands, RepliesCountsAndConfigOfOneConversation) {
                            {"\r\nREV", ""},
                            {"GET", ""},
                            {"rev", ""},
+                           {"LOGSIZE", "Error: fn=NULL"},  // no request log
                        }));
   request(d.port(), "LOGREAD 0 1");
   EXPECT_EQ("",
             mismatches(d.port(),
                        {
                            {"STATS REV", "REV;3"},
-                           {"STATS LOGSIZE", "LOGSIZE;0;LOGREAD;1"},
+                           {"STATS LOGSIZE", "LOGSIZE;1;LOGREAD;1"},
                            {"STATS LOGREAD", "LOGREAD:nostat"},
                            {"STATS GET", "GET -invalid message"},
                            {"STATS GET ", kGetRow},
                            {"STATS FCGET ", "FCGET ;0"},
-                           {"STATSX", kGetRow + ";FCGET ;0;FCSET ;0;HBAAPI ;0;REV;3;ECHO;6;STATS;8;"
-                                                "CONFIG;0;LOGSIZE;0;LOGREAD;1;INVMSG;3"},
+                           // Disabled commands name themselves (two blanks) and still count.
+                           {"FCGET .1.3.6.1.4.1.48217.3.3.1.0", "Error: FCGET  disabled"},
+                           {"FCSET .1.3.6.1.4.1.48217.3.2.11.0 1", "Error: FCSET  disabled"},
+                           {"HBAAPI 3.0", "Error: Requests disabled."},
+                           {"STATSX", kGetRow + ";FCGET ;1;FCSET ;1;HBAAPI ;1;REV;3;ECHO;6;STATS;8;"
+                                                "CONFIG;0;LOGSIZE;1;LOGREAD;1;INVMSG;3"},
                        }));
   // CONFIG lists every setting in table order.
   std::string reply = request(d.port(), "CONFIG");

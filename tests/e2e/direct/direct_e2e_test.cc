@@ -86,8 +86,13 @@ int count(const std::string& text, const std::string& needle) {
   return n;
 }
 
-TEST(Direct, EveryHandlerFamilyAnswersFromTheDevice) {
-  DaemonProcess daemon(options(model()));
+// One daemon on the full model, traced to its output: every handler family,
+// then node entries and settings written and read back, then the stop.
+TEST(Direct, HandlersNodeEntriesSettingsTracesAndStop) {
+  DaemonOptions o = options(model(), {"-d", "0x180000"});
+  o.env.emplace_back("TAVRO_DEBUG_OUTPUT", "stderr");
+  DaemonProcess daemon(o);
+  int port = daemon.port();
   const std::string frame =
       "0:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff:110:121:132:143:154:165:176:187:198:1a9:"
       "1ba:1cb:1dc:1ed:1fe:20f:220:231:242:";
@@ -141,58 +146,29 @@ TEST(Direct, EveryHandlerFamilyAnswersFromTheDevice) {
       {"1.1.1.1.0x", "Error: No such member(1.1.1.1.0x)"},
       {"1.9.9", "Error: No such member(1.9.9)"},
   };
-  for (const auto& [object, reply] : rows) EXPECT_EQ(get(daemon.port(), object), reply) << object;
+  for (const auto& [object, reply] : rows) EXPECT_EQ(get(port, object), reply) << object;
   // Counters and registers, first and last of each record, then the serial
   // EEPROM fields in the adapter's order (27 is 0xFFABCDEF shifted right by 8,
   // sign filled).
   std::string values;
   for (const char* object : {"1.1.1.4", "1.1.1.22", "1.1.2.1", "1.1.2.10", "1.1.3.1", "1.1.3.17",
                              "1.1.3.18", "1.1.3.25", "1.4.1.1", "1.4.1.21"}) {
-    values += get(daemon.port(), object + std::string(".0")) + "|";
+    values += get(port, object + std::string(".0")) + "|";
   }
   for (int field :
        {1, 5, 6, 10, 11, 14, 15, 18, 19, 24, 25, 26, 28, 27, 29, 30, 31, 38, 39, 40, 41}) {
-    values += get(daemon.port(), "1.3.2.2.1.1." + std::to_string(field) + ".0") + "|";
+    values += get(port, "1.3.2.2.1.1." + std::to_string(field) + ".0") + "|";
   }
   EXPECT_EQ(values,
             "10|28|100|109|1000|1016|1017|1024|160|180|1|65535|11|15|305419896|3735928559|32|35|36|"
             "56|0011223344556677|8899AABBCCDDEEFF|239|4294945741|515332333130|"
             "5153313030323033343558595A|106|113|258|772|65280|");
   EXPECT_NE(daemon.output().find("Dump regs failed: 5"), std::string::npos) << daemon.output();
-}
+  // Only the first word of a throughput record is dumped.
+  EXPECT_NE(daemon.output().find("01 00 00 00" + std::string(37, ' ') + "....            \n"),
+            std::string::npos)
+      << daemon.output();
 
-// The first device cannot describe itself nor name its network interface,
-// and the registry's root or a key folder cannot be opened. A registry that
-// does not exist yet holds no values: reads give the defaults, a write makes it.
-TEST(Direct, FailuresOfTheFirstDeviceAndOfTheRegistry) {
-  DaemonOptions o = options(model(R"([{"fail": ["0x222022", "0x222064"]}])"));
-  const std::string root = o.working_dir + "/absent/registry";
-  o.env.emplace_back("TAVRO_REGISTRY_DIR", root);
-  DaemonProcess daemon(o);
-  int port = daemon.port();
-  EXPECT_EQ(request(port, "FCGET " + kDescriptionOid + "\n"), "Error: FC IO error");
-  EXPECT_EQ(get(port, "1.3.3.1.0"), "Error: fcdiGetIpAddr() FC IO error");
-  EXPECT_EQ(daemon.output().find("TAVRO: Running"), std::string::npos) << "no debugger output";
-  EXPECT_EQ(get(port, "1.3.1.1.0"), "2048");
-  EXPECT_EQ(get(port, "1.3.1.3.0"), "1");
-  EXPECT_EQ(set(port, "1.3.1.1.0", "1024"), "OK");
-  EXPECT_EQ(get(port, "1.3.1.1.0"), "1024");
-  EXPECT_EQ(read_file(root + kServices.substr(9) + "qv781s00/MaxFrameSize"), "1024\n");
-  std::filesystem::remove_all(root);
-  write_file(root, "a file where the folder of HKEY_LOCAL_MACHINE should be");
-  EXPECT_EQ(get(port, "1.3.1.1.0"), "Error: fc_settings(16) NT Registry error 1");
-  EXPECT_EQ(set(port, "1.3.1.1.0", "1"), "Error: fcdiSetKey() NT Registry error 1");
-  EXPECT_EQ(set(port, "1.2.1.2.", "00aa:0:1"), "Error: fcdiSetNode() NT Registry error 1");
-  ::unlink(root.c_str());
-  ::mkdir(root.c_str(), 0755);
-  write_file(root + "/System", "a file where a key should be");
-  EXPECT_EQ(get(port, "1.3.1.1.0"), "Error: fc_settings(17) NT Registry error 2");
-  EXPECT_EQ(set(port, "1.3.1.1.0", "1"), "Error: fcdiSetKey() NT Registry error 2");
-}
-
-TEST(Direct, NodeEntriesAndSettingsAreWrittenAndReadBack) {
-  DaemonProcess daemon(options(model()));
-  int port = daemon.port();
   const std::string services = daemon.dir() + kServices;
   EXPECT_EQ(get(port, "1.2.1.2.1"),
             "2000002037a1b2c3:00000005:00000000:QUELLST ARRAY-9000      R1.2");
@@ -224,6 +200,41 @@ TEST(Direct, NodeEntriesAndSettingsAreWrittenAndReadBack) {
   DaemonProcess fresh(options(model()));
   EXPECT_EQ(set(fresh.port(), "3.2.1.2.", "00aa:0:2"), "OK");
   EXPECT_EQ(read_file(fresh.dir() + kServices + "qv781s0a/Devices/00aa"), "2\n");
+  EXPECT_EQ(daemon.stop(), 0);
+  EXPECT_NE(daemon.output().find("TAVRO: program exiting.\n"), std::string::npos);
+  std::string log = read_file(daemon.dir() + "/devices.log");
+  for (const char* line : {"open \\\\.\\qv781s00 ok\n", "open \\\\.\\qv781s01 ok\n",
+                           "open \\\\.\\qv781s0A ok\n", "close 00\n", "close 01\n", "close 0A\n"}) {
+    EXPECT_EQ(count(log, line), 1) << line << log;
+  }
+  EXPECT_NE(daemon.output().find("FCOPEN(2) found 0xa"), std::string::npos) << daemon.output();
+}
+
+// The first device cannot describe itself nor name its network interface,
+// and the registry's root or a key folder cannot be opened. A registry that
+// does not exist yet holds no values: reads give the defaults, a write makes it.
+TEST(Direct, FailuresOfTheFirstDeviceAndOfTheRegistry) {
+  DaemonOptions o = options(model(R"([{"fail": ["0x222022", "0x222064"]}])"));
+  const std::string root = o.working_dir + "/absent/registry";
+  o.env.emplace_back("TAVRO_REGISTRY_DIR", root);
+  DaemonProcess daemon(o);
+  int port = daemon.port();
+  EXPECT_EQ(request(port, "FCGET " + kDescriptionOid + "\n"), "Error: FC IO error");
+  EXPECT_EQ(get(port, "1.3.3.1.0"), "Error: fcdiGetIpAddr() FC IO error");
+  EXPECT_EQ(daemon.output().find("TAVRO: Running"), std::string::npos) << "no debugger output";
+  EXPECT_EQ(set(port, "1.3.1.1.0", "1024"), "OK");
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "1024");
+  EXPECT_EQ(read_file(root + kServices.substr(9) + "qv781s00/MaxFrameSize"), "1024\n");
+  std::filesystem::remove_all(root);
+  write_file(root, "a file where the folder of HKEY_LOCAL_MACHINE should be");
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "Error: fc_settings(16) NT Registry error 1");
+  EXPECT_EQ(set(port, "1.3.1.1.0", "1"), "Error: fcdiSetKey() NT Registry error 1");
+  EXPECT_EQ(set(port, "1.2.1.2.", "00aa:0:1"), "Error: fcdiSetNode() NT Registry error 1");
+  ::unlink(root.c_str());
+  ::mkdir(root.c_str(), 0755);
+  write_file(root + "/System", "a file where a key should be");
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "Error: fc_settings(17) NT Registry error 2");
+  EXPECT_EQ(set(port, "1.3.1.1.0", "1"), "Error: fcdiSetKey() NT Registry error 2");
 }
 
 TEST(Direct, WithoutDevicesEverySlotIsEmptyAndTheDevicesAreProbedOnce) {
@@ -242,26 +253,6 @@ TEST(Direct, WithoutDevicesEverySlotIsEmptyAndTheDevicesAreProbedOnce) {
   EXPECT_EQ(count(log, "ok\n"), 0);
   EXPECT_NE(daemon.output().find("FCOPEN() 0=2 1=2 2=2 3=2 4=2 5=2 6=2 7=2"), std::string::npos)
       << daemon.output();
-}
-
-TEST(Direct, TracesAndStopClosingTheDevices) {
-  DaemonOptions o = options(model(), {"-d", "0x180000"});
-  o.env.emplace_back("TAVRO_DEBUG_OUTPUT", "stderr");
-  DaemonProcess daemon(o);
-  EXPECT_EQ(get(daemon.port(), "1.1.1.1.0"), "Quellstone Corporation");
-  EXPECT_EQ(get(daemon.port(), "1.4.4.1.0"), "3:4:1:2:5");
-  // Only the first word of a throughput record is dumped.
-  EXPECT_NE(daemon.output().find("01 00 00 00" + std::string(37, ' ') + "....            \n"),
-            std::string::npos)
-      << daemon.output();
-  EXPECT_EQ(daemon.stop(), 0);
-  EXPECT_NE(daemon.output().find("TAVRO: program exiting.\n"), std::string::npos);
-  std::string log = read_file(daemon.dir() + "/devices.log");
-  for (const char* line : {"open \\\\.\\qv781s00 ok\n", "open \\\\.\\qv781s01 ok\n",
-                           "open \\\\.\\qv781s0A ok\n", "close 00\n", "close 01\n", "close 0A\n"}) {
-    EXPECT_EQ(count(log, line), 1) << line << log;
-  }
-  EXPECT_NE(daemon.output().find("FCOPEN(2) found 0xa"), std::string::npos) << daemon.output();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,15 +9,6 @@
 
 namespace tavro::testing {
 namespace {
-
-TEST(FcCommandsDisabled, BothRepliesNameTheCommandWithTwoBlanksAndStillCount) {
-  DaemonProcess daemon({});
-  EXPECT_EQ(fcget(daemon.port(), "3.1.0"), "Error: FCGET  disabled");
-  EXPECT_EQ(fcget(daemon.port(), "3.1.0"), "Error: FCGET  disabled");
-  EXPECT_EQ(fcset(daemon.port(), "2.11.0", "1"), "Error: FCSET  disabled");
-  std::string stats = request(daemon.port(), "STATS\n");
-  EXPECT_NE(stats.find("FCGET ;2;FCSET ;1"), std::string::npos) << stats;
-}
 
 class FcCommands : public ::testing::Test {
  protected:
@@ -102,12 +94,13 @@ TEST_F(FcCommands, LookupErrorsQuoteWhatTheyCouldNotServe) {
   EXPECT_EQ(request(port(), get + "1.2.0 \n"), "Error: No such member(" + get + "1.2.0 )");
   EXPECT_EQ(request(port(), get + "1.1.0\n"), "QS-2310 PCI Fibre Channel Adapter");
   EXPECT_EQ(request(port(), get + "2.1.1.1.0\n"), "Error: No such member(1.1.1.0)");
-  // HBA API objects are served by HBAAPI alone.
+  // HBA API objects are served by HBAAPI alone, here disabled.
+  EXPECT_EQ(request(port(), get + "4.3.0\n"), "Error: Requests disabled.");
   EXPECT_EQ(request(port(), set + "4.1 2\n"), "Error: No such member(" + set + "4.1 2)");
   EXPECT_EQ(fcset(port(), "2.11.0", "5.5"), "Error: No such member(" + kAgent + "2.11.0 5.5)");
   EXPECT_EQ(fcset(port(), "3.7.1.5." + kPort0, "1"), "Error: Not supported yet(" + kPort0 + " 1)");
   std::string stats = request(port(), "STATS\n");
-  EXPECT_NE(stats.find("FCGET ;10;FCSET ;3"), std::string::npos) << stats;
+  EXPECT_NE(stats.find("FCGET ;11;FCSET ;3"), std::string::npos) << stats;
 }
 
 TEST_F(FcCommands, WritesReplyAndChangeTheModel) {
@@ -176,6 +169,31 @@ TEST_F(FcCommands, WritesWithoutAFittingValueAreRefusedAndChangeNothing) {
   std::string after;
   for (const auto& object : stored) after += fcget(port(), object) + "|";
   EXPECT_EQ(after, before);
+}
+
+// What the driver does not know is an error at once, not a made-up value.
+TEST_F(FcCommands, UnknownPortsNodesAndAdaptersAnswerAnErrorAtOnce) {
+  const std::string kUnknown = ": No such adapter, port, node or index";
+  const struct {
+    std::string object, reply;
+  } rows[] = {
+      {"3.5.1.3.2100000000000BAD", "FCPH_GET_PORT_SPEED" + kUnknown},
+      {"3.5.1.5.2100000000000BAD", "FCPH_GET_PORT_STATE" + kUnknown},
+      {"3.5.1.9.2100000000000BAD", "FCPH_GET_PORT_SERIAL_NUMBER" + kUnknown},
+      {"4.3.1.2.2000000000000BAD", "FCPH_GET_NODE_PORT_CT" + kUnknown},
+      {"4.6.1.2." + kNode0 + ".2", "FCPH_GET_PORTWWN" + kUnknown},
+      {"3.3.1.1./pvd/nobody", "HPD_LTX_ADAPTER_INFO" + kUnknown},
+      {"3.4.1.2./pvd/nobody.0", "HPD_LTX_ADAPTER_PORTWWN" + kUnknown},
+      {"3.2.1.2.8", "LXS_GET_ADAPTER_NAME: Operation failed"},
+      {"4.2.1.2.2", "FCPH_GET_NODE_WWN" + kUnknown},
+      {"4.9.1.2." + kNode0 + ".2000000000000BAD", "LXS_GET_REMNODE_TGT_ID" + kUnknown},
+  };
+  for (const auto& row : rows) {
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(fcget(port(), row.object), "Error:  " + row.reply);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(1)) << row.object;
+  }
+  EXPECT_EQ(fcget(port(), "3.5.1.3." + kPort0), "2");
 }
 
 TEST_F(FcCommands, EventLogWriteReadAndSize) {

@@ -63,7 +63,6 @@ TEST(PowerEvents, SleepClosesTheChannelBeforeTheLockIsReleased) {
   EXPECT_EQ(count(log, "LXS NOTCE: Driver state changed to READY.\n"), 1);
   EXPECT_EQ(count(log, "LXS NOTCE: Registration completed\n"), 1);
   EXPECT_EQ(request(d.port(), kAdapterCount), "2");
-  // The error number is the positive errno: no socket at that path.
   EXPECT_EQ(count(read_file(d.dir() + "/events.log"), "LXS NOTCE: Registration completed\n"), 2);
   EXPECT_EQ(d.stop(), 0);
 }

@@ -143,7 +143,6 @@ class ChannelTest : public ::testing::Test {
     events_.settle_repeats();
     return tavro::testing::read_file(event_path_);
   }
-  std::string requests_text() { return tavro::testing::read_file(request_path_); }
 
   std::string dir_ = tavro::testing::make_temp_dir();
   std::string event_path_ = dir_ + "/events.log";

@@ -119,7 +119,7 @@ TEST_F(ChannelTest, FaultsInsideTheLibraryAreSurvivedAndLogged) {
                         "q_deregister_msg_handler", "q_msg_done", "q_register_msg_handler"}) {
     EXPECT_EQ(count(log, std::string("LXS ERROR: Program Exception: ") + f + "\n"), 1) << f;
   }
-  std::string requests = requests_text();
+  std::string requests = tavro::testing::read_file(request_path_);
   EXPECT_EQ(count(requests, "TAVRO: Received Exception in q_msg_alloc(256,256,0x0).\n"), 1);
   EXPECT_EQ(count(requests, "TAVRO: Received Exception in q_send_msg_by_name(\"fcph\",0x"), 1);
   EXPECT_EQ(count(requests, "TAVRO: Received Exception in q_msg_free(0x"), 1);

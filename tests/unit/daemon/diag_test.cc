@@ -15,12 +15,16 @@
 namespace tavro {
 namespace {
 
-TEST(HexDump, FullRunsThenAShortRunWithBlankColumnsAndDotsForUnprintables) {
+class DiagTest : public ::testing::Test {
+ protected:
+  std::int32_t flags_ = 0;
+  Diag diag{flags_};
+};
+
+TEST_F(DiagTest, HexDumpFullRunsThenAShortRunWithBlankColumnsAndDotsForUnprintables) {
   unsigned char bytes[31] = {};
   for (int i = 0; i < 15; ++i) bytes[16 + i] = static_cast<unsigned char>('A' + i);
   bytes[19] = 0x07;
-  std::int32_t flags = 0;
-  Diag diag(flags);
   ::testing::internal::CaptureStdout();
   diag.hexdump(bytes, 31);
   std::string out = ::testing::internal::GetCapturedStdout();
@@ -32,19 +36,9 @@ TEST(HexDump, FullRunsThenAShortRunWithBlankColumnsAndDotsForUnprintables) {
   EXPECT_TRUE(std::regex_match(out, layout)) << out;
 }
 
-TEST(Print, CutsAt1024Characters) {
-  std::int32_t flags = 0;
-  Diag diag(flags);
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(diag.print("%s", std::string(3000, 'x').c_str()), 1024);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), std::string(1024, 'x'));
-}
-
 // A line with or without its own line end is framed on the debug page as
 // tests/unit/http and tests/e2e/http show; an empty one gets no line feed.
-TEST(Print, DebugPageFramesAnEmptyTextWithoutALineFeed) {
-  std::int32_t flags = 0;
-  Diag diag(flags);
+TEST_F(DiagTest, PrintDebugPageFramesAnEmptyTextWithoutALineFeed) {
   int pair[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
   diag.redirect_to(pair[0], std::chrono::steady_clock::now() + std::chrono::seconds(60));
@@ -59,9 +53,7 @@ TEST(Print, DebugPageFramesAnEmptyTextWithoutALineFeed) {
 
 // A page whose client reads nothing holds a thread that prints (the driver's
 // delivery thread, say) no longer than the page's deadline.
-TEST(Print, APageThatIsNotReadHoldsAPrintingThreadOnlyUntilItsDeadline) {
-  std::int32_t flags = 0;
-  Diag diag(flags);
+TEST_F(DiagTest, PrintAPageThatIsNotReadHoldsAPrintingThreadOnlyUntilItsDeadline) {
   int pair[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
   diag.redirect_to(pair[0], std::chrono::steady_clock::now() + std::chrono::milliseconds(300));
@@ -81,13 +73,13 @@ TEST(Print, APageThatIsNotReadHoldsAPrintingThreadOnlyUntilItsDeadline) {
 }
 
 // Its record in the request log is checked end to end (tests/e2e/http).
-TEST(ReportError, PrintsTheLineWithTheErrorNumber) {
-  std::int32_t flags = 0;
-  Diag diag(flags);
-  errno = 104;
+TEST_F(DiagTest, PrintCutsAt1024CharactersAndReportErrorAddsTheErrorNumber) {
   ::testing::internal::CaptureStdout();
+  EXPECT_EQ(diag.print("%s", std::string(3000, 'x').c_str()), 1024);
+  errno = 104;
   diag.report_error("tavro: REV(send())");
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\ntavro: REV(send()) (error 104)\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            std::string(1024, 'x') + "\ntavro: REV(send()) (error 104)\n");
 }
 
 }  // namespace

@@ -28,9 +28,7 @@ TEST(Tokenizer, SplitsOnEverySeparatorOutsideQuotesAndStopsAtTheMaximum) {
   EXPECT_EQ(tokens("ErrorHtml \"\"", 2), (Tokens{"ErrorHtml", ""}));
   EXPECT_EQ(tokens("key \"unterminated value", 3), (Tokens{"key", "unterminated value"}));
   EXPECT_EQ(tokens("a\"b c", 3), (Tokens{"a\"b", "c"}));
-}
-
-TEST(Tokenizer, LeavesTheRestOfTheTextBehindTheLastToken) {
+  // The rest of the text stays behind the last token.
   char text[] = "GET /index.html HTTP/1.0";
   char* slots[2];
   ASSERT_EQ(string2toks(text, slots, 2), 2);

@@ -32,17 +32,14 @@ class RegistryTest : public ::testing::Test {
 };
 
 // Keys and values match regardless of case (files are checked end to end).
-TEST_F(RegistryTest, NamesMatchWhateverTheCase) {
-  ASSERT_EQ(registry_.write_dword(kKey, "ALPA", 4294967295u), RegResult::kOk);
-  EXPECT_EQ(registry_.read_dword("SYSTEM\\currentcontrolset\\services\\QV781S\\qv781s0a", "alpa",
-                                 &value_),
+TEST_F(RegistryTest, CaseMissingValuesBadContentsAndBadNames) {
+  ASSERT_EQ(registry_.write_dword(kKey, "LOGERROR", 4294967295u), RegResult::kOk);
+  EXPECT_EQ(registry_.read_dword("SYSTEM\\currentcontrolset\\services\\QV781S\\qv781s0a",
+                                 "logerror", &value_),
             RegResult::kOk);
   EXPECT_EQ(value_, 4294967295u);
-  EXPECT_EQ(read_file(key_dir_ + "/ALPA"), "4294967295\n");
-}
-
-TEST_F(RegistryTest, MissingValuesRootsBadContentsAndBadNamesAreTold) {
-  EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), RegResult::kNoValue);
+  EXPECT_EQ(read_file(key_dir_ + "/LOGERROR"), "4294967295\n");
+  EXPECT_EQ(registry_.read_dword(kKey, "Other", &value_), RegResult::kNoValue);
   ASSERT_EQ(registry_.write_dword(kKey, "AlPa", 1), RegResult::kOk);
   const std::pair<const char*, RegResult> contents[] = {{"0x10\n", RegResult::kOk},
                                                         {"abc\n", RegResult::kIoFailed},

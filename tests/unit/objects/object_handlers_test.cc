@@ -51,13 +51,6 @@ class ObjectHandlers : public ::testing::Test {
   ObjectServices services_{channel_, diag_, events_, nullptr, start_};
 };
 
-TEST_F(ObjectHandlers, ClosedChannelSendsNothing) {
-  sim_fault_refuse_register(1000);
-  std::uint32_t before = sim_requests_received();
-  EXPECT_EQ(get("3.5.1.3." + kPort), "Error: Driver not opened");
-  EXPECT_EQ(sim_requests_received(), before);
-}
-
 // Resolution opens the channel on demand; an invalid instance of an LXS
 // object sends nothing.
 TEST_F(ObjectHandlers, CounterPairAsksTheSecondObjectAfterTheFirstFails) {

@@ -11,12 +11,6 @@
 namespace tavro {
 namespace {
 
-int rows_of(const oid_entry* table) {
-  int n = 0;
-  while (table[n].oid != nullptr) ++n;
-  return n;
-}
-
 const oid_entry* find_exact(const oid_entry* table, const char* oid) {
   for (const oid_entry* row = table; row->oid != nullptr; ++row) {
     if (std::strcmp(row->oid, oid) == 0) return row;
@@ -57,7 +51,9 @@ TEST(OidTables, WalkVisitsEveryReadRowOnceInAscendingOrder) {
     last = row;
     at = row->next;
   }
-  EXPECT_EQ(visited.size(), static_cast<std::size_t>(rows_of(oid_get_table)));
+  std::size_t rows = 0;
+  while (oid_get_table[rows].oid != nullptr) ++rows;
+  EXPECT_EQ(visited.size(), rows);
   EXPECT_STREQ(last->oid, "5.2.1.3");
   EXPECT_EQ(find_exact(oid_get_table, kWalkEnd), nullptr);
 }

@@ -126,8 +126,7 @@ TEST_F(GuardedCall, SentFloatingPointSignalGoesToTheStopPath) {
   for (bool queued : {false, true}) {
     FpeBlocked blocked;
     CallResult r = guarded_call(::getpid, [&] {
-      if (queued) ::sigqueue(::getpid(), SIGFPE, sigval{});
-      if (!queued) ::kill(::getpid(), SIGFPE);
+      queued ? ::sigqueue(::getpid(), SIGFPE, {}) : ::kill(::getpid(), SIGFPE);
     });
     timespec wait{5, 0};
     EXPECT_EQ(r, CallResult::kReturned) << (queued ? "sigqueue" : "kill");

@@ -74,8 +74,13 @@ INSTANTIATE_TEST_SUITE_P(Codes, PowerEventTest, ::testing::ValuesIn(kEvents),
 
 // Message numbers and their names in the trace: the first and last rows of
 // the name table, one between and a number it lacks. Without the Debug bit
-// nothing is traced.
-TEST_F(PowerWindowTest, TracesMessagesByName) {
+// nothing is traced. The window is created once; destroy and close end the
+// loop.
+TEST_F(PowerWindowTest, TracesMessagesByNameAndCloseEndsTheLoop) {
+  const platform::Window* w = power_->window;
+  nt4_RSMH(*power_);  // created once
+  EXPECT_EQ(power_->window, w);
+  EXPECT_EQ(count(events_text(), "LXS DEBUG: Register for Windows Messages completed.\n"), 1);
   constexpr std::pair<unsigned, const char*> kNames[] = {
       {0, "WM_NULL"}, {74, "WM_COPYDATA"}, {275, "WM_TIMER"}, {999, "Code 0x3E7"}};
   debug_ = 0x10000000;
@@ -89,13 +94,6 @@ TEST_F(PowerWindowTest, TracesMessagesByName) {
   debug_ = 0;
   send(3, 0);
   EXPECT_EQ(count(events_text(), "WMSG:"), static_cast<int>(std::size(kNames)));
-}
-
-TEST_F(PowerWindowTest, WindowIsCreatedOnceAndDestroyAndCloseEndTheLoop) {
-  const platform::Window* w = power_->window;
-  nt4_RSMH(*power_);  // created once
-  EXPECT_EQ(power_->window, w);
-  EXPECT_EQ(count(events_text(), "LXS DEBUG: Register for Windows Messages completed.\n"), 1);
   debug_ = 0x10000000;
   EXPECT_EQ(send(platform::kWmClose, 0), 0);
   EXPECT_TRUE(power_->window->destroyed);

@@ -60,7 +60,7 @@ inline void put_wwn(std::uint8_t* d, std::size_t off, const std::string& hex) {
     d[off + i] = static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
 }
 
-// A copy of an answer's data area; reading past it gives 0xBAD0BAD0 or "".
+// A copy of an answer's data area; reading past it gives 0xBAD0BAD0.
 struct Answer {
   bool arrived = false;
   std::uint32_t number = 0;
@@ -70,19 +70,13 @@ struct Answer {
   std::uint32_t u32(std::size_t off) const {
     return off + 4 <= data.size() ? read_at<std::uint32_t>(data.data(), off) : 0xBAD0BAD0u;
   }
-  std::string text(std::size_t off) const {
-    if (off >= data.size()) return {};
-    auto* p = reinterpret_cast<const char*>(data.data() + off);
-    return std::string(p, ::strnlen(p, data.size() - off));
-  }
 };
 
-// One inbox per handler slot; the handlers only queue what arrives.
+// The handler only queues what arrives.
 struct Inbox {
   std::mutex mu;
   std::condition_variable cv;
   std::deque<std::pair<int, void*>> items;
-
   void push(int kind, void* message) {
     std::lock_guard lock(mu);
     items.emplace_back(kind, message);
@@ -97,16 +91,11 @@ struct Inbox {
   }
 };
 
-inline Inbox inboxes[2];
-inline constexpr sim::Handler kHandlers[] = {[](int k, void* m) { inboxes[0].push(k, m); },
-                                             [](int k, void* m) { inboxes[1].push(k, m); }};
+inline Inbox inbox;
 
 // A registration and the requests it sends.
 struct Client {
-  explicit Client(int inbox_slot = 0, std::uint32_t handle_value = 0x54410001)
-      : slot(inbox_slot),
-        handle(handle_value),
-        registered(q_register_msg_handler(handle, "TEST", 0, kHandlers[slot]) == 1) {}
+  Client() = default;
   ~Client() {
     if (registered) q_deregister_msg_handler(handle);
     while (wait_answer(0, 0ms)) continue;
@@ -140,7 +129,7 @@ struct Client {
 
   // The next answer that is not a driver event or error, or none.
   Answer wait_answer(std::uint32_t size, std::chrono::milliseconds timeout = 2000ms) {
-    while (auto d = inboxes[slot].pop(timeout)) {
+    while (auto d = inbox.pop(timeout)) {
       if (d->first == kDriverError) continue;
       const std::uint32_t number = number_of(d->second);
       const std::uint8_t* data = data_of(d->second);
@@ -151,9 +140,9 @@ struct Client {
     return {};
   }
 
-  const int slot;
-  const std::uint32_t handle;
-  const bool registered;
+  const std::uint32_t handle = 0x54410001;
+  const bool registered =
+      q_register_msg_handler(handle, "TEST", 0, [](int k, void* m) { inbox.push(k, m); }) == 1;
   std::uint32_t ids = 1000;
 };
 
