@@ -141,6 +141,19 @@ std::string mismatches(int port, const std::vector<Exchange>& exchanges) {
   return out;
 }
 
+ClientResult run_command(const std::string& command) {
+  ClientResult result;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    result.output.append(buffer, n);
+  }
+  int status = ::pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
 std::string request(int port, const std::string& text, std::chrono::milliseconds timeout) {
   int s = connect_to(port);
   if (s < 0) return "<connect failed>";

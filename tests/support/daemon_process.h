@@ -78,6 +78,13 @@ void send_text(int fd, const std::string& text);
 // Closes with a reset rather than an orderly end of stream.
 void close_with_reset(int fd);
 
+struct ClientResult {
+  int status = -1;
+  std::string output;  // standard output (and standard error where the command joins it)
+};
+// Runs a shell command and collects its standard output.
+ClientResult run_command(const std::string& command);
+
 struct Exchange {
   std::string request, reply;
 };

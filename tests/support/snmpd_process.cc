@@ -46,19 +46,6 @@ void wait_until(const std::function<bool()>& ready) {
   }
 }
 
-ClientResult run_command(const std::string& command) {
-  ClientResult result;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-    result.output.append(buffer, n);
-  }
-  int status = ::pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
 SnmpdProcess::SnmpdProcess(std::vector<std::string> extra) : dir_(make_temp_dir()) {
   port_ = free_port();
   std::string conf = "master agentx\nagentXSocket " + agentx() +

@@ -37,16 +37,8 @@ class SnmpdProcess {
   std::unique_ptr<DaemonProcess> process_;
 };
 
-struct ClientResult {
-  int status = -1;
-  std::string output;  // standard output (and standard error where the command joins it)
-};
-
 // Polls ready every 20 ms for up to 10 seconds.
 void wait_until(const std::function<bool()>& ready);
-
-// Runs a shell command and collects its standard output.
-ClientResult run_command(const std::string& command);
 
 // How snmpget begins its answer when a binding failed with genError (it then
 // asks again without that binding).

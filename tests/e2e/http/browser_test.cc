@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -28,12 +27,7 @@ std::string dump_dom(const std::string& browser, const std::string& url) {
                         " --disable-background-networking --disable-component-update"
                         " --disable-sync --user-data-dir=" +
                         profile + " --dump-dom '" + url + "' 2>/dev/null";
-  std::string dom;
-  if (std::FILE* out = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, out)) dom.append(buffer, n);
-    ::pclose(out);
-  }
+  std::string dom = run_command(command).output;
   std::filesystem::remove_all(profile);
   return dom;
 }

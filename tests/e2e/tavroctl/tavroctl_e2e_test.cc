@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -45,28 +43,15 @@ struct Ran {
   std::string out, err;
 };
 
-// Runs tavroctl to its end, or interrupts it after the time given.
-Ran tavroctl(int port, std::vector<std::string> args, std::chrono::milliseconds stop = 0ms) {
-  const std::string dir = make_temp_dir();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::setenv("TAVRO_PORT", std::to_string(port).c_str(), 1);
-    std::freopen((dir + "/out").c_str(), "w", stdout);
-    std::freopen((dir + "/err").c_str(), "w", stderr);
-    std::vector<char*> argv{const_cast<char*>("tavroctl")};
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv((binary_dir() + "/tavroctl").c_str(), argv.data());
-    ::_exit(127);
-  }
-  if (stop > 0ms) {
-    std::this_thread::sleep_for(stop);
-    ::kill(pid, SIGINT);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(dir + "/out"),
-          read_file(dir + "/err")};
+// Runs tavroctl to its end, or interrupts it after the seconds given.
+Ran tavroctl(int port, const std::vector<std::string>& args, const std::string& stop = "") {
+  const std::string err = make_temp_dir() + "/err";
+  std::string command = "TAVRO_PORT=" + std::to_string(port) +
+                        (stop.empty() ? "" : " timeout -s INT " + stop) + " " + binary_dir() +
+                        "/tavroctl";
+  for (const std::string& a : args) command += " '" + a + "'";
+  ClientResult r = run_command(command + " 2>" + err);
+  return {r.status, r.output, read_file(err)};
 }
 
 // The request log, requests.log in the daemon's folder, notes REV, LOGSIZE
@@ -185,7 +170,7 @@ TEST(TavroctlE2e, LogFollowShowsNewLinesButNotItsOwnPolling) {
     std::this_thread::sleep_for(1500ms);
     request(daemon.port(), "REV\n");
   });
-  Ran r = tavroctl(daemon.port(), {"log", "--follow"}, 3500ms);
+  Ran r = tavroctl(daemon.port(), {"log", "--follow"}, "3.5");
   later.join();
   EXPECT_NE(r.out.find(" - REV\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find(" - LOGSIZE\n"), r.out.rfind(" - LOGSIZE\n")) << r.out;  // the first only
