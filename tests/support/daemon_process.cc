@@ -90,6 +90,12 @@ bool wait_for_text(const std::string& path, const std::string& needle,
   return poll_until(found, timeout, 2ms);
 }
 
+int occurrences(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 // Picks from below the kernel's ephemeral range, so a port handed to a
 // daemon cannot meanwhile become the local port of some client connection.
 int free_port() {

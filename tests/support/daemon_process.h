@@ -23,6 +23,9 @@ void write_file(const std::string& path, const std::string& text);
 bool wait_for_text(const std::string& path, const std::string& needle,
                    std::chrono::milliseconds timeout = 5s);
 
+// How often what stands in text, overlaps counted.
+int occurrences(const std::string& text, const std::string& what);
+
 // A TCP port that was free a moment ago.
 int free_port();
 

@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -29,8 +27,7 @@ int run_tool(const std::string& target, std::vector<std::string> words, bool as_
     for (std::size_t at; (at = w.find('@')) != std::string::npos;) w.replace(at, 1, target);
     command += " '" + w + "'";  // no word holds a quote
   }
-  int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run_command(command).status;
 }
 
 struct Case {

@@ -12,12 +12,6 @@
 namespace tavro::testing {
 namespace {
 
-int count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 DaemonOptions power_daemon(const std::string& bus) {
   return {.args = {"-fcget", "enabled", "-fclog", "events.log", "-fclo", "2", "-fclf", "0x1F"},
           .env = {{"TAVRO_POWER_BUS", bus}}};
@@ -52,7 +46,7 @@ TEST(PowerEvents, SleepClosesTheChannelBeforeTheLockIsReleased) {
   ::kill(logind.pid(), SIGUSR1);  // going to sleep
   ASSERT_TRUE(said("delay\nreleased\n"));
   std::string log = read_file(d.dir() + "/events.log");
-  EXPECT_EQ(count(log, "LXS NOTCE: Driver state changed to STANDBY.\n"), 1);
+  EXPECT_EQ(occurrences(log, "LXS NOTCE: Driver state changed to STANDBY.\n"), 1);
   EXPECT_LT(log.find("Driver state changed to STANDBY."), log.rfind("LXS DEBUG: qdn_close\n"));
 
   // Awake again: ready, and the next request opens the channel.
@@ -60,10 +54,11 @@ TEST(PowerEvents, SleepClosesTheChannelBeforeTheLockIsReleased) {
   EXPECT_TRUE(said("released\nlock sleep tavro delay\n"));
   EXPECT_EQ(logind.output(), "ready\nlock sleep tavro delay\nreleased\nlock sleep tavro delay\n");
   log = read_file(d.dir() + "/events.log");
-  EXPECT_EQ(count(log, "LXS NOTCE: Driver state changed to READY.\n"), 1);
-  EXPECT_EQ(count(log, "LXS NOTCE: Registration completed\n"), 1);
+  EXPECT_EQ(occurrences(log, "LXS NOTCE: Driver state changed to READY.\n"), 1);
+  EXPECT_EQ(occurrences(log, "LXS NOTCE: Registration completed\n"), 1);
   EXPECT_EQ(request(d.port(), kAdapterCount), "2");
-  EXPECT_EQ(count(read_file(d.dir() + "/events.log"), "LXS NOTCE: Registration completed\n"), 2);
+  EXPECT_EQ(occurrences(read_file(d.dir() + "/events.log"), "LXS NOTCE: Registration completed\n"),
+            2);
   EXPECT_EQ(d.stop(), 0);
 }
 
@@ -72,8 +67,8 @@ TEST(PowerEvents, NoBusIsLoggedOnceAndTheDaemonServes) {
   EXPECT_FALSE(request(d.port(), "REV\n").empty());
   ASSERT_TRUE(wait_for_text(d.dir() + "/events.log", "power events will not be seen"));
   // The error number is the positive errno: no socket at that path.
-  EXPECT_EQ(count(read_file(d.dir() + "/events.log"),
-                  "LXS WARNG: No system bus: power events will not be seen - error(2)\n"),
+  EXPECT_EQ(occurrences(read_file(d.dir() + "/events.log"),
+                        "LXS WARNG: No system bus: power events will not be seen - error(2)\n"),
             1);
   EXPECT_EQ(d.stop(), 0);
 }

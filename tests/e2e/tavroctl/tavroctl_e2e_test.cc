@@ -230,14 +230,8 @@ std::string scrape_metrics_of(int daemon_port) {
   DaemonProcess exporter(options);
   std::string scraped = request(exporter.port(), "GET /metrics HTTP/1.0\r\n\r\n");
   EXPECT_NE(scraped.find("\nnode_textfile_scrape_error 0\n"), std::string::npos) << scraped;
-  auto samples = [](const std::string& text) {
-    std::size_t n = 0;
-    for (auto at = text.find("\ntavro_"); at != std::string::npos;
-         at = text.find("\ntavro_", at + 1))
-      ++n;
-    return n;
-  };
-  EXPECT_EQ(samples(scraped), samples("\n" + read_file(dir + "/tavro.prom")));
+  EXPECT_EQ(occurrences(scraped, "\ntavro_"),
+            occurrences("\n" + read_file(dir + "/tavro.prom"), "\ntavro_"));
   return scraped;
 }
 
