@@ -133,10 +133,16 @@ void BridgeTest::sweep_getnext(const std::vector<std::string>& names, const std:
   std::vector<Ids> served;
   for (const std::string& name : names) served.push_back(ids_of(name));
   EXPECT_TRUE(std::is_sorted(served.begin(), served.end(), std::less_equal<Ids>()));
-  std::set<Ids> probes;  // prefixes, the names, and names just after each
+  // Probes: prefixes, the names, each name with one sub-identifier one lower
+  // or higher, and names just after each.
+  std::set<Ids> probes;
   for (Ids name : served) {
     for (std::size_t n = ids_of(root).size(); n <= name.size(); ++n) {
       probes.emplace(name.begin(), name.begin() + n);
+      for (int step : {-1, 1}) {
+        Ids beside = name;
+        if (n < name.size() && (beside[n] += step) != ~0u) probes.insert(beside);
+      }
     }
     name.push_back(0);
     probes.insert(name);

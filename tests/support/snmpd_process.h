@@ -64,8 +64,9 @@ class BridgeTest : public ::testing::Test {
   ClientResult client(const std::string& tool, const std::vector<std::string>& args,
                       const std::string& community = "public");
   // names: every name the agent serves below root, which should be in
-  // order. GETNEXT of each, of every prefix of one below root and of names
-  // between them answers the first served name after it, or one past root.
+  // order. GETNEXT of each, of every prefix of one below root, of each with
+  // one sub-identifier one lower or higher and of names between them answers
+  // the first served name after it, or one past root.
   void sweep_getnext(const std::vector<std::string>& names, const std::string& root);
 
   SnmpdProcess snmpd_;

@@ -1,5 +1,9 @@
+// The real daemon's FCGET on the Linux driver library over the sysfs
+// fixture trees, and a host folder that goes away and comes back.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "tests/support/daemon_process.h"
@@ -7,12 +11,9 @@
 namespace tavro::testing {
 namespace {
 
-DaemonOptions on_fixture(const std::string& fixture) {
-  DaemonOptions o;
-  o.args = {"-fcget", "enabled"};
-  o.env = {{"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"},
-           {"TAVRO_SYSFS_ROOT", std::string(TAVRO_FIXTURES) + "/" + fixture}};
-  return o;
+DaemonOptions on_root(const std::string& root) {
+  return {.args = {"-fcget", "enabled"},
+          .env = {{"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"}, {"TAVRO_SYSFS_ROOT", root}}};
 }
 
 std::string fcget(int port, const std::string& object) {
@@ -77,18 +78,41 @@ const Row kRows[] = {
     {"3.7.1.14." + A, "Error: "},                       // duplex: not told
 };
 
-TEST(LinuxBackend, FcgetAnswersTheFixtureValues) {
-  DaemonProcess daemon(on_fixture("dual_port"));
-  for (const Row& r : kRows) {
-    std::string got = fcget(daemon.port(), r.object);
+template <std::size_t N>
+void expect_rows(int port, const Row (&rows)[N], const char* step) {
+  for (const Row& r : rows) {
+    std::string got = fcget(port, r.object);
     bool ok = r.want == "Error: " ? got.starts_with("Error: ") : got == r.want;
-    EXPECT_EQ(ok ? r.want : got, r.want) << r.object;
+    EXPECT_EQ(ok ? r.want : got, r.want) << step << " " << r.object;
   }
+}
+
+// With host3's folder gone its port's answers fail and the other port's do not.
+const Row kHost3Gone[] = {
+    {"3.5.1.3." + P3, "Error: "},
+    {"3.7.1.15." + P3, "Error: "},
+    {"3.3.1.1." + A, "1"},
+    {"3.5.1.9." + P4, "TVX2051K0124"},
+};
+
+// On a copy of the fixture, whose host3 folder goes away and comes back.
+TEST(LinuxBackend, FcgetAnswersTheFixtureValues) {
+  namespace fs = std::filesystem;
+  std::string root = make_temp_dir() + "/sys";
+  fs::copy(std::string(TAVRO_FIXTURES) + "/dual_port", root,
+           fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  DaemonProcess daemon(on_root(root));
+  expect_rows(daemon.port(), kRows, "present");
+  std::string host3 = root + "/devices/pci0000:3a/0000:3a:00.0/0000:3b:00.0/host3";
+  ASSERT_EQ(std::rename(host3.c_str(), (host3 + ".gone").c_str()), 0);
+  expect_rows(daemon.port(), kHost3Gone, "gone");
+  ASSERT_EQ(std::rename((host3 + ".gone").c_str(), host3.c_str()), 0);
+  expect_rows(daemon.port(), kRows, "back");
   EXPECT_EQ(daemon.stop(), 0);
 }
 
 TEST(LinuxBackend, HostWithoutFibreChannelHasNoAdapters) {
-  DaemonProcess daemon(on_fixture("none"));
+  DaemonProcess daemon(on_root(std::string(TAVRO_FIXTURES) + "/none"));
   EXPECT_EQ(fcget(daemon.port(), "3.1.0"), "0");
   EXPECT_EQ(fcget(daemon.port(), "4.1.0"), "0");
 }

@@ -5,13 +5,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "tests/support/daemon_process.h"
+#include "tests/support/snmpd_process.h"  // run_command
 
 namespace tavro::testing {
 namespace {
@@ -173,12 +172,9 @@ TEST(LinuxHbaApi, AnIndependentSniaClientListsTheAdapters) {
   std::string command = "TAVRO_SYSFS_ROOT='" + fixture("dual_port") + "' unshare";
   for (const std::string& word : in_namespace(binary_dir() + "/snia_client"))
     command += " '" + word + "'";
-  FILE* out = ::popen(command.c_str(), "r");
-  ASSERT_NE(out, nullptr);
-  std::string text;
-  for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
-  EXPECT_EQ(::pclose(out), 0);
-  EXPECT_EQ(text,
+  ClientResult out = run_command(command);
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.output,
             "1 adapters, library 2 tavro 3.3 Build 43\n"
             "pci0000:3b/dev00: TV-2602 \"Dual port 16Gb FC adapter\" serial TVX2051K0123 node "
             "20000024FF3A5B10 ports 2 driver qla2xxx 10.02.07.900-k\n"

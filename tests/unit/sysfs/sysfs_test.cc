@@ -8,9 +8,12 @@
 
 #include "sysfs/model.h"
 #include "sysfs/parse.h"
+#include "tests/support/daemon_process.h"
 
 namespace fs = std::filesystem;
 using namespace sysfs;
+using tavro::testing::read_file;
+using tavro::testing::write_file;
 
 namespace {
 
@@ -43,21 +46,11 @@ std::string show_info(const HostInfo& i) {
 }
 
 // A writable copy of a fixture.
-struct Copy {
-  std::string root;
-  explicit Copy(const std::string& c) {
-    root = testing::TempDir() + "sysfs_" + c + "_" +
-           testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(root);
-    fs::copy(fixture(c), root, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-  }
-  ~Copy() { fs::remove_all(root); }
-  void put(const std::string& rel, const std::string& text) { std::ofstream(root + rel) << text; }
-  std::string get(const std::string& rel) {
-    std::ifstream f(root + rel);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-  }
-};
+std::string copy_of(const std::string& c) {
+  std::string root = tavro::testing::make_temp_dir() + "/" + c;
+  fs::copy(fixture(c), root, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  return root;
+}
 
 }  // namespace
 
@@ -183,12 +176,12 @@ TEST(SysfsModel, RemotePortsAndLuns) {
 }
 
 TEST(SysfsModel, StatisticsReadAtMostOncePerSecond) {
-  Copy c("dual_port");
+  std::string root = copy_of("dual_port");
   auto now = std::chrono::steady_clock::time_point{};
-  Model m(c.root, [&] { return now; });
-  const std::string file = "/class/fc_host/host3/statistics/tx_frames";
+  Model m(root, [&] { return now; });
+  const std::string file = root + "/class/fc_host/host3/statistics/tx_frames";
   EXPECT_EQ(m.statistic(3, Stat::tx_frames), 0x1202u);
-  c.put(file, "0x77\n");
+  write_file(file, "0x77\n");
   now += std::chrono::milliseconds(999);
   EXPECT_EQ(m.statistic(3, Stat::tx_frames), 0x1202u);
   EXPECT_EQ(m.statistic(4, Stat::tx_frames), 0x2202u);  // its own entry
@@ -196,20 +189,20 @@ TEST(SysfsModel, StatisticsReadAtMostOncePerSecond) {
   EXPECT_EQ(m.statistic(3, Stat::tx_frames), 0x77u);
   EXPECT_EQ(m.stat_reads(), 3u);
   // A reset writes the transport's file and forgets what was read.
-  c.put(file, "0x0\n");
+  write_file(file, "0x0\n");
   EXPECT_TRUE(m.reset_statistics(3));
-  EXPECT_EQ(c.get("/class/fc_host/host3/statistics/reset_statistics"), "1");
+  EXPECT_EQ(read_file(root + "/class/fc_host/host3/statistics/reset_statistics"), "1");
   EXPECT_EQ(m.statistic(3, Stat::tx_frames), 0u);
   EXPECT_TRUE(m.issue_lip(4));
-  EXPECT_EQ(c.get("/class/fc_host/host4/issue_lip"), "1");
+  EXPECT_EQ(read_file(root + "/class/fc_host/host4/issue_lip"), "1");
   EXPECT_FALSE(m.reset_statistics(5));
   EXPECT_FALSE(Model(fixture("sparse")).reset_statistics(2));
 }
 
 TEST(SysfsModel, HostRemovedAndBack) {
-  Copy c("dual_port");
-  Model m(c.root);
-  const std::string link = c.root + "/class/fc_host/host4";
+  std::string root = copy_of("dual_port");
+  Model m(root);
+  const std::string link = root + "/class/fc_host/host4";
   fs::rename(link, link + ".gone");
   EXPECT_FALSE(m.host(4));
   EXPECT_EQ(m.adapters().at(0).hosts, std::vector<unsigned>{3});
@@ -219,10 +212,10 @@ TEST(SysfsModel, HostRemovedAndBack) {
 }
 
 TEST(SysfsModel, StatisticsReadThatBlocksEndsTheWait) {
-  Copy c("dual_port");
+  std::string root = copy_of("dual_port");
   auto now = std::chrono::steady_clock::time_point{};
-  Model m(c.root, [&] { return now; });
-  const std::string file = c.root + "/class/fc_host/host3/statistics/rx_frames";
+  Model m(root, [&] { return now; });
+  const std::string file = root + "/class/fc_host/host3/statistics/rx_frames";
   fs::remove(file);
   ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);  // a read that waits for its writer
   EXPECT_EQ(m.statistic(3, Stat::rx_frames, std::chrono::milliseconds(50)), std::nullopt);
