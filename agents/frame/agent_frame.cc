@@ -385,23 +385,6 @@ int AgentFrame::call_handler(const oid_entry& row, char* text) {
   return result == 0 || result == snmp::kNoSuchName ? result : snmp::kGenErr;
 }
 
-int AgentFrame::update_varbind_name(snmp_varbind& binding, const char* text, const oid_entry& row) {
-  std::uint32_t ids[kMaxName];
-  int n = text_to_name(text, profile_.prefix, row, ids, kMaxName);
-  int status = snmp::kGenErr;
-  if (n > 0) {
-    snmp_oid name{static_cast<std::uint32_t>(n), ids};
-    snmp_oid copy{};
-    if (SnmpUtilOidCpy(&copy, &name) != 0) {
-      SnmpUtilOidFree(&binding.name);
-      binding.name = copy;
-      status = snmp::kNoError;
-    }
-  }
-  trace_name("update_varbind_name", binding.name);
-  return status;
-}
-
 // ---- Channel ---------------------------------------------------------------
 
 void AgentFrame::open_trace(const char* format, ...) {

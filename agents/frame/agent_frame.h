@@ -85,7 +85,6 @@ class AgentFrame {
   // The first served name after the binding's that answers, or 2 (past the
   // view) when there is none.
   int snmpgetnext(snmp_varbind& binding);
-  int update_varbind_name(snmp_varbind& binding, const char* text, const oid_entry& row);
 
   // Asks the driver for the adapters again when the table is empty or an
   // hour old (force: always).

@@ -153,33 +153,6 @@ bool is_octets(std::uint8_t type) {
          type == snmp::kSequence;
 }
 
-// One component of text as a decimal sub-identifier, up to "." or a blank.
-bool read_component(const char*& p, std::uint32_t* out) {
-  std::uint64_t value = 0;
-  const char* start = p;
-  for (; *p != '\0' && *p != '.' && *p != ' '; ++p) {
-    if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
-    value = value * 10 + static_cast<std::uint64_t>(*p - '0');
-    if (value > std::numeric_limits<std::uint32_t>::max()) return false;
-  }
-  if (p == start) return false;
-  if (*p == '.') ++p;
-  *out = static_cast<std::uint32_t>(value);
-  return true;
-}
-
-// The numbers in a prefix text such as ".1.3.6.1.3.94.".
-int digit_runs(const char* text) {
-  int runs = 0;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (std::isdigit(static_cast<unsigned char>(*p)) &&
-        (p == text || !std::isdigit(static_cast<unsigned char>(p[-1])))) {
-      ++runs;
-    }
-  }
-  return runs;
-}
-
 }  // namespace
 
 bool name_to_text(const snmp_oid& name, char* out, std::size_t cap) {
@@ -290,37 +263,6 @@ void value_to_text(const snmp_value& value, char* out, std::size_t cap) {
     default:
       break;
   }
-}
-
-int text_to_name(const char* text, const char* prefix, const oid_entry& row, std::uint32_t* ids,
-                 int max_ids) {
-  const char* p = *text == '.' ? text + 1 : text;
-  int wanted = digit_runs(prefix) + row.components;
-  int n = 0;
-  for (int k = 0; k < wanted; ++k) {
-    if (n >= max_ids || !read_component(p, &ids[n])) return -1;
-    ++n;
-  }
-  for (int k = 0; k < 8 && row.index_kinds[k] != '\0' && row.index_kinds[k] != ' '; ++k) {
-    if (row.index_kinds[k] == 'I') {
-      if (n >= max_ids || !read_component(p, &ids[n])) return -1;
-      ++n;
-    } else if (row.index_kinds[k] == 'U') {
-      std::size_t length = std::strcspn(p, ". ");
-      if (length != 32 || n + 16 > max_ids) return -1;
-      for (int pair = 0; pair < 16; ++pair, p += 2) {
-        if (!std::isdigit(static_cast<unsigned char>(p[0])) ||
-            !std::isdigit(static_cast<unsigned char>(p[1]))) {
-          return -1;
-        }
-        ids[n++] = static_cast<std::uint32_t>((p[0] - '0') * 10 + (p[1] - '0'));
-      }
-      if (*p == '.') ++p;
-    } else {
-      return -1;
-    }
-  }
-  return n;
 }
 
 }  // namespace tavro

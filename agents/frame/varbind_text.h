@@ -37,11 +37,4 @@ void free_value(snmp_value& value);
 // The value as text for a write handler, appended to out (cap bytes).
 void value_to_text(const snmp_value& value, char* out, std::size_t cap);
 
-// The name of text (an OID text beginning with prefix, the row's suffix and
-// one instance component per index letter: I a decimal, U 32 digits taken
-// as 16 decimal pairs). Returns the number of sub-identifiers, or -1 when
-// the text cannot be read so.
-int text_to_name(const char* text, const char* prefix, const oid_entry& row, std::uint32_t* ids,
-                 int max_ids);
-
 }  // namespace tavro

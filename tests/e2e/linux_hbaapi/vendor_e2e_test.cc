@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/snmpd_process.h"  // run_command
+#include "tests/support/daemon_process.h"
 
 namespace tavro::testing {
 namespace {

@@ -37,10 +37,6 @@ void exercise(const tavro::oid_entry& row, const char* instance) {
     tavro::set_value_from_text(value, buffer, type);
     tavro::free_value(value);
   }
-  std::uint32_t ids[128];
-  char text[4200];
-  std::snprintf(text, sizeof text, "%s%s.%s", kPrefix, row.oid, buffer);
-  tavro::text_to_name(text, kPrefix, row, ids, 128);
 }
 
 }  // namespace

@@ -135,26 +135,6 @@ TEST(NameText, DottedWithTheLeadingDot) {
   EXPECT_LT(std::strlen(text), 10u);
 }
 
-TEST(NameRebuild, PrefixSuffixAndOneComponentPerIndex) {
-  const oid_entry port_row{"1.10.1.1", nullptr, 4, 0, 2, "UI ", 3, 16, "1.10.1.3"};
-  std::uint32_t ids[64];
-  int n = text_to_name(".1.3.6.1.3.94.1.10.1.1.00000000000000000000000000000002.1",
-                       ".1.3.6.1.3.94.", port_row, ids, 64);
-  std::vector<std::uint32_t> want = {1, 3, 6, 1, 3, 94, 1, 10, 1, 1};  // then 16 for the unit
-  want.resize(25);
-  want.insert(want.end(), {2, 1});
-  EXPECT_EQ(std::vector<std::uint32_t>(ids, ids + std::max(n, 0)), want);
-  for (const char* bad : {".1.3.6.1.3.94.1.10.1.1.0000000000000000000000000000002.1",
-                          ".1.3.6.1.3.94.1.10.1.1.00000000000000000000000000000002",
-                          ".1.3.6.1.3.94.1.10.1", ".1.3.6.1.3.94.1.x0.1.1"}) {
-    EXPECT_EQ(text_to_name(bad, ".1.3.6.1.3.94.", port_row, ids, 64), -1) << bad;
-  }
-  const oid_entry wwn_row{"3.5.1.3", nullptr, 4, 0, 1, "P ", 2, 1, "3.5.1.4"};
-  EXPECT_EQ(
-      text_to_name(".1.3.6.1.4.1.48217.3.3.5.1.3.2", ".1.3.6.1.4.1.48217.3.", wwn_row, ids, 64),
-      -1);
-}
-
 struct ShapeRow {
   const char* kinds;
   std::vector<std::uint32_t> ids;
