@@ -22,8 +22,7 @@ std::string format(const std::vector<T>& values, int type, int count = -1) {
   return out;
 }
 
-// Codes 3, 8 and 10 (bytes, six and sixteen hex digits) are met in the
-// replies of tests/unit/channel and tests/e2e/objects.
+// Codes 3, 8 and 10 are pinned by the replies in tests/unit/channel and tests/e2e/objects.
 TEST(ValueFormat, EachCodeAndUnknownCodes) {
   EXPECT_EQ(format<std::uint32_t>({7, 8, 4294967295u}, 2), "7:8:4294967295");
   EXPECT_EQ(format<std::int32_t>({-5, 12}, 1), "-5:12");
