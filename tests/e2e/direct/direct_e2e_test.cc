@@ -222,6 +222,7 @@ TEST(Direct, FailuresOfTheFirstDeviceAndOfTheRegistry) {
   EXPECT_EQ(request(port, "FCGET " + kDescriptionOid + "\n"), "Error: FC IO error");
   EXPECT_EQ(get(port, "1.3.3.1.0"), "Error: fcdiGetIpAddr() FC IO error");
   EXPECT_EQ(daemon.output().find("TAVRO: Running"), std::string::npos) << "no debugger output";
+  EXPECT_EQ(get(port, "1.3.1.1.0"), "2048");
   EXPECT_EQ(set(port, "1.3.1.1.0", "1024"), "OK");
   EXPECT_EQ(get(port, "1.3.1.1.0"), "1024");
   EXPECT_EQ(read_file(root + kServices.substr(9) + "qv781s00/MaxFrameSize"), "1024\n");

@@ -186,6 +186,7 @@ TEST_F(FcCommands, UnknownPortsNodesAndAdaptersAnswerAnErrorAtOnce) {
       {"3.4.1.2./pvd/nobody.0", "HPD_LTX_ADAPTER_PORTWWN" + kUnknown},
       {"3.2.1.2.8", "LXS_GET_ADAPTER_NAME: Operation failed"},
       {"4.2.1.2.2", "FCPH_GET_NODE_WWN" + kUnknown},
+      {"4.4.1.6.1111111111111111", "Send Operations: Operation failed"},
       {"4.9.1.2." + kNode0 + ".2000000000000BAD", "LXS_GET_REMNODE_TGT_ID" + kUnknown},
   };
   for (const auto& row : rows) {

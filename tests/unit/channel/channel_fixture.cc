@@ -19,12 +19,11 @@ void stamp(tavro::Channel& channel, std::uint32_t number, std::uint8_t* data) {
 }  // namespace
 
 std::string ChannelTest::ask(std::uint32_t number, const std::function<void(std::uint8_t*)>& fill,
-                             const char* destination, bool read) {
+                             const char* destination) {
   const tavro::RequestRow* row = tavro::find_request(number);
   EXPECT_NE(row, nullptr) << std::hex << number;
   if (row == nullptr) return {};
-  char reply[4096] = "unchanged";
-  if (read) reply[0] = '\0';
+  char reply[4096] = "";
   last_ = channel_->transact(
       {destination != nullptr ? destination : row->destination, number, row->size}, reply,
       sizeof reply, [&](std::uint8_t* data) {

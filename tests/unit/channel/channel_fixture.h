@@ -136,9 +136,9 @@ class ChannelTest : public ::testing::Test {
   }
 
   // One request of the catalogue; the destination defaults to the
-  // catalogue's. A read's reply starts empty, a write's as "unchanged".
+  // catalogue's.
   std::string ask(std::uint32_t number, const std::function<void(std::uint8_t*)>& fill,
-                  const char* destination = nullptr, bool read = true);
+                  const char* destination = nullptr);
   std::string events_text() {
     events_.settle_repeats();
     return tavro::testing::read_file(event_path_);

@@ -126,23 +126,6 @@ TEST_F(ChannelTest, FaultsInsideTheLibraryAreSurvivedAndLogged) {
   EXPECT_EQ(count(requests, "TAVRO: Received Exception in q_register_msg_handler().\n"), 1);
 }
 
-// A request that its filling refuses takes nothing from the library.
-TEST_F(ChannelTest, RefusedFillingSendsNothing) {
-  open();
-  std::uint32_t before = sim().requests_received();
-  std::uint32_t outstanding = sim().messages_outstanding();  // earlier tests' faults may leave some
-  char reply[64] = "";
-  Transaction t = channel_->transact({kFcpDestination, LXS_FCP, lxs::kSize}, reply, sizeof reply,
-                                     [&](std::uint8_t* d) {
-                                       std::snprintf(reply, sizeof reply, "refused");
-                                       return fill_index_fields("1.2", d, "NX ", nullptr) == 0;
-                                     });
-  EXPECT_EQ(t, Transaction::kRefused);
-  EXPECT_STREQ(reply, "refused");
-  EXPECT_EQ(sim().requests_received(), before);
-  EXPECT_EQ(sim().messages_outstanding(), outstanding);
-}
-
 // Node, remote node and index fields reach the driver in the FCGET replies of
 // tests/e2e/objects.
 TEST(IndexFields, FillTheLxsObjectMessage) {

@@ -60,7 +60,6 @@ TEST_F(RendezvousTest, ResponseRowsFormTheirReplies) {
     const char* start = "";
   } rows[] = {
       {FCPH_GET_SUPPORTED_CLASSES + 1, at(96, 35), "08"},
-      {FCPH_GET_REMOTE_NODE_CLASS + 1, at(92, 4), "10"},
       {FCPH_GET_PORT_TOPOLOGY + 1, at(84, 3), "3"},
       {HPD_LTX_DUPLEX_STATUS | kResponseBit, at(4, 0xFFFFFFC8), "200"},
       {FCPH_GET_FC_ADDRESS + 1, at(92, 0xFFFFFF), "FFFFFF"},

@@ -58,14 +58,9 @@ TEST_F(RegistryTest, CaseMissingValuesBadContentsAndBadNames) {
   EXPECT_FALSE(std::filesystem::exists(root_ + "/x"));
 }
 
-// A registry folder not made yet holds no values; a write makes it. A key
-// holds a bounded number of values; what killed writers left is swept away.
-TEST_F(RegistryTest, MissingRootValueLimitAndStaleTemporaryFiles) {
-  Registry fresh(root_ + "/var/registry");
-  EXPECT_EQ(fresh.read_dword(kKey, "AlPa", &value_), RegResult::kNoValue);
-  ASSERT_EQ(fresh.write_dword(kKey, "AlPa", 9), RegResult::kOk);
-  EXPECT_EQ(fresh.read_dword(kKey, "AlPa", &value_), RegResult::kOk);
-  EXPECT_EQ(value_, 9u);
+// A key holds a bounded number of values; what killed writers left is swept
+// away. (A registry folder not made yet is met in tests/e2e/direct.)
+TEST_F(RegistryTest, ValueLimitAndStaleTemporaryFiles) {
   for (std::size_t i = 1; i < kMaxValuesPerKey; ++i) {
     ASSERT_EQ(registry_.write_dword(kKey, ("v" + std::to_string(i)).c_str(), 1), RegResult::kOk);
   }

@@ -22,16 +22,14 @@ std::string format(const std::vector<T>& values, int type, int count = -1) {
   return out;
 }
 
+// Codes 3, 8 and 10 are pinned by the replies in tests/unit/channel and tests/e2e/objects.
 TEST(ValueFormat, EachCodeAndUnknownCodes) {
   EXPECT_EQ(format<std::uint32_t>({7, 8, 4294967295u}, 2), "7:8:4294967295");
   EXPECT_EQ(format<std::int32_t>({-5, 12}, 1), "-5:12");
   EXPECT_EQ(format<std::uint8_t>({0, 255}, 5), "0:255");
   EXPECT_EQ(format<std::uint16_t>({65535, 1}, 6), "65535:1");
   EXPECT_EQ(format<std::uint32_t>({0xABC}, 7), "00000ABC");
-  EXPECT_EQ(format<std::uint32_t>({0x10203, 0xFFFFFF}, 8), "010203:FFFFFF");
   EXPECT_EQ(format<std::int64_t>({-1234567890123LL, 9000000000LL}, 9), "-1234567890123:9000000000");
-  EXPECT_EQ(format<std::uint32_t>({0xBEEF}, 10), "            BEEF");
-  EXPECT_EQ(format<std::uint32_t>({0x04030201}, 3, 4), "01020304");  // bytes in byte order
   // Text takes the first count characters; unknown codes are errors.
   std::vector<char> text{'a', 'b', 'c', 'd', '\0', 'z'};
   EXPECT_EQ(format(text, 4, 3), "abc");

@@ -1,6 +1,5 @@
 // A run-time library whose functions fault on purpose, for the guarded-call
 // and module-loading tests.
-#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -21,18 +20,6 @@ volatile std::uintptr_t wild_address = 16;
 
 void fault_segv() {
   *reinterpret_cast<volatile int*>(wild_address) = 1;
-}
-
-void fault_ill() {
-  __builtin_trap();
-}
-
-void fault_fpe() {
-#if defined(__x86_64__) || defined(__i386__)
-  asm volatile("xorl %%ecx, %%ecx\n\tdivl %%ecx" ::: "eax", "ecx", "edx", "cc");
-#else
-  raise(SIGFPE);
-#endif
 }
 
 // Reads a mapped page of an empty file.
