@@ -80,12 +80,6 @@ std::string set(int port, const std::string& object, const std::string& value) {
   return request(port, "FCSET " + kDirect + object + " " + value + "\n");
 }
 
-int count(const std::string& text, const std::string& needle) {
-  int n = 0;
-  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
-
 // One daemon on the full model, traced to its output: every handler family,
 // then node entries and settings written and read back, then the stop.
 TEST(Direct, HandlersNodeEntriesSettingsTracesAndStop) {
@@ -205,7 +199,7 @@ TEST(Direct, HandlersNodeEntriesSettingsTracesAndStop) {
   std::string log = read_file(daemon.dir() + "/devices.log");
   for (const char* line : {"open \\\\.\\qv781s00 ok\n", "open \\\\.\\qv781s01 ok\n",
                            "open \\\\.\\qv781s0A ok\n", "close 00\n", "close 01\n", "close 0A\n"}) {
-    EXPECT_EQ(count(log, line), 1) << line << log;
+    EXPECT_EQ(occurrences(log, line), 1) << line << log;
   }
   EXPECT_NE(daemon.output().find("FCOPEN(2) found 0xa"), std::string::npos) << daemon.output();
 }
@@ -250,8 +244,8 @@ TEST(Direct, WithoutDevicesEverySlotIsEmptyAndTheDevicesAreProbedOnce) {
   EXPECT_EQ(get(port, "1.1.1.1.0"), "Error: Adapter(0) Inactive");
   EXPECT_EQ(request(port, "FCGET " + kDescriptionOid + "\n"), "Error: Not supported yet()");
   std::string log = read_file(daemon.dir() + "/devices.log");
-  EXPECT_EQ(count(log, "missing\n"), 128);
-  EXPECT_EQ(count(log, "ok\n"), 0);
+  EXPECT_EQ(occurrences(log, "missing\n"), 128);
+  EXPECT_EQ(occurrences(log, "ok\n"), 0);
   EXPECT_NE(daemon.output().find("FCOPEN() 0=2 1=2 2=2 3=2 4=2 5=2 6=2 7=2"), std::string::npos)
       << daemon.output();
 }

@@ -57,7 +57,7 @@ TEST_F(ChannelTest, AttributesArriveAsTextFailedObjectsAsErrorText) {
     EXPECT_EQ(ask(c.request, c.fill), c.reply) << std::hex << c.request;
     EXPECT_EQ(last_, Transaction::kAnswered) << std::hex << c.request;
   }
-  EXPECT_EQ(count(events_text(), "**** fc_address out of range: 0x01000000"), 1);
+  EXPECT_EQ(occurrences(events_text(), "**** fc_address out of range: 0x01000000"), 1);
   EXPECT_EQ(sim().wait_idle(2000), 0);
   EXPECT_EQ(sim().messages_outstanding(), 0u) << "every delivered message is freed";
 
@@ -87,7 +87,7 @@ TEST_F(ChannelTest, TheAgentTableEncodesItsOwnWay) {
   ASSERT_EQ(sim().wait_idle(1000), 0);
   debug_ = 0x40000;
   EXPECT_EQ(ask(FCPH_GET_PORT_VENDOR, port(kPortA)), "Error: driver timeout");
-  EXPECT_EQ(count(events_text(), "unknown message 352321565"), 1);
+  EXPECT_EQ(occurrences(events_text(), "unknown message 352321565"), 1);
 }
 
 }  // namespace

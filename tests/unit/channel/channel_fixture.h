@@ -101,11 +101,7 @@ inline auto object(std::uint32_t id, int type, int count, std::uint32_t status =
   };
 }
 
-inline int count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using tavro::testing::occurrences;
 
 class ChannelTest : public ::testing::Test {
  protected:

@@ -34,11 +34,11 @@ TEST_F(ChannelTest, MismatchedAndMalformedResponsesAreDroppedAndFreed) {
   EXPECT_EQ(ask(LXS_FCP, object(5, kValueUnsigned, 1)), "11");
 
   std::string log = events_text();
-  EXPECT_EQ(count(log, "\tResponse mis-match: got 0x15000019 / exepected 0x15000017"), 1);
-  EXPECT_EQ(count(log, "\tFCP Response doesn't match: got 6 / exepect 5"), 1);
-  EXPECT_EQ(count(log, "unsolicited message"), 2);
-  EXPECT_EQ(count(log, "LXS WARNG: tavro_msg_handler: msg = 0\n"), 1);
-  EXPECT_EQ(count(log, "LXS WARNG: tavro_msg_handler: msg->data = 0\n"), 1);
+  EXPECT_EQ(occurrences(log, "\tResponse mis-match: got 0x15000019 / exepected 0x15000017"), 1);
+  EXPECT_EQ(occurrences(log, "\tFCP Response doesn't match: got 6 / exepect 5"), 1);
+  EXPECT_EQ(occurrences(log, "unsolicited message"), 2);
+  EXPECT_EQ(occurrences(log, "LXS WARNG: tavro_msg_handler: msg = 0\n"), 1);
+  EXPECT_EQ(occurrences(log, "LXS WARNG: tavro_msg_handler: msg->data = 0\n"), 1);
   EXPECT_EQ(sim().wait_idle(2000), 0);
   EXPECT_EQ(sim().messages_outstanding(), 0u);
 }
@@ -61,7 +61,7 @@ TEST_F(ChannelTest, LateResponsesChangeNothing) {
   sim().fault_delay(LXS_GET_ADAPTER_NAME, 400);
   EXPECT_EQ(ask(LXS_GET_ADAPTER_NAME, name_of(2, 1), "/pvd/fcp1.sif"), "/pvd/pci3/fcp1");
   EXPECT_EQ(last_, Transaction::kAnswered);
-  EXPECT_EQ(count(events_text(), "unsolicited message"), 1);
+  EXPECT_EQ(occurrences(events_text(), "unsolicited message"), 1);
 
   // Between requests the late answer finds nobody waiting.
   sim().fault_delay(FCPH_GET_PORT_SPEED, 700);
@@ -75,7 +75,7 @@ TEST_F(ChannelTest, LateResponsesChangeNothing) {
   EXPECT_STREQ(reply, "Error: driver timeout");
   EXPECT_EQ(sim().wait_idle(3000), 0);
   EXPECT_STREQ(reply, "Error: driver timeout");
-  EXPECT_EQ(count(events_text(), "recv_drv_msg: wait NOT in progress (0)!"), 1);
+  EXPECT_EQ(occurrences(events_text(), "recv_drv_msg: wait NOT in progress (0)!"), 1);
   EXPECT_EQ(sim().messages_outstanding(), 0u);
 }
 
@@ -90,10 +90,10 @@ TEST_F(ChannelTest, DriverErrorThenTimeOut) {
   sim().fault_driver_error_on(FCPH_GET_PORT_SPEED, 9);
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: timeout: driver error(9)");
   std::string log = events_text();
-  EXPECT_EQ(count(log, "DRV ERROR: Driver - error(7)"), 1);
-  EXPECT_EQ(count(log, "DRV ERROR: Driver"), 1);
-  EXPECT_EQ(count(log, "LXS ERROR: Message timeout - error(7)"), 1);
-  EXPECT_EQ(count(log, "LXS ERROR: Message timeout - error(9)"), 1);
+  EXPECT_EQ(occurrences(log, "DRV ERROR: Driver - error(7)"), 1);
+  EXPECT_EQ(occurrences(log, "DRV ERROR: Driver"), 1);
+  EXPECT_EQ(occurrences(log, "LXS ERROR: Message timeout - error(7)"), 1);
+  EXPECT_EQ(occurrences(log, "LXS ERROR: Message timeout - error(9)"), 1);
 }
 
 // Events go to the event log at their level, also while a request waits,
@@ -122,8 +122,8 @@ TEST_F(ChannelTest, DriverEventsGoToTheEventLogAtTheirLevel) {
   EXPECT_EQ(sim().set_link(0, 0, 0), 0);
   EXPECT_EQ(sim().wait_idle(2000), 0);
   std::string log = events_text();
-  for (const auto& e : events) EXPECT_EQ(count(log, e.line), 1) << e.line;
-  EXPECT_EQ(count(log, "DRV WARNG: Link down on adapter /pvd/pci2/dev5/fcp0"), 1);
+  for (const auto& e : events) EXPECT_EQ(occurrences(log, e.line), 1) << e.line;
+  EXPECT_EQ(occurrences(log, "DRV WARNG: Link down on adapter /pvd/pci2/dev5/fcp0"), 1);
   // The link state read afterwards follows the model.
   EXPECT_EQ(ask(FCPH_GET_LINK_STATE, port(kPortA)), "2");
   EXPECT_EQ(sim().wait_idle(2000), 0);

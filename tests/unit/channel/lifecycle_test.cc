@@ -20,7 +20,7 @@ TEST_F(ChannelTest, OpenRegistersOnceAndLogsTheStepsAfterSixThenOneAttemptPerOpe
   Channel& c = open(s);
   EXPECT_FALSE(c.channel_open());
   EXPECT_EQ(c.registration_attempts(), 6);
-  EXPECT_EQ(count(events_text(), "LXS ERROR: Registration failed - error(1)\n"), 6);
+  EXPECT_EQ(occurrences(events_text(), "LXS ERROR: Registration failed - error(1)\n"), 6);
   c.qdn_open();
   EXPECT_EQ(c.registration_attempts(), 7);
   sim().fault_refuse_register(0);
@@ -29,13 +29,13 @@ TEST_F(ChannelTest, OpenRegistersOnceAndLogsTheStepsAfterSixThenOneAttemptPerOpe
   EXPECT_EQ(c.registration_attempts(), 8);
   EXPECT_EQ(c.reg_handle(), 0x544103EFu);
   std::string log = events_text();
-  EXPECT_EQ(count(log, "LXS ERROR: Registration failed - error(1)\n"), 7);
-  EXPECT_EQ(count(log, "qdn_open() handle=0x544103E8 name=TAVRO\n"), 1);
-  EXPECT_EQ(count(log, "qdn_open() handle=0x544103EF name=TAVRO\n"), 1);
-  EXPECT_EQ(count(log, "LXS DEBUG: qdn_open\n"), 3);
-  EXPECT_EQ(count(log, "LXS NOTCE: Message Library loaded: /"), 1);
-  EXPECT_EQ(count(log, "LXS NOTCE: Initialization completed\n"), 1);
-  EXPECT_EQ(count(log, "LXS NOTCE: Registration completed\n"), 1);
+  EXPECT_EQ(occurrences(log, "LXS ERROR: Registration failed - error(1)\n"), 7);
+  EXPECT_EQ(occurrences(log, "qdn_open() handle=0x544103E8 name=TAVRO\n"), 1);
+  EXPECT_EQ(occurrences(log, "qdn_open() handle=0x544103EF name=TAVRO\n"), 1);
+  EXPECT_EQ(occurrences(log, "LXS DEBUG: qdn_open\n"), 3);
+  EXPECT_EQ(occurrences(log, "LXS NOTCE: Message Library loaded: /"), 1);
+  EXPECT_EQ(occurrences(log, "LXS NOTCE: Initialization completed\n"), 1);
+  EXPECT_EQ(occurrences(log, "LXS NOTCE: Registration completed\n"), 1);
 
   c.qdn_open();
   EXPECT_EQ(events_text(), log);
@@ -52,9 +52,9 @@ TEST_F(ChannelTest, DriverStatesGateTheOpenAndCloseAndReopen) {
   EXPECT_FALSE(c.channel_open());
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: Driver not opened");
   std::string log = events_text();
-  EXPECT_EQ(count(log, "qdn_close: calling q_deregister_msg_handler"), 1);
-  EXPECT_EQ(count(log, "qdn_close: calling q_msg_done"), 1);
-  EXPECT_EQ(count(log, "qdn_close: done."), 1);
+  EXPECT_EQ(occurrences(log, "qdn_close: calling q_deregister_msg_handler"), 1);
+  EXPECT_EQ(occurrences(log, "qdn_close: calling q_msg_done"), 1);
+  EXPECT_EQ(occurrences(log, "qdn_close: done."), 1);
 
   // Closing a closed channel only leaves its trace and record.
   c.qdn_close();
@@ -64,12 +64,12 @@ TEST_F(ChannelTest, DriverStatesGateTheOpenAndCloseAndReopen) {
   c.qdn_open();
   EXPECT_FALSE(c.channel_open());
   std::string again = events_text();
-  EXPECT_EQ(count(again, "calling q_deregister_msg_handler"), 1);
-  EXPECT_GT(count(again, "qdn_close"), count(log, "qdn_close"));
-  EXPECT_EQ(count(again, "LXS NOTCE: Driver state changed to STANDBY.\n"), 1);
-  EXPECT_EQ(count(again, "qdn_state already set to 1."), 1);
-  EXPECT_EQ(count(again, "LXS ERROR: Internal Error - State - error(4)\n"), 1);
-  EXPECT_EQ(count(again, "LXS ERROR: qdn_open() Driver state \"Not Ready\" - error(1)\n"), 1);
+  EXPECT_EQ(occurrences(again, "calling q_deregister_msg_handler"), 1);
+  EXPECT_GT(occurrences(again, "qdn_close"), occurrences(log, "qdn_close"));
+  EXPECT_EQ(occurrences(again, "LXS NOTCE: Driver state changed to STANDBY.\n"), 1);
+  EXPECT_EQ(occurrences(again, "qdn_state already set to 1."), 1);
+  EXPECT_EQ(occurrences(again, "LXS ERROR: Internal Error - State - error(4)\n"), 1);
+  EXPECT_EQ(occurrences(again, "LXS ERROR: qdn_open() Driver state \"Not Ready\" - error(1)\n"), 1);
 
   // A resume leaves the channel closed until the next open.
   c.qdn_state(kDriverReady);
@@ -78,14 +78,14 @@ TEST_F(ChannelTest, DriverStatesGateTheOpenAndCloseAndReopen) {
   EXPECT_TRUE(c.channel_open());
   EXPECT_NE(c.reg_handle(), first);
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
-  EXPECT_EQ(count(events_text(), "Driver state changed to READY."), 1);
+  EXPECT_EQ(occurrences(events_text(), "Driver state changed to READY."), 1);
 }
 
 TEST_F(ChannelTest, FaultsInsideTheLibraryAreSurvivedAndLogged) {
   ASSERT_EQ(sim().fault_crash_signal("q_msg_init", SIGSEGV), 0);
   Channel& c = open(settings(200));
   EXPECT_FALSE(c.channel_open());
-  EXPECT_EQ(count(events_text(), "LXS ERROR: Initialization failed\n"), 1);
+  EXPECT_EQ(occurrences(events_text(), "LXS ERROR: Initialization failed\n"), 1);
   c.qdn_open();
   ASSERT_TRUE(c.channel_open());
   std::uint32_t before = sim().requests_received();
@@ -114,16 +114,17 @@ TEST_F(ChannelTest, FaultsInsideTheLibraryAreSurvivedAndLogged) {
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
 
   std::string log = events_text();
-  EXPECT_EQ(count(log, "Program Exception"), 7);
+  EXPECT_EQ(occurrences(log, "Program Exception"), 7);
   for (const char* f : {"q_msg_init", "q_msg_alloc", "q_send_msg_by_name", "q_msg_free",
                         "q_deregister_msg_handler", "q_msg_done", "q_register_msg_handler"}) {
-    EXPECT_EQ(count(log, std::string("LXS ERROR: Program Exception: ") + f + "\n"), 1) << f;
+    EXPECT_EQ(occurrences(log, std::string("LXS ERROR: Program Exception: ") + f + "\n"), 1) << f;
   }
   std::string requests = tavro::testing::read_file(request_path_);
-  EXPECT_EQ(count(requests, "TAVRO: Received Exception in q_msg_alloc(256,256,0x0).\n"), 1);
-  EXPECT_EQ(count(requests, "TAVRO: Received Exception in q_send_msg_by_name(\"fcph\",0x"), 1);
-  EXPECT_EQ(count(requests, "TAVRO: Received Exception in q_msg_free(0x"), 1);
-  EXPECT_EQ(count(requests, "TAVRO: Received Exception in q_register_msg_handler().\n"), 1);
+  EXPECT_EQ(occurrences(requests, "TAVRO: Received Exception in q_msg_alloc(256,256,0x0).\n"), 1);
+  EXPECT_EQ(occurrences(requests, "TAVRO: Received Exception in q_send_msg_by_name(\"fcph\",0x"),
+            1);
+  EXPECT_EQ(occurrences(requests, "TAVRO: Received Exception in q_msg_free(0x"), 1);
+  EXPECT_EQ(occurrences(requests, "TAVRO: Received Exception in q_register_msg_handler().\n"), 1);
 }
 
 // Node, remote node and index fields reach the driver in the FCGET replies of

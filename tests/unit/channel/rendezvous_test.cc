@@ -81,8 +81,8 @@ TEST_F(RendezvousTest, ResponseRowsFormTheirReplies) {
         << std::hex << row.number << " " << row.reply;
   }
   // Only the remote node's address is out of range.
-  EXPECT_EQ(count(events_text(), "out of range"), 1);
-  EXPECT_EQ(count(events_text(), "**** remote_node_fcaddr out of range: 0x12345678"), 1);
+  EXPECT_EQ(occurrences(events_text(), "out of range"), 1);
+  EXPECT_EQ(occurrences(events_text(), "**** remote_node_fcaddr out of range: 0x12345678"), 1);
   EXPECT_EQ(find_response(stdagent_responses, LXS_FCP_RESP), nullptr);
 }
 
@@ -93,7 +93,7 @@ TEST_F(RendezvousTest, ValuesAreReadWithinTheDataArea) {
                                [](std::uint8_t* d) { std::memset(d + 84, 'v', fcph::kSize - 84); });
   EXPECT_EQ(text, std::string(fcph::kSize - 84, 'v'));
   std::string many = row_reply(LXS_FCP_RESP, object(5, kValueUnsigned, 100000));
-  EXPECT_EQ(count(many, ":") + 1, static_cast<int>((lxs::kSize - lxs::kValue) / 4));
+  EXPECT_EQ(occurrences(many, ":") + 1, static_cast<int>((lxs::kSize - lxs::kValue) / 4));
 }
 
 TEST_F(RendezvousTest, AResponseHeldBackDuringTheSendCompletesTheWait) {
@@ -115,7 +115,7 @@ TEST_F(RendezvousTest, AResponseHeldBackDuringTheSendCompletesTheWait) {
 TEST_F(RendezvousTest, TimeOutThenTheFirstTimedRequestReportsItsOwnTimeAsMinMaxAndAverage) {
   EXPECT_EQ(wait_for([] {}), "Error: driver timeout");
   EXPECT_EQ(last_, Transaction::kTimedOut);
-  EXPECT_EQ(count(events_text(), "LXS ERROR: Message timeout\n"), 1);
+  EXPECT_EQ(occurrences(events_text(), "LXS ERROR: Message timeout\n"), 1);
   debug_ = 0x20000000;
   std::uint32_t value = 99;
   EXPECT_EQ(wait_for([&] {

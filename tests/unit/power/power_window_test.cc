@@ -64,8 +64,8 @@ TEST_P(PowerEventTest, SetsTheChannelAndAnswersTrue) {
   char trace[128];
   std::snprintf(trace, sizeof trace, "LXS DEBUG: WMSG: Received %s message\twP(0x%X) lP(0x2A).\n",
                 e.name, e.code);
-  EXPECT_EQ(count(log, trace), 1);
-  EXPECT_EQ(count(log, "LXS NOTCE: Received unknown Power Management message - error(9)\n"),
+  EXPECT_EQ(occurrences(log, trace), 1);
+  EXPECT_EQ(occurrences(log, "LXS NOTCE: Received unknown Power Management message - error(9)\n"),
             e.code == 9 ? 1 : 0);
 }
 
@@ -80,27 +80,27 @@ TEST_F(PowerWindowTest, TracesMessagesByNameAndCloseEndsTheLoop) {
   const platform::Window* w = power_->window;
   nt4_RSMH(*power_);  // created once
   EXPECT_EQ(power_->window, w);
-  EXPECT_EQ(count(events_text(), "LXS DEBUG: Register for Windows Messages completed.\n"), 1);
+  EXPECT_EQ(occurrences(events_text(), "LXS DEBUG: Register for Windows Messages completed.\n"), 1);
   constexpr std::pair<unsigned, const char*> kNames[] = {
       {0, "WM_NULL"}, {74, "WM_COPYDATA"}, {275, "WM_TIMER"}, {999, "Code 0x3E7"}};
   debug_ = 0x10000000;
   for (const auto& [number, name] : kNames) {
     EXPECT_EQ(send(number, 0xAB, 0xCD), 0);
-    EXPECT_EQ(count(events_text(), std::string("LXS DEBUG: WMSG: Received ") + name +
-                                       " message\twP(0xAB) lP(0xCD).\n"),
+    EXPECT_EQ(occurrences(events_text(), std::string("LXS DEBUG: WMSG: Received ") + name +
+                                             " message\twP(0xAB) lP(0xCD).\n"),
               1)
         << name;
   }
   debug_ = 0;
   send(3, 0);
-  EXPECT_EQ(count(events_text(), "WMSG:"), static_cast<int>(std::size(kNames)));
+  EXPECT_EQ(occurrences(events_text(), "WMSG:"), static_cast<int>(std::size(kNames)));
   debug_ = 0x10000000;
   EXPECT_EQ(send(platform::kWmClose, 0), 0);
   EXPECT_TRUE(power_->window->destroyed);
   EXPECT_EQ(loop_.run(), 0);
   std::string log = events_text();
-  EXPECT_EQ(count(log, "Received WM_CLOSE message"), 1);
-  EXPECT_EQ(count(log, "Received WM_DESTROY message"), 1);
+  EXPECT_EQ(occurrences(log, "Received WM_CLOSE message"), 1);
+  EXPECT_EQ(occurrences(log, "Received WM_DESTROY message"), 1);
   EXPECT_EQ(send(platform::kWmPowerBroadcast, kPbtSuspend), 0);  // gone
 }
 
