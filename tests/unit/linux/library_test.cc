@@ -3,12 +3,15 @@
 // answer arrives.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -114,4 +117,51 @@ TEST(LinuxLibrary, ChannelChecksAndDelivery) {
   dereg(0x54410001);
   done();
   EXPECT_EQ(dlclose(lib), 0);
+}
+
+// A statistics read still blocked in the kernel (here: a FIFO without a
+// writer) when the program unloads the library returns later into the
+// library's code, which must still be there.
+TEST(LinuxLibrary, AReadBlockedAtUnloadEndsWithoutHarm) {
+  namespace fs = std::filesystem;
+  const std::string root = testing::TempDir() + "/blocked",
+                    path = TAVRO_BINARY_DIR "/linux/libQFCMsgLib.so";
+  fs::remove_all(root);
+  fs::copy(TAVRO_FIXTURES "/dual_port", root,
+           fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  const std::string fifo = root + "/class/fc_host/host3/statistics/tx_frames";
+  fs::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  setenv("TAVRO_SYSFS_ROOT", root.c_str(), 1);
+  if (dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD) != nullptr)
+    GTEST_SKIP() << "loaded by an earlier test";
+  void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  auto init = reinterpret_cast<unsigned char (*)()>(dlsym(lib, "q_msg_init"));
+  auto reg = reinterpret_cast<int (*)(std::uint32_t, const char*, int, void (*)(int, void*))>(
+      dlsym(lib, "q_register_msg_handler"));
+  auto alloc =
+      reinterpret_cast<void* (*)(std::uint32_t, std::uint32_t, int)>(dlsym(lib, "q_msg_alloc"));
+  auto send = reinterpret_cast<void (*)(const char*, std::uint32_t, std::uint32_t, void*)>(
+      dlsym(lib, "q_send_msg_by_name"));
+  auto done = reinterpret_cast<void (*)()>(dlsym(lib, "q_msg_done"));
+  g_free = reinterpret_cast<void (*)(void*)>(dlsym(lib, "q_msg_free"));
+  ASSERT_EQ(init(), 1);
+  ASSERT_EQ(reg(0x54410001, "TAVRO", 0, handler), 1);
+  auto* data = static_cast<std::uint8_t*>(alloc(256, 256, 0));
+  const std::uint32_t tx_frames = 0x1500002E;
+  const std::uint8_t wwn[8] = {0x21, 0x00, 0x00, 0x24, 0xFF, 0x3A, 0x5B, 0x10};
+  std::memcpy(data + 12, &tx_frames, 4);
+  std::memcpy(data + 80, wwn, 8);
+  std::unique_lock lock(g_mu);
+  g_answer.reset();
+  send("fcph", 0x54410001, tx_frames, data);
+  ASSERT_TRUE(g_cv.wait_for(lock, std::chrono::seconds(5), [] { return g_answer.has_value(); }));
+  EXPECT_EQ(get32(data, 16), 6u);  // not available while the read waits
+  g_free(g_answer->message);
+  lock.unlock();
+  done();
+  EXPECT_EQ(dlclose(lib), 0);
+  std::ofstream(fifo) << "0x1\n";  // the read returns now
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
