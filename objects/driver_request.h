@@ -24,6 +24,10 @@ int ask_driver(ObjectCall& call, const Outgoing& out, Fill&& fill) {
   return object_reply(call, call.text);
 }
 
+// True when the driver answers the FCPH query (the WWN its argument) that
+// there is no such port or node; the call's text then holds that error.
+bool driver_knows_no(ObjectCall& call, std::uint32_t query, const char* wwn);
+
 // 16 hexadecimal digits as the 8 bytes of a WWN.
 inline void put_wwn_text(std::uint8_t* data, std::size_t offset, const char* digits) {
   hex_to_wwn(digits, data + offset);

@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "base/diag.h"
+#include "base/text.h"
 #include "objects/driver_request.h"
 #include "objects/handlers.h"
 #include "objects/instance_text.h"
+#include "objects/value_format.h"
 #include "objects/write_value.h"
 
 namespace tavro {
@@ -160,6 +162,29 @@ int qdn_fcph_query(ObjectCall& call, const oid_entry& row) {
     fill_arguments(data, query->arguments, instance);
     return true;
   });
+}
+
+bool driver_knows_no(ObjectCall& call, std::uint32_t query, const char* wwn) {
+  Outgoing out{kFcphDestination, query, fcph::kSize};
+  call.services.channel.transact(out, call.text, call.cap, [&](std::uint8_t* data) {
+    write_u32(data, fcph::kNumber, query);
+    put_wwn_text(data, kArgument, wwn);
+    return true;
+  });
+  char unknown[kMessageSize + 1];
+  status_error_text(response_number(query), kStatusUnknown, unknown, sizeof unknown);
+  return std::strcmp(call.text, unknown) == 0;
+}
+
+// The port WWN of the instance, unless the driver says there is no such port.
+int qdn_port_wwn(ObjectCall& call, const oid_entry&) {
+  InstanceText instance(call.text);
+  if (!driver_knows_no(call, FCPH_GET_PORT_STATE, instance.component(0))) {
+    std::uint8_t wwn[8];
+    hex_to_wwn(instance.component(0), wwn);
+    format_value(call.text, call.cap, wwn, sizeof wwn, 8, kValueBytes);
+  }
+  return object_reply(call, call.text);
 }
 
 int qdn_fcph_set(ObjectCall& call, const oid_entry& row) {

@@ -7,8 +7,6 @@
 #include "objects/driver_request.h"
 #include "objects/handlers.h"
 #include "objects/host_description.h"
-#include "objects/instance_text.h"
-#include "objects/value_format.h"
 #include "platform/system_info.h"
 
 namespace tavro {
@@ -75,15 +73,6 @@ int qdn_accept_write(ObjectCall& call, const oid_entry&) {
 
 int qdn_channel_ready(ObjectCall& call, const oid_entry&) {
   return object_reply(call, call.services.channel.channel_open() ? "1" : "0");
-}
-
-// The port WWN of the instance, as 16 hexadecimal digits.
-int qdn_port_wwn(ObjectCall& call, const oid_entry&) {
-  InstanceText instance(call.text);
-  std::uint8_t wwn[8];
-  hex_to_wwn(instance.component(0), wwn);
-  format_value(call.text, call.cap, wwn, sizeof wwn, 8, kValueBytes);
-  return object_reply(call, call.text);
 }
 
 }  // namespace tavro

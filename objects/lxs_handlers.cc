@@ -119,6 +119,11 @@ int qdn_counter_pair(ObjectCall& call, const oid_entry& row) {
   char second[kMessageSize + 1];
   ask_node_counter(call, instance.component(0), receive ? 8 : 6, first, sizeof first);
   ask_node_counter(call, instance.component(0), receive ? 7 : 5, second, sizeof second);
+  // A row of -1 stands for counters a node lacks, not for a node that is not there.
+  bool failed = std::strcmp(first, "-1") == 0 && std::strcmp(second, "-1") == 0;
+  if (failed && driver_knows_no(call, FCPH_GET_NODE_PORT_CT, instance.component(0))) {
+    return object_reply(call, call.text);
+  }
   std::snprintf(call.text, call.cap, "%s|%s|-1|-1|%u", first, second,
                 object_uptime_ms(call.services));
   return object_reply(call, call.text);

@@ -179,8 +179,10 @@ TEST_F(FcCommands, UnknownPortsNodesAndAdaptersAnswerAnErrorAtOnce) {
   } rows[] = {
       {"3.5.1.3.2100000000000BAD", "FCPH_GET_PORT_SPEED" + kUnknown},
       {"3.5.1.5.2100000000000BAD", "FCPH_GET_PORT_STATE" + kUnknown},
+      {"3.7.1.2.2100000000000BAD", "FCPH_GET_PORT_STATE" + kUnknown},
       {"3.5.1.9.2100000000000BAD", "FCPH_GET_PORT_SERIAL_NUMBER" + kUnknown},
       {"4.3.1.2.2000000000000BAD", "FCPH_GET_NODE_PORT_CT" + kUnknown},
+      {"4.3.1.18.2000000000000BAD", "FCPH_GET_NODE_PORT_CT" + kUnknown},
       {"4.6.1.2." + kNode0 + ".2", "FCPH_GET_PORTWWN" + kUnknown},
       {"3.3.1.1./pvd/nobody", "HPD_LTX_ADAPTER_INFO" + kUnknown},
       {"3.4.1.2./pvd/nobody.0", "HPD_LTX_ADAPTER_PORTWWN" + kUnknown},
