@@ -2,8 +2,10 @@
 // programs do: which requests the channel checks let through, and how an
 // answer arrives.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -11,11 +13,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
+
+#include "tests/support/daemon_process.h"
 
 namespace {
 
@@ -50,24 +54,34 @@ std::uint32_t get32(const std::uint8_t* p, std::size_t at) {
 
 }  // namespace
 
+// The library loaded by path with the sysfs root given, its functions looked up by name.
+struct Loaded {
+  explicit Loaded(const std::string& root)
+      : lib((setenv("TAVRO_SYSFS_ROOT", root.c_str(), 1), dlopen(kPath, RTLD_NOW | RTLD_LOCAL))) {
+    g_free = fn<decltype(g_free)>("q_msg_free");
+  }
+  template <typename F>
+  F fn(const char* name) {
+    return lib ? reinterpret_cast<F>(dlsym(lib, name)) : nullptr;
+  }
+  static constexpr const char* kPath = TAVRO_BINARY_DIR "/linux/libQFCMsgLib.so";
+  void* lib;
+  unsigned char (*init)() = fn<decltype(init)>("q_msg_init");
+  int (*reg)(std::uint32_t, const char*, int,
+             void (*)(int, void*)) = fn<decltype(reg)>("q_register_msg_handler");
+  void (*dereg)(std::uint32_t) = fn<decltype(dereg)>("q_deregister_msg_handler");
+  void* (*alloc)(std::uint32_t, std::uint32_t, int) = fn<decltype(alloc)>("q_msg_alloc");
+  void (*send)(const char*, std::uint32_t, std::uint32_t,
+               void*) = fn<decltype(send)>("q_send_msg_by_name");
+  void (*done)() = fn<decltype(done)>("q_msg_done");
+};
+
 TEST(LinuxLibrary, ChannelChecksAndDelivery) {
-  setenv("TAVRO_SYSFS_ROOT", TAVRO_FIXTURES "/dual_port", 1);
-  void* lib = dlopen(TAVRO_BINARY_DIR "/linux/libQFCMsgLib.so", RTLD_NOW | RTLD_LOCAL);
+  Loaded l(TAVRO_FIXTURES "/dual_port");
+  void* lib = l.lib;
   ASSERT_NE(lib, nullptr) << dlerror();
-  auto fn = [lib](const char* name, auto type) {
-    return reinterpret_cast<decltype(type)>(dlsym(lib, name));
-  };
-  auto init = fn("q_msg_init", static_cast<unsigned char (*)()>(nullptr));
-  auto reg =
-      fn("q_register_msg_handler",
-         static_cast<int (*)(std::uint32_t, const char*, int, void (*)(int, void*))>(nullptr));
-  auto dereg = fn("q_deregister_msg_handler", static_cast<void (*)(std::uint32_t)>(nullptr));
-  auto alloc =
-      fn("q_msg_alloc", static_cast<void* (*)(std::uint32_t, std::uint32_t, int)>(nullptr));
-  auto send = fn("q_send_msg_by_name",
-                 static_cast<void (*)(const char*, std::uint32_t, std::uint32_t, void*)>(nullptr));
-  g_free = fn("q_msg_free", g_free);
-  auto done = fn("q_msg_done", static_cast<void (*)()>(nullptr));
+  auto [init, reg, dereg, alloc, send, done] =
+      std::tuple(l.init, l.reg, l.dereg, l.alloc, l.send, l.done);
   ASSERT_TRUE(init && reg && dereg && alloc && send && g_free && done);
   EXPECT_EQ(dlsym(lib, "sim_reset"), nullptr);
   EXPECT_EQ(init(), 1);
@@ -124,28 +138,16 @@ TEST(LinuxLibrary, ChannelChecksAndDelivery) {
 // library's code, which must still be there.
 TEST(LinuxLibrary, AReadBlockedAtUnloadEndsWithoutHarm) {
   namespace fs = std::filesystem;
-  const std::string root = testing::TempDir() + "/blocked",
-                    path = TAVRO_BINARY_DIR "/linux/libQFCMsgLib.so";
-  fs::remove_all(root);
+  const std::string root = tavro::testing::make_temp_dir() + "/sys";
   fs::copy(TAVRO_FIXTURES "/dual_port", root,
            fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   const std::string fifo = root + "/class/fc_host/host3/statistics/tx_frames";
   fs::remove(fifo);
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  setenv("TAVRO_SYSFS_ROOT", root.c_str(), 1);
-  if (dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD) != nullptr)
-    GTEST_SKIP() << "loaded by an earlier test";
-  void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(lib, nullptr) << dlerror();
-  auto init = reinterpret_cast<unsigned char (*)()>(dlsym(lib, "q_msg_init"));
-  auto reg = reinterpret_cast<int (*)(std::uint32_t, const char*, int, void (*)(int, void*))>(
-      dlsym(lib, "q_register_msg_handler"));
-  auto alloc =
-      reinterpret_cast<void* (*)(std::uint32_t, std::uint32_t, int)>(dlsym(lib, "q_msg_alloc"));
-  auto send = reinterpret_cast<void (*)(const char*, std::uint32_t, std::uint32_t, void*)>(
-      dlsym(lib, "q_send_msg_by_name"));
-  auto done = reinterpret_cast<void (*)()>(dlsym(lib, "q_msg_done"));
-  g_free = reinterpret_cast<void (*)(void*)>(dlsym(lib, "q_msg_free"));
+  if (dlopen(Loaded::kPath, RTLD_NOW | RTLD_NOLOAD)) GTEST_SKIP() << "loaded by an earlier test";
+  Loaded l(root);
+  ASSERT_NE(l.lib, nullptr) << dlerror();
+  auto [init, reg, alloc, send, done] = std::tuple(l.init, l.reg, l.alloc, l.send, l.done);
   ASSERT_EQ(init(), 1);
   ASSERT_EQ(reg(0x54410001, "TAVRO", 0, handler), 1);
   auto* data = static_cast<std::uint8_t*>(alloc(256, 256, 0));
@@ -161,7 +163,9 @@ TEST(LinuxLibrary, AReadBlockedAtUnloadEndsWithoutHarm) {
   g_free(g_answer->message);
   lock.unlock();
   done();
-  EXPECT_EQ(dlclose(lib), 0);
-  std::ofstream(fifo) << "0x1\n";  // the read returns now
+  EXPECT_EQ(dlclose(l.lib), 0);
+  int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // the waiting read returns now
+  ASSERT_GE(writer, 0) << "no read was waiting";
+  close(writer);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
