@@ -258,6 +258,11 @@ constexpr ResponseRow kTxErrorsRow =
     value_row(FCPH_GET_TX_ERRORS, "FCPH_GET_TX_ERRORS_CNF", 92, kValueUnsigned);
 constexpr ResponseRow kRxErrorsRow =
     value_row(FCPH_GET_RX_ERRORS, "FCPH_GET_RX_ERRORS_CNF", 92, kValueUnsigned);
+// The ports of a node, as discovery reads them.
+constexpr ResponseRow kNodePortCountRow =
+    value_row(FCPH_GET_NODE_PORT_CT, "FCPH_GET_NODE_PORT_CT_CNF", 92, kValueUnsigned);
+constexpr ResponseRow kPortWwnRow =
+    value_row(FCPH_GET_PORTWWN, "FCPH_GET_PORTWWN_CNF", 88, kValueBytes, 8);
 constexpr ResponseRow kNodeWwnRow =
     value_row(FCPH_GET_NODE_WWN, "FCPH_GET_NODE_WWN_CNF", 88, kValueBytes, 8);
 constexpr ResponseRow kFcAddressRow = address_row(FCPH_GET_FC_ADDRESS, "FCPH_GET_FC_ADDRESS_CNF",
@@ -310,7 +315,7 @@ const ResponseRow tavro_responses[] = {
     value_row(FCPH_GET_LOCAL_NODES_COUNT, "FCPH_GET_LOCAL_NODES_COUNT_CNF", 84, kValueUnsigned),
     kNodeWwnRow,
     confirm_row(FCPH_SET_NODE_WWN, "FCPH_SET_NODE_WWN_CNF"),
-    value_row(FCPH_GET_NODE_PORT_CT, "FCPH_GET_NODE_PORT_CT_CNF", 92, kValueUnsigned),
+    kNodePortCountRow,
     value_row(FCPH_GET_REMOTE_NODE_CT, "FCPH_GET_REMOTE_NODE_CT_CNF", 92, kValueUnsigned),
     value_row(FCPH_GET_SEND_OPS, "FCPH_GET_SEND_OPS_CNF", 92, kValueUnsigned),
     value_row(FCPH_GET_RCV_OPS, "FCPH_GET_RCV_OPS_CNF", 92, kValueUnsigned),
@@ -319,7 +324,7 @@ const ResponseRow tavro_responses[] = {
     value_row(FCPH_GET_SEND_ERRORS, "FCPH_GET_SEND_ERRORS_CNF", 92, kValueUnsigned),
     value_row(FCPH_GET_RCV_ERRORS, "FCPH_GET_RCV_ERRORS_CNF", 92, kValueUnsigned),
     value_row(FCPH_GET_SEND_DISCARD, "FCPH_GET_SEND_DISCARD_CNF", 92, kValueUnsigned),
-    value_row(FCPH_GET_PORTWWN, "FCPH_GET_PORTWWN_CNF", 88, kValueBytes, 8),
+    kPortWwnRow,
     value_row(FCPH_GET_REMOTE_NODE_WWN, "FCPH_GET_REMOTE_NODE_WWN_CNF", 88, kValueBytes, 8),
     value_row(FCPH_GET_REMOTE_NODE_PC, "FCPH_GET_REMOTE_NODE_PC_CNF", 92, kValueUnsigned),
     value_row(FCPH_GET_REMOTE_NODE_TYPE, "FCPH_GET_REMOTE_NODE_TYPE_CNF", 92, kValueHex8),
@@ -375,6 +380,8 @@ const ResponseRow stdagent_responses[] = {
     kAdapterNameRow,
     kAdapterInfoRow,
     kAdapterPortWwnRow,
+    kNodePortCountRow,
+    kPortWwnRow,
     {kDriverEvent, nullptr, deliver_event, 0, 0, 0, 0, nullptr, nullptr, nullptr},
     {},
 };

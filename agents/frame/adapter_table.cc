@@ -55,20 +55,19 @@ SubIds entry_ids(char kind, const AdapterTable& table, int k) {
   }
 }
 
-// The adapter's own port first, then those of its ports it did not name.
-void list_ports(const AdapterEntry& e, std::vector<SubIds>& out) {
-  std::vector<SubIds> ports;
-  if (SubIds own = wwn_ids(e.port_wwn); !own.empty()) ports.push_back(std::move(own));
-  for (int p = 0; p < std::clamp(e.port_count, 0, kMaxPorts); ++p) {
-    SubIds ids = wwn_ids(e.ports[p]);
-    if (!ids.empty() && std::find(ports.begin(), ports.end(), ids) == ports.end()) {
-      ports.push_back(std::move(ids));
-    }
-  }
-  out.insert(out.end(), ports.begin(), ports.end());
-}
-
 }  // namespace
+
+std::vector<std::string> port_wwns(const AdapterEntry& e) {
+  std::vector<std::string> ports;
+  auto add = [&](const char* wwn) {
+    if (!wwn_ids(wwn).empty() && std::find(ports.begin(), ports.end(), wwn) == ports.end()) {
+      ports.emplace_back(wwn);
+    }
+  };
+  add(e.port_wwn);
+  for (int p = 0; p < std::clamp(e.port_count, 0, kMaxPorts); ++p) add(e.ports[p]);
+  return ports;
+}
 
 std::string kinds_of(const char (&index_kinds)[8]) {
   std::string kinds;
@@ -88,14 +87,20 @@ bool list_instances(const std::string& kinds, const AdapterTable& table, std::ve
   if (std::find(std::begin(kListed), std::end(kListed), kinds) == std::end(kListed)) return false;
   int count = std::clamp(table.count, 0, kMaxAdapters);
   for (int k = 0; k < count; ++k) {
+    std::vector<std::string> ports = port_wwns(table.names[k]);
     if (kinds == "P") {
-      list_ports(table.names[k], out);
+      for (const std::string& wwn : ports) out.push_back(wwn_ids(wwn.c_str()));
       continue;
     }
     SubIds ids = entry_ids(kinds[0], table, k);
     if (ids.empty()) continue;
-    // A port of a unit is number 1, a port of a named adapter index 0.
-    if (kinds.size() == 2) ids = joined(std::move(ids), kinds[0] == 'U' ? 1 : 0);
+    if (kinds == "UI") {
+      for (std::size_t p = 1; p <= std::max<std::size_t>(ports.size(), 1); ++p)
+        out.push_back(joined(ids, static_cast<std::uint32_t>(p)));
+      continue;
+    }
+    // A port of a named adapter is index 0.
+    if (kinds.size() == 2) ids = joined(std::move(ids), 0);
     out.push_back(std::move(ids));
   }
   return true;

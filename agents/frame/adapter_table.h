@@ -29,11 +29,16 @@ struct AdapterTable {
 
 using SubIds = std::vector<std::uint32_t>;
 
+// The entry's port WWNs: the port the adapter names first, then the other
+// ports of its node that discovery read.
+std::vector<std::string> port_wwns(const AdapterEntry& entry);
+
 // The index kind letters of a row (they end at a blank or the end).
 std::string kinds_of(const char (&index_kinds)[8]);
 
 // Appends every instance the table knows for these index kinds: none (one
-// empty instance), U (units 1 to count), UI (each unit's port 1), I (adapter
+// empty instance), U (units 1 to count), UI (each unit's ports, numbered from
+// 1; port 1 where none was read), I (adapter
 // indexes), A (adapter names), AI (each name with port index 0), P (each
 // port WWN of each adapter, once), N (node WWNs). False, with nothing
 // appended, for other kinds.

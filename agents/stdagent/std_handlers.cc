@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "objects/driver_request.h"
 #include "objects/handlers.h"
@@ -74,12 +76,25 @@ const AdapterEntry* select_adapter(ObjectCall& call) {
   return nullptr;
 }
 
-// One port query for the adapter; the reply text lands in call.text.
-void ask_port(ObjectCall& call, const AdapterEntry& adapter, std::uint32_t message) {
+// The WWN of the port the instance names (its unit, then port 1, 2, ...);
+// empty (the call answered noSuchName) when the adapter has no such port.
+std::string select_port(ObjectCall& call, const AdapterEntry& adapter) {
+  InstanceText instance(call.text);
+  std::vector<std::string> ports = port_wwns(adapter);
+  if (ports.empty() && adapter.node_wwn[0] != '\0') ports.emplace_back(adapter.node_wwn);
+  char* end = nullptr;
+  unsigned long n = std::strtoul(instance.component(1), &end, 10);
+  if (*end == '\0' && n >= 1 && n <= ports.size()) return ports[n - 1];
+  object_reply(call, "");
+  return "";
+}
+
+// One query for the port; the reply text lands in call.text.
+void ask_port(ObjectCall& call, const std::string& wwn, std::uint32_t message) {
   Outgoing out{kFcphDestination, message, fcph::kSize};
   call.services.channel.transact(out, call.text, call.cap, [&](std::uint8_t* data) {
     write_u32(data, fcph::kNumber, message);
-    put_wwn_text(data, fcph::kArgs, adapter.node_wwn);
+    put_wwn_text(data, fcph::kArgs, wwn.c_str());
     return true;
   });
 }
@@ -113,22 +128,28 @@ int std_port_query(ObjectCall& call, const oid_entry& row) {
   const PortQuery* query = find_row(port_queries, row.oid);
   if (query == nullptr) return std_not_served(call, row);
   const AdapterEntry* adapter = select_adapter(call);
-  if (adapter == nullptr) return snmp::kNoSuchName;
-  ask_port(call, *adapter, query->message);
+  std::string port = adapter != nullptr ? select_port(call, *adapter) : "";
+  if (port.empty()) return snmp::kNoSuchName;
+  ask_port(call, port, query->message);
   return object_reply(call, call.text);
 }
 
 int std_adapter_field(ObjectCall& call, const oid_entry& row) {
   const AdapterEntry* adapter = select_adapter(call);
   if (adapter == nullptr) return snmp::kNoSuchName;
-  const char* field = adapter->port_wwn;
-  if (std::strcmp(row.oid, "1.10.1.22") == 0) field = adapter->node_wwn;
-  if (std::strcmp(row.oid, "1.10.1.17") == 0) field = adapter->adap;
-  return object_reply(call, field);
+  // A unit's row names the adapter's own port, a port row its port.
+  std::string port = row.index_count == 2 ? select_port(call, *adapter) : adapter->port_wwn;
+  if (row.index_count == 2 && port.empty()) return snmp::kNoSuchName;
+  if (std::strcmp(row.oid, "1.10.1.22") == 0) port = adapter->node_wwn;
+  if (std::strcmp(row.oid, "1.10.1.17") == 0) port = adapter->adap;
+  return object_reply(call, port.c_str());
 }
 
 int std_instance_echo(ObjectCall& call, const oid_entry& row) {
-  if (select_adapter(call) == nullptr) return snmp::kNoSuchName;
+  const AdapterEntry* adapter = select_adapter(call);
+  if (adapter == nullptr || (row.index_count == 2 && select_port(call, *adapter).empty())) {
+    return snmp::kNoSuchName;
+  }
   InstanceText instance(call.text);
   if (std::strcmp(row.oid, "1.6.1.1") == 0) return object_reply(call, call.text);
   return object_reply(call, instance.component(std::strcmp(row.oid, "4.5.1.1") == 0 ? 0 : 1));
@@ -137,11 +158,12 @@ int std_instance_echo(ObjectCall& call, const oid_entry& row) {
 // Send errors plus receive errors, as an 8-byte counter.
 int std_error_total(ObjectCall& call, const oid_entry&) {
   const AdapterEntry* adapter = select_adapter(call);
-  if (adapter == nullptr) return snmp::kNoSuchName;
-  ask_port(call, *adapter, FCPH_GET_TX_ERRORS);
+  std::string port = adapter != nullptr ? select_port(call, *adapter) : "";
+  if (port.empty()) return snmp::kNoSuchName;
+  ask_port(call, port, FCPH_GET_TX_ERRORS);
   if (is_error(call.text)) return object_reply(call, call.text);
   std::uint64_t sent = std::strtoull(call.text, nullptr, 10);
-  ask_port(call, *adapter, FCPH_GET_RX_ERRORS);
+  ask_port(call, port, FCPH_GET_RX_ERRORS);
   if (is_error(call.text)) return object_reply(call, call.text);
   std::uint64_t received = std::strtoull(call.text, nullptr, 10);
   char total[24];

@@ -26,7 +26,7 @@ const AgentProfile kStdAgentProfile{kView,
                                     nullptr,
                                     true,
                                     nullptr,
-                                    false};
+                                    true};
 
 AgentFrame* make_agent() {
   return new AgentFrame(kStdAgentProfile);

@@ -26,7 +26,7 @@ std::string hex(std::uint64_t v, int bytes) {
 }
 
 struct Row {
-  std::string object;  // port 1 of unit 1 (host3) below .1.3.6.1.3.94.
+  std::string object;  // unit 1 below .1.3.6.1.3.94.: its port 1 is host3, port 2 host4
   std::string want;    // the walk's value, "" where it leaves it out; or host3's number
   int bytes;           // the number's Hex-STRING length; 0: want is the walk's text
   std::string metric;  // the exporter's series, or ""
@@ -49,6 +49,10 @@ const Row kRows[] = {
     {"4.5.1.5." + kUnit1 + ".1", "0x1404", 8, "fc_port_rx_frames_total"},
     {"4.5.1.6." + kUnit1 + ".1", "0x4c0c", 8, "fc_port_tx_bytes_total"},  // tx_words 0x1303 x 4
     {"4.5.1.7." + kUnit1 + ".1", "0x5414", 8, "fc_port_rx_bytes_total"},  // rx_words 0x1505 x 4
+    {"1.10.1.10." + kUnit1 + ".2", "0x21000024ff3a5b11", 8, ""},
+    {"1.10.1.15." + kUnit1 + ".2", "", 0, ""},  // link down: no speed
+    {"4.5.1.4." + kUnit1 + ".2", "0x2202", 8, ""},
+    {"4.5.1.6." + kUnit1 + ".2", "0x8c0c", 8, ""},  // tx_words 0x2303 x 4
 };
 
 class LinuxSnmp : public BridgeTest {};
@@ -86,8 +90,13 @@ TEST_F(LinuxSnmp, WalkAndScrapeShowTheFixtureFiles) {
     EXPECT_NE(scraped.find("\n" + metric + labels + series + "\n"), std::string::npos)
         << metric << scraped;
   }
-  // One past: the second unit, and the first unit's second port.
-  for (const char* past : {"2.1", "1.2"}) {
+  if (!scraped.empty()) {
+    std::string port2 = "{adapter=\"pci0000:3b/dev00\",port=\"2\",unit=\"0x" +
+                        std::string(31, '0') + "1\",wwn=\"0x21000024FF3A5B11\"} ";
+    EXPECT_NE(scraped.find("\nfc_port_tx_frames_total" + port2 + "8706\n"), std::string::npos);
+  }
+  // One past: the second unit, and the first unit's third port.
+  for (const char* past : {"2.1", "1.3"}) {
     std::string got =
         client("snmpget", {".1.3.6.1.3.94.1.10.1.15." + kUnit1.substr(0, 30) + past}).output;
     EXPECT_NE(got.find("No Such Instance"), std::string::npos) << got;
