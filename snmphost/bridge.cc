@@ -15,6 +15,8 @@ namespace {
 
 constexpr const char* kAppName = "tavro-snmpd-bridge";
 
+}  // namespace
+
 int event_level(int priority) {
   if (priority <= LOG_CRIT) return kLevelAlarm;
   if (priority <= LOG_ERR) return kLevelError;
@@ -22,6 +24,8 @@ int event_level(int priority) {
   if (priority <= LOG_INFO) return kLevelNotice;
   return kLevelDebug;
 }
+
+namespace {
 
 // Where net-snmp's own log messages go. net-snmp frees a callback's
 // argument at shutdown, so the log is named here instead.

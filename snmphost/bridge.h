@@ -23,6 +23,9 @@ inline constexpr int kAgentxPingSeconds = 1;
 // The event log of the bridge and its agents, when set.
 inline constexpr const char* kBridgeEventLogVariable = "TAVRO_SNMP_EVENT_LOG";
 
+// The event-log level of a net-snmp log message's syslog priority.
+int event_level(int priority);
+
 class SnmpBridge {
  public:
   explicit SnmpBridge(EventLog& events) : events_(events) {}

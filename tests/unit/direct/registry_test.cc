@@ -51,9 +51,11 @@ TEST_F(RegistryTest, CaseMissingValuesBadContentsAndBadNames) {
     EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), result) << text;
   }
   // Names that would leave their folder are refused.
-  for (const char* name : {"", "..", ".hidden", "a/b", "../../x"}) {
-    EXPECT_EQ(registry_.write_dword(kKey, name, 1), RegResult::kBadName) << name;
+  for (const std::string& name :
+       std::vector<std::string>{"", "..", ".hidden", "a/b", "../../x", std::string(256, 'n')}) {
+    EXPECT_EQ(registry_.write_dword(kKey, name.c_str(), 1), RegResult::kBadName) << name;
   }
+  EXPECT_EQ(registry_.write_dword(kKey, std::string(255, 'n').c_str(), 1), RegResult::kOk);
   EXPECT_EQ(registry_.write_dword("System\\..\\x", "v", 1), RegResult::kBadName);
   EXPECT_FALSE(std::filesystem::exists(root_ + "/x"));
 }
