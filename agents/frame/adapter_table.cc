@@ -83,7 +83,7 @@ bool list_instances(const std::string& kinds, const AdapterTable& table, std::ve
     out.emplace_back();
     return true;
   }
-  static const char* const kListed[] = {"U", "UI", "I", "A", "AI", "P", "N"};
+  static const char* const kListed[] = {"U", "UI", "I", "A", "AI", "P", "N", "NR"};
   if (std::find(std::begin(kListed), std::end(kListed), kinds) == std::end(kListed)) return false;
   int count = std::clamp(table.count, 0, kMaxAdapters);
   for (int k = 0; k < count; ++k) {
@@ -94,6 +94,16 @@ bool list_instances(const std::string& kinds, const AdapterTable& table, std::ve
     }
     SubIds ids = entry_ids(kinds[0], table, k);
     if (ids.empty()) continue;
+    if (kinds == "NR") {
+      const AdapterEntry& e = table.names[k];
+      for (int r = 0; r < std::clamp(e.remote_count, 0, kMaxRemoteNodes); ++r) {
+        SubIds remote = wwn_ids(e.remotes[r]);
+        if (remote.empty()) continue;
+        out.push_back(ids);
+        out.back().insert(out.back().end(), remote.begin(), remote.end());
+      }
+      continue;
+    }
     if (kinds == "UI") {
       for (std::size_t p = 1; p <= std::max<std::size_t>(ports.size(), 1); ++p)
         out.push_back(joined(ids, static_cast<std::uint32_t>(p)));

@@ -11,6 +11,7 @@ namespace tavro {
 
 inline constexpr int kMaxAdapters = 8;
 inline constexpr int kMaxPorts = 8;
+inline constexpr int kMaxRemoteNodes = 64;
 
 struct AdapterEntry {
   char adap[65];
@@ -18,6 +19,8 @@ struct AdapterEntry {
   char node_wwn[17];
   std::int32_t port_count;  // of ports[], each one the driver answered for
   char ports[kMaxPorts][17];
+  std::int32_t remote_count;  // of remotes[], the remote nodes the node sees
+  char remotes[kMaxRemoteNodes][17];
 };
 
 struct AdapterTable {
@@ -38,10 +41,10 @@ std::string kinds_of(const char (&index_kinds)[8]);
 
 // Appends every instance the table knows for these index kinds: none (one
 // empty instance), U (units 1 to count), UI (each unit's ports, numbered from
-// 1; port 1 where none was read), I (adapter
-// indexes), A (adapter names), AI (each name with port index 0), P (each
-// port WWN of each adapter, once), N (node WWNs). False, with nothing
-// appended, for other kinds.
+// 1; port 1 where none was read), I (adapter indexes), A (adapter names), AI
+// (each name with port index 0), P (each port WWN of each adapter, once), N
+// (node WWNs), NR (each node with each of its remote nodes). False, with
+// nothing appended, for other kinds.
 bool list_instances(const std::string& kinds, const AdapterTable& table, std::vector<SubIds>& out);
 
 // True when the kinds take exactly the n sub-identifiers of ids: A a length

@@ -470,28 +470,35 @@ void AgentFrame::build_adapter_tbl(bool force) {
     bool node = ask("4.2.1.2", index, reply);
     if (node) std::snprintf(entry.node_wwn, sizeof entry.node_wwn, "%.16s", reply);
     log_.line("build_adapter_tbl() adapters.names[%d].node_wwn = %s\n", i, entry.node_wwn);
-    entry.port_count = 0;
-    bool ports = !profile_.reads_every_port || (node && read_ports(entry));
-    complete = complete && port && node && ports;
+    entry.port_count = entry.remote_count = 0;
+    bool ports =
+        !profile_.reads_every_port ||
+        (node && read_wwns(entry, "4.3.1.2", "4.6.1.2", entry.ports, kMaxPorts, entry.port_count));
+    bool remotes = !profile_.reads_remote_nodes ||
+                   (node && read_wwns(entry, "4.3.1.3", "4.7.1.2", entry.remotes, kMaxRemoteNodes,
+                                      entry.remote_count));
+    complete = complete && port && node && ports && remotes;
   }
   adapters_.known = complete;
 }
 
-// Every port of the adapter's node, by index; false when one is not read.
-bool AgentFrame::read_ports(AdapterEntry& entry) {
+// The WWNs the adapter's node lists by index (its ports, its remote nodes):
+// the count asked first, then each; false when one is not read.
+bool AgentFrame::read_wwns(const AdapterEntry& entry, const char* count_oid, const char* wwn_oid,
+                           char (*out)[17], int max, std::int32_t& n) {
   char reply[kBufferSize + 1];
-  if (!ask("4.3.1.2", entry.node_wwn, reply)) return false;
+  if (!ask(count_oid, entry.node_wwn, reply)) return false;
   char* end = nullptr;
   unsigned long count = std::strtoul(reply, &end, 10);
-  bool complete = end != reply && count <= kMaxPorts;
-  for (unsigned long i = 0; i < std::min<unsigned long>(count, kMaxPorts); ++i) {
+  bool complete = end != reply && count <= static_cast<unsigned long>(max);
+  for (unsigned long i = 0; i < std::min<unsigned long>(count, max); ++i) {
     char instance[40];
     std::snprintf(instance, sizeof instance, "%s.%lu", entry.node_wwn, i);
-    if (!ask("4.6.1.2", instance, reply)) {
+    if (!ask(wwn_oid, instance, reply)) {
       complete = false;
       continue;
     }
-    std::snprintf(entry.ports[entry.port_count++], sizeof entry.ports[0], "%.16s", reply);
+    std::snprintf(out[n++], 17, "%.16s", reply);
   }
   return complete;
 }

@@ -41,11 +41,12 @@ struct AgentProfile {
   const oid_entry* get_table;
   const oid_entry* set_table;
   const ResponseRow* responses;
-  oid_handler unserved;            // the handler of known objects that are not served
-  const WriteRange* write_ranges;  // ended by a null row; may be null
-  bool build_at_open;              // the adapter table is built when the channel opens
-  const char* const* unwalked;     // rows a walk passes over, ended by null; may be null
-  bool reads_every_port;           // discovery learns each port of each adapter's node
+  oid_handler unserved;             // the handler of known objects that are not served
+  const WriteRange* write_ranges;   // ended by a null row; may be null
+  bool build_at_open;               // the adapter table is built when the channel opens
+  const char* const* unwalked;      // rows a walk passes over, ended by null; may be null
+  bool reads_every_port;            // discovery learns each port of each adapter's node
+  bool reads_remote_nodes = false;  // and each remote node the node sees
 };
 
 // Seconds on a steady clock; tests move it instead of waiting an hour.
@@ -106,7 +107,8 @@ class AgentFrame {
   // and returns the reply check's status.
   int call_handler(const oid_entry& row, char* text);
   bool ask(const char* oid, const char* instance, char* reply);
-  bool read_ports(AdapterEntry& entry);
+  bool read_wwns(const AdapterEntry& entry, const char* count_oid, const char* wwn_oid,
+                 char (*out)[17], int max, std::int32_t& n);
   bool time_spent() const;
   bool unwalked(const oid_entry& row) const;
   bool instance_known(const oid_entry& row, const std::uint32_t* ids, std::size_t n);

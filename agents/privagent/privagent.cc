@@ -30,13 +30,21 @@ constexpr const char* kUnwalked[] = {"3.7.1.14", nullptr};
 
 }  // namespace
 
-const AgentProfile kPrivAgentProfile{kView,           8,
-                                     kAgentBranch,    kAgentBranch,
-                                     "SNMP",          0x534E0000,
-                                     oid_get_table,   oid_set_table,
-                                     tavro_responses, qdn_not_supported,
-                                     kWriteRanges,    false,
-                                     kUnwalked,       true};
+const AgentProfile kPrivAgentProfile{kView,
+                                     8,
+                                     kAgentBranch,
+                                     kAgentBranch,
+                                     "SNMP",
+                                     0x534E0000,
+                                     oid_get_table,
+                                     oid_set_table,
+                                     tavro_responses,
+                                     qdn_not_supported,
+                                     kWriteRanges,
+                                     false,
+                                     kUnwalked,
+                                     true,
+                                     true};
 
 AgentFrame* make_agent() {
   return new AgentFrame(kPrivAgentProfile);

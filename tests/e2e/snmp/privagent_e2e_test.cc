@@ -114,12 +114,15 @@ TEST_F(PrivAgentE2e, GetWalkAndSetAnswerAsTheMibSays) {
   EXPECT_NE(get({state}).output.find(state + " = INTEGER: 3"), std::string::npos);  // offline
 }
 
-// A WWN with a byte 255, a dual-port card and a second adapter: the walk
-// lists every served name, ports in order, and GETNEXT from anywhere answers
-// the next of them; a WWN one past the second port's is no instance.
+// A WWN with a byte 255, a dual-port card with a remote node and a second
+// adapter: the walk lists every served name, ports in order, the remote node's
+// rows, and GETNEXT from anywhere answers the next of them; a WWN one past the
+// second port's or the remote node's is no instance.
 TEST_F(PrivAgentE2e, WalkListsEveryAdapterPortAndNodeAndGetNextSkipsNothing) {
   start(R"({"adapters":[{"name":"/pvd/pci2/dev5/fcp0","node_wwn":"20FF00E08B0102FF",)"
-        R"("ports":[{"wwn":"21FF00E08B0102FF"},{"wwn":"2201A0E08B0C0D0E"}]},)"
+        R"("ports":[{"wwn":"21FF00E08B0102FF","remote_nodes":[{"wwn":"50FF0160000102FF",)"
+        R"("target_id":5,"ports":[{"wwn":"51FF0160000102FF"}],"luns":[{"number":0}]}]},)"
+        R"({"wwn":"2201A0E08B0C0D0E"}]},)"
         R"({"name":"/pvd/pci3/dev1/fcp1","node_wwn":"200000E08B040506",)"
         R"("ports":[{"wwn":"210000E08B040506"}]}]})");
   std::vector<std::string> names;
@@ -130,16 +133,22 @@ TEST_F(PrivAgentE2e, WalkListsEveryAdapterPortAndNodeAndGetNextSkipsNothing) {
   const std::string port = "33.255.0.224.139.1.2.255", node = "32.255.0.224.139.1.2.255";
   const std::string fcp1 = "19.47.112.118.100.47.112.99.105.51.47.100.101.118.49.47.102.99.112.49";
   const std::string second = "3.7.1.2.34.1.160.224.139.12.13.14";
-  for (const std::string& name :
-       std::vector<std::string>{"3.2.1.2.1", "3.3.1.1." + fcp1, "3.4.1.2." + fcp1 + ".0",
-                                "3.5.1.3." + port, "4.2.1.2.1", "4.4.1.13." + node, second}) {
+  const std::string remote = node + ".80.255.1.96.0.1.2.255";
+  for (const std::string& name : std::vector<std::string>{
+           "3.2.1.2.1", "3.3.1.1." + fcp1, "3.4.1.2." + fcp1 + ".0", "3.5.1.3." + port, "4.2.1.2.1",
+           "4.4.1.13." + node, second, "4.8.1.1." + remote, "4.9.1.2." + remote}) {
     EXPECT_TRUE(std::find(names.begin(), names.end(), kPrivate + name) != names.end()) << name;
   }
   auto first_at = std::find(names.begin(), names.end(), kPrivate + "3.7.1.2." + port);
   EXPECT_LT(first_at, std::find(names.begin(), names.end(), kPrivate + second));
-  std::string out = get({kPrivate + second, kPrivate + "3.7.1.2.34.1.160.224.139.12.13.15"}).output;
+  std::string out =
+      get({kPrivate + second, kPrivate + "3.7.1.2.34.1.160.224.139.12.13.15",
+           kPrivate + "4.9.1.2." + remote, kPrivate + "4.9.1.2." + node + ".80.255.1.96.0.1.2.254"})
+          .output;
   EXPECT_NE(out.find(second + " = Hex-STRING: 22 01 A0 E0 8B 0C 0D 0E"), std::string::npos) << out;
   EXPECT_NE(out.find("13.15 " + kNoSuchInstance), std::string::npos) << out;
+  EXPECT_NE(out.find(remote + " = INTEGER: 5"), std::string::npos) << out;  // the target ID
+  EXPECT_NE(out.find("2.254 " + kNoSuchInstance), std::string::npos) << out;
   sweep_getnext(names, ".1.3.6.1.4.1.48217.3");
 }
 
