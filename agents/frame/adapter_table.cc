@@ -87,9 +87,8 @@ bool list_instances(const std::string& kinds, const AdapterTable& table, std::ve
   if (std::find(std::begin(kListed), std::end(kListed), kinds) == std::end(kListed)) return false;
   int count = std::clamp(table.count, 0, kMaxAdapters);
   for (int k = 0; k < count; ++k) {
-    std::vector<std::string> ports = port_wwns(table.names[k]);
     if (kinds == "P") {
-      for (const std::string& wwn : ports) out.push_back(wwn_ids(wwn.c_str()));
+      for (const std::string& wwn : port_wwns(table.names[k])) out.push_back(wwn_ids(wwn.c_str()));
       continue;
     }
     SubIds ids = entry_ids(kinds[0], table, k);
@@ -105,7 +104,8 @@ bool list_instances(const std::string& kinds, const AdapterTable& table, std::ve
       continue;
     }
     if (kinds == "UI") {
-      for (std::size_t p = 1; p <= std::max<std::size_t>(ports.size(), 1); ++p)
+      std::size_t ports = std::max<std::size_t>(port_wwns(table.names[k]).size(), 1);
+      for (std::size_t p = 1; p <= ports; ++p)
         out.push_back(joined(ids, static_cast<std::uint32_t>(p)));
       continue;
     }

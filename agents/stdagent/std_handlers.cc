@@ -89,6 +89,14 @@ std::string select_port(ObjectCall& call, const AdapterEntry& adapter) {
   return "";
 }
 
+// The adapter and the port the instance names; null (the call answered
+// noSuchName) when either is missing.
+const AdapterEntry* select_port_of_unit(ObjectCall& call, std::string& port) {
+  const AdapterEntry* adapter = select_adapter(call);
+  if (adapter != nullptr) port = select_port(call, *adapter);
+  return port.empty() ? nullptr : adapter;
+}
+
 // One query for the port; the reply text lands in call.text.
 void ask_port(ObjectCall& call, const std::string& wwn, std::uint32_t message) {
   Outgoing out{kFcphDestination, message, fcph::kSize};
@@ -127,27 +135,27 @@ int std_adapter_count(ObjectCall& call, const oid_entry& row) {
 int std_port_query(ObjectCall& call, const oid_entry& row) {
   const PortQuery* query = find_row(port_queries, row.oid);
   if (query == nullptr) return std_not_served(call, row);
-  const AdapterEntry* adapter = select_adapter(call);
-  std::string port = adapter != nullptr ? select_port(call, *adapter) : "";
-  if (port.empty()) return snmp::kNoSuchName;
+  std::string port;
+  if (select_port_of_unit(call, port) == nullptr) return snmp::kNoSuchName;
   ask_port(call, port, query->message);
   return object_reply(call, call.text);
 }
 
 int std_adapter_field(ObjectCall& call, const oid_entry& row) {
-  const AdapterEntry* adapter = select_adapter(call);
-  if (adapter == nullptr) return snmp::kNoSuchName;
   // A unit's row names the adapter's own port, a port row its port.
-  std::string port = row.index_count == 2 ? select_port(call, *adapter) : adapter->port_wwn;
-  if (row.index_count == 2 && port.empty()) return snmp::kNoSuchName;
-  if (std::strcmp(row.oid, "1.10.1.22") == 0) port = adapter->node_wwn;
-  if (std::strcmp(row.oid, "1.10.1.17") == 0) port = adapter->adap;
-  return object_reply(call, port.c_str());
+  std::string field;
+  const AdapterEntry* adapter =
+      row.index_count == 2 ? select_port_of_unit(call, field) : select_adapter(call);
+  if (adapter == nullptr) return snmp::kNoSuchName;
+  if (row.index_count != 2) field = adapter->port_wwn;
+  if (std::strcmp(row.oid, "1.10.1.22") == 0) field = adapter->node_wwn;
+  if (std::strcmp(row.oid, "1.10.1.17") == 0) field = adapter->adap;
+  return object_reply(call, field.c_str());
 }
 
 int std_instance_echo(ObjectCall& call, const oid_entry& row) {
-  const AdapterEntry* adapter = select_adapter(call);
-  if (adapter == nullptr || (row.index_count == 2 && select_port(call, *adapter).empty())) {
+  std::string port;
+  if ((row.index_count == 2 ? select_port_of_unit(call, port) : select_adapter(call)) == nullptr) {
     return snmp::kNoSuchName;
   }
   InstanceText instance(call.text);
@@ -157,9 +165,8 @@ int std_instance_echo(ObjectCall& call, const oid_entry& row) {
 
 // Send errors plus receive errors, as an 8-byte counter.
 int std_error_total(ObjectCall& call, const oid_entry&) {
-  const AdapterEntry* adapter = select_adapter(call);
-  std::string port = adapter != nullptr ? select_port(call, *adapter) : "";
-  if (port.empty()) return snmp::kNoSuchName;
+  std::string port;
+  if (select_port_of_unit(call, port) == nullptr) return snmp::kNoSuchName;
   ask_port(call, port, FCPH_GET_TX_ERRORS);
   if (is_error(call.text)) return object_reply(call, call.text);
   std::uint64_t sent = std::strtoull(call.text, nullptr, 10);
