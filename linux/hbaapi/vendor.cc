@@ -39,7 +39,7 @@ sysfs::Wwn wwn_of(const HBA_WWN& w) {
 }
 
 struct StateRow {
-  sysfs::PortState state;
+  sysfs::PortState key;
   HBA_PORTSTATE value;
 };
 constexpr StateRow kStates[] = {{sysfs::PortState::online, HBA_PORTSTATE_ONLINE},
@@ -52,14 +52,20 @@ constexpr StateRow kStates[] = {{sysfs::PortState::online, HBA_PORTSTATE_ONLINE}
                                 {sysfs::PortState::loopback, HBA_PORTSTATE_LOOPBACK},
                                 {sysfs::PortState::unknown, 0}};
 
+// The row's value for the kernel's word; unknown (and unset) for the others.
+template <typename Row, typename Key>
+auto mapped(const Row* rows, const std::optional<Key>& key, decltype(Row::value) unknown) {
+  for (const Row* r = rows; r->value != 0; ++r)
+    if (key == r->key) return r->value;
+  return unknown;
+}
+
 HBA_PORTSTATE port_state(const std::optional<sysfs::PortState>& s) {
-  for (const StateRow* r = kStates; r->value != 0; ++r)
-    if (s == r->state) return r->value;
-  return HBA_PORTSTATE_UNKNOWN;
+  return mapped(kStates, s, HBA_PORTSTATE_UNKNOWN);
 }
 
 struct TypeRow {
-  sysfs::PortType type;
+  sysfs::PortType key;
   HBA_PORTTYPE value;
 };
 constexpr TypeRow kTypes[] = {{sysfs::PortType::other, HBA_PORTTYPE_OTHER},
@@ -72,9 +78,7 @@ constexpr TypeRow kTypes[] = {{sysfs::PortType::other, HBA_PORTTYPE_OTHER},
                               {sysfs::PortType::unknown, 0}};
 
 HBA_PORTTYPE port_type(const std::optional<sysfs::PortType>& t) {
-  for (const TypeRow* r = kTypes; r->value != 0; ++r)
-    if (t == r->type) return r->value;
-  return HBA_PORTTYPE_UNKNOWN;
+  return mapped(kTypes, t, HBA_PORTTYPE_UNKNOWN);
 }
 
 // The transport's speed bits are the HBA API's, except "not negotiated".
