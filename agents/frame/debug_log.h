@@ -9,7 +9,7 @@
 namespace tavro {
 
 inline constexpr const char* kDebugLogVariable = "TAVRO_SNMP_DEBUG_LOG";
-inline constexpr const char* kDebugLogPath = "/var/log/qsnmpdbg.log";
+inline constexpr const char* kDebugLogPath = "/var/log/tavro/qsnmpdbg.log";
 
 class DebugLog {
  public:
