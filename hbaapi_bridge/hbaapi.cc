@@ -172,12 +172,17 @@ void HbaApi::load() {
   loaded_ = true;
 }
 
-void* HbaApi::load_library(int* error) {
-  void* module = platform::load_module(kHbaApiLibrary, error);
-  if (module != nullptr) return module;
+// The libhbaapi.so of the chosen set of libraries; only when there is none
+// anywhere, the system's common library. A libhbaapi.so that is there but
+// cannot be loaded stays a failure: another set's library never stands in.
+void* HbaApi::load_library(int* error, std::string* failed) {
+  void* module = platform::load_module(kHbaApiLibrary, error, failed);
+  if (module != nullptr || !failed->empty()) return module;
   const char* system = system_library();
   if (*system == '\0') return nullptr;
-  return ::dlopen(system, RTLD_NOW | RTLD_LOCAL);
+  module = ::dlopen(system, RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) *failed = system;
+  return module;
 }
 
 int HbaApi::open() {
@@ -187,7 +192,13 @@ int HbaApi::open() {
   }
   if (diag_.on(kTrace)) diag_.print("api_open: Loading Wrapper Library DLL.\n");
   int error = 0;
-  void* module = load_library(&error);
+  std::string failed;
+  void* module = load_library(&error, &failed);
+  if (module == nullptr && !failed.empty()) {
+    std::string text = "API file cannot be loaded! (" + failed + ")";
+    event(kLevelError, text.c_str(), error);
+    return -1;
+  }
   if (module == nullptr) {
     char line[256];
     std::snprintf(line, sizeof line,
@@ -208,7 +219,13 @@ int HbaApi::open() {
       diag_.print("Function '%s' (%d) Not found in %s.DLL\n", name, i, kHbaApiLibrary);
     }
   }
-  event(kLevelNotice, "HBA API Library loaded");
+  // The file itself, also when it was reached through a link.
+  std::string path = platform::module_path(module);
+  char* real = ::realpath(path.c_str(), nullptr);
+  std::string text =
+      "HBA API Library loaded: " + std::string(real != nullptr ? real : path.c_str());
+  std::free(real);
+  event(kLevelNotice, text.c_str());
   return 0;
 }
 

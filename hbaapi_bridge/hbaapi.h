@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "hbaapi_bridge/function_table.h"
 #include "hbaapi_bridge/render.h"
@@ -21,9 +22,9 @@ class HbaApi;
 // The library's plain name: the module loader's "libhbaapi.so".
 inline constexpr const char* kHbaApiLibrary = "hbaapi";
 // Names the system's common HBA API library, loaded when no libhbaapi.so is
-// found; empty for none.
+// found at all; empty for none. By default the file the build found.
 inline constexpr const char* kHbaApiSystemVariable = "TAVRO_HBAAPI_LIBRARY";
-inline constexpr const char* kHbaApiSystemDefault = "libHBAAPI.so.2";
+inline constexpr const char* kHbaApiSystemDefault = TAVRO_SYSTEM_HBAAPI;
 
 // One request on its way through a caller.
 struct HbaApiRequest {
@@ -73,7 +74,7 @@ class HbaApi {
   int dispatch(HbaApiRequest& request);
   void load();
   int open();
-  void* load_library(int* error);
+  void* load_library(int* error, std::string* failed);
   void event(int level, const char* text, int error = -1);
 
   const Diag& diag_;

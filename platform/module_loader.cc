@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -52,20 +53,21 @@ std::string executable_dir() {
   return text.substr(0, slash == 0 ? 1 : slash);
 }
 
-void* load_module(const char* name, int* error) {
+void* load_module(const char* name, int* error, std::string* failed) {
   const std::string file = module_file_name(name);
-  int saved = 0;
+  struct stat found {};
   for (const std::string& dir : search_dirs()) {
     std::string path = dir + "/" + file;
-    if (::access(path.c_str(), F_OK) != 0) continue;
+    if (::lstat(path.c_str(), &found) != 0) continue;
     errno = 0;
     if (void* module = ::dlopen(path.c_str(), kOpenFlags)) return module;
-    saved = errno;
+    if (error != nullptr) *error = ::access(path.c_str(), R_OK) != 0 ? errno : ENOEXEC;
+    if (failed != nullptr) *failed = path;
+    return nullptr;
   }
   errno = 0;
   if (void* module = ::dlopen(file.c_str(), kOpenFlags)) return module;
-  if (saved == 0) saved = errno;
-  if (error != nullptr) *error = load_error(saved);
+  if (error != nullptr) *error = load_error(errno);
   return nullptr;
 }
 

@@ -4,6 +4,9 @@
 // The file is searched in this order: each directory of the colon-separated
 // TAVRO_LIBRARY_PATH, the directory of the running executable, then the
 // system's own search (LD_LIBRARY_PATH, the cache, the default directories).
+// The first directory that holds the name decides: a file (or a link) there
+// that cannot be loaded ends the search, so that a broken library of one
+// set never lets another set's library of the same name stand in for it.
 #pragma once
 
 #include <string>
@@ -20,8 +23,9 @@ std::string module_file_name(const char* name);
 std::string executable_dir();
 
 // Loads the module and returns its handle, or null with *error set to an
-// errno value (ENOENT when no file of that name was found).
-void* load_module(const char* name, int* error);
+// errno value (ENOENT when no file of that name was found) and *failed, when
+// given, set to the file found that could not be loaded.
+void* load_module(const char* name, int* error, std::string* failed = nullptr);
 
 // True when the module is already loaded in the process; never loads it.
 bool module_present(const char* name);

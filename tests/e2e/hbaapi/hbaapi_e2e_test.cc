@@ -147,6 +147,33 @@ TEST(HbaApiLibrary, WithoutAnyLibraryEveryFunctionIsNotSupported) {
   EXPECT_NE(daemon.output().find("HBA API Wrapper Library : Error on loading."), std::string::npos);
 }
 
+// The library of the folder TAVRO_LIBRARY_PATH chooses, named in the event
+// log by its file; one there that cannot be loaded is an error, and the
+// simulated libhbaapi.so beside tavro never stands in for it.
+TEST(HbaApiLibrary, OnlyTheChosenFoldersLibraryIsLoadedAndTheEventNamesItsFile) {
+  std::string dangling = make_temp_dir();
+  fs::create_symlink(dangling + "/libHBAAPI.so.2", dangling + "/libhbaapi.so");
+  std::string linux_link = binary_dir() + "/linux/libhbaapi.so",
+              sim = binary_dir() + "/libhbaapi.so";
+  std::error_code absent;
+  std::string system = fs::canonical(linux_link, absent).string();  // the build's link
+  const std::pair<std::string, std::string> kFolders[] = {
+      // TAVRO_LIBRARY_PATH, event
+      {binary_dir(), "HBA API Library loaded: " + fs::canonical(sim).string() + "\n"},
+      {binary_dir() + "/linux", absent ? "API file cannot be loaded! (" + linux_link + ")"
+                                       : "HBA API Library loaded: " + system + "\n"},
+      {dangling, "API file cannot be loaded! (" + dangling + "/libhbaapi.so) - error(2)\n"},
+  };
+  for (const auto& [folder, event] : kFolders) {
+    DaemonProcess daemon(hbaapi_daemon({{"TAVRO_LIBRARY_PATH", folder}}));
+    std::string count = hbaapi(daemon.port(), "3.0");
+    EXPECT_TRUE(wait_for_text(daemon.dir() + "/events.log", event)) << folder;
+    if (event.find("cannot") != std::string::npos) {
+      EXPECT_EQ(count, "Error: HBA_GetNumberOfAdapters(3) not supported by API Library.");
+    }
+  }
+}
+
 // tavro -> the system's common library -> no vendor library, then (freed and
 // loaded again) the simulated one named by /etc/hba.conf, bind-mounted in a
 // private mount namespace of the daemon; the host's own file is not touched.
