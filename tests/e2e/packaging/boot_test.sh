@@ -101,9 +101,11 @@ systemd-nspawn "${nspawn_args[@]}" -b --private-network -M "tavro-box-$$" \
   >"$work/console.log" 2>&1 </dev/null &
 nspawn=$!
 leader=""
-for _ in $(seq 100); do
-  inner=$(pgrep -P $nspawn -x systemd-nspawn || true)
-  [ -n "$inner" ] && leader=$(pgrep -P "$inner" -x systemd || true)
+for _ in $(seq 600); do
+  # The container's init is nspawn's child (or its inner nspawn's).
+  for parent in $nspawn $(pgrep -P $nspawn -x systemd-nspawn); do
+    leader=${leader:-$(pgrep -P "$parent" -x systemd || true)}
+  done
   [ -n "$leader" ] && break
   kill -0 $nspawn 2>/dev/null || break
   sleep 0.1
@@ -117,6 +119,10 @@ in_box() {
   nsenter -t "$leader" -a env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
     DEBIAN_FRONTEND=noninteractive "$@"
 }
+for _ in $(seq 600); do
+  in_box test -S /run/systemd/private -a -S /run/dbus/system_bus_socket && break
+  sleep 0.1
+done
 state=$(in_box systemctl is-system-running --wait || true)
 note "booted: $state"
 
@@ -157,10 +163,10 @@ answers_rev() { [ "$(ask REV)" = "3.3 Build 43" ]; }
 walk() { box_sh "snmpwalk -v2c -c public -On localhost $1 | tee /tmp/walk | grep -v 'No Such' | wc -l | grep -qxE '[0-9]{2,}' || cat /tmp/walk"; }
 
 check "snmpd installed and running first" box_sh \
-  'apt-get install -qq -y --no-download snmpd snmp </dev/null >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; exit 1; }; systemctl is-active snmpd'
+  'apt-get install -qq -y snmpd snmp </dev/null >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; exit 1; }; systemctl is-active snmpd'
 note "before tavro: /var/agentx is $(box_sh 'stat -c "%a %U:%G" /var/agentx')"
 check "apt-get installs the package non-interactively" box_sh \
-  'apt-get install -y --no-download /root/tavro.deb </dev/null >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; exit 1; }'
+  'apt-get install -y /root/tavro.deb </dev/null >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; exit 1; }'
 check "libhbaapi2's /etc/hba.conf is untouched" box_sh \
   '! grep -q tavro /etc/hba.conf && dpkg --verify libhbaapi2'
 check "the daemon runs" in_box systemctl is-active tavro.service
@@ -171,13 +177,13 @@ check "suspend does not wait: logind refuses the service user's delay lock" box_
   'grep "No sleep delay lock: suspend may not wait - error(13)" /var/log/tavro/tavro-events.log'
 
 # The administrator switches the agents' debug log on.
-box_sh 'install -o tavro -g tavro -m 640 /dev/null /var/log/tavro/qsnmpdbg.log'
+box_sh 'install -o tavro -g tavro -m 640 /dev/null /var/log/tavro/qsnmpdbg.log' || true
 check "the simulated adapters' drop-in, both services restarted" box_sh \
   'for unit in tavro tavro-snmpd-bridge; do
      install -D -m 644 /usr/share/tavro/simulated-adapters.conf /etc/systemd/system/$unit.service.d/simulated-adapters.conf
    done
    systemctl daemon-reload && systemctl restart tavro && systemctl enable --now tavro-snmpd-bridge 2>/dev/null &&
-   tavroctl status | grep -q "2 adapters" || tavroctl status'
+   tavroctl status --json | grep -q "\"adapters\": 2" || { tavroctl status --json; exit 1; }'
 check "the daemon answers on its port" answers_rev
 check "the bridge reaches snmpd" box_sh \
   'for i in $(seq 100); do journalctl -u tavro-snmpd-bridge | grep -q "stdagent: registered" && exit 0; sleep 0.1; done; journalctl -u tavro-snmpd-bridge; ls -la /var/agentx; exit 1'
@@ -192,7 +198,7 @@ check "the metrics timer's service writes the metrics file" box_sh \
 check "no failed unit after installation" no_failed_units
 
 check "upgrade" box_sh \
-  'apt-get install -y --no-download /root/tavro-next.deb </dev/null >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; exit 1; }
+  'apt-get install -y /root/tavro-next.deb </dev/null >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; exit 1; }
    systemctl is-active tavro tavro-snmpd-bridge && dpkg-query -W -f="\${Version}" tavro | grep -q "+1$"'
 check "public reads the private tree after the upgrade" walk .1.3.6.1.4.1.48217.3
 check "no failed unit after the upgrade" no_failed_units
