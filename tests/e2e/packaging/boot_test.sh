@@ -160,7 +160,7 @@ readme_reads() {
     [ $n -ge 2 ] || { echo "only $n read commands in the README"; exit 1; }'
 }
 answers_rev() { [ "$(ask REV)" = "3.3 Build 43" ]; }
-walk() { box_sh "snmpwalk -v2c -c public -On localhost $1 | tee /tmp/walk | grep -v 'No Such' | wc -l | grep -qxE '[0-9]{2,}' || cat /tmp/walk"; }
+walk() { box_sh "snmpwalk -v2c -c public -On localhost $1 | tee /tmp/walk | grep -v 'No Such' | wc -l | grep -qxE '[0-9]{2,}' || { cat /tmp/walk; exit 1; }"; }
 
 check "snmpd installed and running first" box_sh \
   'apt-get install -qq -y snmpd snmp </dev/null >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; exit 1; }; systemctl is-active snmpd'
