@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "base/diag.h"
@@ -220,11 +221,10 @@ int HbaApi::open() {
     }
   }
   // The file itself, also when it was reached through a link.
-  std::string path = platform::module_path(module);
-  char* real = ::realpath(path.c_str(), nullptr);
-  std::string text =
-      "HBA API Library loaded: " + std::string(real != nullptr ? real : path.c_str());
-  std::free(real);
+  std::filesystem::path path = platform::module_path(module);
+  std::error_code unresolved;
+  std::filesystem::path file = std::filesystem::canonical(path, unresolved);
+  std::string text = "HBA API Library loaded: " + (unresolved ? path : file).string();
   event(kLevelNotice, text.c_str());
   return 0;
 }
