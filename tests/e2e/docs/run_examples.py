@@ -282,17 +282,23 @@ def main():
     args = parser.parse_args()
     args.source, args.build = os.path.realpath(args.source), os.path.realpath(args.build)
 
-    if os.environ.get("TAVRO_DOCS_NETNS") is None:
+    # TAVRO_DOCS_NETNS: unset at first, "1" inside the namespace, "0" for none.
+    netns = os.environ.get("TAVRO_DOCS_NETNS")
+    if netns is None:
         unshare = ["unshare", "-n"] if os.geteuid() == 0 else ["unshare", "-rn"]
-        env = dict(os.environ, TAVRO_DOCS_NETNS="1")
-        probe = subprocess.run(unshare + ["true"], capture_output=True)
-        if probe.returncode == 0:
+        try:
+            made = subprocess.run(unshare + ["true"], capture_output=True).returncode == 0
+        except OSError:
+            made = False
+        if made:
+            env = dict(os.environ, TAVRO_DOCS_NETNS="1")
             os.execvpe(unshare[0], unshare + [sys.executable] + sys.argv, env)
-        print("no private network namespace: free ports stand in for 8781 and 1161")
-        ports = {DAEMON_PORT: free_port(), SNMP_PORT: free_port()}
-    else:
+    if netns == "1":
         loopback_up()
         ports = {DAEMON_PORT: DAEMON_PORT, SNMP_PORT: SNMP_PORT}
+    else:
+        print("no private network namespace: free ports stand in for 8781 and 1161")
+        ports = {DAEMON_PORT: free_port(), SNMP_PORT: free_port()}
 
     files = args.files or ["README.md"] + sorted(
         os.path.relpath(p, args.source) for p in glob.glob(os.path.join(args.source, "docs", "*.md")))
