@@ -1,6 +1,8 @@
 #!/usr/bin/python3
 """Runs every shell example of README.md and docs/*.md and compares its output.
 
+(docs/contributing.md says the same for writers of documentation.)
+
 An example is a fenced block opened with "```console example", optionally
 followed by attributes:
 
@@ -21,7 +23,8 @@ The commands of one block run in order in one bash, so a variable set by one
 daemon's state folder as scripts/run makes it) with the build's bin folder
 first on PATH. Everything runs in a private network namespace, so the daemon
 listens on 8781 and snmpd on 1161 as the README tells; where no namespace can
-be made, free ports take their place in commands and outputs.
+be made (or with TAVRO_DOCS_NETNS=0), free ports take their place in commands
+and outputs.
 
 The environment "snmp" is started by running the README's block opened with
 "```sh setup=snmp" (the recipe a user follows) in the background.
