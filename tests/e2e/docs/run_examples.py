@@ -143,6 +143,14 @@ def wait(condition, seconds=20):
     return False
 
 
+def group_alive(pgid):
+    try:
+        os.killpg(pgid, 0)
+        return True
+    except ProcessLookupError:
+        return False
+
+
 def accepts(port):
     try:
         socket.create_connection(("127.0.0.1", port), timeout=1).close()
@@ -242,16 +250,15 @@ class Run:
         return out.decode("utf-8", "replace").split(MARK)
 
     def close(self):
+        """Stops every process group started, and waits until each is gone."""
         for p in reversed(self.groups):
-            try:
-                os.killpg(p.pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-            try:
-                p.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.killpg(p.pid, signal.SIGKILL)
-                p.wait()
+            for sig in (signal.SIGTERM, signal.SIGKILL):
+                try:
+                    os.killpg(p.pid, sig)
+                except ProcessLookupError:
+                    break
+                if wait(lambda: p.poll() is not None and not group_alive(p.pid), 10):
+                    break
         shutil.rmtree(self.work, ignore_errors=True)
 
 
