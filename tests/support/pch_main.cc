@@ -1,0 +1,2 @@
+// The program that makes the test programs' shared precompiled header.
+int main() {}
