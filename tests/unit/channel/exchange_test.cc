@@ -47,24 +47,24 @@ TEST_F(ChannelTest, MismatchedAndMalformedResponsesAreDroppedAndFreed) {
 // neither between requests nor while a later request of the same kind waits.
 TEST_F(ChannelTest, LateResponsesChangeNothing) {
   debug_ = 0x40000 | 0x10000000;
-  open(settings(600));
+  open(settings(1500));
   auto name_of = [](std::uint32_t id, std::uint32_t index) {
     return [=](std::uint8_t* d) {
       write_u32(d, sif::kRequestId, id);
       write_u32(d, sif::kAdapterIndex, index);
     };
   };
-  sim().fault_delay(LXS_GET_ADAPTER_NAME, 700);
+  // Half a second apart each way, however loaded the machine: the late answer
+  // (at 2 s) arrives while the next request waits for its own (at 2.5 s, due by 3 s).
+  sim().fault_delay(LXS_GET_ADAPTER_NAME, 2000);
   EXPECT_EQ(ask(LXS_GET_ADAPTER_NAME, name_of(1, 0), "/pvd/fcp0.sif"), "Error: driver timeout");
-  // The late answer (at 700 ms) arrives while this one waits for its own
-  // (at about 1000 ms).
-  sim().fault_delay(LXS_GET_ADAPTER_NAME, 400);
+  sim().fault_delay(LXS_GET_ADAPTER_NAME, 1000);
   EXPECT_EQ(ask(LXS_GET_ADAPTER_NAME, name_of(2, 1), "/pvd/fcp1.sif"), "/pvd/pci3/fcp1");
   EXPECT_EQ(last_, Transaction::kAnswered);
   EXPECT_EQ(occurrences(events_text(), "unsolicited message"), 1);
 
   // Between requests the late answer finds nobody waiting.
-  sim().fault_delay(FCPH_GET_PORT_SPEED, 700);
+  sim().fault_delay(FCPH_GET_PORT_SPEED, 2000);
   char reply[64] = "";
   last_ = channel_->transact({kFcphDestination, FCPH_GET_PORT_SPEED, fcph::kSize}, reply,
                              sizeof reply, [](std::uint8_t* d) {

@@ -1,2 +1,0 @@
-// The program that makes the test programs' shared precompiled header.
-int main() {}
