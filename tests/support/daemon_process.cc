@@ -17,6 +17,7 @@
 #include <iterator>
 #include <mutex>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -143,6 +144,45 @@ std::string mismatches(int port, const std::vector<Exchange>& exchanges) {
     std::string got = request(port, text);
     if (got != reply)
       out += "request \"" + text + "\": got \"" + got + "\", want \"" + reply + "\"\n";
+  }
+  return out;
+}
+
+std::string test_data(const std::string& path) {
+  const std::string full = std::string(TAVRO_TESTS_DIR) + "/" + path;
+  if (::access(full.c_str(), R_OK) != 0) throw std::runtime_error("no test data " + full);
+  return read_file(full);
+}
+
+std::string expand(std::string text, const Vars& vars) {
+  for (const auto& [name, value] : vars) {
+    const std::string key = "${" + name + "}";
+    for (auto at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size()))
+      text.replace(at, key.size(), value);
+  }
+  return text;
+}
+
+std::vector<std::vector<std::string>> read_rows(const std::string& path, const Vars& vars) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(test_data(path));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string>& row = rows.emplace_back();
+    for (std::size_t at = 0, tab = 0; tab != std::string::npos; at = tab + 1) {
+      tab = line.find('\t', at);
+      row.push_back(expand(line.substr(at, tab - at), vars));
+      if (row.back() == "\\0") row.back() = std::string(1, '\0');
+    }
+  }
+  return rows;
+}
+
+std::vector<Exchange> read_exchanges(const std::string& path, const Vars& vars) {
+  std::vector<Exchange> out;
+  for (const auto& row : read_rows(path, vars)) {
+    if (row.size() != 2) throw std::runtime_error(path + ": not request, tab, reply: " + row[0]);
+    out.push_back({row[0] + "\n", row[1]});
   }
   return out;
 }

@@ -95,4 +95,18 @@ struct Exchange {
 // that differs from the one expected, one line each ("" when all match).
 std::string mismatches(int port, const std::vector<Exchange>& exchanges);
 
+// The text of a test data file, path below tests/ ("e2e/objects/reads.txt");
+// throws when there is none.
+std::string test_data(const std::string& path);
+using Vars = std::vector<std::pair<std::string, std::string>>;
+// The rows of a data file, one a line, their fields separated by tabs.
+// "${name}" in a field stands for vars' value of name, and a field "\0" for a
+// NUL byte; empty lines and lines starting with '#' are skipped.
+std::vector<std::vector<std::string>> read_rows(const std::string& path, const Vars& vars = {});
+// The exchanges of a data file of rows of a request and its reply; each
+// request is sent with a newline added. A row of another shape throws.
+std::vector<Exchange> read_exchanges(const std::string& path, const Vars& vars = {});
+// text with each "${name}" replaced by vars' value of name.
+std::string expand(std::string text, const Vars& vars);
+
 }  // namespace tavro::testing

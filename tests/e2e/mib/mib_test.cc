@@ -18,17 +18,6 @@
 namespace tavro::testing {
 namespace {
 
-// Debian's net-snmp comes without the IETF modules; these are the few
-// definitions the module takes from SNMPv2-SMI.
-constexpr char kSmiStandIn[] = R"(SNMPv2-SMI DEFINITIONS ::= BEGIN
-org         OBJECT IDENTIFIER ::= { iso 3 }
-dod         OBJECT IDENTIFIER ::= { org 6 }
-internet    OBJECT IDENTIFIER ::= { dod 1 }
-private     OBJECT IDENTIFIER ::= { internet 4 }
-enterprises OBJECT IDENTIFIER ::= { private 1 }
-END
-)";
-
 constexpr char kAgent[] = ".1.3.6.1.4.1.48217.3.";
 
 struct MibObject {
@@ -54,7 +43,9 @@ std::map<std::string, MibObject> mib_objects() {
 // complaint.
 std::vector<std::string> translate(const std::map<std::string, MibObject>& objects) {
   std::string dir = make_temp_dir();
-  write_file(dir + "/SNMPv2-SMI.txt", kSmiStandIn);
+  // Debian's net-snmp comes without the IETF modules; SNMPv2-SMI.txt has the
+  // few definitions the module takes from that one.
+  write_file(dir + "/SNMPv2-SMI.txt", test_data("e2e/mib/SNMPv2-SMI.txt"));
   std::filesystem::create_directory(dir + "/cert_indexes");  // else net-snmp says it made it
   std::string command = "env -i PATH=/usr/bin:/bin HOME=" + dir + " SNMPCONFPATH=" + dir +
                         " SNMP_PERSISTENT_DIR=" + dir + " MIBDIRS=" + dir +

@@ -1,7 +1,6 @@
 // Failures of the driver side, injected through the simulator's model file.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 
 #include "tests/e2e/objects/objects_e2e.h"
@@ -60,9 +59,7 @@ TEST(FcFaults, FailedObjectsSilentDriverAndStrayAnswers) {
   for (const auto& row : rows) {
     EXPECT_EQ(request(daemon.port(), row.command + "\n"), row.reply) << row.command;
   }
-  auto begin = std::chrono::steady_clock::now();
   EXPECT_EQ(fcget(daemon.port(), "3.5.1.3." + kPort0), "Error: driver timeout");
-  EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
   EXPECT_EQ(fcget(daemon.port(), "3.5.1.5." + kPort0), "1");
 }
 

@@ -40,48 +40,20 @@ class PrivAgentE2e : public BridgeTest {
   }
 };
 
-const std::pair<std::string, std::string> kGetRows[] = {
-    {kCount, "= INTEGER: 2"},
-    {kPrivate + "3.5.1.3." + kPort0, "= Gauge32: 2"},
-    {kPrivate + "3.7.1.2." + kPort0, "= Hex-STRING: 21 00 00 E0 8B 01 02 03"},
-    {kPrivate + "3.2.1.2.0", "= STRING: \"/pvd/pci2/dev5/fcp0\""},
-    {kPrivate + "9.9.9", kNoSuchObject},
-    {kPrivate + "3.7.1.2.289.0.0.224.139.1.2.3", kNoSuchInstance},  // 289 is no byte
-    {kPrivate + "3.7.1.2.33.0.0.224.139.1.2.4", kNoSuchInstance},   // no such port
-    {kPrivate + "3.7.1.2." + kPort0 + ".0", kNoSuchInstance},
-    {kPrivate + "3.4.1.2." + kUnknownAdapter + ".0", kNoSuchInstance},
-    {kPrivate + "3.2.1.2.2", kNoSuchInstance},  // adapters 0 and 1
-    {kCount + ".1.2.3.4.5.6.7.8.9.10.11.12.13.14.15.16.17.18.19.20", kNoSuchInstance},
-    {".1.3.6.1.4.1.48217.2.1.1.0", kNoSuchObject},  // the direct branch
-    {".1.3.6.1.2.1.1.3.0", "= Timeticks: "},        // snmpd's own
-    {".1.3.6.1.3.94.3.0", "= STRING: \"0300\""},    // stdagent's, same bridge
-};
-
-struct SetRow {
-  std::string object, type, value, reason;
-};
-
-const SetRow kRefusedWrites[] = {
-    {"3.5.1.5." + kPort0, "s", "0", "wrongType"},
-    {"3.5.1.5." + kPort0, "x", "00", "wrongType"},
-    {"3.5.1.5." + kPort0, "a", "10.0.0.1", "wrongType"},
-    {"3.5.1.5." + kPort0, "u", "4294967295", "wrongType"},
-    {"3.5.1.5." + kPort0, "t", "0", "wrongType"},
-    {"3.5.1.5." + kPort0, "i", "2", "wrongValue"},
-    {"3.5.1.5." + kPort0, "i", "-1", "wrongValue"},
-    {"3.5.1.5.33.0.0.224.139.1.2.4", "i", "0", "noCreation"},
-    {"2.11.0", "i", "-5", "wrongValue"},
-    {"5.3.0", "s", std::string(129, 'x'), "wrongLength"},
-};
+const Vars kVars = {{"P", kPrivate},
+                    {"PORT0", kPort0},
+                    {"NO_OBJECT", kNoSuchObject},
+                    {"NO_INSTANCE", kNoSuchInstance}};
 
 TEST_F(PrivAgentE2e, GetWalkAndSetAnswerAsTheMibSays) {
   BridgeTest::start({"privagent", "stdagent"});
+  const auto rows = read_rows("e2e/snmp/privagent_get.txt", kVars);
   std::vector<std::string> names;
-  for (const auto& [oid, answer] : kGetRows) names.push_back(oid);
+  for (const auto& row : rows) names.push_back(row.at(0));
   ClientResult r = get(names);
   EXPECT_EQ(r.status, 0) << r.output;
-  for (const auto& [oid, answer] : kGetRows) {
-    EXPECT_NE(r.output.find(oid + " " + answer), std::string::npos) << r.output;
+  for (const auto& row : rows) {
+    EXPECT_NE(r.output.find(row.at(0) + " " + row.at(1)), std::string::npos) << r.output;
   }
   std::string failing = kPrivate + "3.7.1.21." + kPort0;  // not supported
   r = get({kCount, failing});
@@ -103,10 +75,10 @@ TEST_F(PrivAgentE2e, GetWalkAndSetAnswerAsTheMibSays) {
   EXPECT_NE(unknown.output.find("Reason: notWritable"), std::string::npos) << unknown.output;
   // Nothing of a refused write reaches the driver: the port stays enabled
   // (1) until 0 is written.
-  for (const SetRow& row : kRefusedWrites) {
-    ClientResult refused = set({kPrivate + row.object, row.type, row.value});
-    EXPECT_NE(refused.output.find("Reason: " + row.reason), std::string::npos)
-        << row.object << refused.output;
+  for (const auto& row : read_rows("e2e/snmp/privagent_refused.txt", kVars)) {
+    ClientResult refused = set({kPrivate + row.at(0), row.at(1), row.at(2)});
+    EXPECT_NE(refused.output.find("Reason: " + row.at(3)), std::string::npos)
+        << row.at(0) << refused.output;
   }
   std::string state = kPrivate + "3.5.1.5." + kPort0;
   EXPECT_NE(get({state}).output.find(state + " = INTEGER: 1"), std::string::npos);

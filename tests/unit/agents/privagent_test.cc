@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,17 @@ TEST_F(PrivAgent, DiscoveryListsEachPortReadAndIsUnknownWithoutOne) {
     EXPECT_EQ(agent_->adapters().known, !silent);
     EXPECT_EQ(ports.size(), silent ? 1u : 2u);
   }
+  // A walk passes over the duplex status (asked of the adapter, never
+  // answered by port), and over nothing else of the port table.
+  auto served = [&](std::uint32_t column) {
+    const Ids row = {1, 3, 6, 1, 4, 1, 48217, 3, 3, 7, 1, column};
+    return std::count_if(
+        agent_->served_names().begin(), agent_->served_names().end(), [&](const SubIds& n) {
+          return n.size() > row.size() && std::equal(row.begin(), row.end(), n.begin());
+        });
+  };
+  EXPECT_EQ(served(14), 0);
+  EXPECT_EQ(served(2), 1);
 }
 
 TEST(PrivAgentLibrary, ExportsTheFourAgentFunctionsAndTheBudget) {

@@ -5,42 +5,24 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "agents/frame/adapter_table.h"
 #include "objects/oid_table.h"
+#include "tests/support/daemon_process.h"
 
 namespace tavro {
 namespace {
 
-struct DecodeRow {
-  const char* name;
-  const char* kinds;
-  const char* instance;
-  const char* handler_sees;
-};
-
-// Index kinds: N/P/R a WWN, I a number, A a counted name, U a unit, O/S as given.
-constexpr DecodeRow kDecodeRows[] = {
-    {"NodeWwn", "N ", "32.0.0.224.139.1.2.3", "200000E08B010203"},
-    {"MissingComponentsAreZero", "N ", "32.0", "2000000000000000"},
-    {"NumberThenWwn", "IN ", "7.32.0.0.224.139.1.2.3", "7.200000E08B010203"},
-    {"AdapterName", "AI ", "3.102.99.112.0", "fcp.0"},
-    {"Unit", "U ", "0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.2", "00000000000000000000000000000002"},
-    {"OffsetAndSize", "OS ", "0.100", ".0.100"},
-    {"FurtherComponentsKept", "I ", "1.7.9", "1.7.9"},
-    {"WriteValueKept", "P ", "33.0.0.224.139.1.2.3 5", "210000E08B010203 5"},
-    {"NoKinds", " ", "5.6", "5.6"},
-};
-
 TEST(Decode, HandlerSeesTheTextFormInsideItsBuffer) {
-  for (const DecodeRow& row : kDecodeRows) {
+  for (const auto& row : testing::read_rows("unit/agents/varbind_rows.txt")) {
     char text[4097];
-    std::snprintf(text, sizeof text, "%s", row.instance);
+    std::snprintf(text, sizeof text, "%s", row.at(1).c_str());
     // A byte above 255 names nothing: No Such Instance through snmpd (tests/e2e/snmp).
-    EXPECT_TRUE(decode_instance(text, sizeof text, row.kinds)) << row.name;
-    EXPECT_STREQ(text, row.handler_sees) << row.name;
+    EXPECT_TRUE(decode_instance(text, sizeof text, row.at(0).c_str())) << row.at(1);
+    EXPECT_EQ(text, row.at(2));
   }
   char text[40] = "1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1";  // grows as it is decoded
   decode_instance(text, sizeof text, "UUUU");
@@ -135,30 +117,13 @@ TEST(NameText, DottedWithTheLeadingDot) {
   EXPECT_LT(std::strlen(text), 10u);
 }
 
-struct ShapeRow {
-  const char* kinds;
-  std::vector<std::uint32_t> ids;
-  bool fits;
-};
-
-const ShapeRow kShapeRows[] = {
-    {"", {}, true},
-    {"", {0}, false},
-    {"P", {33, 0, 0, 224, 139, 1, 2, 255}, true},
-    {"P", {33, 0, 0, 224, 139, 1, 2, 256}, false},
-    {"P", {33, 0, 0, 224, 139, 1, 2}, false},
-    {"UI", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 1}, true},
-    {"UI", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 1, 1}, false},
-    {"AI", {2, 102, 255, 0}, true},
-    {"AI", {2, 102, 99}, false},
-    {"A", {256}, false},
-    {"OS", {0, 4294967295u}, true},
-};
-
 TEST(InstanceShape, KindsTakeExactlyTheirSubIdentifiers) {
-  for (const ShapeRow& row : kShapeRows) {
-    EXPECT_EQ(instance_shape_fits(row.kinds, row.ids.data(), row.ids.size()), row.fits)
-        << row.kinds << " " << ::testing::PrintToString(row.ids);
+  for (const auto& row : testing::read_rows("unit/agents/shape_rows.txt")) {
+    std::vector<std::uint32_t> ids;
+    std::istringstream parts(row.at(1) == "-" ? "" : row.at(1));
+    for (std::string id; std::getline(parts, id, '.');) ids.push_back(std::stoul(id));
+    EXPECT_EQ(instance_shape_fits(row.at(0).c_str(), ids.data(), ids.size()), row.at(2) == "yes")
+        << row.at(0) << " " << row.at(1);
   }
 }
 

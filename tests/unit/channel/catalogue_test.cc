@@ -11,51 +11,26 @@ namespace {
 
 using namespace tavro;
 
-struct Case {
-  std::uint32_t request;
-  std::function<void(std::uint8_t*)> fill;
-  const char* reply;
-};
+// A request's number by its name in the catalogue.
+std::uint32_t number_of(const std::string& name) {
+  for (const RequestRow* row = message_catalogue; row->name != nullptr; ++row) {
+    if (name == row->name) return row->number;
+  }
+  ADD_FAILURE() << name << " is not in the catalogue";
+  return 0;
+}
 
 TEST_F(ChannelTest, AttributesArriveAsTextFailedObjectsAsErrorText) {
   open();
-  const Case cases[] = {
-      {FCPH_GET_PORT_REVISION, port(kPortA), "R1.0"},
-      {FCPH_GET_PORT_DESCRIPTION, port(kPortA), "Port A"},
-      {FCPH_GET_PORT_VERSION, port(kPortA), "FW 1.1"},
-      {FCPH_GET_PORT_TOPOLOGY, port(kPortA), "7"},
-      {FCPH_GET_PORT_TOPOLOGY, port(kPortDisabled), "2"},
-      {FCPH_GET_PORT_TOPOLOGY, port(kPortFar), "1"},
-      {FCPH_GET_SUPPORTED_CLASSES, port(kPortDisabled), "00"},
-      {FCPH_GET_SUPPORTED_CLASSES, port(kPortFar), "01"},
-      {FCPH_GET_TX_SEQS, port(kPortA), "11"},
-      {FCPH_GET_RX_SEQS, port(kPortA), "12"},
-      {FCPH_GET_TX_BYTES, port(kPortA), "13"},
-      {FCPH_GET_RX_BYTES, port(kPortA), "14"},
-      {FCPH_GET_TX_ERRORS, port(kPortA), "15"},
-      {FCPH_GET_RX_ERRORS, port(kPortA), "16"},
-      {FCPH_GET_PHYS_TYPE, port(kPortA), "2"},
-      {FCPH_GET_CONNECTOR_TYPE, port(kPortA), "5"},
-      {FCPH_GET_LINK_STATE, port(kPortDisabled), "2"},
-      {FCPH_GET_LINK_TRANSITIONS, port(kPortA), "3"},
-      {FCPH_GET_SEND_OPS, port(kNodeA), "11"},
-      {FCPH_GET_RCV_OPS, port(kNodeA), "12"},
-      {FCPH_GET_SEND_BYTES, port(kNodeA), "13"},
-      {FCPH_GET_RCV_BYTES, port(kNodeA), "14"},
-      {FCPH_GET_SEND_ERRORS, port(kNodeA), "15"},
-      {FCPH_GET_RCV_ERRORS, port(kNodeA), "16"},
-      {FCPH_GET_SEND_DISCARD, port(kNodeA), "17"},
-      {FCPH_GET_RCV_DISCARD, port(kNodeA), "18"},
-      {FCPH_GET_REMOTE_NODE_CLASS, port(kRemote), "04"},
-      {FCPH_GET_PORT_USR_TOPOLOGY, port(kPortA), "1"},
-      {FCPH_GET_PORT_USR_TOPOLOGY, port(kPortFar), "2"},
-      {FCPH_GET_FC_ADDRESS, port(kPortFar), "1000000"},
-      {LXS_FCP, object(5, kValueUnsigned, 1), "11"},
-      {LXS_FCP, object(14, kValueSigned, 1), "4"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ask(c.request, c.fill), c.reply) << std::hex << c.request;
-    EXPECT_EQ(last_, Transaction::kAnswered) << std::hex << c.request;
+  for (const auto& row : tavro::testing::read_rows("unit/channel/catalogue.txt")) {
+    SCOPED_TRACE(row.at(0) + " " + row.at(1));
+    int id = 0, type = 0, count = 0;
+    const bool lxs = std::sscanf(row.at(1).c_str(), "object %d %d %d", &id, &type, &count) == 3;
+    EXPECT_EQ(ask(number_of(row.at(0)), lxs ? std::function<void(std::uint8_t*)>(object(
+                                                  static_cast<std::uint32_t>(id), type, count))
+                                            : port(row.at(1).c_str())),
+              row.at(2));
+    EXPECT_EQ(last_, Transaction::kAnswered);
   }
   EXPECT_EQ(occurrences(events_text(), "**** fc_address out of range: 0x01000000"), 1);
   EXPECT_EQ(sim().wait_idle(2000), 0);

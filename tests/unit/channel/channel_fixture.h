@@ -52,30 +52,8 @@ inline Sim& sim() {
   return instance;
 }
 
-// Two adapters. The first has one port that sees one remote node; the
-// second has a disabled port and a port with an address out of range.
-inline constexpr const char* kTestModel = R"json({
-  "fcp_manual_id": 5,
-  "adapters": [
-    { "name": "/pvd/pci2/dev5/fcp0", "duplex": 2, "node_wwn": "200000E08B000001",
-      "ports": [
-        { "wwn": "210000E08B000001", "speed": 4, "state": 1, "revision": "R1.0",
-          "description": "Port A", "version": "FW 1.1", "topology": 7, "user_topology": 7,
-          "class": 3, "phys_type": 2, "connector_type": 5, "link_up": true,
-          "link_transitions": 3, "fc_address": "0x010200",
-          "counters": { "tx_seqs": 11, "rx_seqs": 12, "tx_bytes": 13, "rx_bytes": 14,
-                        "tx_errors": 15, "rx_errors": 16, "tx_discards": 17, "rx_discards": 18 },
-          "remote_nodes": [
-            { "wwn": "2000002037000001", "class": 2, "target_id": 4,
-              "ports": [ { "wwn": "2100002037000001", "fc_address": "0x0102E8" } ] } ] } ] },
-    { "name": "/pvd/pci3/fcp1", "bus_name": "PCI", "model": "QS Other", "duplex": 200,
-      "node_wwn": "200000E08B000002",
-      "ports": [
-        { "wwn": "210000E08B000002", "speed": 1, "state": 0, "topology": 0, "user_topology": 2,
-          "class": 9, "phys_type": 1, "connector_type": 3, "link_up": false },
-        { "wwn": "210000E08B000003", "state": 1, "topology": 2, "user_topology": 1,
-          "class": 0, "connector_type": 1, "link_up": true, "fc_address": "0x1000000" } ] } ]
-})json";
+// model.json: two adapters. The first has one port that sees one remote
+// node; the second has a disabled port and a port with an address out of range.
 
 inline constexpr const char* kPortA = "210000E08B000001";
 inline constexpr const char* kPortDisabled = "210000E08B000002";
@@ -103,6 +81,11 @@ inline auto object(std::uint32_t id, int type, int count, std::uint32_t status =
 
 using tavro::testing::occurrences;
 
+// Each of lines stands in text exactly once.
+inline void expect_once(const std::string& text, std::initializer_list<std::string> lines) {
+  for (const std::string& line : lines) EXPECT_EQ(occurrences(text, line), 1) << line;
+}
+
 class ChannelTest : public ::testing::Test {
  protected:
   ChannelTest() {
@@ -111,7 +94,8 @@ class ChannelTest : public ::testing::Test {
   }
   void SetUp() override {
     ASSERT_NE(sim().module, nullptr);
-    ASSERT_EQ(sim().load_model_json(kTestModel), 0);
+    ASSERT_EQ(sim().load_model_json(tavro::testing::test_data("unit/channel/model.json").c_str()),
+              0);
     tavro::testing::write_file(event_path_, "");
     tavro::testing::write_file(request_path_, "");
     events_.open();

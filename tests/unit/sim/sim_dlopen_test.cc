@@ -61,7 +61,7 @@ struct Bound {
     if (!data) return 0;
     put32(data, 0, 1);
     send_msg_by_name(destination, kHandle, number, data);
-    for (int i = 0; i < 50 && g_number == 0; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 1000 && g_number == 0; ++i) std::this_thread::sleep_for(10ms);
     return g_number;
   }
 
