@@ -50,8 +50,7 @@ SnmpdProcess::SnmpdProcess(std::vector<std::string> extra) : dir_(make_temp_dir(
   port_ = free_port();
   std::string conf = "master agentx\nagentXSocket " + agentx() +
                      "\nagentXTimeout 15\nagentXRetries 0\nrocommunity public 127.0.0.1\n"
-                     "rwcommunity private 127.0.0.1\npersistentDir " +
-                     dir_ + "/persist\n";
+                     "rwcommunity private 127.0.0.1\n";
   for (const std::string& line : extra) conf += line + "\n";
   write_file(dir_ + "/snmpd.conf", conf);
   start();
@@ -65,7 +64,11 @@ void SnmpdProcess::start() {
   options.args = {"-f", "-Lf",       "snmpd.log",
                   "-C", "-c",        "snmpd.conf",
                   "-p", "snmpd.pid", "udp:127.0.0.1:" + std::to_string(port_)};
-  options.env = {{"MIBS", ""}, {"MIBDIRS", "/dev/null"}, {"SNMPCONFPATH", dir_}};
+  // snmpd keeps its persistent files in our folder, never in the host's /var/lib/snmp.
+  options.env = {{"MIBS", ""},
+                 {"MIBDIRS", "/dev/null"},
+                 {"SNMPCONFPATH", dir_},
+                 {"SNMP_PERSISTENT_DIR", dir_ + "/persist"}};
   process_ = std::make_unique<DaemonProcess>(options);
   std::string socket = dir_ + "/agentx.sock";
   wait_until([&] { return ::access(socket.c_str(), F_OK) == 0; });
@@ -83,8 +86,9 @@ void SnmpdProcess::stop() {
 
 ClientResult BridgeTest::client(const std::string& tool, const std::vector<std::string>& args,
                                 const std::string& community) {
-  std::string command = "MIBS= MIBDIRS=/dev/null SNMPCONFPATH=" + quoted(snmpd_.dir()) + " " +
-                        tool + " -v2c -c " + community +
+  std::string command = "MIBS= MIBDIRS=/dev/null SNMPCONFPATH=" + quoted(snmpd_.dir()) +
+                        " SNMP_PERSISTENT_DIR=" + quoted(snmpd_.dir() + "/persist") + " " + tool +
+                        " -v2c -c " + community +
                         " -r 0 -t 20 -On 127.0.0.1:" + std::to_string(snmpd_.port());
   for (const std::string& a : args) command += " " + quoted(a);
   return run_command(command + " 2>&1");
