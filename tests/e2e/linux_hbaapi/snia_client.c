@@ -28,10 +28,15 @@ static void list_adapter(HBA_UINT32 index) {
   for (HBA_UINT32 p = 0; p < a.NumberOfPorts; ++p) {
     HBA_PORTATTRIBUTES pa;
     if (HBA_GetAdapterPortAttributes(h, p, &pa) != HBA_STATUS_OK) continue;
-    HBA_FCPTARGETMAPPINGV2* m2 = calloc(1, sizeof *m2 + 15 * sizeof m2->entry[0]);
-    m2->NumberOfEntries = 16;
+    /* Asked with no room, then with exactly the room it needs. */
+    HBA_FCPTARGETMAPPINGV2* m2 = calloc(1, sizeof *m2);
+    HBA_STATUS probe = HBA_GetFcpTargetMappingV2(h, pa.PortWWN, m2);
+    HBA_UINT32 need = m2->NumberOfEntries;
+    free(m2);
+    m2 = calloc(1, sizeof *m2 + (need ? need - 1 : 0) * sizeof m2->entry[0]);
+    m2->NumberOfEntries = need;
     HBA_STATUS v2 = HBA_GetFcpTargetMappingV2(h, pa.PortWWN, m2);
-    printf(" port %u mapping V2 %u: %u entries\n", p, v2, m2->NumberOfEntries);
+    printf(" port %u mapping V2 %u, %u: %u entries\n", p, probe, v2, m2->NumberOfEntries);
     free(m2);
     HBA_PORTATTRIBUTES own;
     HBA_STATUS mine = HBA_GetPortAttributesByWWN(h, pa.PortWWN, &own);
@@ -71,7 +76,9 @@ int main(void) {
   HBA_UINT32 n = HBA_GetNumberOfAdapters();
   HBA_LIBRARYATTRIBUTES lib;
   HBA_UINT32 version = HBA_GetVendorLibraryAttributes(0, &lib);
-  printf("%u adapters, library %u %s %s\n", n, version, lib.VName, lib.VVersion);
+  const char* file = strrchr(lib.LibPath, '/');
+  printf("%u adapters, library %u %s %s %s\n", n, version, lib.VName, lib.VVersion,
+         file ? file + 1 : "(no path)");
   for (HBA_UINT32 i = 0; i < n; ++i) list_adapter(i);
   HBA_FreeLibrary();
   return 0;

@@ -175,15 +175,15 @@ TEST(LinuxHbaApi, AnIndependentSniaClientListsTheAdapters) {
   ClientResult out = run_command(command);
   EXPECT_EQ(out.status, 0);
   EXPECT_EQ(out.output,
-            "1 adapters, library 2 tavro 3.3 Build 43\n"
+            "1 adapters, library 2 tavro 3.3 Build 43 libtavrohba.so\n"
             "pci0000:3b/dev00: TV-2602 \"Dual port 16Gb FC adapter\" serial TVX2051K0123 node "
             "20000024FF3A5B10 ports 2 driver qla2xxx 10.02.07.900-k\n"
-            " port 0 mapping V2 0: 3 entries\n"
+            " port 0 mapping V2 7, 0: 3 entries\n"
             " port 0 21000024FF3A5B10 fcid 010A00 state 2 speed 0x20 of 0x38 remote 3, by WWN 0 3\n"
             "  remote 210000D0B2C3D4E5 fcid 010B00 state 2, by WWN 0 010B00\n"
             "  remote 220000D0B2C3D4F6 fcid 010C00 state 2, by WWN 0 010C00\n"
             "  remote 21FFFC0A0B0C0D0E fcid FFFFFC state 2, by WWN 0 FFFFFC\n"
-            " port 1 mapping V2 0: 0 entries\n"
+            " port 1 mapping V2 0, 0: 0 entries\n"
             " port 1 21000024FF3A5B11 fcid 000000 state 6 speed 0x0 of 0x38 remote 0, by WWN 0 0\n"
             " /dev/sdb 0:0:0 fcid 010B00 port 210000D0B2C3D4E5 lun 0000000000000000\n"
             " /dev/sdc 0:0:1 fcid 010B00 port 210000D0B2C3D4E5 lun 0001000000000000\n"
