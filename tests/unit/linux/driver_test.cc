@@ -116,9 +116,9 @@ const Row kRows[] = {
     {"multipath", "fcph", 0x15000072, "u80=2 " + C1, 2, "", ""},  // the gone path is no node
     {"multipath", "fcph", 0x15000072, "u80=0 " + C2, 0, "w88", "50060e8000aa0000"},
     // Without a local node: every path of the array, each remote port once.
-    {"multipath", "fcph", 0x15000074, ARRAY, 0, "u92", "0x2"},
-    {"multipath", "fcph", 0x15000092, ARRAY + std::string("u88=1"), 0, "w92", "50060e8000aa0002"},
-    {"multipath", "fcph", 0x15000092, ARRAY + std::string("u88=2"), 2, "", ""},
+    {"multipath", "fcph", 0x15000074, ARRAY, 0, "u92", "0x3"},
+    {"multipath", "fcph", 0x15000092, ARRAY + std::string("u88=2"), 0, "w92", "50060e8000aa0002"},
+    {"multipath", "fcph", 0x15000092, ARRAY + std::string("u88=3"), 2, "", ""},
     {"multipath", "fcph", 0x15000094, ARRAY + std::string("w88=50060e8000aa0002"), 0, "u92",
      "0x20200"},
     {"multipath", "fcph", 0x15000074, "w80=ffffffffffffffff", 2, "", ""},
