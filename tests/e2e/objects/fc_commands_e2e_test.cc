@@ -51,7 +51,7 @@ TEST_F(FcCommands, ReadsOfDiscoveryPortsNodesLxsObjectsAndLocalValues) {
   EXPECT_EQ(fcget(port(), "4.6.1.2." + kNode0 + ".0"), kPort0);
   EXPECT_EQ(fcget(port(), "4.7.1.2." + kNode0 + ".0"), kRemote0);
   EXPECT_EQ(fcget(port(), "4.8.1.1." + remote), "2");
-  EXPECT_EQ(fcget(port(), "4.8.1.2." + remote), "00000002");
+  EXPECT_EQ(fcget(port(), "4.8.1.2." + remote), "00000001");  // an FCP target
   EXPECT_EQ(fcget(port(), "4.11.1.2." + remote + ".1"), "2200002037A1B2C3");
   EXPECT_EQ(fcget(port(), "4.12.1.1." + remote + ".2100002037A1B2C3"), "0102E8");
   EXPECT_EQ(fcget(port(), "4.4.1.1." + kNode0), "QS-2310 host port 0");

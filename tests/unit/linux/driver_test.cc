@@ -152,6 +152,7 @@ const Row kRows[] = {
     {"dual_port", "fcp", L, F6 + "u0=19 u20=1", 2, "", ""},
     {"dual_port", "fcp", L, N + "u0=21", 2, "", ""},
     {"eight", "/pvd/fcp0.sif", 0x1E00000A, "u0=1", 0, "u4", "0x8"},
+    {"none", "/pvd/fcp0.sif", 0x1E00000A, "u0=1", 0, "u4", "0x0"},
     {"eight", "/pvd/fcp7.sif", 0x1E00000B, "u0=1 u4=7", 0, "t8", "pci0000:88/dev00"},
     {"fcoe", "/pvd/fcp1.sif", 0x1E00000B, "u0=1 u4=1", 0, "t8", "host9"},
     {"fcoe", "/pvd/fcp2.sif", 0x1E00000B, "u0=1 u4=2", 2, "", ""},
