@@ -49,6 +49,14 @@ std::string bytes_of(const std::string& wwn) {
   return out;
 }
 
+// A port's instance below the private tree: its WWN's bytes.
+std::string instance_of(const std::string& wwn) {
+  std::string out;
+  for (std::size_t i = 0; i < wwn.size(); i += 2)
+    out += (i ? "." : "") + std::to_string(std::stoul(wwn.substr(i, 2), nullptr, 16));
+  return out;
+}
+
 std::size_t count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
   for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -74,7 +82,8 @@ TEST_F(Views, ShowOneIdentityAndStateEach) {
     };
     const std::string ports = tavroctl("ports"), targets = tavroctl("targets"),
                       metrics = tavroctl("metrics");
-    const std::string privagent = client("snmpwalk", {".1.3.6.1.4.1.48217.3.4.6.1.2"}).output;
+    // privagent's ports: their WWNs (3.7.1.2) and states (3.5.1.5), by port.
+    const std::string privagent = client("snmpwalk", {".1.3.6.1.4.1.48217.3.3"}).output;
     std::size_t n_ports = 0, n_paths = 0;
     for (const Port& p : kPorts) {
       if (std::string(p.fixture) != tree) continue;
@@ -90,10 +99,13 @@ TEST_F(Views, ShowOneIdentityAndStateEach) {
       EXPECT_EQ(request(daemon.port(), "HBAAPI 8.5." + handle + "." + i + "\n"), "00000002");
       EXPECT_NE(ports.find("\n" + a + ":" + i + " "), std::string::npos) << ports;
       EXPECT_EQ(count(ports, wwn + "  online"), 1u) << ports;
-      EXPECT_EQ(count(metrics, "tavro_port_state{adapter=\"" + std::string(p.name) +
-                                   "\",port=\"" + wwn + "\"} 1\n"),
+      EXPECT_EQ(count(metrics, "tavro_port_state{adapter=\"" + std::string(p.name) + "\",port=\"" +
+                                   wwn + "\"} 1\n"),
                 1u);
-      EXPECT_EQ(count(privagent, "Hex-STRING: " + bytes_of(wwn)), 1u) << privagent;
+      EXPECT_EQ(count(privagent, "3.7.1.2." + instance_of(wwn) + " = Hex-STRING: " + bytes_of(wwn)),
+                1u)
+          << privagent;
+      EXPECT_EQ(count(privagent, "3.5.1.5." + instance_of(wwn) + " = INTEGER: 1\n"), 1u);
       const std::string std_ports =
           client("snmpget", {".1.3.6.1.3.94.1.10.1.10." + unit + "." + std::to_string(p.index + 1),
                              ".1.3.6.1.3.94.1.10.1.6." + unit + "." + std::to_string(p.index + 1)})
