@@ -3,7 +3,9 @@
 /* clang-format off */
 #include <time.h> /* hbaapi.h uses struct tm without including it */
 #include <hbaapi.h>
+#include <vendorhbaapi.h>
 /* clang-format on */
+#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,6 +13,21 @@
 static const char* hex(const void* bytes, size_t n, char* out) {
   for (size_t i = 0; i < n; ++i) sprintf(out + 2 * i, "%02X", ((const unsigned char*)bytes)[i]);
   return out;
+}
+
+/* The path the vendor library (TAVRO_VENDOR_LIB) gives of itself, asked directly. */
+static const char* vendor_path(void) {
+  static HBA_LIBRARYATTRIBUTES own;
+  const char* path = getenv("TAVRO_VENDOR_LIB");
+  void* lib = path ? dlopen(path, RTLD_NOW) : NULL;
+  HBARegisterLibraryV2Func reg = NULL;
+  void* sym = lib ? dlsym(lib, "HBA_RegisterLibraryV2") : NULL;
+  memcpy(&reg, &sym, sizeof reg); /* dlsym's object pointer as the function it is */
+  HBA_ENTRYPOINTSV2 t;
+  if (reg == NULL || reg(&t) != HBA_STATUS_OK) return "(no library)";
+  t.GetVendorLibraryAttributesHandler(&own);
+  const char* file = strrchr(own.LibPath, '/');
+  return file ? file + 1 : "(no path)";
 }
 
 static void list_adapter(HBA_UINT32 index) {
@@ -76,9 +93,7 @@ int main(void) {
   HBA_UINT32 n = HBA_GetNumberOfAdapters();
   HBA_LIBRARYATTRIBUTES lib;
   HBA_UINT32 version = HBA_GetVendorLibraryAttributes(0, &lib);
-  const char* file = strrchr(lib.LibPath, '/');
-  printf("%u adapters, library %u %s %s %s\n", n, version, lib.VName, lib.VVersion,
-         file ? file + 1 : "(no path)");
+  printf("%u adapters, library %u %s %s %s\n", n, version, lib.VName, lib.VVersion, vendor_path());
   for (HBA_UINT32 i = 0; i < n; ++i) list_adapter(i);
   HBA_FreeLibrary();
   return 0;

@@ -138,7 +138,8 @@ TEST(LinuxHbaApi, ASessionThroughTheCommonLibraryEqualsTheFixture) {
 
 TEST(LinuxHbaApi, AnIndependentSniaClientListsTheAdapters) {
   if (std::string why = no_namespace(); !why.empty()) GTEST_SKIP() << why;
-  std::string command = "TAVRO_SYSFS_ROOT='" + fixture("dual_port") + "' unshare";
+  std::string command = "TAVRO_SYSFS_ROOT='" + fixture("dual_port") + "' TAVRO_VENDOR_LIB='" +
+                        binary_dir() + "/linux/libtavrohba.so' unshare";
   for (const std::string& word : in_namespace(binary_dir() + "/snia_client"))
     command += " '" + word + "'";
   ClientResult out = run_command(command);
