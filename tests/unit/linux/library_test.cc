@@ -5,9 +5,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#include <sanitizer/allocator_interface.h>
-#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +46,10 @@ extern "C" void handler(int kind, void* message) {
   g_answer = a;
   g_cv.notify_all();
 }
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();  // the sanitizer's allocator
+#endif
 
 // Bytes the program holds from the allocator now.
 std::size_t heap_in_use() {
