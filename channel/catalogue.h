@@ -187,8 +187,8 @@ const RequestRow* find_request(std::uint32_t number);
 // by a fixed value.
 struct ValueMap {
   int pairs;
-  std::int32_t from[6];
-  std::int32_t to[6];
+  std::int32_t from[15];
+  std::int32_t to[15];
   bool keep_other;
   std::int32_t other;
 };

@@ -162,8 +162,16 @@ constexpr ValueMap kLinkState{1, {0}, {2}, false, 1};
 constexpr ValueMap kUserTopology{4, {0, 1, 2, 3}, {2, 2, 4, 3}, false, 1};
 constexpr ValueMap kBlocked{1, {0}, {2}, true, 0};
 
-constexpr ValueMap kStdSpeed{
-    6, {1, 2, 4, 8, 16, 32}, {13000, 25000, 50000, 100000, 200000, 400000}, false, 1};
+// The port speed in the standard MIB's units (12,500 per Gbit, 13,000 for
+// 1 Gbit). Beyond the six speeds of the old cards, the rates today's Fibre
+// Channel and FC over Ethernet ports run at are on the same scale; a code
+// that is no such rate (3, say) stays "other", 1.
+constexpr ValueMap kStdSpeed{15,
+                             {1, 2, 4, 8, 16, 32, 10, 20, 25, 40, 50, 64, 100, 128, 256},
+                             {13000, 25000, 50000, 100000, 200000, 400000, 125000, 250000, 312500,
+                              500000, 625000, 800000, 1250000, 1600000, 3200000},
+                             false,
+                             1};
 constexpr ValueMap kStdPortState{1, {0}, {3}, false, 2};
 constexpr ValueMap kStdTopology{4, {0, 1, 2, 3}, {6, 7, 5, 8}, false, 1};
 constexpr ValueMap kStdPhysType{3, {1, 2, 3}, {3, 5, 4}, false, 1};

@@ -21,13 +21,13 @@ struct Node {
 };
 
 // A remote node as one local node sees it: the remote ports with one node
-// name on the node's hosts, in host and port order.
+// name on the node's hosts, in host and port order. A remote port that the
+// kernel keeps after it is gone has no names and belongs to no remote node.
 struct Remote {
   Wwn wwn = 0;
   std::vector<sysfs::RemotePort> ports;
 };
 
-// What one request is about, found from its arguments.
 struct Subject {
   Driver& driver;
   Area a;
@@ -104,13 +104,41 @@ std::vector<Remote> remotes_of(Subject& s, const Node& n) {
   return out;
 }
 
+// The path of a remote node that answers for it to one local node: the
+// first of its ports with a SCSI target, else its first port.
+const sysfs::RemotePort* primary(const Remote& r) {
+  for (const sysfs::RemotePort& p : r.ports)
+    if (p.scsi_target_id) return &p;
+  return &r.ports.front();
+}
+
 bool find_remote_in(Subject& s, const Node* n, Wwn wwn) {
   if (!n) return false;
   s.node = n;
   s.remotes = remotes_of(s, *n);
   for (const Remote& r : s.remotes)
-    if (r.wwn == wwn) return s.remote = &r, true;
+    if (r.wwn == wwn) return s.remote = &r, s.rport = primary(r), true;
   return false;
+}
+
+// A request that carries no local node: the remote node with its ports as
+// every local node sees them, in adapter order, each remote port once.
+bool find_remote_anywhere(Subject& s, Wwn wwn) {
+  Remote all{wwn, {}};
+  for (const Node& n : s.nodes) {
+    for (Remote& r : remotes_of(s, n)) {
+      if (r.wwn != wwn) continue;
+      for (sysfs::RemotePort& p : r.ports)
+        if (std::none_of(all.ports.begin(), all.ports.end(),
+                         [&](const sysfs::RemotePort& x) { return x.port_name == p.port_name; }))
+          all.ports.push_back(std::move(p));
+    }
+  }
+  if (all.ports.empty()) return false;
+  s.remotes = {std::move(all)};
+  s.remote = &s.remotes.front();
+  s.rport = &s.remote->ports.front();
+  return true;
 }
 
 // How a request names what it asks about.
@@ -121,7 +149,7 @@ enum class Find : std::uint8_t {
   node_index80,     // node index at 80
   node84_port80,    // node WWN at 84, port index at 80
   node84_remote80,  // node WWN at 84, remote node index at 80
-  remote80,         // remote node WWN at 80, on the first node that sees it
+  remote80,         // remote node WWN at 80, as every local node sees it
   remote80_port88,  // ... and its port index at 88
   remote80_wwn88,   // ... and its port WWN at 88
   lxs_node,         // LXS: node WWN at 32
@@ -134,11 +162,6 @@ enum class Find : std::uint8_t {
 
 bool find(Subject& s, Find f, std::string_view destination) {
   Area& a = s.a;
-  auto remote_any = [&](Wwn wwn) {
-    for (const Node& n : s.nodes)
-      if (find_remote_in(s, &n, wwn)) return true;
-    return false;
-  };
   switch (f) {
     case Find::none:
       return true;
@@ -158,25 +181,22 @@ bool find(Subject& s, Find f, std::string_view destination) {
       s.remotes = remotes_of(s, *s.node);
       return s.index < s.remotes.size() && (s.remote = &s.remotes[s.index]);
     case Find::remote80:
-      return remote_any(a.get_wwn(80)) && (s.rport = &s.remote->ports.front());
+      return find_remote_anywhere(s, a.get_wwn(80));
     case Find::remote80_port88:
-      if (!remote_any(a.get_wwn(80)) || a.get32(88) >= s.remote->ports.size()) return false;
+      if (!find_remote_anywhere(s, a.get_wwn(80)) || a.get32(88) >= s.remote->ports.size())
+        return false;
       return s.rport = &s.remote->ports[a.get32(88)], true;
     case Find::remote80_wwn88:
-      for (const Node& n : s.nodes) {
-        if (!find_remote_in(s, &n, a.get_wwn(80))) continue;
-        for (const sysfs::RemotePort& r : s.remote->ports)
-          if (r.port_name == a.get_wwn(88)) return s.rport = &r, true;
-      }
+      if (!find_remote_anywhere(s, a.get_wwn(80))) return false;
+      for (const sysfs::RemotePort& r : s.remote->ports)
+        if (r.port_name == a.get_wwn(88)) return s.rport = &r, true;
       return false;
     case Find::lxs_node:
       return (s.node = find_node(s, a.get_wwn(32))) != nullptr;
     case Find::lxs_remote:
-      return find_remote_in(s, find_node(s, a.get_wwn(32)), a.get_wwn(40)) &&
-             (s.rport = &s.remote->ports.front());
+      return find_remote_in(s, find_node(s, a.get_wwn(32)), a.get_wwn(40));
     case Find::lxs_lun: {
       if (!find_remote_in(s, find_node(s, a.get_wwn(32)), a.get_wwn(40))) return false;
-      s.rport = &s.remote->ports.front();
       s.index = a.get32(20);
       return s.index < s.rport->devices.size() && (s.lun = &s.rport->devices[s.index]);
     }
@@ -184,8 +204,7 @@ bool find(Subject& s, Find f, std::string_view destination) {
       s.index = a.get32(4);
       return s.index < s.adapters.size();
     case Find::sif_remote:
-      return find_remote_in(s, find_node(s, a.get_wwn(4)), a.get_wwn(12)) &&
-             (s.rport = &s.remote->ports.front());
+      return find_remote_in(s, find_node(s, a.get_wwn(4)), a.get_wwn(12));
     case Find::adapter:
       for (const Node& n : s.nodes)
         if (n.adapter->name == destination)
@@ -304,11 +323,18 @@ Number remote_wwn(Subject& s) {
 Number remote_port_count(Subject& s) {
   return s.remote->ports.size();
 }
+// The roles and classes of every path of the remote node the request names.
 Number remote_roles(Subject& s) {
-  return num(s.rport->roles);
+  std::optional<std::uint32_t> roles;
+  for (const sysfs::RemotePort& p : s.remote->ports)
+    if (p.roles) roles = roles.value_or(0) | *p.roles;
+  return num(roles);
 }
 Number remote_class(Subject& s) {
-  return highest_class(s.rport->supported_classes);
+  std::optional<std::uint32_t> classes;
+  for (const sysfs::RemotePort& p : s.remote->ports)
+    if (p.supported_classes) classes = classes.value_or(0) | *p.supported_classes;
+  return highest_class(classes);
 }
 Number remote_port_wwn(Subject& s) {
   return num(s.rport->port_name);
@@ -324,7 +350,7 @@ Number remote_blocked(Subject& s) {
   return *s.rport->port_state == sysfs::PortState::blocked;
 }
 Number remote_lun_count(Subject& s) {
-  return s.rport->devices.size();
+  return s.rport->devices_known ? Number(s.rport->devices.size()) : std::nullopt;
 }
 Number remote_scsi_type(Subject& s) {
   return s.rport->devices.empty() ? std::nullopt : num(s.rport->devices.front().type);
@@ -378,7 +404,9 @@ Text node_status(Subject& s) {
     auto fc = s.m().host(h);
     if (!fc || !fc->port_state || *fc->port_state == sysfs::PortState::unknown) continue;
     told = true;
-    if (*fc->port_state == sysfs::PortState::online) return "Online";
+    if (*fc->port_state == sysfs::PortState::online ||
+        *fc->port_state == sysfs::PortState::marginal)
+      return "Online";
   }
   return told ? Text("Link Down") : std::nullopt;
 }

@@ -44,7 +44,7 @@ const char* default_model_json() {
           "remote_nodes": [
             {
               "wwn": "2000002037A1B2C3",
-              "type": 2,
+              "type": 1,
               "class": 3,
               "target_id": 0,
               "blocked": false,
@@ -62,7 +62,7 @@ const char* default_model_json() {
             },
             {
               "wwn": "2000009065D4E5F6",
-              "type": 2,
+              "type": 1,
               "class": 2,
               "target_id": 1,
               "blocked": false,
@@ -108,7 +108,7 @@ const char* default_model_json() {
           "remote_nodes": [
             {
               "wwn": "2000002037A1B2C3",
-              "type": 2,
+              "type": 1,
               "class": 3,
               "target_id": 2,
               "blocked": false,
@@ -124,7 +124,7 @@ const char* default_model_json() {
             },
             {
               "wwn": "20000011C6778899",
-              "type": 2,
+              "type": 1,
               "class": 3,
               "target_id": 3,
               "blocked": true,

@@ -43,7 +43,7 @@ struct RemotePort {
 
 struct RemoteNode {
   Wwn wwn{};
-  std::uint32_t type = 0;       // FCPH_GET_REMOTE_NODE_TYPE
+  std::uint32_t type = 0;       // FCPH_GET_REMOTE_NODE_TYPE: role bits, 1 FCP target
   std::uint32_t class_bit = 3;  // FCPH_GET_REMOTE_NODE_CLASS: the class number n (shown as 1 << n)
   std::int32_t target_id = 0;   // LXS_G/SET_REMNODE_TGT_ID, LXS object 14
   bool blocked = false;         // LXS_G/SET_REMNODE_BLOCKED, LXS object 15

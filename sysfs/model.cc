@@ -110,15 +110,20 @@ std::optional<PciFunction> pci_function(const std::string& name) {
   return PciFunction{name.substr(0, 10), f};
 }
 
+// An attribute file read whole. The kernel writes at most one page (64 KiB on
+// some platforms); a longer file is not one of its attributes and reads as
+// nothing rather than cut.
 std::optional<std::string> read_file(const std::string& path, std::atomic<std::uint64_t>& reads) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   ++reads;
+  std::string text;
   char buf[4096];
-  ssize_t n = ::read(fd, buf, sizeof buf);
+  ssize_t n = 0;
+  while (text.size() <= kMaxAttributeSize && (n = ::read(fd, buf, sizeof buf)) > 0)
+    text.append(buf, static_cast<std::size_t>(n));
   ::close(fd);
-  if (n < 0) return std::nullopt;
-  std::string text(buf, static_cast<std::size_t>(n));
+  if (n < 0 || text.size() > kMaxAttributeSize) return std::nullopt;
   while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
   return text;
 }
@@ -202,6 +207,7 @@ std::vector<Adapter> Model::adapters(std::size_t* not_listed) const {
   struct Found {
     std::string pci;
     unsigned function, host;
+    std::optional<Wwn> node;  // groups the hosts without a PCI device
   };
   std::vector<Found> found;
   std::error_code ec;
@@ -209,7 +215,7 @@ std::vector<Adapter> Model::adapters(std::size_t* not_listed) const {
   for (const auto& name : entries(root_ + "/class/fc_host")) {
     auto n = numbered(name, "host");
     if (!n) continue;
-    Found f{"", 0, *n};
+    Found f{"", 0, *n, std::nullopt};
     fs::path dev = fs::canonical(root_ + "/class/scsi_host/" + name + "/device", ec);
     if (ec) dev = fs::canonical(host_dir(*n) + "/device", ec);
     for (; !ec && dev != top && dev.has_relative_path(); dev = dev.parent_path()) {
@@ -219,6 +225,7 @@ std::vector<Adapter> Model::adapters(std::size_t* not_listed) const {
         break;
       }
     }
+    if (f.pci.empty()) f.node = names(*n).second;
     found.push_back(f);
   }
   // PCI devices first (empty names sort last), by address, function, host.
@@ -226,11 +233,17 @@ std::vector<Adapter> Model::adapters(std::size_t* not_listed) const {
     return std::tuple(a.pci.empty(), a.pci, a.function, a.host) <
            std::tuple(b.pci.empty(), b.pci, b.function, b.host);
   });
+  auto same = [](const Adapter& a, const std::optional<Wwn>& node, const Found& f) {
+    return f.pci.empty() ? a.pci.empty() && f.node && node == f.node : a.pci == f.pci;
+  };
   std::vector<Adapter> out;
+  std::vector<std::optional<Wwn>> nodes;  // of out's first hosts
   std::size_t skipped = 0;
   for (const Found& f : found) {
-    if (!f.pci.empty() && !out.empty() && out.back().pci == f.pci) {
-      out.back().hosts.push_back(f.host);
+    std::size_t i = 0;
+    while (i < out.size() && !same(out[i], nodes[i], f)) ++i;
+    if (i < out.size()) {
+      out[i].hosts.push_back(f.host);
       continue;
     }
     if (out.size() == kMaxAdapters) {
@@ -243,6 +256,7 @@ std::vector<Adapter> Model::adapters(std::size_t* not_listed) const {
                            : "pci" + f.pci.substr(0, 7) + "/dev" + f.pci.substr(8, 2);
     a.hosts.push_back(f.host);
     out.push_back(std::move(a));
+    nodes.push_back(f.node);
   }
   if (not_listed) *not_listed = skipped;
   return out;
@@ -270,7 +284,9 @@ std::vector<RemotePort> Model::remote_ports(unsigned host) const {
     r.port_state = with(parse_port_state, get("port_state"));
     r.scsi_target_id = with(parse_decimal, get("scsi_target_id"));
     r.supported_classes = with(parse_classes, get("supported_classes"));
-    r.devices = scsi_devices(dir + "device");
+    std::error_code ec;
+    r.devices_known = fs::is_directory(dir + "device", ec) && !ec;
+    if (r.devices_known) r.devices = scsi_devices(dir + "device");
     out.push_back(std::move(r));
   }
   std::sort(out.begin(), out.end(), [](const RemotePort& a, const RemotePort& b) {

@@ -30,6 +30,8 @@ using Wwn = std::uint64_t;
 
 // The programs keep at most this many adapters; further ones are not listed.
 inline constexpr std::size_t kMaxAdapters = 8;
+// The longest attribute file read: one page of the largest page size.
+inline constexpr std::size_t kMaxAttributeSize = 64 * 1024;
 
 // port_state of hosts and remote ports, in the kernel's order.
 enum class PortState {
@@ -102,12 +104,15 @@ struct RemotePort {
   std::optional<std::uint32_t> scsi_target_id;  // empty when -1 (no SCSI target)
   std::optional<std::uint32_t> supported_classes;
   std::vector<ScsiDevice> devices;  // ordered by target, then LUN
+  bool devices_known = true;        // false when its device folder cannot be read
 };
 
-// The FC hosts of one PCI device (ordered by function), or one host without a
-// PCI device.
+// The FC hosts of one PCI device (ordered by function; an NPIV virtual port
+// below a physical host is a host of the same device), or the hosts without
+// a PCI device that share one node name (a channel subsystem's FCP devices,
+// the virtual adapters of a virtual I/O bus), ordered by number.
 struct Adapter {
-  std::string name;  // "pci0000:3b/dev00" or "host7": never a '.' or a blank
+  std::string name;  // "pci0000:3b/dev00" or "host7" (its first host): never a '.' or a blank
   std::string pci;   // "0000:3b:00", empty without a PCI device
   std::vector<unsigned> hosts;
 };

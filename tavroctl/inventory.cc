@@ -181,6 +181,26 @@ void attach_remote_states(Adapter& a) {
           }
 }
 
+bool discovers(const Adapter& a, const std::string& wwn) {
+  for (const Port& p : a.ports)
+    for (const auto& d : p.discovered)
+      if (normalize_wwn(d[hba::kPortWwn]).value_or("") == wwn) return true;
+  return false;
+}
+
+// A remote node's port requests name no adapter, so the driver lists every
+// path of the node under each adapter that sees it; a remote port that the
+// HBA API shows on another adapter's ports only is that adapter's path.
+void drop_other_paths(std::vector<Adapter>& adapters) {
+  for (Adapter& a : adapters)
+    for (RemoteNode& r : a.remotes)
+      std::erase_if(r.ports, [&](const RemotePort& rp) {
+        return rp.via.empty() && std::any_of(adapters.begin(), adapters.end(), [&](auto& b) {
+                 return &b != &a && discovers(b, rp.wwn);
+               });
+      });
+}
+
 }  // namespace
 
 Reply Session::ask(std::string_view request) {
@@ -217,6 +237,7 @@ std::vector<Adapter> gather(Session& s, Want want) {
   const unsigned hba_count = count_of(s.hbaapi("3.0"), kMaxAdapters);
   for (unsigned i = 0; i < hba_count && !s.failed(); ++i) read_hba_adapter(s, i, adapters, want);
   for (Adapter& a : adapters) attach_remote_states(a);
+  drop_other_paths(adapters);
   return adapters;
 }
 

@@ -50,6 +50,9 @@ constexpr StateRow kStates[] = {{sysfs::PortState::online, HBA_PORTSTATE_ONLINE}
                                 {sysfs::PortState::linkdown, HBA_PORTSTATE_LINKDOWN},
                                 {sysfs::PortState::error, HBA_PORTSTATE_ERROR},
                                 {sysfs::PortState::loopback, HBA_PORTSTATE_LOOPBACK},
+                                // A remote port gone after its device loss timeout.
+                                {sysfs::PortState::not_present, HBA_PORTSTATE_OFFLINE},
+                                {sysfs::PortState::deleted, HBA_PORTSTATE_OFFLINE},
                                 {sysfs::PortState::unknown, 0}};
 
 // The row's value for the kernel's word; unknown (and unset) for the others.

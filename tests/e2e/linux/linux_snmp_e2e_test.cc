@@ -49,8 +49,7 @@ const Row kRows[] = {
     {"4.5.1.5." + kUnit1 + ".1", "0x1404", 8, "fc_port_rx_frames_total"},
     {"4.5.1.6." + kUnit1 + ".1", "0x4c0c", 8, "fc_port_tx_bytes_total"},  // tx_words 0x1303 x 4
     {"4.5.1.7." + kUnit1 + ".1", "0x5414", 8, "fc_port_rx_bytes_total"},  // rx_words 0x1505 x 4
-    {"1.10.1.10." + kUnit1 + ".2", "0x21000024ff3a5b11", 8, ""},
-    {"1.10.1.15." + kUnit1 + ".2", "", 0, ""},  // link down: no speed
+    {"1.10.1.15." + kUnit1 + ".2", "", 0, ""},                            // link down: no speed
     {"4.5.1.4." + kUnit1 + ".2", "0x2202", 8, ""},
     {"4.5.1.6." + kUnit1 + ".2", "0x8c0c", 8, ""},  // tx_words 0x2303 x 4
 };

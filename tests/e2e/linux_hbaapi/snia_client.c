@@ -3,7 +3,9 @@
 /* clang-format off */
 #include <time.h> /* hbaapi.h uses struct tm without including it */
 #include <hbaapi.h>
+#include <vendorhbaapi.h>
 /* clang-format on */
+#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,6 +13,21 @@
 static const char* hex(const void* bytes, size_t n, char* out) {
   for (size_t i = 0; i < n; ++i) sprintf(out + 2 * i, "%02X", ((const unsigned char*)bytes)[i]);
   return out;
+}
+
+/* The path the vendor library (TAVRO_VENDOR_LIB) gives of itself, asked directly. */
+static const char* vendor_path(void) {
+  static HBA_LIBRARYATTRIBUTES own;
+  const char* path = getenv("TAVRO_VENDOR_LIB");
+  void* lib = path ? dlopen(path, RTLD_NOW) : NULL;
+  HBARegisterLibraryV2Func reg = NULL;
+  void* sym = lib ? dlsym(lib, "HBA_RegisterLibraryV2") : NULL;
+  memcpy(&reg, &sym, sizeof reg); /* dlsym's object pointer as the function it is */
+  HBA_ENTRYPOINTSV2 t;
+  if (reg == NULL || reg(&t) != HBA_STATUS_OK) return "(no library)";
+  t.GetVendorLibraryAttributesHandler(&own);
+  const char* file = strrchr(own.LibPath, '/');
+  return file ? file + 1 : "(no path)";
 }
 
 static void list_adapter(HBA_UINT32 index) {
@@ -28,10 +45,15 @@ static void list_adapter(HBA_UINT32 index) {
   for (HBA_UINT32 p = 0; p < a.NumberOfPorts; ++p) {
     HBA_PORTATTRIBUTES pa;
     if (HBA_GetAdapterPortAttributes(h, p, &pa) != HBA_STATUS_OK) continue;
-    HBA_FCPTARGETMAPPINGV2* m2 = calloc(1, sizeof *m2 + 15 * sizeof m2->entry[0]);
-    m2->NumberOfEntries = 16;
+    /* Asked with no room, then with exactly the room it needs. */
+    HBA_FCPTARGETMAPPINGV2* m2 = calloc(1, sizeof *m2);
+    HBA_STATUS probe = HBA_GetFcpTargetMappingV2(h, pa.PortWWN, m2);
+    HBA_UINT32 need = m2->NumberOfEntries;
+    free(m2);
+    m2 = calloc(1, sizeof *m2 + (need ? need - 1 : 0) * sizeof m2->entry[0]);
+    m2->NumberOfEntries = need;
     HBA_STATUS v2 = HBA_GetFcpTargetMappingV2(h, pa.PortWWN, m2);
-    printf(" port %u mapping V2 %u: %u entries\n", p, v2, m2->NumberOfEntries);
+    printf(" port %u mapping V2 %u, %u: %u entries\n", p, probe, v2, m2->NumberOfEntries);
     free(m2);
     HBA_PORTATTRIBUTES own;
     HBA_STATUS mine = HBA_GetPortAttributesByWWN(h, pa.PortWWN, &own);
@@ -71,7 +93,7 @@ int main(void) {
   HBA_UINT32 n = HBA_GetNumberOfAdapters();
   HBA_LIBRARYATTRIBUTES lib;
   HBA_UINT32 version = HBA_GetVendorLibraryAttributes(0, &lib);
-  printf("%u adapters, library %u %s %s\n", n, version, lib.VName, lib.VVersion);
+  printf("%u adapters, library %u %s %s %s\n", n, version, lib.VName, lib.VVersion, vendor_path());
   for (HBA_UINT32 i = 0; i < n; ++i) list_adapter(i);
   HBA_FreeLibrary();
   return 0;

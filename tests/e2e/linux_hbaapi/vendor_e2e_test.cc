@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/daemon_process.h"
+#include "tests/support/linux_host.h"
 
 namespace tavro::testing {
 namespace {
@@ -19,46 +19,8 @@ namespace fs = std::filesystem;
 
 const std::string kNul(1, '\0');
 
-// A copy of a fixture tree, so that writes (a statistics reset) land in it.
 std::string fixture(const std::string& name) {
-  std::string dir = make_temp_dir() + "/" + name;
-  fs::copy(std::string(TAVRO_SYSFS_FIXTURES) + "/" + name, dir,
-           fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-  return dir;
-}
-
-// Why the namespace tests cannot run here; empty when they can.
-std::string no_namespace() {
-  if (std::system("/sbin/ldconfig -p | grep -q 'libHBAAPI\\.so\\.2 '") != 0)
-    return "libHBAAPI.so.2 (libhbaapi2) is not installed";
-  if (::geteuid() != 0 || std::system("unshare -m true 2>/dev/null") != 0)
-    return "no private mount namespace (needs root)";
-  return "";
-}
-
-// The words that run command in a private mount namespace whose
-// /etc/hba.conf names only the vendor library; the host's file stays as it is.
-std::vector<std::string> in_namespace(const std::string& command) {
-  std::string conf = make_temp_dir() + "/hba.conf";
-  write_file(conf, "org.tavro.linux " + binary_dir() + "/linux/libtavrohba.so\n");
-  return {"-m",      "--propagation",
-          "private", "sh",
-          "-c",      "mount --bind '" + conf + "' /etc/hba.conf && exec " + command};
-}
-
-// tavro copied to a folder of its own, where no simulated libhbaapi.so lies,
-// with the libraries of linux/ on the fixture tree at root.
-DaemonOptions linux_daemon(const std::string& root) {
-  DaemonOptions o{
-      .env = {{"TAVRO_SYSFS_ROOT", root}, {"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"}}};
-  std::string program = make_temp_dir() + "/tavro";
-  fs::copy_file(binary_dir() + "/tavro", program);
-  o.add_port = false;
-  o.port = free_port();
-  o.program = "/usr/bin/unshare";
-  o.args =
-      in_namespace("'" + program + "' -api enabled -fcget enabled -port " + std::to_string(o.port));
-  return o;
+  return sysfs_fixture(name);
 }
 
 struct Row {
@@ -126,15 +88,22 @@ const Row kSession[] = {
     {"fcoe", "8.12." + h + ".0", "00000004"},  // 10 Gbit
     {"fcoe", "5.0.host9", "00000002"},
     {"fcoe", "8.5.00000002.0", "00000003"},  // Offline
-    {"eight", "3.0", "8"},
-    {"eight", "4.0.0", "pci0000:81/dev00"},
-    {"eight", "4.0.7", "pci0000:88/dev00"},
-    {"eight", "4.0.8", "Error: HBAAPI Error:Index not recognized (6)"},
+    // Multipath: each card its own paths; a path gone after its device loss timeout.
+    {"multipath", "3.0", "2"},
+    {"multipath", "5.0.pci0000:41/dev00", h},
+    {"multipath", "8.15." + h + ".0", "3"},
+    {"multipath", "10.0." + h + ".0.1",
+     "0000000000000000|0000000000000000|000000|00000001|00000003|00000008|" + std::string(64, '0') +
+         "|" + std::string(64, '0') + "|||00000000|00000000|00000000|0000000000000000|0"},
+    {"multipath", "10.2." + h + ".1.0", "50060E8000AA0003"},
+    {"multipath", "5.0.pci0000:42/dev00", "00000002"},
+    {"multipath", "10.2.00000002.0.0", "50060E8000AA0002"},
+    {"multipath", "9.2.00000002.0", "-1"},  // tx_frames 2^63
 };
 
 TEST(LinuxHbaApi, ASessionThroughTheCommonLibraryEqualsTheFixture) {
   if (std::string why = no_namespace(); !why.empty()) GTEST_SKIP() << why;
-  for (const char* tree : {"dual_port", "sparse", "fcoe", "eight"}) {
+  for (const char* tree : {"dual_port", "sparse", "fcoe", "multipath"}) {
     std::string root = fixture(tree);
     DaemonProcess daemon(linux_daemon(root));
     for (const Row& r : kSession) {
@@ -169,21 +138,22 @@ TEST(LinuxHbaApi, ASessionThroughTheCommonLibraryEqualsTheFixture) {
 
 TEST(LinuxHbaApi, AnIndependentSniaClientListsTheAdapters) {
   if (std::string why = no_namespace(); !why.empty()) GTEST_SKIP() << why;
-  std::string command = "TAVRO_SYSFS_ROOT='" + fixture("dual_port") + "' unshare";
+  std::string command = "TAVRO_SYSFS_ROOT='" + fixture("dual_port") + "' TAVRO_VENDOR_LIB='" +
+                        binary_dir() + "/linux/libtavrohba.so' unshare";
   for (const std::string& word : in_namespace(binary_dir() + "/snia_client"))
     command += " '" + word + "'";
   ClientResult out = run_command(command);
   EXPECT_EQ(out.status, 0);
   EXPECT_EQ(out.output,
-            "1 adapters, library 2 tavro 3.3 Build 43\n"
+            "1 adapters, library 2 tavro 3.3 Build 43 libtavrohba.so\n"
             "pci0000:3b/dev00: TV-2602 \"Dual port 16Gb FC adapter\" serial TVX2051K0123 node "
             "20000024FF3A5B10 ports 2 driver qla2xxx 10.02.07.900-k\n"
-            " port 0 mapping V2 0: 3 entries\n"
+            " port 0 mapping V2 7, 0: 3 entries\n"
             " port 0 21000024FF3A5B10 fcid 010A00 state 2 speed 0x20 of 0x38 remote 3, by WWN 0 3\n"
             "  remote 210000D0B2C3D4E5 fcid 010B00 state 2, by WWN 0 010B00\n"
             "  remote 220000D0B2C3D4F6 fcid 010C00 state 2, by WWN 0 010C00\n"
             "  remote 21FFFC0A0B0C0D0E fcid FFFFFC state 2, by WWN 0 FFFFFC\n"
-            " port 1 mapping V2 0: 0 entries\n"
+            " port 1 mapping V2 0, 0: 0 entries\n"
             " port 1 21000024FF3A5B11 fcid 000000 state 6 speed 0x0 of 0x38 remote 0, by WWN 0 0\n"
             " /dev/sdb 0:0:0 fcid 010B00 port 210000D0B2C3D4E5 lun 0000000000000000\n"
             " /dev/sdc 0:0:1 fcid 010B00 port 210000D0B2C3D4E5 lun 0001000000000000\n"

@@ -72,6 +72,11 @@ TEST_F(RendezvousTest, ResponseRowsFormTheirReplies) {
        "kept"},
       {FCPH_GET_PORT_SPEED + 1, at(84, 1), "13000", stdagent_responses},
       {FCPH_GET_PORT_SPEED + 1, at(84, 32), "400000", stdagent_responses},
+      {FCPH_GET_PORT_SPEED + 1, at(84, 3), "1", stdagent_responses},
+      {FCPH_GET_PORT_SPEED + 1, at(84, 10), "125000", stdagent_responses},  // FCoE
+      {FCPH_GET_PORT_SPEED + 1, at(84, 64), "800000", stdagent_responses},
+      {FCPH_GET_PORT_SPEED + 1, at(84, 128), "1600000", stdagent_responses},
+      {FCPH_GET_PORT_SPEED + 1, at(84, 256), "3200000", stdagent_responses},
       {FCPH_GET_PORT_TOPOLOGY + 1, at(84, 3), "8", stdagent_responses},
       {FCPH_GET_PHYS_TYPE + 1, at(92, 9), "1", stdagent_responses},
       {FCPH_GET_CONNECTOR_TYPE + 1, at(92, 4), "6", stdagent_responses},

@@ -53,6 +53,12 @@ const std::string A = "pci0000:3b/dev00";
 const std::string N = "u12=9 w32=20000024ff3a5b10 ";  // an LXS request about dual_port's node
 const std::string E5 = N + "w40=200000d0b2c3d4e5 ", F6 = N + "w40=200000d0b2c3d4f6 ";
 constexpr std::uint32_t L = 0x0B00001E;
+// multipath: the array through the dual-port card (C1, its first port M1)
+// and through the single-port card (C2); the array's port on fabric B.
+const std::string C1 = "w84=20000024ff410001 ", C2 = "w84=20000024ff420001 ";
+const std::string M1 = "u12=9 w32=20000024ff410001 w40=50060e8000aa0000 ";
+const std::string M2 = "u12=9 w32=20000024ff420001 w40=50060e8000aa0000 ";
+constexpr const char* ARRAY = "w80=50060e8000aa0000 ";
 
 // status legend: 0 answered, 2 unknown, 6 not available, 7 not supported.
 // The dual-port card's values read through the daemon are in tests/e2e/linux;
@@ -101,6 +107,37 @@ const Row kRows[] = {
     {"dual_port", "fcph", 0x15000078, "w80=20fffc0a0b0c0d0e", 6, "", ""},
     {"dual_port", "fcph", 0x15000092, "w80=200000d0b2c3d4f6 u88=1", 2, "", ""},
     {"dual_port", "fcph", 0x15000096, P4, 0, "u92", "0x0"},
+    {"multipath", "fcph", 0x15000018, "w80=21000024ff420001", 0, "u84", "0x1"},  // Marginal
+    {"multipath", "fcph", 0x15000046, "", 0, "u84", "0x2"},
+    {"multipath", "fcph", 0x15000054, "w80=20000024ff410002", 0, "u92", "0x2"},  // array once
+    {"multipath", "fcph", 0x15000054, "w80=20000024ff420001", 0, "u92", "0x1"},
+    {"multipath", "fcph", 0x15000072, "u80=0 " + C1, 0, "w88", "50060e8000aa0000"},  // rport-1:0-2
+    {"multipath", "fcph", 0x15000072, "u80=1 " + C1, 0, "w88", "100000051e0a0000"},  // rport-1:0-10
+    {"multipath", "fcph", 0x15000072, "u80=2 " + C1, 2, "", ""},  // the gone path is no node
+    {"multipath", "fcph", 0x15000072, "u80=0 " + C2, 0, "w88", "50060e8000aa0000"},
+    // Without a local node: every path of the array, each remote port once.
+    {"multipath", "fcph", 0x15000074, ARRAY, 0, "u92", "0x3"},
+    {"multipath", "fcph", 0x15000092, ARRAY + std::string("u88=2"), 0, "w92", "50060e8000aa0002"},
+    {"multipath", "fcph", 0x15000092, ARRAY + std::string("u88=3"), 2, "", ""},
+    {"multipath", "fcph", 0x15000094, ARRAY + std::string("w88=50060e8000aa0002"), 0, "u92",
+     "0x20200"},
+    {"multipath", "fcph", 0x15000074, "w80=ffffffffffffffff", 2, "", ""},
+    // With one: that card's first path with a SCSI target.
+    {"multipath", "fcp", L, M1 + "u0=15", 0, "u112", "0x0"},  // Marginal is not blocked
+    {"multipath", "fcp", L, M2 + "u0=15", 0, "u112", "0x1"},  // Blocked
+    {"multipath", "fcp", L, M1 + "u0=17", 0, "u112", "0x2"},
+    {"multipath", "fcp", L, M2 + "u0=17", 0, "u112", "0x1"},
+    {"multipath", "fcp", L, "u0=3 u12=9 w32=20000024ff420001", 0, "t112", "Online"},  // Marginal
+    {"multipath", "/pvd/fcp0.sif", 0x1E00000E, "u0=1 w4=20000024ff410001 w12=100000051e0a0000", 6,
+     "", ""},  // no SCSI target
+    {"npiv", "fcph", 0x15000052, "w80=20000024ff5a0001", 0, "u92", "0x2"},
+    {"npiv", "fcph", 0x15000070, "u80=1 w84=20000024ff5a0001", 0, "w88", "21000024ff5a00f1"},
+    {"npiv", "fcph", 0x15000026, "w80=21000024ff5a00f1", 0, "u84", "0x2"},
+    {"npiv", "fcp", L, "u0=17 u12=9 w32=20000024ff5a0001 w40=50060e8000bb0000", 2, "", ""},  // loop
+    {"shared_node", "fcph", 0x15000046, "", 0, "u84", "0x2"},
+    {"shared_node", "fcph", 0x15000070, "u80=1 w84=5005076400c00001", 0, "w88", "c05076ffe5000002"},
+    {"shared_node", "fcph", 0x15000070, "u80=1 w84=c05076ffe6000000", 0, "w88", "c05076ffe6000004"},
+    {"shared_node", "fcp", L, "u0=3 u12=9 w32=5005076400c00001", 0, "t112", "Online"},
     {"dual_port", "fcp", 0x0B00001E, "u0=2 u12=9 w32=21000024ff3a5b11", 0, "t112",
      "TV-2602 FW:v8.08.231 DVR:v10.02.07.900-k"},
     {"dual_port", "fcp", 0x0B00001E, "u0=3 u12=9 w32=20000024ff3a5b11", 0, "t112", "Online"},
@@ -115,6 +152,7 @@ const Row kRows[] = {
     {"dual_port", "fcp", L, F6 + "u0=19 u20=1", 2, "", ""},
     {"dual_port", "fcp", L, N + "u0=21", 2, "", ""},
     {"eight", "/pvd/fcp0.sif", 0x1E00000A, "u0=1", 0, "u4", "0x8"},
+    {"none", "/pvd/fcp0.sif", 0x1E00000A, "u0=1", 0, "u4", "0x0"},
     {"eight", "/pvd/fcp7.sif", 0x1E00000B, "u0=1 u4=7", 0, "t8", "pci0000:88/dev00"},
     {"fcoe", "/pvd/fcp1.sif", 0x1E00000B, "u0=1 u4=1", 0, "t8", "host9"},
     {"fcoe", "/pvd/fcp2.sif", 0x1E00000B, "u0=1 u4=2", 2, "", ""},

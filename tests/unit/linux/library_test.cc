@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,19 @@ extern "C" void handler(int kind, void* message) {
   std::lock_guard lock(g_mu);
   g_answer = a;
   g_cv.notify_all();
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();  // the sanitizer's allocator
+#endif
+
+// Bytes the program holds from the allocator now.
+std::size_t heap_in_use() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  return mallinfo2().uordblks;
+#endif
 }
 
 std::uint32_t get32(const std::uint8_t* p, std::size_t at) {
@@ -127,6 +141,19 @@ TEST(LinuxLibrary, ChannelChecksAndDelivery) {
     EXPECT_EQ(get32(data, r.status_at), r.status) << std::hex << r.number;
     g_free(g_answer->message);
   }
+  // The data area goes with its message: requests do not grow the heap.
+  const std::size_t before = heap_in_use();
+  for (int i = 0; i < 2000; ++i) {
+    auto* data = static_cast<std::uint8_t*>(alloc(256, 256, 0));
+    const std::uint32_t count = 0x15000046;
+    std::memcpy(data + 12, &count, 4);
+    std::unique_lock lock(g_mu);
+    g_answer.reset();
+    send("fcph", 0x54410001, count, data);
+    ASSERT_TRUE(g_cv.wait_for(lock, std::chrono::seconds(5), [] { return g_answer.has_value(); }));
+    g_free(g_answer->message);
+  }
+  EXPECT_LT(heap_in_use(), before + 64 * 1024);
   g_free(nullptr);  // ignored
   dereg(0x54410001);
   done();

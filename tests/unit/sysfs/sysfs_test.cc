@@ -71,6 +71,11 @@ TEST(SysfsParse, Boundaries) {
   EXPECT_EQ(parse_classes("Class 6"), 0x40u);
   EXPECT_EQ(parse_classes("Class 5"), std::nullopt);
   EXPECT_EQ(parse_roles("unknown"), 0u);
+  EXPECT_EQ(parse_roles("FCP Target, FCP Dummy Initiator, NVMe Initiator, NVMe Target"), 0x39u);
+  EXPECT_EQ(parse_roles("NVMe Discovery"), 0x40u);
+  for (const char* fabric : {"Fabric Port", "Directory Server", "Management Server"})
+    EXPECT_EQ(parse_roles(fabric), kRoleFabric) << fabric;
+  EXPECT_EQ(parse_roles("FCP Target,FCP Initiator"), std::nullopt);
   EXPECT_EQ(parse_port_state("Marginal"), PortState::marginal);
   EXPECT_EQ(parse_port_type("NPIV VPORT"), PortType::npiv);
 }
@@ -91,6 +96,9 @@ TEST(SysfsModel, Adapters) {
        "pci0000:85/dev00=14 pci0000:86/dev00=15 pci0000:87/dev00=16 pci0000:88/dev00=17 ",
        1},
       {"missing", "", 0},
+      {"multipath", "pci0000:41/dev00=1,2 pci0000:42/dev00=3 ", 0},
+      {"npiv", "pci0000:5a/dev00=5,7 ", 0},  // the virtual port on its card
+      {"shared_node", "host0=0,1 host2=2,4 ", 0},
   };
   for (const Row& r : rows) {
     std::size_t skipped = 99;
@@ -173,6 +181,31 @@ TEST(SysfsModel, RemotePortsAndLuns) {
       "1/5 TAVROTAPVTAPE-C         2.11 1 ,sg3\n"
       "rport-3:0-2 20fffc0a0b0c0d0e 21fffc0a0b0c0d0e fffffc 100 2 - 0:\n");
   EXPECT_TRUE(Model(fixture("dual_port")).remote_ports(4).empty());
+  // By number; the gone path without names; a device link that loops.
+  got.clear();
+  for (const RemotePort& r : Model(fixture("multipath")).remote_ports(1))
+    got += r.name + " " + show(r.node_name) + " " + show(r.port_id) + " " + show(r.roles) + " " +
+           show(r.port_state) + " " + std::to_string(r.devices.size()) + "\n";
+  EXPECT_EQ(got,
+            "rport-1:0-2 50060e8000aa0000 10200 1 11 2\n"
+            "rport-1:0-3 - - 0 1 0\n"
+            "rport-1:0-10 100000051e0a0000 fffffc 100 2 0\n");
+  EXPECT_FALSE(Model(fixture("npiv")).remote_ports(5).at(0).devices_known);
+  EXPECT_TRUE(Model(fixture("npiv")).remote_ports(7).at(0).devices_known);
+}
+
+// Attribute files up to the largest page are read whole; a longer one is not
+// cut to a wrong value but reads as nothing.
+TEST(SysfsModel, AttributesReadWholeUpToAPage) {
+  std::string root = copy_of("dual_port");
+  const std::string file = root + "/class/fc_host/host3/statistics/rx_words";
+  for (std::size_t size : {4095, 4096, 4097, 65536, 65537, 200000}) {
+    std::string text = "0x" + std::string(size - 4, '0') + "5\n";
+    write_file(file, text);
+    EXPECT_EQ(Model(root).statistic(3, Stat::rx_words),
+              size <= kMaxAttributeSize ? std::optional<std::uint64_t>(5) : std::nullopt)
+        << size;
+  }
 }
 
 TEST(SysfsModel, StatisticsReadAtMostOncePerSecond) {
@@ -199,16 +232,17 @@ TEST(SysfsModel, StatisticsReadAtMostOncePerSecond) {
   EXPECT_FALSE(Model(fixture("sparse")).reset_statistics(2));
 }
 
-TEST(SysfsModel, HostRemovedAndBack) {
-  std::string root = copy_of("dual_port");
+// An NPIV port deleted (the kernel removes its fc_host) and created again.
+TEST(SysfsModel, VirtualPortDeletedAndBack) {
+  std::string root = copy_of("npiv");
   Model m(root);
-  const std::string link = root + "/class/fc_host/host4";
+  const std::string link = root + "/class/fc_host/host7";
   fs::rename(link, link + ".gone");
-  EXPECT_FALSE(m.host(4));
-  EXPECT_EQ(m.adapters().at(0).hosts, std::vector<unsigned>{3});
+  EXPECT_FALSE(m.host(7));
+  EXPECT_EQ(m.adapters().at(0).hosts, std::vector<unsigned>{5});
   fs::rename(link + ".gone", link);
-  EXPECT_EQ(m.host(4).value().port_name, 0x21000024ff3a5b11u);
-  EXPECT_EQ(m.adapters().at(0).hosts, (std::vector<unsigned>{3, 4}));
+  EXPECT_EQ(m.host(7).value().port_type, PortType::npiv);
+  EXPECT_EQ(m.adapters().at(0).hosts, (std::vector<unsigned>{5, 7}));
 }
 
 TEST(SysfsModel, StatisticsReadThatBlocksEndsTheWait) {
