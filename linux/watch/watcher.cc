@@ -80,40 +80,30 @@ struct UdevMonitor {
   }
 };
 
-// Sends at most kMaxEventsPerSecond between two ticks; tick() tells how many
-// were held back.
-class Bounded {
- public:
-  explicit Bounded(const Watcher::Send& send) : send_(send) {}
-  void operator()(const Change& c) {
-    if (sent_ < kMaxEventsPerSecond) {
-      ++sent_;
-      send_(c);
-    } else {
-      ++held_;
-    }
-  }
-  void tick() {
-    sent_ = 0;
-    if (held_ == 0) return;
-    send_(make_change(kWarning, std::to_string(held_) +
-                                    " further FC events in the last second not shown "
-                                    "(a port flapping?)"));
-    held_ = 0;
-    sent_ = 1;
-  }
-
- private:
-  const Watcher::Send& send_;
-  int sent_ = 0;
-  long held_ = 0;
-};
-
 }  // namespace
 
 bool uevent_needs_look(std::string_view action, std::string_view subsystem) {
   return (action == "add" || action == "remove") &&
          (subsystem == "fc_host" || subsystem == "fc_remote_ports" || subsystem == "scsi_device");
+}
+
+void EventBound::operator()(const Change& c) {
+  if (sent_ < kMaxEventsPerSecond) {
+    ++sent_;
+    send_(c);
+  } else {
+    ++held_;
+  }
+}
+
+void EventBound::tick() {
+  sent_ = 0;
+  if (held_ == 0) return;
+  send_(make_change(kWarning, std::to_string(held_) +
+                                  " further FC events in the last second not shown "
+                                  "(a port flapping?)"));
+  held_ = 0;
+  sent_ = 1;
 }
 
 Watcher::Watcher(std::string root, Send send) : root_(std::move(root)), send_(std::move(send)) {
@@ -150,7 +140,7 @@ void Watcher::run() {
 
   sysfs::Model model(root_);
   View last = look(model);
-  Bounded bounded(send_);
+  EventBound bounded(send_);
   auto look_now = [&] {
     View now = look(model);
     for (const Change& c : diff(last, now)) bounded(c);

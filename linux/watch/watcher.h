@@ -22,6 +22,21 @@ inline constexpr int kMaxEventsPerSecond = 20;
 // Whether a uevent's action on a subsystem calls for a look now.
 bool uevent_needs_look(std::string_view action, std::string_view subsystem);
 
+// Passes on at most kMaxEventsPerSecond changes between two ticks; tick()
+// tells in one line how many were held back since the last.
+class EventBound {
+ public:
+  using Send = std::function<void(const Change&)>;
+  explicit EventBound(Send send) : send_(std::move(send)) {}
+  void operator()(const Change& c);
+  void tick();
+
+ private:
+  Send send_;
+  int sent_ = 0;
+  long held_ = 0;
+};
+
 class Watcher {
  public:
   using Send = std::function<void(const Change&)>;
