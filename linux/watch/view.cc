@@ -124,6 +124,7 @@ class Differ {
         add(kNotice, port_label(h) + ": port added (" + state_name(h.attributes.port_state) + ")");
       } else if (old && old->adapter == h.adapter) {
         host(*old, h);
+        fpin(port_label(h) + ": ", old->fpin, h.fpin);
         remote_ports(*old, h);
       }
     }
@@ -207,6 +208,27 @@ class Differ {
         add(kNotice, label + ": " + remote_label(*r) + " roles " + roles_text(o.roles) + " -> " +
                          roles_text(r->roles));
       luns(label, o, *r);
+      fpin(label + ": remote port " + wwn_text(wwn) + " ", fpin_of(b, o), fpin_of(a, *r));
+    }
+  }
+
+  static sysfs::FpinCounts fpin_of(const View::Host& h, const sysfs::RemotePort& r) {
+    const auto k = static_cast<std::size_t>(&r - h.remote_ports.data());
+    return k < h.remote_fpin.size() ? h.remote_fpin[k] : sysfs::FpinCounts{};
+  }
+
+  // A counter that rose: the fabric told of trouble on this path.
+  void fpin(const std::string& who, const sysfs::FpinCounts& o, const sysfs::FpinCounts& n) {
+    const std::pair<std::optional<std::uint64_t> sysfs::FpinCounts::*, const char*> kinds[] = {
+        {&sysfs::FpinCounts::link_integrity, "link integrity"},
+        {&sysfs::FpinCounts::congestion, "congestion"},
+        {&sysfs::FpinCounts::delivery, "delivery"}};
+    for (const auto& [field, name] : kinds) {
+      const auto& before = o.*field;
+      const auto& after = n.*field;
+      if (before && after && *after > *before)
+        add(kWarning, who + "FPIN " + name + " notifications +" + std::to_string(*after - *before) +
+                          " (" + std::to_string(*after) + " in all)");
     }
   }
 
@@ -268,7 +290,11 @@ View look(const sysfs::Model& model) {
     for (unsigned n : adapter.hosts) {
       auto attributes = model.host(n);
       if (!attributes) continue;
-      view.hosts.push_back(View::Host{adapter.name, *attributes, model.remote_ports(n)});
+      View::Host host{adapter.name, *attributes, model.remote_ports(n), {}, {}};
+      host.fpin = sysfs::host_fpin(model.root(), n);
+      for (const auto& r : host.remote_ports)
+        host.remote_fpin.push_back(sysfs::remote_port_fpin(model.root(), r.name));
+      view.hosts.push_back(std::move(host));
     }
   }
   return view;

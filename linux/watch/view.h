@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sysfs/fpin.h"
 #include "sysfs/model.h"
 
 namespace qlinux::watch {
@@ -32,6 +33,8 @@ struct View {
     std::string adapter;  // the adapter's name, "pci0000:3b/dev00"
     sysfs::FcHost attributes;
     std::vector<sysfs::RemotePort> remote_ports;
+    sysfs::FpinCounts fpin;
+    std::vector<sysfs::FpinCounts> remote_fpin;  // one per remote port, in their order
   };
   std::vector<Host> hosts;  // in the adapters' order
 };

@@ -106,7 +106,8 @@ void EventBound::tick() {
   sent_ = 1;
 }
 
-Watcher::Watcher(std::string root, Send send) : root_(std::move(root)), send_(std::move(send)) {
+Watcher::Watcher(std::string root, Send send)
+    : root_(std::move(root)), send_(std::move(send)), model_(root_), last_(look(model_)) {
   stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (stop_fd_ >= 0) thread_ = std::thread([this] { run(); });
 }
@@ -138,13 +139,11 @@ void Watcher::run() {
   std::unique_ptr<UdevMonitor> uevents;
   if (kernel) uevents = std::make_unique<UdevMonitor>();
 
-  sysfs::Model model(root_);
-  View last = look(model);
   EventBound bounded(send_);
   auto look_now = [&] {
-    View now = look(model);
-    for (const Change& c : diff(last, now)) bounded(c);
-    last = std::move(now);
+    View now = look(model_);
+    for (const Change& c : diff(last_, now)) bounded(c);
+    last_ = std::move(now);
   };
 
   std::vector<std::uint8_t> datagram(65536);
@@ -169,7 +168,7 @@ void Watcher::run() {
       const ssize_t n = recv(netlink.fd, datagram.data(), datagram.size(), 0);
       if (n > 0) {
         for (const FcEvent& e : parse_fc_events({datagram.data(), std::size_t(n)}))
-          bounded(describe(e, last));
+          bounded(describe(e, last_));
       }
     }
     if (fds[3].revents && uevents->receive()) look_now();

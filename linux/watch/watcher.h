@@ -43,7 +43,8 @@ class Watcher {
 
   // root: the sysfs root the model reads. The kernel's own sources (the FC
   // netlink socket and the uevent monitor) are used only for "/sys", which
-  // is what they describe.
+  // is what they describe. The first look is taken before the constructor
+  // returns: a change made after it is told.
   Watcher(std::string root, Send send);
   ~Watcher();
   Watcher(const Watcher&) = delete;
@@ -56,6 +57,8 @@ class Watcher {
 
   std::string root_;
   Send send_;
+  sysfs::Model model_;
+  View last_;
   int stop_fd_ = -1;
   std::thread thread_;
 };

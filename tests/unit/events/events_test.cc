@@ -24,8 +24,8 @@ using namespace qlinux::watch;
 
 namespace {
 
-// One edit of a copied tree: write text into a file, or remove a path
-// (text empty).
+// One edit of a copied tree: write text into a file (made with its folder
+// where missing), or remove a path (text empty).
 struct Edit {
   const char* path;
   const char* text;
@@ -36,6 +36,7 @@ void apply(const fs::path& root, const std::vector<Edit>& edits) {
     if (*e.text == '\0') {
       fs::remove_all(root / e.path);
     } else {
+      fs::create_directories((root / e.path).parent_path());
       std::ofstream(root / e.path) << e.text << "\n";
     }
   }
@@ -136,6 +137,16 @@ TEST(Events, DiffOfFixtureTrees) {
        {{kLun1, ""}},
        {},
        {{kNotice, h3 + ": remote port 210000D0B2C3D4E5 LUN 1 (3:0:0:1 sdc) added"}}},
+      {"fpin_counters_rise",
+       {{"class/fc_host/host3/statistics/fpin_li", "0x2"},
+        {"class/fc_remote_ports/rport-3:0-0/statistics/fpin_cn", "0x0"},
+        {"class/fc_remote_ports/rport-3:0-0/statistics/fpin_dn", "0x7"}},
+       {{"class/fc_host/host3/statistics/fpin_li", "0x5"},
+        {"class/fc_remote_ports/rport-3:0-0/statistics/fpin_cn", "0x1"},
+        {"class/fc_remote_ports/rport-3:0-0/statistics/fpin_dn", "0x7"}},
+       {{kWarning, h3 + ": FPIN link integrity notifications +3 (5 in all)"},
+        {kWarning,
+         h3 + ": remote port 210000D0B2C3D4E5 FPIN congestion notifications +1 (1 in all)"}}},
   };
   // A side is copied again only after a row edited it.
   const fs::path before = copy_fixture("before"), after = copy_fixture("after");
