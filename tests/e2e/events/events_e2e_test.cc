@@ -1,7 +1,8 @@
-// The dual-port card's tree changed under the bridge (stdagent on the Linux
-// driver library) with a private snmpd that sends its notifications to a
-// private snmptrapd: each change is one event record and one
-// connUnitEventTrap, a port's state change also a connUnitPortStatusChange.
+// The dual-port card's tree changed under the daemon and the bridge (stdagent)
+// on the Linux driver library, the bridge with a private snmpd that sends
+// its notifications to a private snmptrapd: each change is one event record
+// in both event logs and one connUnitEventTrap, a port's state change also a
+// connUnitPortStatusChange.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -70,6 +71,12 @@ TEST(EventsE2e, ChangesBecomeRecordsAndNotifications) {
                               {"TAVRO_SYSFS_ROOT", tree.string()},
                               {"TAVRO_SNMP_EVENT_LOG", events}});
   ASSERT_TRUE(bridge->running()) << bridge->output();
+  const std::string daemon_events = dir + "/daemon-events.log";
+  write_file(daemon_events, "");  // the daemon opens it, does not create it
+  DaemonProcess daemon({.args = {"-fclog", daemon_events, "-fclf", "0xFF"},
+                        .env = {{"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"},
+                                {"TAVRO_SYSFS_ROOT", tree.string()}}});
+  ASSERT_TRUE(wait_for_text(daemon_events, "Registration completed")) << daemon.output();
 
   const std::vector<Row> rows = {
       {"class/fc_host/host3/port_state", "Linkdown",
@@ -94,6 +101,7 @@ TEST(EventsE2e, ChangesBecomeRecordsAndNotifications) {
     }
     // stdagent and the bridge's own registration receive it; the agent logs it.
     EXPECT_TRUE(wait_for_text(events, r.record)) << read_file(events);
+    EXPECT_TRUE(wait_for_text(daemon_events, r.record)) << read_file(daemon_events);
     const std::string unit = kUnit1;
     EXPECT_TRUE(wait_for_text(
         dir + "/traps.log",
@@ -115,7 +123,9 @@ TEST(EventsE2e, ChangesBecomeRecordsAndNotifications) {
     }
   }
   EXPECT_EQ(occurrences(read_file(dir + "/traps.log"), "OID: .1.3.6.1.3.94.0.4"), n);
+  EXPECT_EQ(occurrences(read_file(daemon_events), " DRV "), n);
   EXPECT_EQ(bridge->stop(15), 0) << bridge->output();
+  EXPECT_EQ(daemon.stop(15), 0) << daemon.output();
 }
 
 }  // namespace
