@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -39,7 +40,8 @@ const Ids kZeroDotZero = {0, 0};
 const Ids kSnmpTrapOid = {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
 constexpr long kEventTypeStatus = 3, kEventTypeTopology = 5;
 
-Notifier* g_notifier = nullptr;
+// The library's handler has no argument of its own: the one notifier.
+std::atomic<Notifier*> g_notifier{nullptr};
 
 Ids operator+(Ids a, const Ids& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -173,6 +175,7 @@ bool Notifier::start() {
   free_ = reinterpret_cast<void (*)(void*)>(platform::module_symbol(library_, "q_msg_free"));
   if (!init || !reg || !deregister_ || !free_ || g_notifier || pipe2(pipe_, O_CLOEXEC | O_NONBLOCK))
     return false;
+  budget_.quiet();
   if (stdagent_) ports_ = read_ports();
   register_readfd(pipe_[0], on_readable, this);
   g_notifier = this;

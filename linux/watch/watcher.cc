@@ -3,6 +3,7 @@
 #include <libudev.h>
 #include <linux/netlink.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
@@ -123,6 +124,7 @@ Watcher::~Watcher() {
 }
 
 void Watcher::run() {
+  pthread_setname_np(pthread_self(), kThreadName);
   Fd timer(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
   if (timer.fd < 0) return;
   itimerspec every_second{{1, 0}, {1, 0}};

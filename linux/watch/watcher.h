@@ -15,6 +15,9 @@
 
 namespace qlinux::watch {
 
+// The watcher thread's name, as ps and top show it.
+inline constexpr const char* kThreadName = "tavro-watch";
+
 // At most this many events are sent per second; the rest are counted and
 // told in one line at the next look.
 inline constexpr int kMaxEventsPerSecond = 20;
