@@ -146,17 +146,10 @@ std::vector<std::uint8_t> build(const Message& m) {
   return b;
 }
 
-Message code(std::uint32_t c) {
-  Message m;
-  m.code = c;
-  return m;
-}
-
 // An FPIN's ELS: command 0x16, descriptor length, then one descriptor's tag.
 Message fpin(std::uint8_t tag_low) {
-  Message m = code(0x501);
-  m.data = {0x16, 0, 0, 0, 0, 0, 0, 12, 0x00, 0x02, 0x00, tag_low, 0, 0, 0, 4, 0, 0, 0, 0};
-  return m;
+  return {.code = 0x501,
+          .data = {0x16, 0, 0, 0, 0, 0, 0, 12, 0x00, 0x02, 0x00, tag_low, 0, 0, 0, 4, 0, 0, 0, 0}};
 }
 
 struct NetlinkRow {
@@ -176,12 +169,6 @@ std::vector<std::uint8_t> cut(std::vector<std::uint8_t> b, std::size_t n) {
   return b;
 }
 
-template <typename F>
-Message with(Message m, F f) {
-  f(m);
-  return m;
-}
-
 }  // namespace
 
 TEST(Events, FcNetlinkMessages) {
@@ -191,17 +178,17 @@ TEST(Events, FcNetlinkMessages) {
   view.hosts[0].attributes.port_name = 0x21000024FF3A5B10;
   const std::string p = kH3;
   const std::vector<NetlinkRow> rows = {
-      {"lip", build(code(0x1)), {{kNotice, p + ": loop initialisation (LIP)"}}},
-      {"link_up", build(code(0x2)), {{kNotice, p + ": link up"}}},
-      {"link_down", build(code(0x3)), {{kWarning, p + ": link down"}}},
-      {"lip_reset", build(code(0x4)), {{kNotice, p + ": LIP reset"}}},
-      {"rscn", build(code(0x5)), {{kWarning, p + ": RSCN (affected 010C00)"}}},
-      {"adapter_change", build(code(0x103)), {{kNotice, p + ": adapter changed"}}},
-      {"port_unknown", build(code(0x200)), {{kNotice, p + ": port state unknown"}}},
-      {"port_offline", build(code(0x201)), {{kWarning, p + ": port offline"}}},
-      {"port_online", build(code(0x202)), {{kNotice, p + ": port online"}}},
-      {"port_fabric", build(code(0x204)), {{kNotice, p + ": fabric changed"}}},
-      {"link_unknown", build(code(0x500)), {{kWarning, p + ": link state unknown"}}},
+      {"lip", build({.code = 0x1}), {{kNotice, p + ": loop initialisation (LIP)"}}},
+      {"link_up", build({.code = 0x2}), {{kNotice, p + ": link up"}}},
+      {"link_down", build({.code = 0x3}), {{kWarning, p + ": link down"}}},
+      {"lip_reset", build({.code = 0x4}), {{kNotice, p + ": LIP reset"}}},
+      {"rscn", build({.code = 0x5}), {{kWarning, p + ": RSCN (affected 010C00)"}}},
+      {"adapter_change", build({.code = 0x103}), {{kNotice, p + ": adapter changed"}}},
+      {"port_unknown", build({.code = 0x200}), {{kNotice, p + ": port state unknown"}}},
+      {"port_offline", build({.code = 0x201}), {{kWarning, p + ": port offline"}}},
+      {"port_online", build({.code = 0x202}), {{kNotice, p + ": port online"}}},
+      {"port_fabric", build({.code = 0x204}), {{kNotice, p + ": fabric changed"}}},
+      {"link_unknown", build({.code = 0x500}), {{kWarning, p + ": link state unknown"}}},
       {"fpin_link_integrity",
        build(fpin(1)),
        {{kWarning, p + ": fabric performance impact notification (FPIN): link integrity"}}},
@@ -217,35 +204,25 @@ TEST(Events, FcNetlinkMessages) {
       {"fpin_unknown_tag",
        build(fpin(5)),
        {{kWarning, p + ": fabric performance impact notification (FPIN)"}}},
-      {"unknown_code", build(code(0x7777)), {{kNotice, p + ": unknown FC event 0x7777"}}},
-      {"other_host",
-       build(with(code(0x3), [](Message& m) { m.host = 9; })),
-       {{kWarning, "host9: link down"}}},
+      {"unknown_code", build({.code = 0x7777}), {{kNotice, p + ": unknown FC event 0x7777"}}},
+      {"other_host", build(Message{.host = 9, .code = 0x3}), {{kWarning, "host9: link down"}}},
       {"two_in_one",
-       join({build(code(0x3)), build(code(0x2))}),
+       join({build({.code = 0x3}), build({.code = 0x2})}),
        {{kWarning, p + ": link down"}, {kNotice, p + ": link up"}}},
       {"empty", {}, {}},
-      {"short_netlink_header", cut(build(code(0x3)), 15), {}},
-      {"truncated", cut(build(code(0x3)), 55), {}},
-      {"netlink_length_past_end",
-       build(with(code(0x3), [](Message& m) { m.nl_len_delta = 8; })),
-       {}},
-      {"netlink_length_too_small",
-       build(with(code(0x3), [](Message& m) { m.nl_len_delta = -60; })),
-       {}},
-      {"event_length_past_message",
-       build(with(code(0x3), [](Message& m) { m.msglen_delta = 8; })),
-       {}},
-      {"data_length_past_event",
-       build(with(code(0x3), [](Message& m) { m.data_len_delta = 5; })),
-       {}},
-      {"wrong_magic", build(with(code(0x3), [](Message& m) { m.magic = 0xA1B3; })), {}},
-      {"wrong_transport", build(with(code(0x3), [](Message& m) { m.transport = 0; })), {}},
-      {"wrong_version", build(with(code(0x3), [](Message& m) { m.version = 2; })), {}},
-      {"wrong_msgtype", build(with(code(0x3), [](Message& m) { m.msgtype = 0x0001; })), {}},
-      {"other_netlink_type", build(with(code(0x3), [](Message& m) { m.nl_type = 0x10; })), {}},
+      {"short_netlink_header", cut(build({.code = 0x3}), 15), {}},
+      {"truncated", cut(build({.code = 0x3}), 55), {}},
+      {"netlink_length_past_end", build(Message{.code = 0x3, .nl_len_delta = 8}), {}},
+      {"netlink_length_too_small", build(Message{.code = 0x3, .nl_len_delta = -60}), {}},
+      {"event_length_past_message", build(Message{.code = 0x3, .msglen_delta = 8}), {}},
+      {"data_length_past_event", build(Message{.code = 0x3, .data_len_delta = 5}), {}},
+      {"wrong_magic", build(Message{.magic = 0xA1B3, .code = 0x3}), {}},
+      {"wrong_transport", build(Message{.transport = 0, .code = 0x3}), {}},
+      {"wrong_version", build(Message{.version = 2, .code = 0x3}), {}},
+      {"wrong_msgtype", build(Message{.msgtype = 0x0001, .code = 0x3}), {}},
+      {"other_netlink_type", build(Message{.nl_type = 0x10, .code = 0x3}), {}},
       {"bad_then_good",
-       join({build(with(code(0x3), [](Message& m) { m.magic = 0; })), build(code(0x2))}),
+       join({build(Message{.magic = 0, .code = 0x3}), build({.code = 0x2})}),
        {{kNotice, p + ": link up"}}},
   };
   for (const NetlinkRow& row : rows) {
