@@ -110,7 +110,9 @@ void EventBound::tick() {
 Watcher::Watcher(std::string root, Send send)
     : root_(std::move(root)), send_(std::move(send)), model_(root_), last_(look(model_)) {
   stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (stop_fd_ >= 0) thread_ = std::thread([this] { run(); });
+  if (stop_fd_ < 0) return;
+  thread_ = std::thread([this] { run(); });
+  pthread_setname_np(thread_.native_handle(), kThreadName);  // named before we return
 }
 
 Watcher::~Watcher() {
@@ -124,7 +126,6 @@ Watcher::~Watcher() {
 }
 
 void Watcher::run() {
-  pthread_setname_np(pthread_self(), kThreadName);
   Fd timer(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
   if (timer.fd < 0) return;
   itimerspec every_second{{1, 0}, {1, 0}};
