@@ -164,6 +164,7 @@ std::string request(int port, const std::string& text, std::chrono::milliseconds
   int s = connect_to(port);
   if (s < 0) return "<connect failed>";
   send_text(s, text);
+  ::shutdown(s, SHUT_WR);  // the request is whole without waiting for the quiet time
   std::string reply = read_all(s, timeout);
   ::close(s);
   return reply;
