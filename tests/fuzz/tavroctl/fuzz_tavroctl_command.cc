@@ -15,13 +15,11 @@
 
 namespace {
 
-const std::vector<std::vector<std::string>> kCommands = {
-    {"status"},       {"adapters"},
-    {"ports"},        {"targets"},
-    {"stats"},        {"stats", "0:0"},
-    {"log"},          {"config"},
-    {"get", "3.1.0"}, {"set", "3.5.1.5.2100000000000A01", "1"},
-    {"metrics"}};
+// clang-format off
+const std::vector<std::vector<std::string>> kCommands = {{"status"}, {"adapters"}, {"ports"},
+    {"targets"}, {"stats"}, {"stats", "0:0"}, {"log"}, {"config"}, {"get", "3.1.0"},
+    {"set", "3.5.1.5.2100000000000A01", "1"}, {"metrics"}};
+// clang-format on
 
 bool shows_controls(const std::string& text) {
   for (char c : text)
