@@ -91,6 +91,9 @@ TEST(RequestLoop, CutAt4096AndAtMost64WaitOldestSilentClosedFirst) {
   send_text(s, "ECHO" + std::string(200000, 'y'));
   EXPECT_EQ(read_all(s).size(), 4092u);
   ::close(s);
+  s = connect_to(d.port());  // half a request, then a reset: nobody to answer
+  send_text(s, "FCGET .1.3.6");
+  close_with_reset(s);
   std::vector<int> waiting;
   for (int i = 0; i < 64; ++i) waiting.push_back(connect_to(d.port()));
   send_text(waiting[0], "ECHO 0");  // half a request: no longer silent
@@ -105,7 +108,6 @@ TEST(RequestLoop, CutAt4096AndAtMost64WaitOldestSilentClosedFirst) {
   ::close(newer);
 }
 
-// A client that resets its connection is met in bad_input_test.cc.
 // Standard output broken or closed: the daemon serves on, and the request
 // log does not take the closed descriptors.
 TEST(StartAndStop, BrokenOrClosedStandardOutputIsSurvivedAndNotTakenByTheRequestLog) {
