@@ -47,12 +47,42 @@ bool Diag::emit_to_page(const char* text, int length) const {
   return true;
 }
 
+namespace {
+
+// Text as a terminal may show it: control characters but tab and line feed,
+// and the C1 controls written in UTF-8, as \xHH, so that bytes a client sent
+// cannot drive the terminal that shows the traces. out holds 4 * length + 1.
+std::size_t terminal_escape(const char* text, std::size_t length, char* out) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::size_t n = 0;
+  bool c1 = false;
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    c1 = c1 ||
+         (c == 0xC2 && i + 1 < length && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80);
+    if (!c1 && ((c >= 0x20 && c != 0x7F) || c == '\t' || c == '\n')) {
+      out[n++] = static_cast<char>(c);
+      continue;
+    }
+    c1 = c == 0xC2;  // the second byte follows escaped too
+    out[n++] = '\\';
+    out[n++] = 'x';
+    out[n++] = kDigits[c >> 4];
+    out[n++] = kDigits[c & 15];
+  }
+  out[n] = '\0';
+  return n;
+}
+
+}  // namespace
+
 void Diag::emit(char* text, int length) const {
-  platform::debug_output(text);
+  char shown[kPrintBuffer * 4 + 1];
+  const std::size_t shown_length = terminal_escape(text, static_cast<std::size_t>(length), shown);
+  platform::debug_output(shown);
   if (emit_to_page(text, length)) return;
   if (stdout_ && length > 0) {
-    [[maybe_unused]] ssize_t ignored =
-        ::write(STDOUT_FILENO, text, static_cast<std::size_t>(length));
+    [[maybe_unused]] ssize_t ignored = ::write(STDOUT_FILENO, shown, shown_length);
   }
   if (events_ != nullptr) copy_to_events(text);
 }

@@ -16,7 +16,7 @@ int format_prefix_stats(const char* prefix, std::uint32_t count, char* out, std:
 }  // namespace
 
 const CommandRow command_table[] = {
-    {"GET ", get_request, format_get_stats, nullptr, &Settings::get_req},
+    {"GET ", get_request, format_get_stats, nullptr, &Settings::get_req, true},
     {"FCGET ", [](Daemon& d, platform::socket_t s, char* m) { return d.fc_commands.fcget(s, m); },
      [](const Daemon& d, char* out, std::size_t cap) {
        return d.fc_commands.format_get_stats(out, cap);
@@ -26,13 +26,13 @@ const CommandRow command_table[] = {
      [](const Daemon& d, char* out, std::size_t cap) {
        return d.fc_commands.format_set_stats(out, cap);
      },
-     nullptr, &Settings::fc_set_req},
+     nullptr, &Settings::fc_set_req, true},
     {"HBAAPI ",
      [](Daemon& d, platform::socket_t s, char* m) {
        return d.hbaapi.request(s, m + std::strlen("HBAAPI "));
      },
      [](const Daemon& d, char* out, std::size_t cap) { return d.hbaapi.format_stats(out, cap); },
-     [](Daemon& d) { d.hbaapi.unload(); }, &Settings::hba_api_req},
+     [](Daemon& d) { d.hbaapi.unload(); }, &Settings::hba_api_req, true},
     {"REV", rev_request,
      [](const Daemon& d, char* out, std::size_t cap) {
        return format_prefix_stats("REV", d.service.rev, out, cap);

@@ -22,6 +22,10 @@ struct CommandRow {
   void (*cleanup)(Daemon& daemon);
   // The enable setting the handler consults itself.
   std::int32_t Settings::*enable_flag;
+  // The command may change a setting (the debug page runs any command): a
+  // request that ended on the quiet time alone, whose text may still have been
+  // on its way, is refused rather than applied.
+  bool needs_end = false;
 };
 
 extern const CommandRow command_table[];

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,8 @@
 #include <deque>
 #include <memory>
 #include <new>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -103,7 +106,9 @@ void open_listener(Daemon& d) {
   if (platform::bind_listen_address(s, static_cast<std::uint16_t>(d.settings.port)) < 0) {
     fatal(d, "%s: bind()");
   }
-  platform::listen_socket(s, 8);
+  // The kernel's limit: a burst of connections waits in the queue rather
+  // than being dropped and retried by the clients a second later.
+  platform::listen_socket(s, SOMAXCONN);
   // A client that gives up between the wake-up and the accept must not
   // leave the loop blocked in accept.
   ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) | O_NONBLOCK);
@@ -117,66 +122,112 @@ void note_failed_accept(Daemon& d) {
   d.requests.write_line(line);
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds since the connection last received data.
+std::uint32_t quiet_ms(platform::socket_t s) {
+  tcp_info info{};
+  socklen_t size = sizeof info;
+  if (::getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return 0;
+  return info.tcpi_last_data_recv;
+}
+
+// One connection's request as its bytes come in.
+struct PendingRequest {
+  PendingRequest(platform::socket_t s, Clock::time_point until) : socket(s), deadline(until) {}
+
+  // Reads what the connection holds, without waiting, and notes an end.
+  void read() {
+    char chunk[kMessageSize];
+    ssize_t n = platform::recv_bytes(socket, chunk, kMessageSize - bytes.size());
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (n <= 0) {
+      end = n == 0 && !bytes.empty() ? RequestEnd::kShutdown : RequestEnd::kGone;
+      came = Clock::now();
+      return;
+    }
+    // Bytes that came while the loop served another request count from when
+    // they arrived, so that requests are served in the order they came.
+    last_data = Clock::now() - std::chrono::milliseconds(quiet_ms(socket));
+    came = last_data;
+    const std::size_t size = static_cast<std::size_t>(n);
+    bytes.append(chunk, size);
+    constexpr char kEnds[] = {'\r', '\n', '\0'};
+    if (std::find_first_of(chunk, chunk + size, kEnds, kEnds + 3) != chunk + size) {
+      end = RequestEnd::kLineEnd;
+    } else if (bytes.size() >= kMessageSize) {
+      end = RequestEnd::kFull;
+    }
+  }
+  // The time the request is taken as whole without its end, or dropped.
+  Clock::time_point due() const {
+    return bytes.empty() ? deadline : std::min(last_data + kQuietTime, deadline);
+  }
+  void check_time(Clock::time_point now) {
+    if (end != RequestEnd::kNone || bytes.empty() || now < due()) return;
+    came = due();
+    end = RequestEnd::kQuiet;
+  }
+  bool silent() const { return bytes.empty() && end == RequestEnd::kNone; }
+  bool whole() const { return end != RequestEnd::kNone && end != RequestEnd::kGone; }
+
+  platform::socket_t socket;
+  Clock::time_point deadline, last_data, came;
+  std::string bytes;
+  RequestEnd end = RequestEnd::kNone;
+};
+
 // Connections accepted but not yet served. Each waits for its request until
 // its own deadline; requests are served one at a time in the order they
-// became complete, so a client that sends nothing holds only itself.
+// became whole, so a client that sends nothing, or half a request, holds only
+// itself.
 class WaitingConnections {
  public:
-  struct Entry {
-    platform::socket_t socket;
-    std::chrono::steady_clock::time_point deadline;
-    std::uint64_t ready;  // 0 while nothing has come; else the order it came in
-  };
-
   bool full() const { return entries_.size() >= kMaxWaiting; }
-  bool has_ready() const {
-    return std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) { return e.ready; });
+  bool has_whole() const {
+    return std::any_of(entries_.begin(), entries_.end(), [](const auto& e) { return e.whole(); });
   }
-  void add(platform::socket_t s, std::chrono::steady_clock::time_point deadline) {
-    entries_.push_back({s, deadline, 0});
-  }
+  void add(platform::socket_t s, Clock::time_point deadline) { entries_.emplace_back(s, deadline); }
 
   // Room for one more, or a silent connection to close for it.
   bool can_take() const {
     return !full() ||
-           std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) { return !e.ready; });
+           std::any_of(entries_.begin(), entries_.end(), [](const auto& e) { return e.silent(); });
   }
   // Makes room for one more by closing the oldest connection still silent.
   void make_room(Daemon& d) {
     if (!full()) return;
     auto oldest =
-        std::find_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.ready == 0; });
+        std::find_if(entries_.begin(), entries_.end(), [](const auto& e) { return e.silent(); });
     if (oldest == entries_.end()) return;
     close_connection(d, oldest->socket);
     entries_.erase(oldest);
   }
 
   // Waits until the listener or a connection has something, or the nearest
-  // deadline; notes the connections whose requests came, in arrival order.
-  // Returns true when the listener has a connection to accept.
+  // quiet time or deadline, and reads what came. Returns true when the
+  // listener has a connection to accept.
   bool wait(platform::socket_t listener, bool accepting) {
     std::vector<pollfd> fds;
     fds.push_back({accepting ? listener : -1, POLLIN, 0});
-    for (const Entry& e : entries_) fds.push_back({e.ready ? -1 : e.socket, POLLIN, 0});
-    int r = ::poll(fds.data(), fds.size(), has_ready() ? 0 : wait_ms());
-    if (r <= 0) return false;
-    // Requests that came while another was served are numbered by the
-    // time their bytes arrived (the oldest first), then by accept order.
-    std::vector<std::pair<std::uint32_t, Entry*>> came;
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-      if (fds[i + 1].revents != 0) came.push_back({quiet_ms(entries_[i].socket), &entries_[i]});
+    for (const auto& e : entries_) {
+      fds.push_back({e.end == RequestEnd::kNone ? e.socket : -1, POLLIN, 0});
     }
-    std::stable_sort(came.begin(), came.end(),
-                     [](const auto& a, const auto& b) { return a.first > b.first; });
-    for (auto& c : came) c.second->ready = ++arrivals_;
-    return fds[0].revents != 0;
+    int r = ::poll(fds.data(), fds.size(), has_whole() ? 0 : wait_ms());
+    for (std::size_t i = 0; r > 0 && i < entries_.size(); ++i) {
+      if (fds[i + 1].revents != 0) entries_[i].read();
+    }
+    auto now = Clock::now();
+    for (auto& e : entries_) e.check_time(now);
+    return r > 0 && fds[0].revents != 0;
   }
 
-  // Closes, without a reply, the connections whose deadline has passed.
+  // Closes, without a reply, the connections that went before their request
+  // came and the silent ones whose deadline has passed.
   void drop_expired(Daemon& d) {
-    auto now = std::chrono::steady_clock::now();
-    std::erase_if(entries_, [&](const Entry& e) {
-      if (e.ready || e.deadline > now) return false;
+    auto now = Clock::now();
+    std::erase_if(entries_, [&](const PendingRequest& e) {
+      if (e.end != RequestEnd::kGone && !(e.silent() && e.deadline <= now)) return false;
       close_connection(d, e.socket);
       if (d.diag.on(kSocketTrace) && !d.server.shutdown_requested) {
         d.diag.print("%s: recv() %d bytes\n", d.server.program_name, -1);
@@ -185,39 +236,29 @@ class WaitingConnections {
     });
   }
 
-  // The connection whose request came first, taken out; or invalid.
-  platform::socket_t take_first_ready() {
+  // The request that became whole first, taken out; or none.
+  std::optional<PendingRequest> take_first_whole() {
     auto first = entries_.end();
     for (auto e = entries_.begin(); e != entries_.end(); ++e) {
-      if (e->ready && (first == entries_.end() || e->ready < first->ready)) first = e;
+      if (e->whole() && (first == entries_.end() || e->came < first->came)) first = e;
     }
-    if (first == entries_.end()) return platform::kInvalidSocket;
-    platform::socket_t s = first->socket;
+    if (first == entries_.end()) return std::nullopt;
+    PendingRequest r = std::move(*first);
     entries_.erase(first);
-    return s;
+    return r;
   }
 
  private:
-  // Until the nearest deadline; forever when nothing waits.
+  // Until the nearest quiet time or deadline; forever when nothing waits.
   int wait_ms() const {
     if (entries_.empty()) return -1;
-    auto nearest = entries_.front().deadline;
-    for (const Entry& e : entries_) nearest = std::min(nearest, e.deadline);
-    auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(nearest - std::chrono::steady_clock::now());
+    auto nearest = entries_.front().due();
+    for (const auto& e : entries_) nearest = std::min(nearest, e.due());
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(nearest - Clock::now());
     return static_cast<int>(std::clamp<long long>(left.count(), 0, 0x7FFFFFFF));
   }
 
-  // Milliseconds since the connection last received data.
-  static std::uint32_t quiet_ms(platform::socket_t s) {
-    tcp_info info{};
-    socklen_t size = sizeof info;
-    if (::getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return 0;
-    return info.tcpi_last_data_recv;
-  }
-
-  std::deque<Entry> entries_;
-  std::uint64_t arrivals_ = 0;
+  std::deque<PendingRequest> entries_;
 };
 
 // Accepts one connection; false when the listener has failed (or was closed
@@ -236,6 +277,8 @@ bool accept_one(Daemon& d, WaitingConnections& waiting) {
   return true;
 }
 
+void serve_request(Daemon& d, PendingRequest& r, char* buffer);
+
 int request_loop(Daemon& d) {
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kMessageSize + 1]);
   if (!buffer) {
@@ -247,28 +290,13 @@ int request_loop(Daemon& d) {
   WaitingConnections waiting;
   for (;;) {
     if (d.server.shutdown_requested) return 0;
-    if (d.diag.on(kSocketTrace) && !waiting.has_ready()) {
+    if (d.diag.on(kSocketTrace) && !waiting.has_whole()) {
       d.diag.print("Waiting for incoming message on socket...\n");
     }
     if (waiting.wait(d.server.listener, waiting.can_take()) && !accept_one(d, waiting)) return 0;
     waiting.drop_expired(d);
-    platform::socket_t c = waiting.take_first_ready();
-    if (c != platform::kInvalidSocket) serve_connection(d, c, buffer.get());
+    if (auto r = waiting.take_first_whole()) serve_request(d, *r, buffer.get());
   }
-}
-
-// Waits until the request's bytes are there or the deadline has passed.
-int wait_for_request(platform::socket_t c, std::chrono::steady_clock::time_point deadline) {
-  int waits = 0;
-  for (;;) {
-    auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    int wait_ms = left.count() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left.count());
-    if (platform::wait_readable(c, wait_ms) != 0) break;
-    ++waits;
-  }
-  return waits;
 }
 
 void trace_request(Daemon& d, const char* buffer, int count) {
@@ -283,8 +311,13 @@ void trace_request(Daemon& d, const char* buffer, int count) {
   }
 }
 
-void dispatch(Daemon& d, platform::socket_t c, char* request) {
+void dispatch(Daemon& d, platform::socket_t c, char* request, RequestEnd end) {
   if (const CommandRow* row = find_command(request)) {
+    if (row->needs_end && end == RequestEnd::kQuiet) {
+      if (d.diag.on(kSocketTrace)) d.diag.print("... no line end: not applied\n");
+      platform::send_bytes(c, kUnendedReply, sizeof kUnendedReply - 1);
+      return;
+    }
     row->handler(d, c, request);
     return;
   }
@@ -293,6 +326,25 @@ void dispatch(Daemon& d, platform::socket_t c, char* request) {
   std::snprintf(line, sizeof line, "INVMSG(%d): %s", static_cast<int>(count), request);
   if (d.diag.on(0x800)) d.diag.print("%s\n", line);
   if ((d.settings.log_flags & 0x10) != 0) d.requests.note_request(c, line);
+}
+
+void serve_request(Daemon& d, PendingRequest& r, char* buffer) {
+  const int count = static_cast<int>(r.bytes.size());
+  std::memcpy(buffer, r.bytes.data(), r.bytes.size());
+  buffer[count] = '\0';
+  strip_line_end(buffer);
+  trace_request(d, buffer, count);
+  // One deadline for the whole reply: a client that reads slowly or not at
+  // all holds the daemon no longer than it may take to send its request.
+  platform::set_send_deadline(r.socket, receive_deadline(d));
+  if (d.diag.on(0x10)) {
+    d.diag.print("\n%s: read %d bytes\n", d.server.program_name, count);
+    d.diag.hexdump(buffer, count);
+    d.diag.print("%s====================\n", buffer);
+  }
+  dispatch(d, r.socket, buffer, r.end);
+  platform::clear_send_deadline();
+  close_connection(d, r.socket);
 }
 
 }  // namespace
@@ -304,36 +356,19 @@ std::int32_t uptime_ms(const Daemon& d) {
 }
 
 void serve_connection(Daemon& d, platform::socket_t c, char* buffer) {
-  // Most requests are there by the time the connection is accepted: read
-  // first, and wait only when nothing has come yet.
-  ssize_t count = platform::recv_bytes(c, buffer, kMessageSize);
-  int waits = 0;
-  if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-    waits = wait_for_request(c, receive_deadline(d));
-    count = platform::recv_bytes(c, buffer, kMessageSize);
+  PendingRequest r(c, receive_deadline(d));
+  for (r.read(); r.end == RequestEnd::kNone; r.check_time(Clock::now())) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(r.due() - Clock::now());
+    if (left.count() <= 0 && r.bytes.empty()) break;
+    if (platform::wait_readable(
+            c, static_cast<int>(std::clamp<long long>(left.count(), 0, 0x7FFFFFFF))) > 0)
+      r.read();
   }
-  if (d.diag.on(kSocketTrace)) d.diag.print(".%d\n", waits);
-  if (count <= 0) {
+  if (r.whole()) {
+    serve_request(d, r, buffer);
+  } else {
     close_connection(d, c);
-    if (d.diag.on(kSocketTrace) && !d.server.shutdown_requested) {
-      d.diag.print("%s: recv() %d bytes\n", d.server.program_name, static_cast<int>(count));
-    }
-    return;
   }
-  buffer[count] = '\0';
-  strip_line_end(buffer);
-  trace_request(d, buffer, static_cast<int>(count));
-  // One deadline for the whole reply: a client that reads slowly or not at
-  // all holds the daemon no longer than it may take to send its request.
-  platform::set_send_deadline(c, receive_deadline(d));
-  if (d.diag.on(0x10)) {
-    d.diag.print("\n%s: read %d bytes\n", d.server.program_name, static_cast<int>(count));
-    d.diag.hexdump(buffer, static_cast<int>(count));
-    d.diag.print("%s====================\n", buffer);
-  }
-  dispatch(d, c, buffer);
-  platform::clear_send_deadline();
-  close_connection(d, c);
 }
 
 void close_connection(Daemon& d, platform::socket_t c) {

@@ -19,6 +19,26 @@ inline constexpr std::size_t kDrainLimit = 1 << 20;
 // Connections that may wait for their request at once; a new one beyond
 // this closes the oldest that has still sent nothing.
 inline constexpr std::size_t kMaxWaiting = 64;
+// A request is whole at its first line end (or zero byte), at a full message
+// buffer, or when the client shuts down its sending side. A client that sends
+// nothing more for this long is taken to have sent all of it: longer than the
+// 200 ms by which TCP stacks delay an acknowledgement (and with it, Nagle, a
+// client's second small segment) plus a round trip, short enough to answer a
+// client that never ends its line without a noticeable wait.
+inline constexpr std::chrono::milliseconds kQuietTime{500};
+// The reply to a request that may change a setting but ended on the quiet
+// time alone: its text may still have been on its way, so it is not applied.
+inline constexpr char kUnendedReply[] = "Error: No line end; request not applied";
+
+// How the daemon knew that a request's text was all there.
+enum class RequestEnd {
+  kNone,      // not yet
+  kLineEnd,   // a carriage return, line feed or zero byte came
+  kFull,      // the message buffer is full
+  kShutdown,  // the client shut down its sending side after some bytes
+  kQuiet,     // no line end, and nothing more for kQuietTime or until the deadline
+  kGone,      // closed or reset before a request came: no reply
+};
 
 // RecvTimeOut from now; a negative setting counts as 0.
 std::chrono::steady_clock::time_point receive_deadline(const Daemon& d);
@@ -69,7 +89,9 @@ int copt(Daemon& daemon, int count, const char* const* words);
 // Milliseconds since start (monotonic).
 std::int32_t uptime_ms(const Daemon& daemon);
 
-// One pass of the request loop for an accepted connection; closes it.
+// Reads the request of one connection until it is whole or its deadline has
+// passed, serves it and closes the connection (the loop does this for many
+// connections at once).
 void serve_connection(Daemon& daemon, platform::socket_t connection, char* buffer);
 
 // Shuts a connection down for sending, drains what the client still sends

@@ -60,7 +60,7 @@ bool send_all(int fd, std::string_view text, Clock::time_point deadline) {
 
 }  // namespace
 
-int Client::connect_socket(std::string& reason) const {
+int Client::connect_socket(std::string& reason, Clock::time_point deadline) const {
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
@@ -68,7 +68,6 @@ int Client::connect_socket(std::string& reason) const {
     reason = ::gai_strerror(rc);
     return -1;
   }
-  const auto deadline = Clock::now() + timeout_;
   int s = -1, error = 0;
   for (const addrinfo* a = found; a != nullptr && s < 0; a = a->ai_next)
     s = connect_one(a, deadline, error);
@@ -77,39 +76,51 @@ int Client::connect_socket(std::string& reason) const {
   return s;
 }
 
+// What the peer sent until it closed; an empty reply is a closed or reset
+// connection, told apart from one that is still open at the deadline.
+Reply Client::exchange(const std::string& line, Clock::time_point deadline) const {
+  std::string reason;
+  int s = connect_socket(reason, deadline);
+  if (s < 0) return {Outcome::kCannotConnect, reason};
+  Reply r{Outcome::kOk, ""};
+  if (send_all(s, line, deadline)) ::shutdown(s, SHUT_WR);
+  char buffer[4096];
+  for (;;) {
+    if (!wait_for(s, POLLIN, deadline)) {
+      r = {Outcome::kNoReply, r.text.empty() ? "no reply" : "reply cut off"};
+      break;
+    }
+    ssize_t n = ::recv(s, buffer, sizeof buffer, 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0 && r.text.empty()) r = {Outcome::kNoReply, "connection reset without a reply"};
+    if (n == 0 && r.text.empty()) r = {Outcome::kNoReply, "connection closed without a reply"};
+    if (n <= 0) break;
+    r.text.append(buffer, static_cast<std::size_t>(n));
+    if (r.text.size() > kReplyCap) {
+      r = {Outcome::kBadReply, "a reply longer than " + std::to_string(kReplyCap) + " bytes"};
+      break;
+    }
+  }
+  ::close(s);
+  return r;
+}
+
 Reply Client::ask(std::string_view request) const {
   // The daemon takes one line of at most a message buffer; anything after a
   // line end would be dropped unseen, so such a request is not sent.
   if (request.find_first_of("\r\n") != std::string_view::npos || request.size() >= 4096)
-    return {Outcome::kUsage, "a request is one line of less than 4096 bytes"};
-  std::string reason;
-  int s = connect_socket(reason);
-  if (s < 0) return {Outcome::kCannotConnect, reason};
-  const auto deadline = Clock::now() + timeout_;
-  std::string raw;
-  bool timed_out = false;
-  if (send_all(s, std::string(request) + "\n", deadline)) {
-    ::shutdown(s, SHUT_WR);
-    char buffer[4096];
-    for (;;) {
-      if (!wait_for(s, POLLIN, deadline)) {
-        timed_out = true;
-        break;
-      }
-      ssize_t n = ::recv(s, buffer, sizeof buffer, 0);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (n <= 0) break;
-      raw.append(buffer, static_cast<std::size_t>(n));
-      if (raw.size() > kReplyCap) {
-        ::close(s);
-        return {Outcome::kErrorReply, "reply longer than " + std::to_string(kReplyCap) + " bytes"};
-      }
-    }
+    return {Outcome::kUsage, "a request is one line of less than 4096 bytes", std::string(request)};
+  const auto deadline = std::min(Clock::now() + timeout_, end_);
+  const std::string line = std::string(request) + "\n";
+  Reply r = transport_ ? transport_(line, deadline) : exchange(line, deadline);
+  if (r.ok()) r = classify(std::move(r.text));
+  if (r.outcome == Outcome::kNoReply && (r.text == "no reply" || r.text == "reply cut off")) {
+    const auto seconds = std::to_string(timeout_.count() / 1000.0);
+    r.text += " within --timeout " + seconds.substr(0, seconds.find('.') + 2) + " s" +
+              (deadline == end_ ? " for the whole command" : "");
   }
-  ::close(s);
-  if (timed_out && raw.empty()) return {Outcome::kNoReply, "timed out"};
-  if (timed_out) return {Outcome::kNoReply, "reply cut off by the time-out"};
-  return classify(std::move(raw));
+  r.request = request;
+  return r;
 }
 
 }  // namespace tavroctl

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,16 +18,28 @@ inline constexpr std::string_view kAgentTree = ".1.3.6.1.4.1.48217.3.";
 
 class Client {
  public:
+  using Clock = std::chrono::steady_clock;
   // Replies are at most a message buffer (4096 bytes); this leaves room to
   // spare without letting a stray peer fill the memory.
   static constexpr std::size_t kReplyCap = 1 << 20;
+  // Sends one request line and returns the raw reply as kOk, or what went
+  // wrong; the network by default, a fake peer in tests.
+  using Transport = std::function<Reply(const std::string& line, Clock::time_point deadline)>;
 
-  Client(std::string host, std::string port, std::chrono::milliseconds timeout)
-      : host_(std::move(host)), port_(std::move(port)), timeout_(timeout) {}
+  // The time-out holds for each request and for all of them together, from
+  // now (or the last restart).
+  Client(std::string host, std::string port, std::chrono::milliseconds timeout,
+         Transport transport = nullptr)
+      : host_(std::move(host)),
+        port_(std::move(port)),
+        timeout_(timeout),
+        transport_(std::move(transport)) {}
 
   // Sends the request (a line end added) and classifies what comes back. A
   // failed connection is kCannotConnect with the reason in text.
   Reply ask(std::string_view request) const;
+  // A new whole-command time-out from now (each round of log --follow).
+  void restart() { end_ = Clock::now() + timeout_; }
   // FCGET of an object below the agent tree, e.g. "3.1.0".
   Reply agent(std::string_view suffix) const {
     return ask("FCGET " + std::string(kAgentTree) + std::string(suffix));
@@ -36,10 +49,13 @@ class Client {
   std::string where() const { return host_ + ":" + port_; }
 
  private:
-  int connect_socket(std::string& reason) const;
+  Reply exchange(const std::string& line, Clock::time_point deadline) const;
+  int connect_socket(std::string& reason, Clock::time_point deadline) const;
 
   std::string host_, port_;
   std::chrono::milliseconds timeout_;
+  Clock::time_point end_ = Clock::now() + timeout_;
+  Transport transport_;
 };
 
 }  // namespace tavroctl

@@ -14,40 +14,39 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 int status_of(Outcome o) {
-  return static_cast<int>(o);
+  return exit_status(o);
 }
 
-std::string hint_for_disabled(const std::string& text) {
-  if (text.find("FCSET") != std::string::npos) return "FcSetReq";
-  if (text.find("FCGET") != std::string::npos) return "FcGetReq";
+// The setting that enables a command, by the request's first word.
+std::string setting_for(const std::string& request) {
+  if (request.rfind("FCSET", 0) == 0) return "FcSetReq";
+  if (request.rfind("FCGET", 0) == 0) return "FcGetReq";
   return "HbaApiReq";
 }
 
-// One line: what happened and what to do about it.
-int report(const Reply& r, const std::string& request, const Options& o, std::ostream& err) {
-  const std::string word = request.substr(0, request.find(' '));
+// One line: what happened to which request, and what to do about it.
+int report(const Reply& r, const Options& o, std::ostream& err) {
+  const std::string text = printable(r.text, true), request = printable(r.request, true);
   switch (r.outcome) {
     case Outcome::kOk:
       break;
     case Outcome::kCannotConnect:
-      err << "tavroctl: cannot connect to " << o.host << ":" << o.port << " (" << r.text
+      err << "tavroctl: cannot connect to " << o.host << ":" << o.port << " (" << text
           << "); is tavro running there? Set --host/--port or TAVRO_HOST/TAVRO_PORT.\n";
       break;
     case Outcome::kDisabled:
-      err << "tavroctl: " << r.text << "; set " << hint_for_disabled(r.text)
+      err << "tavroctl: " << request << ": " << text << "; set " << setting_for(r.request)
           << " enabled in tavro's configuration (/etc/tavro/tavro.conf) and restart it.\n";
       break;
     case Outcome::kNoReply:
-      if (!r.text.empty())
-        err << "tavroctl: no reply to " << word << " (" << r.text
-            << "); the driver may be slow: try a longer --timeout.\n";
-      else
-        err << "tavroctl: no reply to " << word
-            << "; tavro ignores unknown and disabled commands: enable FcGetReq and HbaApiReq"
-               " in its configuration (/etc/tavro/tavro.conf).\n";
+      err << "tavroctl: " << request << ": " << text
+          << (text.find("within") != std::string::npos
+                  ? "; the daemon or its driver is slow or busy: try a longer --timeout.\n"
+                  : "; tavro closes a request it does not know so: is the peer tavro, and a "
+                    "version with this command?\n");
       break;
     default:
-      err << "tavroctl: " << r.text << "\n";
+      err << "tavroctl: " << (request.empty() ? "" : request + ": ") << text << "\n";
   }
   return status_of(r.outcome);
 }
@@ -154,7 +153,11 @@ std::string without_own(std::string& text, std::vector<std::string>& own) {
 class Command {
  public:
   Command(const Options& o, std::ostream& out, std::ostream& err)
-      : o_(o), out_(out), err_(err), client_(o.host, o.port, o.timeout), session_(client_) {}
+      : o_(o),
+        out_(out),
+        err_(err),
+        client_(o.host, o.port, o.timeout, o.transport),
+        session_(client_) {}
 
   int status();
   int adapters();
@@ -168,10 +171,16 @@ class Command {
   int metrics();
 
  private:
-  int failed_gather(const std::string& request) {
-    return session_.failed() ? report(session_.failure(), request, o_, err_) : 0;
+  int failed_gather() { return session_.failed() ? report(session_.failure(), o_, err_) : 0; }
+  // The whole document at once, only when the command has succeeded; what is
+  // not ASCII escaped (controls from the peer), bytes that are not UTF-8 replaced.
+  void print(const Json& j) {
+    out_ << j.dump(2, ' ', true, Json::error_handler_t::replace) << '\n';
   }
-  void print(const Json& j) { out_ << j.dump(2) << '\n'; }
+  // A reply in the shape asked for, or the failure reported (kOk then).
+  Reply checked(Reply r, const Shape& shape) {
+    return r.ok() && !fits(shape, r.text) ? bad_reply(r.request, describe(shape), r.text) : r;
+  }
   std::string oid_of(const std::string& text);
 
   const Options& o_;
@@ -183,18 +192,27 @@ class Command {
 
 int Command::status() {
   Reply rev = client_.ask("REV");
-  if (!rev.ok()) return report(rev, "REV", o_, err_);
-  Reply count = client_.agent("3.1.0");
+  if (!rev.ok()) return report(rev, o_, err_);
+  auto adapters = gather(session_, {.details = false, .hba = false});
   std::size_t ports = 0;
-  std::vector<Adapter> adapters;
-  if (count.ok()) adapters = gather(session_, {.details = false, .hba = false});
   for (const Adapter& a : adapters) ports += a.ports.size();
   Reply version = client_.hbaapi("0.0");
+  if (version.outcome != Outcome::kErrorReply && version.outcome != Outcome::kDisabled)
+    version = checked(version, {Shape::kNumber, ~0ull});
   Reply counters = client_.ask("STATS");
   Json requests = Json::object();
-  for (const auto& [key, value] : key_values(counters.text))
+  for (const auto& [key, value] : key_values(counters.text)) {
+    if (counters.ok() && !fits({Shape::kNumber, ~0ull}, value))
+      counters = bad_reply("STATS", "name;number pairs", counters.text);
     if (!key.empty())
       requests[key.back() == ' ' ? key.substr(0, key.size() - 1) : key] = number_or_null(value);
+  }
+  const Reply& count = session_.failure();
+  for (const Reply* r : std::initializer_list<const Reply*>{&count, &version, &counters})
+    if (r->outcome != Outcome::kOk && r->outcome != Outcome::kErrorReply &&
+        r->outcome != Outcome::kDisabled)
+      return report(*r, o_, err_);
+  if (o_.json && session_.failed()) return failed_gather();
   if (o_.json) {
     print(
         {{"revision", rev.text},
@@ -217,13 +235,12 @@ int Command::status() {
     t.add({"requests", line});
     t.print(out_);
   }
-  if (!count.ok()) return report(count, "FCGET", o_, err_);
-  return failed_gather("FCGET");
+  return failed_gather();
 }
 
 int Command::adapters() {
   auto list = gather(session_, {.details = true, .hba = true});
-  if (int rc = failed_gather("FCGET")) return rc;
+  if (int rc = failed_gather()) return rc;
   Json j = Json::array();
   Table t({"ID", "NAME", "MODEL", "PORTS", "NODE WWN", "SERIAL", "FIRMWARE", "DRIVER"});
   for (const Adapter& a : list) {
@@ -246,7 +263,7 @@ int Command::adapters() {
 
 int Command::ports() {
   auto list = gather(session_, {.details = true, .hba = true});
-  if (int rc = failed_gather("FCGET")) return rc;
+  if (int rc = failed_gather()) return rc;
   Json j = Json::array();
   Table t({"PORT", "WWN", "STATE", "SPEED", "TYPE", "FABRIC", "FC ADDRESS", "ADAPTER"});
   for (const Adapter& a : list) {
@@ -273,7 +290,7 @@ int Command::ports() {
 
 int Command::targets() {
   auto list = gather(session_, {.details = false, .hba = true, .remotes = true});
-  if (int rc = failed_gather("FCGET")) return rc;
+  if (int rc = failed_gather()) return rc;
   Json j = Json::array();
   Table t({"ADAPTER", "REMOTE NODE", "REMOTE PORT", "FC ADDRESS", "STATE", "ROLE", "TARGET",
            "BLOCKED", "LUNS"});
@@ -307,12 +324,12 @@ int Command::stats() {
   std::optional<std::string> only;
   if (o_.words.size() > 2) return usage_error("stats takes one port at most", err_);
   if (o_.words.size() == 2 && !(only = resolve_port(session_, o_.words[1]))) {
-    if (session_.failed()) return report(session_.failure(), "FCGET", o_, err_);
+    if (session_.failed()) return report(session_.failure(), o_, err_);
     err_ << "tavroctl: no port " << o_.words[1] << " (tavroctl ports lists them)\n";
     return status_of(Outcome::kErrorReply);
   }
   auto list = gather(session_, {.details = false, .hba = true, .stats = true});
-  if (int rc = failed_gather("FCGET")) return rc;
+  if (int rc = failed_gather()) return rc;
   std::vector<const Port*> chosen;
   for (const Adapter& a : list)
     for (const Port& p : a.ports)
@@ -347,11 +364,9 @@ int Command::stats() {
 int Command::read_log(std::uint64_t& offset, std::string& text, std::vector<std::string>& own) {
   // LOGREAD answers a message buffer at most; read the log in chunks that fit.
   constexpr std::uint64_t kChunk = 4000;
-  Reply size = client_.ask("LOGSIZE");
-  if (!size.ok()) return report(size, "LOGSIZE", o_, err_);
+  Reply size = checked(client_.ask("LOGSIZE"), {Shape::kNumber, ~0ull});
+  if (!size.ok()) return report(size, o_, err_);
   auto end = parse_unsigned(size.text);
-  if (!end)
-    return report({Outcome::kErrorReply, "unexpected LOGSIZE reply: " + size.text}, "", o_, err_);
   own.push_back("LOGSIZE");
   if (*end < offset) offset = 0;  // started anew
   while (offset < *end) {
@@ -361,7 +376,11 @@ int Command::read_log(std::uint64_t& offset, std::string& text, std::vector<std:
     // Log text may itself begin with "Error:"; a whole chunk is data.
     const bool whole = chunk.text.size() == want && (chunk.outcome == Outcome::kErrorReply ||
                                                      chunk.outcome == Outcome::kDisabled);
-    if (!chunk.ok() && !whole) return report(chunk, "LOGREAD", o_, err_);
+    if (!chunk.ok() && !whole) return report(chunk, o_, err_);
+    if (chunk.text.size() > want)
+      return report(bad_reply(own.back(), "at most " + std::to_string(want) + " bytes",
+                              std::to_string(chunk.text.size()) + " bytes"),
+                    o_, err_);
     if (chunk.text.empty()) break;  // shorter than it said: read again later
     offset += chunk.text.size();
     text += chunk.text;
@@ -374,19 +393,20 @@ int Command::log() {
   std::string text;
   std::vector<std::string> own;
   for (bool first = true;; first = false) {
+    client_.restart();
     if (int rc = read_log(offset, text, own)) return rc;
     if (!o_.follow) break;
     if (first) {
       own.clear();  // a follower hides its own polling from here on
-      out_ << text << std::flush;
+      out_ << printable(text) << std::flush;
       text.clear();
     } else {
-      out_ << without_own(text, own) << std::flush;
+      out_ << printable(without_own(text, own)) << std::flush;
     }
     std::this_thread::sleep_for(std::chrono::seconds(1));
   }
   if (!o_.json) {
-    out_ << text;
+    out_ << printable(text);
     return 0;
   }
   Json lines = Json::array();
@@ -398,7 +418,7 @@ int Command::log() {
 
 int Command::config() {
   Reply r = client_.ask("CONFIG");
-  if (!r.ok()) return report(r, "CONFIG", o_, err_);
+  if (!r.ok()) return report(r, o_, err_);
   Json j = Json::object();
   Table t({"SETTING", "VALUE"});
   for (const auto& [key, value] : key_values(r.text)) {
@@ -424,7 +444,7 @@ int Command::get(bool write) {
     const std::string& part = o_.words[i];
     const bool port = std::count(part.begin(), part.end(), ':') == 1 || normalize_wwn(part);
     auto wwn = port ? resolve_port(session_, part) : std::optional(part);
-    if (session_.failed()) return report(session_.failure(), "FCGET", o_, err_);
+    if (session_.failed()) return report(session_.failure(), o_, err_);
     if (!wwn) {
       err_ << "tavroctl: no port " << part << " (tavroctl ports lists them)\n";
       return status_of(Outcome::kErrorReply);
@@ -433,15 +453,14 @@ int Command::get(bool write) {
   }
   const std::string request = write ? "FCSET " + oid + " " + o_.words.back() : "FCGET " + oid;
   Reply r = client_.ask(request);
-  if (!r.ok()) return report(r, request, o_, err_);
-  o_.json ? print({{"oid", oid}, {"value", r.text}}) : void(out_ << r.text << '\n');
+  if (!r.ok()) return report(r, o_, err_);
+  o_.json ? print({{"oid", oid}, {"value", r.text}}) : void(out_ << printable(r.text) << '\n');
   return 0;
 }
 
 int Command::metrics() {
-  Outcome outcome;
   Reply failure;
-  const std::string text = metrics_text(client_, outcome, failure);
+  const std::string text = metrics_text(client_, failure);
   if (!o_.output.empty()) {
     if (std::string why = replace_file(o_.output, text); !why.empty()) {
       err_ << "tavroctl: cannot write " << o_.output << ": " << why << "\n";
@@ -450,7 +469,7 @@ int Command::metrics() {
   } else {
     out_ << text;
   }
-  return outcome == Outcome::kOk ? 0 : report(failure, "FCGET", o_, err_);
+  return failure.ok() ? 0 : report(failure, o_, err_);
 }
 
 void port_metrics(Metrics& m, const Adapter& a, const Port& p) {
@@ -469,8 +488,8 @@ void port_metrics(Metrics& m, const Adapter& a, const Port& p) {
   if (auto up = link_up(p))
     m.add("tavro_port_link_up", "1 when the link is up.", id, *up ? "1" : "0");
   if (auto gbit = speed_gbit(p))
-    m.add("tavro_port_speed_bits_per_second", "The port's speed.", id,
-          std::to_string(*gbit) + "000000000");
+    m.add("tavro_port_speed_bytes_per_second", "The port's nominal speed.", id,
+          std::to_string(*gbit * 125000000));
   const auto values = counter_values(p);
   for (std::size_t i = 0; kCounters[i].key != nullptr; ++i)
     if (values[i]) m.add(kCounters[i].metric, kCounters[i].help, id, *values[i]);
@@ -504,15 +523,11 @@ void remote_metrics(Metrics& m, const Adapter& a, const RemoteNode& r) {
 
 }  // namespace
 
-std::string metrics_text(const Client& client, Outcome& outcome, Reply& failure) {
+std::string metrics_text(const Client& client, Reply& failure) {
   Session s(client);
   Metrics m;
-  failure = client.agent("3.1.0");
-  std::vector<Adapter> list;
-  if (failure.ok())
-    list = gather(s, {.details = true, .hba = true, .stats = true, .remotes = true});
-  if (s.failed()) failure = s.failure();
-  outcome = failure.outcome;
+  auto list = gather(s, {.details = true, .hba = true, .stats = true, .remotes = true});
+  failure = s.failure();
   m.add("tavro_up", "1 when the daemon and the driver answered.", {}, failure.ok() ? "1" : "0");
   if (!failure.ok()) return m.text();
   m.add("tavro_adapters", "Adapters the driver reports.", {}, std::to_string(list.size()));

@@ -38,13 +38,20 @@ const CounterRow kCounters[] = {
 
 namespace {
 
-// No more of anything than the daemon and the driver can hold.
+// No more of anything than the daemon and the driver can hold; a reply of
+// more is wrong, never cut to size.
 constexpr unsigned kMaxAdapters = 8, kMaxPorts = 8, kMaxRemoteNodes = 512, kMaxRemotePorts = 16,
-                   kMaxLuns = 64, kMaxDiscovered = 1024;
+                   kMaxLuns = 64, kMaxDiscovered = 1024, kMaxGbit = 1024;
+constexpr Shape kAnyNumber{Shape::kNumber, ~0ull};
+constexpr Shape kPortState{Shape::kNumber, 3, "1 3"};  // online, offline
+constexpr Shape kLinkState{Shape::kNumber, 2, "1 2"};  // up, down
+constexpr Shape kBlocked{Shape::kNumber, 2, "0 1 2"};  // 1 blocked
+constexpr Shape kFcAddress{Shape::kHex, 6};
+constexpr Shape kRoleBits{Shape::kHex, 8};
 
-unsigned count_of(const std::optional<std::string>& text, unsigned cap) {
-  auto n = text ? parse_unsigned(*text) : std::nullopt;
-  return n ? static_cast<unsigned>(std::min<std::uint64_t>(*n, cap)) : 0;
+// A count or number already checked for its shape; 0 when unknown.
+unsigned number(const std::optional<std::string>& text) {
+  return text ? static_cast<unsigned>(parse_unsigned(*text).value_or(0)) : 0;
 }
 
 std::string wwn_or_empty(const std::optional<std::string>& text) {
@@ -64,44 +71,45 @@ Port* find_port(std::vector<Adapter>& adapters, const std::string& wwn) {
 }
 
 void read_port(Session& s, Port& p, const Want& want) {
-  p.state = s.agent("3.5.1.5." + p.wwn);
+  p.state = s.agent("3.5.1.5." + p.wwn, kPortState);
   if (want.details) {
-    p.speed = s.agent("3.5.1.3." + p.wwn);
-    p.link = s.agent("3.6.1.3." + p.wwn + ".0");
-    p.fc_address = s.agent("3.7.1.7." + p.wwn);
+    p.speed = s.agent("3.5.1.3." + p.wwn, count_up_to(kMaxGbit));
+    p.link = s.agent("3.6.1.3." + p.wwn + ".0", kLinkState);
+    p.fc_address = s.agent("3.7.1.7." + p.wwn, kFcAddress);
   }
   if (!want.stats) return;
   for (const CounterRow* c = kCounters; c->key != nullptr; ++c)
     if (c->suffix != nullptr)
-      p.counters.push_back(s.agent(std::string(c->suffix) + "." + p.wwn + c->after));
+      p.counters.push_back(s.agent(std::string(c->suffix) + "." + p.wwn + c->after, kAnyNumber));
 }
 
 void read_remote_node(Session& s, const std::string& node, RemoteNode& r) {
   const std::string nr = node + "." + r.wwn;
-  r.type = s.agent("4.8.1.2." + nr).value_or("");
-  r.target_id = s.agent("4.9.1.2." + nr).value_or("");
-  r.blocked = s.agent("4.9.1.3." + nr).value_or("");
-  if (auto luns = s.agent("4.9.1.4." + nr); luns && parse_unsigned(*luns)) {
-    r.lun_count = count_of(luns, kMaxLuns);
+  r.type = s.agent("4.8.1.2." + nr, kRoleBits).value_or("");
+  r.target_id = s.agent("4.9.1.2." + nr, count_up_to(0xFFFFFFFF)).value_or("");
+  r.blocked = s.agent("4.9.1.3." + nr, kBlocked).value_or("");
+  if (auto luns = s.agent("4.9.1.4." + nr, count_up_to(kMaxLuns))) {
+    r.lun_count = number(luns);
     for (unsigned l = 0; l < *r.lun_count; ++l)
-      r.luns.push_back(s.agent("4.13.1.2." + nr + "." + std::to_string(l)).value_or("?"));
+      r.luns.push_back(
+          s.agent("4.13.1.2." + nr + "." + std::to_string(l), kAnyNumber).value_or("?"));
   }
-  const unsigned n = count_of(s.agent("4.8.1.1." + nr), kMaxRemotePorts);
+  const unsigned n = number(s.agent("4.8.1.1." + nr, count_up_to(kMaxRemotePorts)));
   for (unsigned k = 0; k < n; ++k) {
     RemotePort port;
-    port.wwn = wwn_or_empty(s.agent("4.11.1.2." + nr + "." + std::to_string(k)));
+    port.wwn = wwn_or_empty(s.agent("4.11.1.2." + nr + "." + std::to_string(k), kWwnShape));
     if (port.wwn.empty()) continue;
-    port.fc_address = s.agent("4.12.1.1." + nr + "." + port.wwn).value_or("");
+    port.fc_address = s.agent("4.12.1.1." + nr + "." + port.wwn, kFcAddress).value_or("");
     r.ports.push_back(port);
   }
 }
 
 void read_remotes(Session& s, Adapter& a) {
   if (a.node_wwn.empty()) return;
-  const unsigned n = count_of(s.agent("4.3.1.3." + a.node_wwn), kMaxRemoteNodes);
+  const unsigned n = number(s.agent("4.3.1.3." + a.node_wwn, count_up_to(kMaxRemoteNodes)));
   for (unsigned i = 0; i < n && !s.failed(); ++i) {
     RemoteNode r;
-    r.wwn = wwn_or_empty(s.agent("4.7.1.2." + a.node_wwn + "." + std::to_string(i)));
+    r.wwn = wwn_or_empty(s.agent("4.7.1.2." + a.node_wwn + "." + std::to_string(i), kWwnShape));
     if (r.wwn.empty()) continue;
     read_remote_node(s, a.node_wwn, r);
     a.remotes.push_back(std::move(r));
@@ -113,19 +121,19 @@ Adapter read_adapter(Session& s, unsigned index, const Want& want) {
   a.index = static_cast<int>(index);
   a.name = s.agent("3.2.1.2." + std::to_string(index)).value_or("");
   if (a.name.empty()) return a;
-  a.node_wwn = wwn_or_empty(s.agent("4.2.1.2." + std::to_string(index)));
+  a.node_wwn = wwn_or_empty(s.agent("4.2.1.2." + std::to_string(index), kWwnShape));
   if (want.details) {
     a.model = s.agent("3.3.1.4." + a.name);
     a.bus_slot = s.agent("3.3.1.3." + a.name);
   }
-  const unsigned ports = count_of(s.agent("3.3.1.1." + a.name), kMaxPorts);
+  const unsigned ports = number(s.agent("3.3.1.1." + a.name, count_up_to(kMaxPorts)));
   for (unsigned j = 0; j < ports && !s.failed(); ++j) {
     Port p;
     p.adapter = a.index;
     p.index = static_cast<int>(j);
     // The adapter's port WWN object names its first port whatever the index;
     // the node's port objects name each port.
-    p.wwn = wwn_or_empty(s.agent("4.6.1.2." + a.node_wwn + "." + std::to_string(j)));
+    p.wwn = wwn_or_empty(s.agent("4.6.1.2." + a.node_wwn + "." + std::to_string(j), kWwnShape));
     if (p.wwn.empty()) continue;
     read_port(s, p, want);
     a.ports.push_back(std::move(p));
@@ -134,39 +142,73 @@ Adapter read_adapter(Session& s, unsigned index, const Want& want) {
   return a;
 }
 
+// The fields of an HBA API reply, checked; none when it failed or is unknown.
+std::vector<std::string> hba_reply(Session& s, const std::string& request, std::size_t expected,
+                                   std::size_t first_text, std::size_t last_text) {
+  auto text = s.hbaapi(request);
+  if (!text) return {};
+  auto fields = hba_fields(*text, expected, first_text, last_text);
+  s.check("HBAAPI " + request, *text, !fields.empty(),
+          std::to_string(expected) + " fields between |");
+  return s.failed() ? std::vector<std::string>{} : fields;
+}
+
+// The fields of port attributes that tavroctl uses, checked.
+bool port_attributes_fit(Session& s, const std::string& request,
+                         const std::vector<std::string>& f) {
+  const std::string r = "HBAAPI " + request;
+  return s.check(r, f[hba::kPortWwn], fits(kWwnShape, f[hba::kPortWwn]), describe(kWwnShape)) &&
+         s.check(r, f[hba::kState], !port_state_name(f[hba::kState]).empty(),
+                 "a known port state code") &&
+         s.check(r, f[hba::kType], !port_type_name(f[hba::kType]).empty(),
+                 "a known port type code") &&
+         s.check(r, f[hba::kFabric], fits(kWwnShape, f[hba::kFabric]), describe(kWwnShape)) &&
+         s.check(r, f[hba::kDiscovered], fits(count_up_to(kMaxDiscovered), f[hba::kDiscovered]),
+                 describe(count_up_to(kMaxDiscovered)));
+}
+
 void read_hba_port(Session& s, const std::string& handle, unsigned index,
                    std::vector<Adapter>& adapters, const Want& want) {
   const std::string hp = handle + "." + std::to_string(index);
-  auto attributes = hba_fields(s.hbaapi("8.0." + hp).value_or(""), hba::kPortFields, 9, 10);
-  if (attributes.empty()) return;
+  auto attributes = hba_reply(s, "8.0." + hp, hba::kPortFields, 9, 10);
+  if (attributes.empty() || !port_attributes_fit(s, "8.0." + hp, attributes)) return;
   Port* p = find_port(adapters, normalize_wwn(attributes[hba::kPortWwn]).value_or(""));
   if (p == nullptr) return;
   p->hba = attributes;
-  if (want.stats)
-    p->hba_stats = hba_fields(s.hbaapi("9.0." + hp).value_or(""), hba::kStatsFields, 0, 0);
+  if (want.stats) {
+    p->hba_stats = hba_reply(s, "9.0." + hp, hba::kStatsFields, 0, 0);
+    for (const std::string& f : p->hba_stats)
+      if (!s.check("HBAAPI 9.0." + hp, f, parse_signed(f).has_value(), "whole numbers")) return;
+  }
   if (!want.remotes) return;
-  const unsigned n = count_of(attributes[hba::kDiscovered], kMaxDiscovered);
-  for (unsigned d = 0; d < n; ++d) {
-    auto remote = hba_fields(s.hbaapi("10.0." + hp + "." + std::to_string(d)).value_or(""),
-                             hba::kPortFields, 9, 10);
-    if (!remote.empty()) p->discovered.push_back(std::move(remote));
+  const unsigned n = number(attributes[hba::kDiscovered]);
+  for (unsigned d = 0; d < n && !s.failed(); ++d) {
+    const std::string request = "10.0." + hp + "." + std::to_string(d);
+    auto remote = hba_reply(s, request, hba::kPortFields, 9, 10);
+    if (!remote.empty() && port_attributes_fit(s, request, remote))
+      p->discovered.push_back(std::move(remote));
   }
 }
 
 void read_hba_adapter(Session& s, unsigned index, std::vector<Adapter>& adapters,
                       const Want& want) {
   auto name = s.hbaapi("4.0." + std::to_string(index));
-  auto handle = name ? s.hbaapi("5.0." + token(*name)) : std::nullopt;
+  auto handle = name ? s.hbaapi("5.0." + token(*name), {Shape::kHex, 8}) : std::nullopt;
   if (!handle || !parse_hex32(*handle).value_or(0)) return;
-  auto attributes = hba_fields(s.hbaapi("7.0." + *handle).value_or(""), hba::kAdapterFields, 1, 13);
-  if (!attributes.empty()) {
+  auto attributes = hba_reply(s, "7.0." + *handle, hba::kAdapterFields, 1, 13);
+  const std::string request = "HBAAPI 7.0." + *handle;
+  if (!attributes.empty() &&
+      s.check(request, attributes[hba::kNodeWwn], fits(kWwnShape, attributes[hba::kNodeWwn]),
+              describe(kWwnShape)) &&
+      s.check(request, attributes[hba::kPorts],
+              fits(count_up_to(kMaxPorts), attributes[hba::kPorts]),
+              describe(count_up_to(kMaxPorts)))) {
     const std::string node = normalize_wwn(attributes[hba::kNodeWwn]).value_or("");
     for (Adapter& a : adapters)
-      if (!node.empty() && a.node_wwn == node) a.hba = attributes;
+      if (a.node_wwn == node) a.hba = attributes;
   }
-  const unsigned ports =
-      attributes.empty() ? kMaxPorts : count_of(attributes[hba::kPorts], kMaxPorts);
-  for (unsigned j = 0; j < ports; ++j) read_hba_port(s, *handle, j, adapters, want);
+  const unsigned ports = attributes.empty() ? kMaxPorts : number(attributes[hba::kPorts]);
+  for (unsigned j = 0; j < ports && !s.failed(); ++j) read_hba_port(s, *handle, j, adapters, want);
   s.hbaapi("6.0." + *handle);
 }
 
@@ -203,38 +245,51 @@ void drop_other_paths(std::vector<Adapter>& adapters) {
 
 }  // namespace
 
-Reply Session::ask(std::string_view request) {
-  Reply reply = client_.ask(request);
-  if (!reply.ok() && reply.outcome != Outcome::kErrorReply && !failed()) failure_ = reply;
-  return reply;
+bool Session::check(const std::string& request, std::string_view value, bool fit,
+                    const std::string& expected) {
+  if (fit || failed()) return fit && !failed();
+  failure_ = bad_reply(request, expected, value);
+  return false;
 }
 
-std::optional<std::string> Session::keep(Reply reply) {
-  if (reply.ok()) return reply.text;
+std::optional<std::string> Session::keep(Reply reply, const Shape& shape, bool error_fails) {
+  if (failed()) return std::nullopt;
+  // The request was built from an earlier reply, e.g. an adapter's name.
+  if (reply.outcome == Outcome::kUsage)
+    reply = bad_reply(reply.request, "names that fit into one request line", reply.request);
+  if (reply.ok())
+    return check(reply.request, reply.text, fits(shape, reply.text), describe(shape))
+               ? std::optional(reply.text)
+               : std::nullopt;
+  if (reply.outcome != Outcome::kErrorReply || error_fails) failure_ = reply;
   return std::nullopt;
 }
 
-std::optional<std::string> Session::agent(std::string_view suffix) {
+std::optional<std::string> Session::agent(std::string_view suffix, const Shape& shape) {
   if (failed()) return std::nullopt;
-  return keep(ask("FCGET " + std::string(kAgentTree) + std::string(suffix)));
+  return keep(client_.agent(suffix), shape, false);
+}
+
+std::optional<std::string> Session::required(std::string_view suffix, const Shape& shape) {
+  if (failed()) return std::nullopt;
+  return keep(client_.agent(suffix), shape, true);
 }
 
 // The HBA API is optional: a daemon without it (disabled, no library) still
-// shows everything the driver answers, so its failures are not remembered.
-std::optional<std::string> Session::hbaapi(std::string_view text) {
+// shows everything the driver answers.
+std::optional<std::string> Session::hbaapi(std::string_view text, const Shape& shape) {
   if (failed()) return std::nullopt;
-  Reply reply = client_.ask("HBAAPI " + std::string(text));
-  if (reply.outcome == Outcome::kCannotConnect) failure_ = reply;
-  return keep(reply);
+  Reply reply = client_.hbaapi(text);
+  if (reply.outcome == Outcome::kDisabled) reply.outcome = Outcome::kErrorReply;
+  return keep(reply, shape, false);
 }
 
 std::vector<Adapter> gather(Session& s, Want want) {
   std::vector<Adapter> adapters;
-  auto count = s.agent("3.1.0");
-  const unsigned n = count_of(count, kMaxAdapters);
+  const unsigned n = number(s.required("3.1.0", count_up_to(kMaxAdapters)));
   for (unsigned i = 0; i < n && !s.failed(); ++i) adapters.push_back(read_adapter(s, i, want));
   if (!want.hba || s.failed()) return adapters;
-  const unsigned hba_count = count_of(s.hbaapi("3.0"), kMaxAdapters);
+  const unsigned hba_count = number(s.hbaapi("3.0", count_up_to(kMaxAdapters)));
   for (unsigned i = 0; i < hba_count && !s.failed(); ++i) read_hba_adapter(s, i, adapters, want);
   for (Adapter& a : adapters) attach_remote_states(a);
   drop_other_paths(adapters);
@@ -247,14 +302,16 @@ std::optional<std::string> resolve_port(Session& s, std::string_view port_text) 
     return normalize_wwn(port_text);
   const std::string adapter(port_text.substr(0, colon));
   const auto port = parse_unsigned(port_text.substr(colon + 1));
-  const unsigned count = count_of(s.agent("3.1.0"), kMaxAdapters);
+  const unsigned count = number(s.required("3.1.0", count_up_to(kMaxAdapters)));
   for (unsigned i = 0; port && i < count; ++i) {
     const std::string index = std::to_string(i);
     auto name = s.agent("3.2.1.2." + index);
     if (!name || (adapter != index && adapter != *name)) continue;
-    if (*port >= count_of(s.agent("3.3.1.1." + *name), kMaxPorts)) return std::nullopt;
-    const std::string node = wwn_or_empty(s.agent("4.2.1.2." + index));
-    return normalize_wwn(s.agent("4.6.1.2." + node + "." + std::to_string(*port)).value_or(""));
+    if (*port >= number(s.agent("3.3.1.1." + *name, count_up_to(kMaxPorts)))) return std::nullopt;
+    const std::string node = wwn_or_empty(s.agent("4.2.1.2." + index, kWwnShape));
+    const std::string wwn =
+        wwn_or_empty(s.agent("4.6.1.2." + node + "." + std::to_string(*port), kWwnShape));
+    return wwn.empty() ? std::nullopt : std::optional(wwn);
   }
   return std::nullopt;
 }

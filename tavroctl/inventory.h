@@ -14,22 +14,28 @@
 namespace tavroctl {
 
 // Asks the daemon and remembers the first failure of the connection or the
-// command itself (cannot connect, disabled, no reply); an error reply for one
-// object only leaves that object unknown.
+// command itself (cannot connect, disabled, no reply, a reply of the wrong
+// shape); an error reply for one object only leaves that object unknown.
 class Session {
  public:
   explicit Session(const Client& client) : client_(client) {}
 
-  std::optional<std::string> agent(std::string_view suffix);
-  std::optional<std::string> hbaapi(std::string_view text);
-  Reply ask(std::string_view request);
+  // The value, when the daemon answers it in the shape asked for.
+  std::optional<std::string> agent(std::string_view suffix, const Shape& shape = {});
+  // The same for an object the command cannot do without: an error reply
+  // fails the session too.
+  std::optional<std::string> required(std::string_view suffix, const Shape& shape);
+  std::optional<std::string> hbaapi(std::string_view text, const Shape& shape = {});
+  // Fails the session unless value fits; names the request and the value.
+  bool check(const std::string& request, std::string_view value, bool fits,
+             const std::string& expected);
 
   const Client& client() const { return client_; }
   const Reply& failure() const { return failure_; }
   bool failed() const { return !failure_.ok(); }
 
  private:
-  std::optional<std::string> keep(Reply reply);
+  std::optional<std::string> keep(Reply reply, const Shape& shape, bool error_fails);
 
   const Client& client_;
   Reply failure_;

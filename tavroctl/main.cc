@@ -28,12 +28,14 @@ commands:
 options:
   --host HOST          daemon host (TAVRO_HOST, default 127.0.0.1)
   --port PORT          daemon port (TAVRO_PORT, default 8781)
-  --timeout SECONDS    wait this long for each reply (default 15)
+  --timeout SECONDS    wait this long for each reply and for the whole
+                       command (default 20)
   --json               JSON for scripts instead of tables
   --help, --version
 
-exit status: 0 success, 1 error reply, 2 usage, 3 cannot connect,
-4 refused or disabled by the daemon's configuration, 5 no reply.
+exit status: 0 success, 1 error reply or a reply of the wrong shape, 2 usage,
+3 cannot connect, 4 disabled in the daemon's configuration, 5 no reply (closed,
+reset or timed out).
 )";
 
 const char* env_or(const char* name, const char* fallback) {
@@ -83,9 +85,9 @@ int main(int argc, char** argv) {
       o.words.push_back(a);
     }
   }
-  if ((o.follow && (o.words.empty() || o.words[0] != "log")) ||
+  if ((o.follow && (o.words.empty() || o.words[0] != "log" || o.json)) ||
       (!o.output.empty() && (o.words.empty() || o.words[0] != "metrics"))) {
-    std::cerr << "tavroctl: --follow belongs to log, --output to metrics\n";
+    std::cerr << "tavroctl: --follow belongs to log (as text), --output to metrics\n";
     return usage;
   }
   return tavroctl::run(o, std::cout, std::cerr);

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "tavroctl/reply.h"
+
 namespace tavroctl {
 
 void Table::print(std::ostream& out) const {
@@ -16,12 +18,12 @@ void Table::print(std::ostream& out) const {
   for (const auto& row : rows_) {
     width.resize(std::max(width.size(), row.size()));
     for (std::size_t i = 0; i < row.size(); ++i)
-      width[i] = std::max(width[i], std::max<std::size_t>(row[i].size(), 1));
+      width[i] = std::max(width[i], std::max<std::size_t>(printable(row[i], true).size(), 1));
   }
   for (const auto& row : rows_) {
     std::string line;
     for (std::size_t i = 0; i < row.size(); ++i) {
-      const std::string cell = row[i].empty() ? "-" : row[i];
+      const std::string cell = row[i].empty() ? "-" : printable(row[i], true);
       line += cell;
       if (i + 1 < row.size()) line += std::string(width[i] - cell.size() + 2, ' ');
     }
@@ -31,7 +33,7 @@ void Table::print(std::ostream& out) const {
 
 std::string escape_label(const std::string& value) {
   std::string out;
-  for (char c : value) {
+  for (char c : printable(value)) {
     if (c == '\\' || c == '"') out += '\\';
     out += c == '\n' ? std::string("\\n") : std::string(1, c);
   }

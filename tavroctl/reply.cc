@@ -14,6 +14,30 @@ Reply classify(std::string raw) {
   return {disabled ? Outcome::kDisabled : Outcome::kErrorReply, raw};
 }
 
+int exit_status(Outcome outcome) {
+  return outcome == Outcome::kBadReply ? 1 : static_cast<int>(outcome);
+}
+
+std::string printable(std::string_view text, bool one_line) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                    (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+    if ((c >= 0x20 && c != 0x7F && !c1) || (!one_line && (c == '\t' || c == '\n'))) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    for (std::size_t k = 0; k < (c1 ? 2u : 1u); ++k) {
+      const auto b = static_cast<unsigned char>(text[i + k]);
+      out += {'\\', 'x', kDigits[b >> 4], kDigits[b & 15]};
+    }
+    i += c1 ? 1 : 0;
+  }
+  return out;
+}
+
 namespace {
 
 template <typename T>
@@ -50,6 +74,45 @@ std::optional<std::string> normalize_wwn(std::string_view text) {
   }
   if (digits.size() != 16) return std::nullopt;
   return digits;
+}
+
+bool fits(const Shape& shape, std::string_view text) {
+  switch (shape.kind) {
+    case Shape::kText:
+      return true;
+    case Shape::kWwn:
+      return text.size() == 16 && normalize_wwn(text);
+    case Shape::kHex:
+      return text.size() <= shape.max && parse_hex32(text);
+    case Shape::kNumber:
+      break;
+  }
+  auto n = parse_unsigned(text);
+  if (!n || *n > shape.max) return false;
+  if (shape.codes.empty()) return true;
+  for (const std::string& code : split(shape.codes, ' '))
+    if (code == text) return true;
+  return false;
+}
+
+std::string describe(const Shape& shape) {
+  switch (shape.kind) {
+    case Shape::kText:
+      return "text";
+    case Shape::kWwn:
+      return "a WWN of 16 hexadecimal digits";
+    case Shape::kHex:
+      return "a hexadecimal number of at most " + std::to_string(shape.max) + " digits";
+    case Shape::kNumber:
+      break;
+  }
+  if (!shape.codes.empty()) return "one of the codes " + std::string(shape.codes);
+  return "a whole number of 0 to " + std::to_string(shape.max);
+}
+
+Reply bad_reply(const std::string& request, const std::string& expected, std::string_view got) {
+  return {Outcome::kBadReply, "expected " + expected + ", got \"" + printable(got, true) + "\"",
+          request};
 }
 
 std::vector<std::string> split(std::string_view text, char separator) {

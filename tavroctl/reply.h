@@ -11,24 +11,51 @@
 
 namespace tavroctl {
 
-// Exit statuses of tavroctl, one per outcome.
+// What came of a request; exit_status gives tavroctl's exit status for it.
 enum class Outcome : int {
   kOk = 0,
   kErrorReply = 1,     // the daemon answered "Error: ..."
   kUsage = 2,          // bad arguments
   kCannotConnect = 3,  // nothing listens, or the host is unreachable
-  kDisabled = 4,       // the command is disabled in the daemon's configuration
-  kNoReply = 5,        // unknown or disabled command (the daemon stays silent), or a time-out
+  kDisabled = 4,       // the daemon answered that the command is disabled
+  kNoReply = 5,        // closed or reset without a reply, or no reply in time
+  kBadReply = 6,       // a reply not of the shape asked for (exit status 1)
 };
+int exit_status(Outcome outcome);
 
 struct Reply {
   Outcome outcome = Outcome::kOk;
-  std::string text;  // the reply (one zero byte, the empty reply, becomes "")
+  std::string text;  // the reply (one zero byte, the empty reply, becomes ""), or what went wrong
+  std::string request;
   bool ok() const { return outcome == Outcome::kOk; }
 };
 
 // The kind of a raw reply as it came off the connection.
 Reply classify(std::string raw);
+
+// Text from the peer as a terminal may show it: control characters other than
+// tab and line feed (and C1 controls in UTF-8) as \xHH; in one line, tab and
+// line feed too.
+std::string printable(std::string_view text, bool one_line = false);
+
+// What a reply must look like to be used: any text, a whole decimal number up
+// to max (one of codes when given, e.g. "1 3"), a WWN, or up to max
+// hexadecimal digits.
+struct Shape {
+  enum Kind { kText, kNumber, kWwn, kHex } kind = kText;
+  std::uint64_t max = 0;
+  std::string_view codes = "";
+};
+inline Shape count_up_to(std::uint64_t max) {
+  return {Shape::kNumber, max};
+}
+inline constexpr Shape kWwnShape{Shape::kWwn};
+bool fits(const Shape& shape, std::string_view text);
+// For the failure line, e.g. "a whole number of 0 to 8".
+std::string describe(const Shape& shape);
+// The failure of a reply that is not what was expected: what it should have
+// been and what came (escaped).
+Reply bad_reply(const std::string& request, const std::string& expected, std::string_view got);
 
 // A whole unsigned decimal number that fits 64 bits; nothing else.
 std::optional<std::uint64_t> parse_unsigned(std::string_view text);

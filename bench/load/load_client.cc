@@ -37,6 +37,7 @@ bool one_request(int port, const std::string& request, const std::string& expect
   int s = connect_loopback(port);
   if (s < 0) return false;
   ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
+  ::shutdown(s, SHUT_WR);  // the request is whole: no wait for the daemon's quiet time
   std::string reply;
   char buf[65536];
   ssize_t n;

@@ -204,6 +204,9 @@ std::string request(int port, const std::string& text, std::chrono::milliseconds
   int s = connect_to(port);
   if (s < 0) return "<connect failed>";
   send_text(s, text);
+  // Without a line end the request is whole when the sending side is shut
+  // (HTTP servers may take that for a client that has gone).
+  if (text.find_first_of("\r\n") == std::string::npos) ::shutdown(s, SHUT_WR);
   std::string reply = read_all(s, timeout);
   ::close(s);
   return reply;

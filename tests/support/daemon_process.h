@@ -70,7 +70,8 @@ class DaemonProcess {
   std::string output_path_;
 };
 
-// Connects, sends text (nothing added), and reads until the daemon closes.
+// Connects, sends text (nothing added; the sending side shut down when it
+// holds no line end), and reads until the daemon closes.
 std::string request(int port, const std::string& text, std::chrono::milliseconds timeout = 10s);
 // A connected socket to the daemon, or -1.
 int connect_to(int port);

@@ -85,16 +85,5 @@ TEST(DebugPage, ShowsTheTracesInBlueAndMarkupInTheCommandItsReplyAndTheTracesAsT
   EXPECT_EQ(request(d.port(), "ECHO" + text), text);
 }
 
-TEST(DebugPage, IsRefusedUnlessDebugReqIsEnabled) {
-  WebSite site;
-  DaemonProcess& d = site.start({});
-  EXPECT_EQ(get(d.port(), "/HTDEBUG?REV"), kRefused);
-  EXPECT_EQ(get(d.port(), "/HTDEBUG?FCSET%20.1.3.6.1.4.1.48217.2.1.0%201"), kRefused);
-  EXPECT_EQ(request(d.port(), "STATS REV"), "REV;0");
-  EXPECT_EQ(request(d.port(), "STATS FCSET "), "FCSET ;0");
-  EXPECT_EQ(get_stats(d.port()),
-            "GET;2;GET(htmls);0;GET(images);0;GET(java);0;GET(other);0;GET(errors);0");
-}
-
 }  // namespace
 }  // namespace tavro::testing

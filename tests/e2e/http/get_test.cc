@@ -112,9 +112,13 @@ TEST(GetFile, FilesUnderBaseDirAreServedAndCountedByTypeOnTheDecodedPath) {
                                              {"/%2541.html", kStatusOk + "percent"}}));
 }
 
+// The debug page too, unless DebugReq is enabled: the command is not run.
 TEST(GetFile, DisabledGetIsRefused) {
   WebSite site;
   site.add("www/index.html", "<html>index</html>");
+  site.start({"-base", site.www});
+  EXPECT_EQ(get(site.port(), "/HTDEBUG?FCSET%20.1.3.6.1.4.1.48217.2.1.0%201"), kRefused);
+  EXPECT_EQ(request(site.port(), "STATS FCSET "), "FCSET ;0");
   site.start({"-base", site.www, "-get", "disabled", "-debug", "enabled"});
   EXPECT_EQ("",
             get_mismatches(site.port(), {{"/index.html", kRefused}, {"/HTDEBUG?REV", kRefused}}));

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -72,23 +74,28 @@ std::string ask(int port, const std::string& text) {
   return reply == std::string(1, '\0') ? "" : reply;
 }
 
-// Listens on a free port and, for the first client, reads its request and then
-// closes (silent = false) or keeps the connection without a word.
-struct MutePeer {
-  explicit MutePeer(bool silent) : port(free_port()) {
-    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+// A peer that is not (or no longer) a sound tavro: answer(request) gives the
+// reply, or one of the markers kClose, kReset, kSilent; each reply waits late.
+const std::string kClose = "<close>", kReset = "<reset>", kSilent = "<silent>";
+struct FakePeer {
+  FakePeer(std::function<std::string(const std::string&)> answer,
+           std::chrono::milliseconds late = 0ms)
+      : port(free_port()), fd(::socket(AF_INET, SOCK_STREAM, 0)) {
     sockaddr_in a{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
     ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd, 4);
-    worker = std::thread([this, silent] {
-      int c = ::accept(fd, nullptr, nullptr);
-      char b[64];
-      (void)!::recv(c, b, sizeof b, 0);
-      if (silent) std::this_thread::sleep_for(2s);
-      ::close(c);
+    ::listen(fd, 64);
+    worker = std::thread([this, answer, late] {
+      for (int c; (c = ::accept(fd, nullptr, nullptr)) >= 0; ::close(c)) {
+        std::string request = read_all(c, 2s);
+        const std::string reply = answer(request.substr(0, request.find('\n')));
+        std::this_thread::sleep_for(reply == kSilent ? 2s : late);
+        if (reply == kReset) close_with_reset(::dup(c));
+        if (reply != kClose && reply != kReset && reply != kSilent) send_text(c, reply);
+      }
     });
   }
-  ~MutePeer() {
+  ~FakePeer() {
+    ::shutdown(fd, SHUT_RDWR);
     worker.join();
     ::close(fd);
   }
@@ -110,7 +117,7 @@ TEST(TavroctlE2e, EveryCommandShowsWhatTheDaemonAnswersAsTextAndJson) {
       {{"targets"},
        "5000000000000D01  000000      online  FCP Target, FCP Initiator  9       yes      3"},
       {{"stats", "0:0"}, "tx_frames            101"},
-      {{"stats", "2100000000000A01"}, "sent_bytes           103000"},
+      {{"stats", "2100000000000a01"}, "sent_bytes           103000"},  // as sysfs prints it
       {{"stats", "1:0"}, "receive_errors       306"},
       {{"config"}, "FcSetReq     enabled"},
       {{"get", "3.5.1.3", "0:1"}, "8"},
@@ -176,10 +183,27 @@ TEST(TavroctlE2e, LogFollowShowsNewLinesButNotItsOwnPolling) {
   EXPECT_EQ(r.out.find(" - LOGSIZE\n"), r.out.rfind(" - LOGSIZE\n")) << r.out;  // the first only
 }
 
-TEST(TavroctlE2e, EachFailureHasItsExitStatus) {
+// A count request, answered; everything else is an error reply.
+std::function<std::string(const std::string&)> count_is(const std::string& count) {
+  return [count](const std::string& r) {
+    return r.ends_with(".3.1.0") ? count : r == "REV" ? "3.3 Build 43" : "Error: No such member";
+  };
+}
+
+TEST(TavroctlE2e, EachFailureHasItsExitStatusAndOneLine) {
   DaemonProcess closed(daemon_on_model(kModel, {}));  // FCGET and HBAAPI disabled
   DaemonProcess open(full_daemon());
-  MutePeer closing(false), silent(true);
+  FakePeer garbage([](const std::string&) { return "hello\x1B[2J"; }), huge(count_is("4294967295")),
+      negative(count_is("-1")), driver_error(count_is("Error: Driver not opened")),
+      big([](const std::string&) { return std::string(1100000, '7'); }),
+      closing([](const std::string&) { return kClose; }),
+      resetting([](const std::string&) { return kReset; }),
+      silent([](const std::string&) { return kSilent; }),
+      slow_log(
+          [](const std::string&r) {
+            return r == "LOGSIZE" ? "100000" : std::string(std::stoi(r.substr(r.rfind(' '))), 'x');
+          },
+          300ms);
   struct Row {
     const char* name;
     int port;
@@ -190,19 +214,44 @@ TEST(TavroctlE2e, EachFailureHasItsExitStatus) {
       {"ok", open.port(), {"get", "3.1.0"}, 0, ""},
       {"error reply", open.port(), {"get", "9.9.9"}, 1, "Error: No such member"},
       {"no such port", open.port(), {"stats", "2:0"}, 1, "no port 2:0"},
+      {"no such WWN", open.port(), {"stats", "2100000000000FFF"}, 1, "no port 2100000000000FFF"},
+      {"garbage",
+       garbage.port,
+       {"status", "--json"},
+       1,
+       "3.1.0: expected a whole number of 0 to 8, got \"hello\\x1B[2J\""},
+      {"too many", huge.port, {"ports"}, 1, "got \"4294967295\""},
+      {"negative", negative.port, {"metrics"}, 1, "got \"-1\""},
+      {"count error", driver_error.port, {"status", "--json"}, 1, "Error: Driver not opened"},
+      {"over 1 MiB", big.port, {"stats"}, 1, "a reply longer than 1048576 bytes"},
       {"usage", open.port(), {"frobnicate"}, 2, "unknown command"},
       {"two lines", open.port(), {"set", "3.5.1.5.2100000000000C01", "1\nREV"}, 2, "one line"},
       {"cannot connect", free_port(), {"status"}, 3, "cannot connect"},
-      {"disabled", closed.port(), {"ports"}, 4, "set FcGetReq enabled"},
+      {"disabled", closed.port(), {"ports", "--json"}, 4, "set FcGetReq enabled"},
       {"write disabled", closed.port(), {"set", "3.5.1.5.2100000000000C01", "1"}, 4, "FcSetReq"},
-      {"no reply", closing.port, {"status"}, 5, "enable FcGetReq and HbaApiReq"},
-      {"time-out", silent.port, {"--timeout", "0.5", "status"}, 5, "try a longer --timeout"},
+      {"closed",
+       closing.port,
+       {"status"},
+       5,
+       "REV: connection closed without a reply; tavro closes"},
+      {"reset", resetting.port, {"config"}, 5, "CONFIG: connection reset without a reply"},
+      {"time-out",
+       silent.port,
+       {"--timeout", "0.5", "status"},
+       5,
+       "REV: no reply within --timeout 0.5 s"},
+      {"whole command",
+       slow_log.port,
+       {"--timeout", "1", "log"},
+       5,
+       "s for the whole command; the daemon"},
   };
   for (const Row& row : rows) {
     Ran r = tavroctl(row.port, row.args);
     EXPECT_EQ(r.status, row.status) << row.name << ": " << r.err;
     EXPECT_NE(r.err.find(row.message), std::string::npos) << row.name << ": " << r.err;
-    EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 1) << row.name;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), row.status == 0 ? 0 : 1) << row.name;
+    EXPECT_TRUE(row.status == 0 || row.args.back() != "--json" || r.out.empty()) << row.name;
   }
 }
 
@@ -221,6 +270,9 @@ std::string scrape_metrics_of(int daemon_port) {
   const std::string dir = make_temp_dir();
   Ran r = tavroctl(daemon_port, {"metrics", "--output", dir + "/tavro.prom"});
   EXPECT_EQ(r.status, 0) << r.err;
+  struct stat file {};
+  EXPECT_EQ(::stat((dir + "/tavro.prom").c_str(), &file), 0);
+  EXPECT_EQ(file.st_mode & 0777, 0644u) << "node_exporter runs as a user of its own";
   DaemonOptions options{.args = {"--collector.disable-defaults", "--collector.textfile",
                                  "--collector.textfile.directory=" + dir},
                         .add_port = false,
@@ -242,15 +294,9 @@ TEST(TavroctlE2e, NodeExporterServesEverySeriesAsTheDaemonAnswersIt) {
   const std::string scraped = scrape_metrics_of(port);
   ASSERT_NE(scraped.find("\ntavro_up 1\n"), std::string::npos) << scraped;
   // metric, request; %W is the port WWN, %H the HBA API handle and port index.
+  // The driver's counters are checked against the kernel's on a sysfs fixture.
   const std::pair<std::string, std::string> kSeries[] = {
       {"tavro_port_state", "FCGET " + T + "3.5.1.5.%W"},
-      {"tavro_port_sent_sequences_total", "FCGET " + T + "3.7.1.15.%W"},
-      {"tavro_port_received_sequences_total", "FCGET " + T + "3.7.1.16.%W"},
-      {"tavro_port_sent_bytes_total", "FCGET " + T + "3.7.1.17.%W"},
-      {"tavro_port_received_bytes_total", "FCGET " + T + "3.7.1.18.%W"},
-      {"tavro_port_send_errors_total", "FCGET " + T + "3.7.1.19.%W"},
-      {"tavro_port_receive_errors_total", "FCGET " + T + "3.7.1.20.%W"},
-      {"tavro_port_link_transitions_total", "FCGET " + T + "3.6.1.5.%W.0"},
       {"tavro_port_transmitted_frames_total", "HBAAPI 9.2.%H"},
       {"tavro_port_received_words_total", "HBAAPI 9.5.%H"},
       {"tavro_port_error_frames_total", "HBAAPI 9.8.%H"},
@@ -325,27 +371,33 @@ TEST(TavroctlE2e, OnASysfsFixtureTheSeriesAreTheKernelsNumbers) {
     }
     const bool online = read_file(dir + "port_state") == "Online\n";
     EXPECT_EQ(sample(scraped, "tavro_port_link_up" + labels), online ? 1 : 0) << host;
-    EXPECT_EQ(sample(scraped, "tavro_port_speed_bits_per_second" + labels), online ? 16e9 : -1);
-  }
-  for (const std::string command : {"status", "adapters", "ports", "targets", "stats", "config"}) {
-    Ran r = tavroctl(daemon.port(), {command, "--json"});
-    EXPECT_EQ(r.status, 0) << command << ": " << r.err;
-    EXPECT_FALSE(Json::parse(r.out, nullptr, false).is_discarded()) << command << ": " << r.out;
+    EXPECT_EQ(sample(scraped, "tavro_port_speed_bytes_per_second" + labels), online ? 2e9 : -1);
   }
   Ran ports = tavroctl(daemon.port(), {"ports"});
   EXPECT_NE(ports.out.find("\n0:1   21000024FF3A5B11  offline  -"), std::string::npos) << ports.out;
 }
 
-TEST(TavroctlE2e, CountersTheAdapterDoesNotKeepAreLeftOut) {
+// A counter the adapter does not keep and a speed not negotiated (0) are
+// unknown: left out, never shown as 0; the rest passes promtool's checks.
+TEST(TavroctlE2e, UnknownValuesAreLeftOutAndTheMetricsPassPromtool) {
   std::string model = kModel;
   model.insert(model.rfind('}'), R"(,"hbaapi":{"missing":["HBA_GetPortStatistics"]})");
+  model.replace(model.find(R"("speed":2)"), 9, R"("speed":0)");
   DaemonProcess daemon(full_daemon(model));
-  Ran r = tavroctl(daemon.port(), {"metrics"});
+  const std::string file = make_temp_dir() + "/tavro.prom";
+  Ran r = tavroctl(daemon.port(), {"metrics", "--output", file});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("tavro_port_sent_bytes_total{"), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find("tavro_port_transmitted_frames_total"), std::string::npos) << r.out;
+  const std::string text = read_file(file);
+  EXPECT_NE(text.find("tavro_port_sent_bytes_total{"), std::string::npos) << text;
+  EXPECT_EQ(text.find("tavro_port_transmitted_frames_total"), std::string::npos) << text;
+  EXPECT_EQ(text.find("speed_bytes_per_second{adapter=\"/pvd/pci2/dev1/fcp1\""), std::string::npos);
+  ClientResult check = run_command("promtool check metrics < " + file + " 2>&1");
+  EXPECT_EQ(check.status, 0) << check.output;
   Ran stats = tavroctl(daemon.port(), {"stats", "0:0", "--json"});
   EXPECT_TRUE(Json::parse(stats.out)[0]["counters"]["tx_frames"].is_null()) << stats.out;
+  Ran ports = tavroctl(daemon.port(), {"ports"});
+  EXPECT_NE(ports.out.find("\n1:0   2100000000000C01  online   -  "), std::string::npos)
+      << ports.out;
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // reply read back from the other end of a socket pair. FCGET, FCSET, the
 // debug page and the request log are enabled, so that object requests and
 // LOGREAD reach their parsers; the logs live in a private folder and are cut
-// back now and then.
+// back now and then. Whatever came, every line either log gains is one
+// well-formed record: a time stamp or a "*****" marker, no zero byte.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,12 +11,33 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <regex>
+#include <string>
 #include <thread>
 
 #include "base/message.h"
 #include "daemon/daemon.h"
 #include "daemon/server.h"
+
+namespace {
+
+// Checks the lines added to the file since offset; the new end of the file.
+std::size_t check_records(const char* path, std::size_t offset) {
+  static const std::regex record(
+      R"(([A-Z][a-z]{2} [ 0-9][0-9] \d\d:\d\d:\d\d \d{4}[: ].*)|(\*{5} .*))");
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  std::string added((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (added.find('\0') != std::string::npos || (!added.empty() && added.back() != '\n'))
+    __builtin_trap();
+  for (std::size_t at = 0, end; (end = added.find('\n', at)) != std::string::npos; at = end + 1)
+    if (!std::regex_match(added.substr(at, end - at), record)) __builtin_trap();
+  return offset + added.size();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static tavro::Daemon* daemon = [] {
@@ -38,15 +60,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fclose(page);
       }
     }
+    for (const char* log : {s.log_file, s.fc_log_file})  // opened, never created
+      if (std::FILE* f = std::fopen(log, "a")) std::fclose(f);
     d->diag.set_stdout(false);
     d->requests.open("***** Started *****\n");
     d->events.open();
     return d;
   }();
   static unsigned runs = 0;
+  static std::size_t requests_seen = 0, events_seen = 0;
   if (++runs % 4096 == 0) {
     ::truncate(daemon->settings.log_file, 0);
     ::truncate(daemon->settings.fc_log_file, 0);
+    requests_seen = events_seen = 0;
   }
   int pair[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return 0;
@@ -62,5 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   tavro::serve_connection(*daemon, pair[1], buffer.get());
   reader.join();
   ::close(pair[0]);
+  requests_seen = check_records(daemon->settings.log_file, requests_seen);
+  events_seen = check_records(daemon->settings.fc_log_file, events_seen);
   return 0;
 }

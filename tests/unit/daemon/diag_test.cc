@@ -73,13 +73,16 @@ TEST_F(DiagTest, PrintAPageThatIsNotReadHoldsAPrintingThreadOnlyUntilItsDeadline
 }
 
 // Its record in the request log is checked end to end (tests/e2e/http).
-TEST_F(DiagTest, PrintCutsAt1024CharactersAndReportErrorAddsTheErrorNumber) {
+// Control characters a client sent reach the terminal escaped.
+TEST_F(DiagTest, PrintCutsAt1024CharactersEscapesControlsAndReportErrorAddsTheErrorNumber) {
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(diag.print("%s", std::string(3000, 'x').c_str()), 1024);
+  diag.print("\n\x1B[2J\tC1 \xC2\x9B\r\x7F \xC3\xA9\n");
   errno = 104;
   diag.report_error("tavro: REV(send())");
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-            std::string(1024, 'x') + "\ntavro: REV(send()) (error 104)\n");
+            std::string(1024, 'x') + "\n\\x1B[2J\tC1 \\xC2\\x9B\\x0D\\x7F \xC3\xA9\n" +
+                "\ntavro: REV(send()) (error 104)\n");
 }
 
 }  // namespace

@@ -105,13 +105,5 @@ TEST(EnableAndAccess, OnlyTheListedSpellingsEnable) {
   EXPECT_STREQ(text, "r-x");
 }
 
-TEST(OptionTable, EveryRowPointsInsideSettingsAndKeysAreUnique) {
-  for (const OptionRow* row = option_table; row->option != nullptr; ++row) {
-    EXPECT_LE(row->offset + row->capacity, sizeof(Settings)) << row->key;
-    EXPECT_EQ(find_key(row->key), row);
-    EXPECT_EQ(find_option(row->option), row);
-  }
-}
-
 }  // namespace
 }  // namespace tavro
