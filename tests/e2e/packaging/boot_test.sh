@@ -87,6 +87,7 @@ mount -t overlay overlay \
   -o "lowerdir=$tree,upperdir=$work/upper,workdir=$work/overlay-work" "$box"
 cp "$deb" "$box/root/tavro.deb"
 cp "$work/tavro-next.deb" "$box/root/tavro-next.deb"
+cp "$source/docs/install.md" "$box/root/install.md"
 nspawn_args=(-q -D "$box" --register=no --keep-unit --bind="$cache/archives:/var/cache/apt/archives")
 # The downloads need the network; the booted system has none of its own.
 download='apt-get install -qq --download-only -y snmpd snmp /root/tavro.deb'
@@ -149,15 +150,15 @@ hbaapi_loaded() {
     maps=/proc/$(systemctl show -P MainPID tavro)/maps &&
     grep -q /tavro/libtavrohba.so $maps && ! grep -q /sim/ $maps'
 }
-# Every "snmpget/snmpwalk ... -c public localhost" line of the installed README.
-readme_reads() {
+# Every "snmpget/snmpwalk ... -c public localhost" line of the installation guide.
+guide_reads() {
   box_sh 'n=0
-    for line in $(sed -n "s/^ *\(snmp[a-z]* -v2c -c public .*localhost [.0-9]*\).*/\1/p" /usr/share/doc/tavro/README.md | tr " " "~"); do
+    for line in $(sed -n "s/^ *\(snmp[a-z]* -v2c -c public .*localhost [.0-9]*\).*/\1/p" /root/install.md | tr " " "~"); do
       command=$(echo "$line" | tr "~" " "); n=$((n + 1))
       $command >/tmp/read 2>&1 && head -1 /tmp/read | grep -v "No Such\|No more" | grep -q "^[.a-zA-Z]" ||
         { echo "$command:"; cat /tmp/read; exit 1; }
     done
-    [ $n -ge 2 ] || { echo "only $n read commands in the README"; exit 1; }'
+    [ $n -ge 2 ] || { echo "only $n read commands in the guide"; exit 1; }'
 }
 answers_rev() { [ "$(ask REV)" = "3.3 Build 43" ]; }
 walk() { box_sh "snmpwalk -v2c -c public -On localhost $1 | tee /tmp/walk | grep -v 'No Such' | wc -l | grep -qxE '[0-9]{2,}' || { cat /tmp/walk; exit 1; }"; }
@@ -189,7 +190,7 @@ check "the bridge reaches snmpd" box_sh \
   'for i in $(seq 100); do journalctl -u tavro-snmpd-bridge | grep -q "stdagent: registered" && exit 0; sleep 0.1; done; journalctl -u tavro-snmpd-bridge; ls -la /var/agentx; exit 1'
 check "public reads the private tree" walk .1.3.6.1.4.1.48217.3
 check "public reads the Fibre Alliance MIB" walk .1.3.6.1.3.94
-check "the README's SNMP read commands answer" readme_reads
+check "the installation guide's SNMP read commands answer" guide_reads
 check "the agents write their debug log under the sandbox" box_sh \
   'test -s /var/log/tavro/qsnmpdbg.log && grep -q qsnmpdbg.log /etc/logrotate.d/tavro'
 check "the metrics timer's service writes the metrics file" box_sh \

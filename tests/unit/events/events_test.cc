@@ -20,6 +20,7 @@
 #include "linux/watch/netlink.h"
 #include "linux/watch/view.h"
 #include "linux/watch/watcher.h"
+#include "tests/support/daemon_process.h"
 
 namespace fs = std::filesystem;
 using namespace qlinux::watch;
@@ -50,7 +51,9 @@ void apply(const fs::path& root, const std::vector<Edit>& edits) {
 }
 
 fs::path copy_fixture(const std::string& to) {
-  fs::path dir = fs::path(testing::TempDir()) / to;
+  // A folder of this run's own: runs side by side never share a copy.
+  static const fs::path base = tavro::testing::make_temp_dir();
+  fs::path dir = base / to;
   fs::remove_all(dir);
   fs::copy(TAVRO_FIXTURES "/dual_port", dir,
            fs::copy_options::recursive | fs::copy_options::copy_symlinks);
