@@ -57,7 +57,6 @@ inline Sim& sim() {
 
 inline constexpr const char* kPortA = "210000E08B000001";
 inline constexpr const char* kPortDisabled = "210000E08B000002";
-inline constexpr const char* kPortFar = "210000E08B000003";
 inline constexpr const char* kNodeA = "200000E08B000001";
 inline constexpr const char* kRemote = "2000002037000001";
 

@@ -48,12 +48,8 @@ TEST_F(DiscoveryTest, FindsTheAdaptersStepByStep) {
 }
 
 TEST_F(DiscoveryTest, AdapterNameByIndexGoesToThatIndexDestination) {
-  ASSERT_EQ(sim().load_model_json(R"({"adapters": [
-      {"name": "/pvd/pci1/dev1/fcp0", "node_wwn": "1000000000000001", "ports": [{"wwn": "1000000000000011"}]},
-      {"name": "/pvd/pci1/dev2/fcp1", "node_wwn": "1000000000000002", "ports": [{"wwn": "1000000000000012"}]},
-      {"name": "/pvd/pci1/dev3/fcp2", "node_wwn": "1000000000000003", "ports": [{"wwn": "1000000000000013"}]},
-      {"name": "/pvd/pci4/dev4/fcp3", "node_wwn": "1000000000000004", "ports": [{"wwn": "1000000000000014"}]}]})"),
-            0);
+  const std::string model = tavro::testing::test_data("unit/channel/four_adapters.json");
+  ASSERT_EQ(sim().load_model_json(model.c_str()), 0);
   open(settings(300));
   EXPECT_EQ(run(adapter_count, ""), "4");
   EXPECT_EQ(run(adapter_name, "3"), "/pvd/pci4/dev4/fcp3");

@@ -95,33 +95,22 @@ TEST_F(ChannelTest, DriverErrorThenTimeOut) {
                "LXS ERROR: Message timeout - error(7)", "LXS ERROR: Message timeout - error(9)"});
 }
 
-// Events go to the event log at their level, also while a request waits,
+// Events (events.txt) go to the event log at their level, also while a request waits,
 // which they do not end.
 TEST_F(ChannelTest, DriverEventsGoToTheEventLogAtTheirLevel) {
-  const struct {
-    std::uint32_t severity;
-    const char* text;
-    const char* line;
-  } events[] = {
-      {411, "event notice", "DRV NOTCE: event notice\n"},
-      {611, "event warning", "DRV WARNG: event warning\n"},
-      {711, "event error", "DRV ERROR: event error\n"},
-      {811, "event alarm", "DRV ALARM: event alarm\n"},
-      {911, "event alarm too", "DRV ALARM: event alarm too\n"},
-      {5, "event unknown", "DRV *****: event unknown\n"},
-  };
+  const auto events = tavro::testing::read_rows("unit/channel/events.txt");
   open();
   sim().fault_delay(FCPH_GET_PORT_SPEED, 100);
   std::thread sender([&] {
     std::this_thread::sleep_for(20ms);
-    for (const auto& e : events) sim().send_event(e.severity, e.text);
+    for (const auto& e : events) sim().send_event(std::stoul(e.at(0)), e.at(1).c_str());
   });
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
   sender.join();
   EXPECT_EQ(sim().set_link(0, 0, 0), 0);
   EXPECT_EQ(sim().wait_idle(2000), 0);
   std::string log = events_text();
-  for (const auto& e : events) EXPECT_EQ(occurrences(log, e.line), 1) << e.line;
+  for (const auto& e : events) EXPECT_EQ(occurrences(log, e.at(2) + "\n"), 1) << e.at(2);
   EXPECT_EQ(occurrences(log, "DRV WARNG: Link down on adapter /pvd/pci2/dev5/fcp0"), 1);
   // The link state read afterwards follows the model.
   EXPECT_EQ(ask(FCPH_GET_LINK_STATE, port(kPortA)), "2");

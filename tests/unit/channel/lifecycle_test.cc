@@ -118,10 +118,9 @@ TEST_F(ChannelTest, FaultsInsideTheLibraryAreSurvivedAndLogged) {
     EXPECT_EQ(occurrences(log, std::string("LXS ERROR: Program Exception: ") + f + "\n"), 1) << f;
   }
   std::string requests = tavro::testing::read_file(request_path_);
-  EXPECT_EQ(occurrences(requests, "TAVRO: Received Exception in q_msg_alloc(256,256,0x0).\n"), 1);
-  EXPECT_EQ(occurrences(requests, "TAVRO: Received Exception in q_send_msg_by_name(\"fcph\",0x"),
-            1);
-  expect_once(requests, {"TAVRO: Received Exception in q_msg_free(0x",
+  expect_once(requests, {"TAVRO: Received Exception in q_msg_alloc(256,256,0x0).\n",
+                         "TAVRO: Received Exception in q_send_msg_by_name(\"fcph\",0x",
+                         "TAVRO: Received Exception in q_msg_free(0x",
                          "TAVRO: Received Exception in q_register_msg_handler().\n"});
 }
 

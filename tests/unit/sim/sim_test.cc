@@ -58,11 +58,9 @@ TEST_F(Sim, DelayedAnswerDoesNotHoldBackALaterRequest) {
   // The late answer arrives after the next request's.
   Client c;
   sim_fault_delay(0x15000016, 400);
-  auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(c.send("fcph", 0x15000016, 256, [](std::uint8_t* d) { put_wwn(d, 80, kPort0); }));
   EXPECT_EQ(fcph(c, 0x15000018, kPort0).number, 0x15000019u);
   EXPECT_EQ(c.wait_answer(256).number, 0x15000017u);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 400ms);
   // Still queued when the test ends: q_msg_done releases it.
   ASSERT_TRUE(c.send("fcph", 0x15000016, 256, [](std::uint8_t* d) { put_wwn(d, 80, kPort0); }));
 }
