@@ -193,7 +193,7 @@ std::function<std::string(const std::string&)> count_is(const std::string& count
 TEST(TavroctlE2e, EachFailureHasItsExitStatusAndOneLine) {
   DaemonProcess closed(daemon_on_model(kModel, {}));  // FCGET and HBAAPI disabled
   DaemonProcess open(full_daemon());
-  FakePeer garbage([](const std::string&) { return "hello\x1B[2J"; }), huge(count_is("4294967295")),
+  FakePeer garbage([](const std::string&) { return "hello\x1B[2J\x7F"; }), huge(count_is("4294967295")),
       negative(count_is("-1")), driver_error(count_is("Error: Driver not opened")),
       big([](const std::string&) { return std::string(1100000, '7'); }),
       closing([](const std::string&) { return kClose; }),
@@ -219,13 +219,15 @@ TEST(TavroctlE2e, EachFailureHasItsExitStatusAndOneLine) {
        garbage.port,
        {"status", "--json"},
        1,
-       "3.1.0: expected a whole number of 0 to 8, got \"hello\\x1B[2J\""},
+       "3.1.0: expected a whole number of 0 to 8, got \"hello\\x1B[2J\\x7F\""},
       {"too many", huge.port, {"ports"}, 1, "got \"4294967295\""},
       {"negative", negative.port, {"metrics"}, 1, "got \"-1\""},
       {"count error", driver_error.port, {"status", "--json"}, 1, "Error: Driver not opened"},
       {"over 1 MiB", big.port, {"stats"}, 1, "a reply longer than 1048576 bytes"},
       {"usage", open.port(), {"frobnicate"}, 2, "unknown command"},
       {"two lines", open.port(), {"set", "3.5.1.5.2100000000000C01", "1\nREV"}, 2, "one line"},
+      {"4096 bytes", open.port(), {"set", "3.5.1.5.2100000000000C01", std::string(4044, '1')}, 2,
+       "less than 4096 bytes"},
       {"cannot connect", free_port(), {"status"}, 3, "cannot connect"},
       {"disabled", closed.port(), {"ports", "--json"}, 4, "set FcGetReq enabled"},
       {"write disabled", closed.port(), {"set", "3.5.1.5.2100000000000C01", "1"}, 4, "FcSetReq"},
