@@ -193,8 +193,9 @@ std::function<std::string(const std::string&)> count_is(const std::string& count
 TEST(TavroctlE2e, EachFailureHasItsExitStatusAndOneLine) {
   DaemonProcess closed(daemon_on_model(kModel, {}));  // FCGET and HBAAPI disabled
   DaemonProcess open(full_daemon());
-  FakePeer garbage([](const std::string&) { return "hello\x1B[2J\x7F"; }), huge(count_is("4294967295")),
-      negative(count_is("-1")), driver_error(count_is("Error: Driver not opened")),
+  FakePeer garbage([](const std::string&) { return "hello\x1B[2J\x7F"; }),
+      huge(count_is("4294967295")), negative(count_is("-1")),
+      driver_error(count_is("Error: Driver not opened")),
       big([](const std::string&) { return std::string(1100000, '7'); }),
       closing([](const std::string&) { return kClose; }),
       resetting([](const std::string&) { return kReset; }),
@@ -226,7 +227,10 @@ TEST(TavroctlE2e, EachFailureHasItsExitStatusAndOneLine) {
       {"over 1 MiB", big.port, {"stats"}, 1, "a reply longer than 1048576 bytes"},
       {"usage", open.port(), {"frobnicate"}, 2, "unknown command"},
       {"two lines", open.port(), {"set", "3.5.1.5.2100000000000C01", "1\nREV"}, 2, "one line"},
-      {"4096 bytes", open.port(), {"set", "3.5.1.5.2100000000000C01", std::string(4044, '1')}, 2,
+      {"4096 bytes",
+       open.port(),
+       {"set", "3.5.1.5.2100000000000C01", std::string(4044, '1')},
+       2,
        "less than 4096 bytes"},
       {"cannot connect", free_port(), {"status"}, 3, "cannot connect"},
       {"disabled", closed.port(), {"ports", "--json"}, 4, "set FcGetReq enabled"},
