@@ -63,6 +63,7 @@ TEST(RequestLoop, ASplitWriteIsAppliedWholeOrNotAtAll) {
       "FCSET .1.3.6.1.4.1.48217.3.4.9.1.2.200000E08B010203.2000002037A1B2C3 2048\n";
   const std::string whole = request(d.port(), text);
   ASSERT_EQ(whole, "200000E08B010203.2000002037A1B2C3 2048");
+  EXPECT_EQ(request(d.port(), text.substr(0, text.size() - 1) + "\r"), whole);
   for (auto gap : {200ms, 1000ms}) {
     std::vector<int> clients;
     for (std::size_t at = 1; at < text.size(); ++at) {
