@@ -9,6 +9,7 @@
 #include <atomic>
 #include <fstream>
 
+#include "tests/support/daemon_process.h"
 #include "tests/unit/sim/sim_client.h"
 
 namespace simtest {
@@ -114,9 +115,9 @@ void in_child(const std::string& model, void (*body)(Bound&)) {
 }
 
 TEST(SimDlopen, BadOrMissingModelFileRefusesToStart) {
-  std::ofstream(testing::TempDir() + "/bad-model.json")
-      << R"({"adapters":[{"name":"x","node_wwn":"nothex"}]})";
-  in_child(testing::TempDir() + "/bad-model.json", [](Bound& lib) {
+  const std::string path = tavro::testing::make_temp_dir() + "/bad-model.json";
+  std::ofstream(path) << R"({"adapters":[{"name":"x","node_wwn":"nothex"}]})";
+  in_child(path, [](Bound& lib) {
     EXPECT_EQ(lib.msg_init(), 0);
     EXPECT_EQ(lib.register_msg_handler(kHandle, "TAVRO", 0, handler), 0);
     EXPECT_THAT(lib.last_error(), HasSubstr("bad-model.json: adapters[0].node_wwn: must be a WWN"));
