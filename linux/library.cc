@@ -1,6 +1,8 @@
-// libQFCMsgLib.so for Linux hosts: the seven q_ library functions, and one
+// libQFCMsgLib.so for Linux hosts: the seven q_ library functions, one
 // delivery thread that answers each request from the kernel's Fibre Channel
-// transport (sysfs) and hands the answer to the registration's handler.
+// transport (sysfs) and hands the answer to the registration's handler, and
+// while any registration holds, one watcher thread whose changes go to every
+// registration as driver events.
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -19,18 +21,22 @@
 
 #include "linux/driver.h"
 #include "linux/layout.h"
+#include "linux/watch/watcher.h"
 #include "sysfs/model.h"
 
 namespace qlinux {
 namespace {
 
 constexpr std::uint32_t kMaxAlloc = 1u << 20;
+constexpr std::uint32_t kDriverEvent = 0x0300000B;  // unsolicited: severity at 0, text at 8
+constexpr std::size_t kEventSize = 256;
 
 struct Request {
   std::uint32_t handle = 0;
   std::uint32_t number = 0;
   std::string destination;
   void* data = nullptr;
+  bool unsolicited = false;  // a driver event: delivered as it is, not answered
 };
 
 // Who holds a data area: the program until it sends it, then the library.
@@ -59,9 +65,31 @@ class Library {
     return kRegistered;
   }
 
+  // The watcher runs while any registration holds. Started and stopped
+  // outside mu_: its thread takes mu_ to queue an event.
+  void update_watcher() {
+    std::lock_guard watch_lock(watch_mu_);
+    bool wanted;
+    {
+      std::lock_guard lock(mu_);
+      wanted = !registrations_.empty() && running_;
+    }
+    if (wanted && !watcher_) {
+      watcher_ = std::make_unique<watch::Watcher>(
+          sysfs::default_root(), [this](const watch::Change& c) { send_event(c); });
+    } else if (!wanted) {
+      watcher_.reset();  // stops and joins it
+    }
+  }
+
   // No delivery to this registration after the return, unless its own
   // handler deregisters (it runs on the delivery thread).
   void deregister_handler(std::uint32_t handle) {
+    deregister_locked(handle);
+    update_watcher();
+  }
+
+  void deregister_locked(std::uint32_t handle) {
     std::unique_lock lock(mu_);
     registrations_.erase(handle);
     idle_.wait(lock, [&] {
@@ -111,6 +139,7 @@ class Library {
 
   void msg_done() {
     stop_worker();
+    update_watcher();
     std::lock_guard lock(mu_);
     registrations_.clear();
     for (const Request& r : queue_) free_area(r.data);
@@ -128,6 +157,22 @@ class Library {
   }
 
  private:
+  // One driver event message per registration, queued behind the answers.
+  void send_event(const watch::Change& change) {
+    std::lock_guard lock(mu_);
+    if (!running_) return;
+    for (const auto& [handle, handler] : registrations_) {
+      void* data = std::calloc(1, kEventSize);
+      if (!data) continue;
+      areas_[data] = AreaInfo{kEventSize, true};
+      Area area{static_cast<std::uint8_t*>(data), kEventSize};
+      area.put32(0, change.severity);
+      area.put_text(8, change.text);
+      queue_.push_back(Request{handle, kDriverEvent, "", data, true});
+    }
+    work_.notify_all();
+  }
+
   static void* data_of(void* message) {
     void* data;
     std::memcpy(&data, static_cast<unsigned char*>(message) + kDataOffset, sizeof data);
@@ -169,9 +214,11 @@ class Library {
       Request r = std::move(queue_.front());
       queue_.pop_front();
       Area area{static_cast<std::uint8_t*>(r.data), areas_[r.data].size};
-      lock.unlock();
-      driver_.answer(r.destination, r.number, area);  // reads sysfs without the lock
-      lock.lock();
+      if (!r.unsolicited) {
+        lock.unlock();
+        driver_.answer(r.destination, r.number, area);  // reads sysfs without the lock
+        lock.lock();
+      }
       deliver(r, generation, lock);
     }
   }
@@ -187,7 +234,7 @@ class Library {
       free_area(r.data);
       return;
     }
-    const std::uint32_t number = response_number(r.number);
+    const std::uint32_t number = r.unsolicited ? r.number : response_number(r.number);
     std::memcpy(message + kNumberOffset, &number, 4);
     std::memcpy(message + kDataOffset, &r.data, sizeof r.data);
     messages_.insert(message);
@@ -214,6 +261,8 @@ class Library {
   std::uint64_t generation_ = 0;  // a detached worker of an earlier generation ends
   std::uint32_t delivering_ = 0;
   std::thread::id delivering_thread_;
+  std::mutex watch_mu_;                      // taken before mu_, never while holding it
+  std::unique_ptr<watch::Watcher> watcher_;  // last: it stops first
 };
 
 std::mutex g_create;
@@ -264,7 +313,13 @@ __attribute__((visibility("default"))) unsigned char q_msg_init() {
 __attribute__((visibility("default"))) int q_register_msg_handler(std::uint32_t handle,
                                                                   const char* name, int,
                                                                   qlinux::Handler handler) {
-  return guarded([&](Library& l) { return l.register_handler(handle, name, handler); }, 0);
+  return guarded(
+      [&](Library& l) {
+        const int result = l.register_handler(handle, name, handler);
+        l.update_watcher();
+        return result;
+      },
+      0);
 }
 
 __attribute__((visibility("default"))) void q_deregister_msg_handler(std::uint32_t handle) {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "eventlog/event_log.h"
 #include "snmphost/query_handler.h"
@@ -61,6 +62,24 @@ bool register_view(AgentLibrary& agent) {
 }
 
 }  // namespace
+
+bool read_bridge_config(const std::string& path, BridgeConfig& config, std::string& error) {
+  std::ifstream in(path);
+  std::string line;
+  for (int number = 1; in && std::getline(in, line); ++number) {
+    const auto first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] == '#') continue;
+    const auto last = line.find_last_not_of(" \t\r");
+    const std::string text = line.substr(first, last - first + 1);
+    if (text == "notifications on" || text == "notifications off") {
+      config.notifications = text == "notifications on";
+    } else {
+      error = path + ":" + std::to_string(number) + ": unknown setting \"" + text + "\"";
+      return false;
+    }
+  }
+  return true;
+}
 
 std::string view_text(const std::vector<std::uint32_t>& view) {
   std::string text;
@@ -125,7 +144,21 @@ bool SnmpBridge::start(const std::string& agentx, std::FILE* out) {
   // Connects to snmpd and registers the views there.
   init_snmp(kAppName);
   report();
+  if (notifications_) start_notifications();
   return true;
+}
+
+void SnmpBridge::start_notifications() {
+  const AgentLibrary* stdagent = nullptr;
+  for (auto& agent : agents_) {
+    if (agent->name() == "stdagent") stdagent = agent.get();
+  }
+  notifier_ = std::make_unique<Notifier>(stdagent, budget_);
+  if (!notifier_->start()) {
+    notifier_.reset();
+    events_.write(kSourceLxs, kLevelWarning,
+                  "SNMP notifications off: the driver message library took no registration");
+  }
 }
 
 void SnmpBridge::report() {
@@ -157,6 +190,7 @@ void SnmpBridge::run(const std::atomic<bool>& stop) {
 }
 
 void SnmpBridge::shutdown() {
+  notifier_.reset();
   if (started_) {
     snmp_shutdown(kAppName);
     shutdown_agent();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "snmphost/agent_library.h"
+#include "snmphost/notifier.h"
 
 namespace tavro {
 
@@ -22,6 +23,17 @@ inline constexpr int kAgentxTimeoutSeconds = 15;
 inline constexpr int kAgentxPingSeconds = 1;
 // The event log of the bridge and its agents, when set.
 inline constexpr const char* kBridgeEventLogVariable = "TAVRO_SNMP_EVENT_LOG";
+
+// The bridge's configuration file, when -c does not name one.
+inline constexpr const char* kBridgeConfig = "/etc/tavro/snmpd-bridge.conf";
+
+struct BridgeConfig {
+  bool notifications = true;  // "notifications off" turns them off
+};
+// Reads the configuration: "#" comments, blank lines and
+// "notifications on|off". A missing file is the defaults; false with error
+// for a line it does not know.
+bool read_bridge_config(const std::string& path, BridgeConfig& config, std::string& error);
 
 // The event-log level of a net-snmp log message's syslog priority.
 int event_level(int priority);
@@ -41,6 +53,8 @@ class SnmpBridge {
   // when snmpd cannot be reached or is lost (net-snmp tries again every
   // kAgentxPingSeconds).
   bool start(const std::string& agentx, std::FILE* out);
+  // Before start: whether driver events become SNMP notifications.
+  void set_notifications(bool on) { notifications_ = on; }
   // Serves requests, one at a time, until stop is set.
   void run(const std::atomic<bool>& stop);
   bool connected() const { return connected_; }
@@ -50,6 +64,7 @@ class SnmpBridge {
  private:
   // Tells out whether the views are now served by snmpd, when that changed.
   void report();
+  void start_notifications();
 
   EventLog& events_;
   std::vector<std::unique_ptr<AgentLibrary>> agents_;
@@ -60,6 +75,8 @@ class SnmpBridge {
   bool connected_ = false;  // set by net-snmp's session callbacks
   bool reported_ = false;   // the last state out was told
   bool told_ = false;       // out was told anything yet
+  bool notifications_ = true;
+  std::unique_ptr<Notifier> notifier_;
 };
 
 // The text form of a view, ".1.3.6..." .

@@ -1,7 +1,9 @@
-// tavro-snmpd-bridge [-x ADDRESS] AGENT...
+// tavro-snmpd-bridge [-x ADDRESS] [-c FILE] AGENT...
 //
 // Loads the extension agents by name and serves their views to snmpd as an
-// AgentX subagent, in the foreground, until SIGTERM or SIGINT.
+// AgentX subagent, in the foreground, until SIGTERM or SIGINT; driver events
+// become SNMP notifications unless the configuration (-c, by default
+// /etc/tavro/snmpd-bridge.conf) says "notifications off".
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +23,7 @@ void request_stop(int) {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: tavro-snmpd-bridge [-x ADDRESS] AGENT...\n");
+  std::fprintf(stderr, "usage: tavro-snmpd-bridge [-x ADDRESS] [-c FILE] AGENT...\n");
   return 2;
 }
 
@@ -38,11 +40,15 @@ void install_signals() {
 
 int main(int argc, char** argv) {
   std::string agentx;
+  std::string config_path = tavro::kBridgeConfig;
   std::vector<std::string> agents;
   for (int k = 1; k < argc; ++k) {
     if (std::strcmp(argv[k], "-x") == 0) {
       if (++k == argc) return usage();
       agentx = argv[k];
+    } else if (std::strcmp(argv[k], "-c") == 0) {
+      if (++k == argc) return usage();
+      config_path = argv[k];
     } else if (argv[k][0] == '-') {
       return usage();
     } else {
@@ -50,6 +56,12 @@ int main(int argc, char** argv) {
     }
   }
   if (agents.empty()) return usage();
+  tavro::BridgeConfig config;
+  std::string config_error;
+  if (!tavro::read_bridge_config(config_path, config, config_error)) {
+    std::fprintf(stderr, "tavro-snmpd-bridge: %s\n", config_error.c_str());
+    return 2;
+  }
   std::signal(SIGPIPE, SIG_IGN);
 
   const char* log_path = std::getenv(tavro::kBridgeEventLogVariable);
@@ -59,6 +71,7 @@ int main(int argc, char** argv) {
   events.open();
 
   tavro::SnmpBridge bridge(events);
+  bridge.set_notifications(config.notifications);
   std::string error;
   if (!bridge.load(agents, error)) {
     std::fprintf(stderr, "tavro-snmpd-bridge: %s\n", error.c_str());
