@@ -307,4 +307,5 @@ TEST(SysfsModel, StatisticsReadThatBlocksHoldsOnlyItsFile) {
   EXPECT_EQ(m.statistic(3, Stat::rx_frames, wait), 0x42u);
   EXPECT_EQ(m.statistic(3, Stat::lip_count, wait), 7u);
   EXPECT_EQ(m.statistic(3, Stat::nos_count, wait), 9u);
+  EXPECT_EQ(m.stat_reads(), 7u);  // each value of its second kept
 }
