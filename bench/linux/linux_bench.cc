@@ -67,7 +67,7 @@ int fcget_ratio(int sim_port, const std::string& sim_request, unsigned n, int co
   pid_t lin = start(linux_port);
   int status = 1;
   if (bench::wait_listening(linux_port)) {
-    std::string linux_request = counter_request(linux_port);
+    const std::string linux_request = counter_request(linux_port);
     bench::LoadResult s{}, l{};
     double low = 1e9, high = 0;
     for (int i = 0; i < rounds; ++i) {
