@@ -1,6 +1,7 @@
 #include "linux/driver.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,7 +32,7 @@ struct Remote {
 struct Subject {
   Driver& driver;
   Area a;
-  std::vector<sysfs::Adapter> adapters;
+  std::shared_ptr<const sysfs::View> view;  // one view answers the whole request
   std::vector<Node> nodes;
   const Node* node = nullptr;
   unsigned host = 0;  // the port's host
@@ -46,8 +47,22 @@ struct Subject {
       std::chrono::steady_clock::now() + driver.stats_wait();
 
   sysfs::Model& m() { return driver.model(); }
-  std::optional<sysfs::FcHost> fc() { return m().host(host); }
-  sysfs::HostInfo info() { return m().host_info(host); }
+  const std::vector<sysfs::Adapter>& adapters() const { return view->adapters; }
+  const sysfs::FcHost* fc_of(unsigned h) const {
+    auto it = view->hosts.find(h);
+    return it == view->hosts.end() ? nullptr : &it->second;
+  }
+  const sysfs::FcHost* fc() const { return fc_of(host); }
+  const sysfs::HostInfo& info() const {
+    static const sysfs::HostInfo kNone;
+    auto it = view->infos.find(host);
+    return it == view->infos.end() ? kNone : it->second;
+  }
+  const std::vector<sysfs::RemotePort>& remote_ports(unsigned h) const {
+    static const std::vector<sysfs::RemotePort> kNone;
+    auto it = view->remote_ports.find(h);
+    return it == view->remote_ports.end() ? kNone : it->second;
+  }
   Number stat(unsigned h, Stat s) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -56,14 +71,14 @@ struct Subject {
 };
 
 void discover(Subject& s) {
-  s.adapters = s.m().adapters();
+  s.view = s.m().view();
   s.nodes.clear();
-  for (const sysfs::Adapter& a : s.adapters) {
+  for (const sysfs::Adapter& a : s.adapters()) {
     Node n{&a, {}, {}};
     for (unsigned h : a.hosts) {
-      auto [port, node] = s.m().names(h);
-      n.ports.push_back(port.value_or(0));
-      n.names.push_back(node.value_or(0));
+      const sysfs::FcHost* fc = s.fc_of(h);
+      n.ports.push_back(fc ? fc->port_name.value_or(0) : 0);
+      n.names.push_back(fc ? fc->node_name.value_or(0) : 0);
     }
     s.nodes.push_back(std::move(n));
   }
@@ -93,12 +108,12 @@ bool find_port(Subject& s, Wwn wwn) {
 std::vector<Remote> remotes_of(Subject& s, const Node& n) {
   std::vector<Remote> out;
   for (unsigned h : n.adapter->hosts) {
-    for (sysfs::RemotePort& r : s.m().remote_ports(h)) {
+    for (const sysfs::RemotePort& r : s.remote_ports(h)) {
       if (!r.node_name || !r.port_name) continue;
       auto it = std::find_if(out.begin(), out.end(),
                              [&](const Remote& x) { return x.wwn == *r.node_name; });
       if (it == out.end()) it = out.insert(out.end(), Remote{*r.node_name, {}});
-      it->ports.push_back(std::move(r));
+      it->ports.push_back(r);
     }
   }
   return out;
@@ -202,7 +217,7 @@ bool find(Subject& s, Find f, std::string_view destination) {
     }
     case Find::sif_adapter4:
       s.index = a.get32(4);
-      return s.index < s.adapters.size();
+      return s.index < s.adapters().size();
     case Find::sif_remote:
       return find_remote_in(s, find_node(s, a.get_wwn(4)), a.get_wwn(12));
     case Find::adapter:
@@ -367,7 +382,7 @@ Number lun_address(Subject& s) {
 }
 
 Number adapter_count(Subject& s) {
-  return s.adapters.size();
+  return s.adapters().size();
 }
 
 Text vendor(Subject& s) {
@@ -389,7 +404,7 @@ Text model_text(Subject& s) {
   return s.info().model;
 }
 Text adapter_name(Subject& s) {
-  return s.adapters[s.index].name;
+  return s.adapters()[s.index].name;
 }
 
 Text node_name(Subject& s) {
@@ -401,7 +416,7 @@ Text node_name(Subject& s) {
 Text node_status(Subject& s) {
   bool told = false;
   for (unsigned h : s.node->adapter->hosts) {
-    auto fc = s.m().host(h);
+    const sysfs::FcHost* fc = s.fc_of(h);
     if (!fc || !fc->port_state || *fc->port_state == sysfs::PortState::unknown) continue;
     told = true;
     if (*fc->port_state == sysfs::PortState::online ||

@@ -156,7 +156,78 @@ std::string Model::host_dir(unsigned number) const {
   return root_ + "/class/fc_host/host" + std::to_string(number);
 }
 
+std::shared_ptr<const View> Model::look() const {
+  auto v = std::make_shared<View>();
+  v->generation = generation_.load();
+  v->when = clock_();
+  for (const auto& name : entries(root_ + "/class/fc_host")) {
+    auto n = numbered(name, "host");
+    auto h = n ? read_host(*n) : std::nullopt;
+    if (!h) continue;
+    v->hosts.emplace(*n, std::move(*h));
+    v->infos.emplace(*n, read_host_info(*n));
+  }
+  read_adapters(*v);
+  read_remote_ports(*v);
+  return v;
+}
+
+std::shared_ptr<const View> Model::view() const {
+  auto fresh = [&](const std::shared_ptr<const View>& v) {
+    return v && v->generation == generation_.load() && clock_() - v->when < kViewMaxAge;
+  };
+  {
+    std::lock_guard lock(view_lock_);
+    if (fresh(view_)) return view_;
+  }
+  std::lock_guard one(look_lock_);
+  {
+    std::lock_guard lock(view_lock_);
+    if (fresh(view_)) return view_;  // another caller looked meanwhile
+  }
+  auto v = look();
+  std::lock_guard lock(view_lock_);
+  return view_ = std::move(v);
+}
+
+void Model::refresh() const {
+  std::lock_guard one(look_lock_);
+  auto v = look();
+  std::lock_guard lock(view_lock_);
+  view_ = std::move(v);
+}
+
+std::vector<Adapter> Model::adapters(std::size_t* not_listed) const {
+  auto v = view();
+  if (not_listed) *not_listed = v->not_listed;
+  return v->adapters;
+}
+
 std::optional<FcHost> Model::host(unsigned number) const {
+  auto v = view();
+  auto it = v->hosts.find(number);
+  return it == v->hosts.end() ? std::nullopt : std::optional<FcHost>(it->second);
+}
+
+std::pair<std::optional<Wwn>, std::optional<Wwn>> Model::names(unsigned number) const {
+  auto h = host(number);
+  if (!h) return {};
+  return {h->port_name, h->node_name};
+}
+
+HostInfo Model::host_info(unsigned number) const {
+  auto v = view();
+  auto it = v->infos.find(number);
+  return it == v->infos.end() ? HostInfo{} : it->second;
+}
+
+std::vector<RemotePort> Model::remote_ports(unsigned host) const {
+  auto v = view();
+  auto it = v->remote_ports.find(host);
+  return it == v->remote_ports.end() ? std::vector<RemotePort>{} : it->second;
+}
+
+std::optional<FcHost> Model::read_host(unsigned number) const {
   std::string dir = host_dir(number);
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) return std::nullopt;
@@ -185,13 +256,7 @@ std::optional<FcHost> Model::host(unsigned number) const {
   return h;
 }
 
-std::pair<std::optional<Wwn>, std::optional<Wwn>> Model::names(unsigned number) const {
-  auto port = read(host_dir(number) + "/port_name");
-  auto node = read(host_dir(number) + "/node_name");
-  return {port ? parse_wwn(*port) : std::nullopt, node ? parse_wwn(*node) : std::nullopt};
-}
-
-HostInfo Model::host_info(unsigned number) const {
+HostInfo Model::read_host_info(unsigned number) const {
   HostInfo info;
   std::string n = "/host" + std::to_string(number) + "/";
   for (const InfoRow* r = kInfoRows; r->folder; ++r) {
@@ -203,7 +268,7 @@ HostInfo Model::host_info(unsigned number) const {
   return info;
 }
 
-std::vector<Adapter> Model::adapters(std::size_t* not_listed) const {
+void Model::read_adapters(View& v) const {
   struct Found {
     std::string pci;
     unsigned function, host;
@@ -225,7 +290,10 @@ std::vector<Adapter> Model::adapters(std::size_t* not_listed) const {
         break;
       }
     }
-    if (f.pci.empty()) f.node = names(*n).second;
+    if (f.pci.empty()) {
+      auto h = v.hosts.find(*n);
+      if (h != v.hosts.end()) f.node = h->second.node_name;
+    }
     found.push_back(f);
   }
   // PCI devices first (empty names sort last), by address, function, host.
@@ -236,7 +304,7 @@ std::vector<Adapter> Model::adapters(std::size_t* not_listed) const {
   auto same = [](const Adapter& a, const std::optional<Wwn>& node, const Found& f) {
     return f.pci.empty() ? a.pci.empty() && f.node && node == f.node : a.pci == f.pci;
   };
-  std::vector<Adapter> out;
+  std::vector<Adapter>& out = v.adapters;
   std::vector<std::optional<Wwn>> nodes;  // of out's first hosts
   std::size_t skipped = 0;
   for (const Found& f : found) {
@@ -258,18 +326,16 @@ std::vector<Adapter> Model::adapters(std::size_t* not_listed) const {
     out.push_back(std::move(a));
     nodes.push_back(f.node);
   }
-  if (not_listed) *not_listed = skipped;
-  return out;
+  v.not_listed = skipped;
 }
 
-std::vector<RemotePort> Model::remote_ports(unsigned host) const {
-  std::vector<RemotePort> out;
+void Model::read_remote_ports(View& v) const {
   std::string cls = root_ + "/class/fc_remote_ports/";
   for (const auto& name : entries(cls)) {
     RemotePort r;
     int end = 0;
     if (std::sscanf(name.c_str(), "rport-%u:%u-%u%n", &r.host, &r.channel, &r.number, &end) != 3 ||
-        static_cast<std::size_t>(end) != name.size() || r.host != host)
+        static_cast<std::size_t>(end) != name.size())
       continue;
     std::string dir = cls + name + "/";
     auto get = [&](const char* file) { return read(dir + file); };
@@ -287,12 +353,12 @@ std::vector<RemotePort> Model::remote_ports(unsigned host) const {
     std::error_code ec;
     r.devices_known = fs::is_directory(dir + "device", ec) && !ec;
     if (r.devices_known) r.devices = scsi_devices(dir + "device");
-    out.push_back(std::move(r));
+    v.remote_ports[r.host].push_back(std::move(r));
   }
-  std::sort(out.begin(), out.end(), [](const RemotePort& a, const RemotePort& b) {
-    return std::tie(a.channel, a.number) < std::tie(b.channel, b.number);
-  });
-  return out;
+  for (auto& [host, ports] : v.remote_ports)
+    std::sort(ports.begin(), ports.end(), [](const RemotePort& a, const RemotePort& b) {
+      return std::tie(a.channel, a.number) < std::tie(b.channel, b.number);
+    });
 }
 
 std::vector<ScsiDevice> Model::scsi_devices(const std::string& rport_dir) const {
@@ -334,14 +400,27 @@ std::optional<std::uint64_t> Model::statistic(unsigned host, Stat s,
   std::shared_ptr<Shared> sh = shared_;
   std::unique_lock<std::mutex> lock(sh->lock);
   Cached& c = sh->stats[key];
-  if (c.reading || (c.valid && now - c.when < kStatsMaxAge))
-    return c.reading ? std::nullopt : c.value;
-  c.reading = true;
+  if (c.value_read && now - c.when < kStatsMaxAge) return c.value;
+  // A read of this second goes on (stuck, or another caller's): not again.
+  if (c.reading && now - c.started < kStatsMaxAge) return std::nullopt;
+  if (sh->reading >= kMaxReadsAtOnce) return std::nullopt;
+  const std::uint64_t number = ++c.last_read;
+  c.started = now;
+  ++c.reading;
+  ++sh->reading;
   ++sh->stat_reads;
   std::string path = host_dir(host) + "/statistics/" + stat_file(s);
-  auto finish = [sh, key, now](std::optional<std::string> text) {
+  // A read that ends after a later one keeps the later one's value.
+  auto finish = [sh, key, now, number](std::optional<std::string> text) {
     std::lock_guard<std::mutex> l(sh->lock);
-    sh->stats[key] = Cached{now, text ? parse_counter(*text) : std::nullopt, false, true};
+    Cached& e = sh->stats[key];
+    --e.reading;
+    --sh->reading;
+    if (number > e.value_read) {
+      e.value = text ? parse_counter(*text) : std::nullopt;
+      e.value_read = number;
+      e.when = now;
+    }
     sh->done.notify_all();
   };
   if (wait < std::chrono::milliseconds::zero()) {
@@ -350,17 +429,18 @@ std::optional<std::uint64_t> Model::statistic(unsigned host, Stat s,
     lock.lock();
   } else {
     std::thread([sh, path, finish] { finish(read_file(path, sh->file_reads)); }).detach();
-    sh->done.wait_for(lock, wait, [&] { return !sh->stats[key].reading; });
+    sh->done.wait_for(lock, wait, [&] { return sh->stats[key].value_read >= number; });
   }
   const Cached& got = sh->stats[key];
-  return got.reading ? std::nullopt : got.value;
+  return got.value_read >= number ? got.value : std::nullopt;
 }
 
 bool Model::reset_statistics(unsigned host) {
   if (!write(host_dir(host) + "/statistics/reset_statistics", "1")) return false;
   std::lock_guard<std::mutex> lock(shared_->lock);
-  std::erase_if(shared_->stats,
-                [&](const auto& kv) { return kv.first.first == host && !kv.second.reading; });
+  for (auto& [key, c] : shared_->stats)
+    if (key.first == host) c.value_read = 0;  // read again; a read going on still ends here
+
   return true;
 }
 

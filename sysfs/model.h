@@ -1,10 +1,13 @@
 // The Linux kernel's Fibre Channel transport as it shows in sysfs: the FC
 // hosts (class/fc_host), their driver attributes (class/scsi_host), the remote
 // ports (class/fc_remote_ports) with the SCSI devices below them, and the
-// hosts' statistics. Every read goes to the files again, so hosts and remote
-// ports that come and go are seen by the next call; only statistics are kept,
-// for at most a second per file, because on a real card each read of one
-// costs a firmware command.
+// hosts' statistics.
+//
+// The hosts, their attributes and remote ports are answered from one view,
+// an immutable value built by one pass over the files and kept until it is a
+// second old or invalidate() says something changed; the next call after
+// either builds a new one. Statistics are kept apart, for at most a second per
+// file, because on a real card each read of one costs a firmware command.
 //
 // A field the kernel does not tell (a missing attribute, a file that fails on
 // read, the all-ones "never set" or "not available" value) stays empty.
@@ -146,14 +149,36 @@ const char* stat_file(Stat s);
 // The sysfs root: TAVRO_SYSFS_ROOT when set and not empty, else "/sys".
 std::string default_root();
 
+// One look at the transport: what discovery found, kept whole.
+struct View {
+  std::chrono::steady_clock::time_point when;  // the look began
+  std::uint64_t generation = 0;                // of invalidate() calls before it
+  std::vector<Adapter> adapters;
+  std::size_t not_listed = 0;
+  std::map<unsigned, FcHost> hosts;  // every host present, by number
+  std::map<unsigned, HostInfo> infos;
+  std::map<unsigned, std::vector<RemotePort>> remote_ports;  // by host
+};
+
 class Model {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
   static constexpr std::chrono::milliseconds kStatsMaxAge{1000};
+  static constexpr std::chrono::milliseconds kViewMaxAge{1000};
+  // Statistics reads not yet ended, at most; a file whose read would be one
+  // more answers empty without being read.
+  static constexpr int kMaxReadsAtOnce = 4;
 
   explicit Model(std::string root, Clock clock = std::chrono::steady_clock::now);
 
   const std::string& root() const { return root_; }
+  // The current view: a new one when the last is a second old or was
+  // invalidated. Never null.
+  std::shared_ptr<const View> view() const;
+  // Something changed (a uevent, a netlink event): the next call looks again.
+  void invalidate() const { ++generation_; }
+  // A new view now (the watcher's once-a-second look).
+  void refresh() const;
   // Discovery: the adapters now present, PCI devices first in address order,
   // then hosts without one by number; at most kMaxAdapters.
   std::vector<Adapter> adapters(std::size_t* not_listed = nullptr) const;
@@ -166,8 +191,9 @@ class Model {
   std::vector<RemotePort> remote_ports(unsigned host) const;
   // One counter, read at most once per kStatsMaxAge per host and file. A read
   // that takes longer than wait (a driver stuck in its firmware) answers empty
-  // and goes on in the background; its value is kept when it ends, and the
-  // file is not read again meanwhile.
+  // and goes on in the background; its value is kept when it ends. Within the
+  // second the file is not read again; after it, the next call reads it again
+  // beside the stuck read, as long as fewer than kMaxReadsAtOnce are going on.
   std::optional<std::uint64_t> statistic(unsigned host, Stat s,
                                          std::chrono::milliseconds wait = kNoLimit);
   static constexpr std::chrono::milliseconds kNoLimit{-1};
@@ -178,18 +204,30 @@ class Model {
   // Attribute files read so far, and of those the statistics files.
   std::uint64_t file_reads() const { return shared_->file_reads.load(); }
   std::uint64_t stat_reads() const { return shared_->stat_reads.load(); }
+  // Statistics reads begun and not yet ended.
+  int reads_going_on() const {
+    std::lock_guard lock(shared_->lock);
+    return shared_->reading;
+  }
 
  private:
   std::optional<std::string> read(const std::string& path) const;
   bool write(const std::string& path, std::string_view text) const;
   std::string host_dir(unsigned number) const;
+  std::shared_ptr<const View> look() const;
+  std::optional<FcHost> read_host(unsigned number) const;
+  HostInfo read_host_info(unsigned number) const;
+  void read_adapters(View& v) const;
+  void read_remote_ports(View& v) const;
   std::vector<ScsiDevice> scsi_devices(const std::string& rport_dir) const;
 
   struct Cached {
-    std::chrono::steady_clock::time_point when;
+    std::chrono::steady_clock::time_point when;  // its read began
     std::optional<std::uint64_t> value;
-    bool reading = false;
-    bool valid = false;  // read at least once
+    std::uint64_t value_read = 0;  // the number of the read that gave value; 0 none
+    std::uint64_t last_read = 0;   // the number of the last read begun
+    std::chrono::steady_clock::time_point started;  // ... and when
+    int reading = 0;                                // reads not yet ended
   };
   // Shared with a statistics read that outlives its wait.
   struct Shared {
@@ -198,10 +236,15 @@ class Model {
     std::mutex lock;
     std::condition_variable done;
     std::map<std::pair<unsigned, Stat>, Cached> stats;
+    int reading = 0;  // over all files
   };
   std::string root_;
   Clock clock_;
   std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+  mutable std::atomic<std::uint64_t> generation_{0};
+  mutable std::mutex view_lock_;  // held only to copy or swap view_
+  mutable std::shared_ptr<const View> view_;
+  mutable std::mutex look_lock_;  // one look at a time
 };
 
 }  // namespace sysfs

@@ -72,9 +72,13 @@ HBA_STATUS discovered_port(HBA_HANDLE handle, HBA_UINT32 port, HBA_UINT32 index,
 HBA_STATUS port_by_wwn(HBA_HANDLE handle, HBA_WWN wwn, HBA_PORTATTRIBUTES* out) {
   return vendor().port_by_wwn(handle, wwn, out);
 }
-// Every read goes to sysfs again: there is nothing to refresh.
-void refresh_information(HBA_HANDLE) {}
-void refresh_configuration() {}
+// The model keeps its view a second; the next call looks again.
+void refresh_information(HBA_HANDLE) {
+  vendor().refresh();
+}
+void refresh_configuration() {
+  vendor().refresh();
+}
 void reset_statistics(HBA_HANDLE handle, HBA_UINT32 port) {
   vendor().reset_statistics(handle, port);
 }

@@ -23,6 +23,9 @@ class Vendor {
  public:
   explicit Vendor(std::string root) : model_(std::move(root)) {}
 
+  // The next call looks at sysfs again rather than at the view of this second.
+  void refresh() { model_.invalidate(); }
+
   HBA_STATUS free_library();
   HBA_UINT32 adapter_count();
   HBA_STATUS adapter_name(HBA_UINT32 index, char* name);

@@ -144,6 +144,7 @@ void Watcher::run() {
 
   EventBound bounded(send_);
   auto look_now = [&] {
+    model_.refresh();  // the model's view is kept a second; this look reads the files
     View now = look(model_);
     for (const Change& c : diff(last_, now)) bounded(c);
     last_ = std::move(now);

@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -232,32 +234,78 @@ TEST(SysfsModel, StatisticsReadAtMostOncePerSecond) {
   EXPECT_FALSE(Model(fixture("sparse")).reset_statistics(2));
 }
 
-// An NPIV port deleted (the kernel removes its fc_host) and created again.
-TEST(SysfsModel, VirtualPortDeletedAndBack) {
+// The view is kept a second, or until invalidate(): an NPIV port deleted (the
+// kernel removes its fc_host) and created again is seen by the first call
+// after either, and no call within the second reads a file again.
+TEST(SysfsModel, ViewKeptASecondOrUntilInvalidated) {
+  using std::chrono::milliseconds;
   std::string root = copy_of("npiv");
-  Model m(root);
+  auto now = std::chrono::steady_clock::time_point{};
+  Model m(root, [&] { return now; });
   const std::string link = root + "/class/fc_host/host7";
+  EXPECT_EQ(m.adapters().at(0).hosts, (std::vector<unsigned>{5, 7}));
+  const auto reads = m.file_reads();
   fs::rename(link, link + ".gone");
+  now += milliseconds(999);
+  EXPECT_TRUE(m.host(7) && m.host_info(7).driver && m.remote_ports(7).size() == 1);
+  EXPECT_EQ(m.file_reads(), reads);
+  now += milliseconds(1);
   EXPECT_FALSE(m.host(7));
   EXPECT_EQ(m.adapters().at(0).hosts, std::vector<unsigned>{5});
   fs::rename(link + ".gone", link);
+  EXPECT_FALSE(m.host(7));
+  m.invalidate();
   EXPECT_EQ(m.host(7).value().port_type, PortType::npiv);
   EXPECT_EQ(m.adapters().at(0).hosts, (std::vector<unsigned>{5, 7}));
 }
 
-TEST(SysfsModel, StatisticsReadThatBlocksEndsTheWait) {
+// A statistics read stuck in its driver (here: a FIFO without a writer) holds
+// only its own file: the wait ends, the file is read again after the second
+// beside the stuck read, and at most kMaxReadsAtOnce reads go on at once.
+TEST(SysfsModel, StatisticsReadThatBlocksHoldsOnlyItsFile) {
+  using std::chrono::milliseconds;
   std::string root = copy_of("dual_port");
   auto now = std::chrono::steady_clock::time_point{};
   Model m(root, [&] { return now; });
-  const std::string file = root + "/class/fc_host/host3/statistics/rx_frames";
-  fs::remove(file);
-  ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);  // a read that waits for its writer
-  EXPECT_EQ(m.statistic(3, Stat::rx_frames, std::chrono::milliseconds(50)), std::nullopt);
-  EXPECT_EQ(m.statistic(3, Stat::rx_frames, std::chrono::milliseconds(50)), std::nullopt);
-  EXPECT_EQ(m.stat_reads(), 1u);  // not read again while the first read goes on
-  std::ofstream(file) << "0x42\n";
-  for (int i = 0; i < 200 && m.statistic(3, Stat::rx_frames) != 0x42u; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(m.statistic(3, Stat::rx_frames), 0x42u);
-  EXPECT_EQ(m.stat_reads(), 1u);
+  const std::string dir = root + "/class/fc_host/host3/statistics/";
+  const Stat stuck[] = {Stat::rx_frames, Stat::tx_words, Stat::rx_words, Stat::lip_count,
+                        Stat::nos_count};
+  static_assert(std::size(stuck) == Model::kMaxReadsAtOnce + 1);
+  for (Stat s : stuck) {
+    fs::remove(dir + stat_file(s));
+    ASSERT_EQ(mkfifo((dir + stat_file(s)).c_str(), 0600), 0);
+  }
+  const milliseconds wait(50);
+  EXPECT_EQ(m.statistic(3, Stat::rx_frames, wait), std::nullopt);
+  EXPECT_EQ(m.statistic(3, Stat::rx_frames, wait), std::nullopt);
+  EXPECT_EQ(m.stat_reads(), 1u);  // not again within the second
+  EXPECT_EQ(m.statistic(3, Stat::tx_frames, wait), 0x1202u);
+  // Readable again while the first read still waits on the FIFO.
+  fs::rename(dir + "rx_frames", dir + "rx_frames.fifo");
+  write_file(dir + "rx_frames", "0x42\n");
+  now += milliseconds(1000);
+  EXPECT_EQ(m.statistic(3, Stat::rx_frames, milliseconds(10000)), 0x42u);
+  EXPECT_EQ(m.stat_reads(), 3u);
+  for (Stat s : {Stat::tx_words, Stat::rx_words, Stat::lip_count})
+    EXPECT_EQ(m.statistic(3, s, wait), std::nullopt);
+  EXPECT_EQ(m.stat_reads(), 6u);
+  EXPECT_EQ(m.statistic(3, Stat::nos_count, wait), std::nullopt);  // one too many
+  EXPECT_EQ(m.stat_reads(), 6u);
+  fs::remove(dir + "nos_count");
+  write_file(dir + "nos_count", "0x9\n");
+  // The stuck reads end; the late first read does not undo the newer value.
+  for (const char* fifo : {"rx_frames.fifo", "tx_words", "rx_words", "lip_count"}) {
+    int fd = -1;
+    for (int i = 0; i < 500 && (fd = open((dir + fifo).c_str(), O_WRONLY | O_NONBLOCK)) < 0; ++i)
+      std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_GE(fd, 0) << fifo;
+    EXPECT_EQ(write(fd, "0x7\n", 4), 4);
+    close(fd);
+  }
+  for (int i = 0; i < 500 && m.reads_going_on() > 0; ++i)
+    std::this_thread::sleep_for(milliseconds(10));
+  EXPECT_EQ(m.statistic(3, Stat::rx_frames, wait), 0x42u);
+  EXPECT_EQ(m.statistic(3, Stat::lip_count, wait), 7u);
+  EXPECT_EQ(m.statistic(3, Stat::nos_count, wait), 9u);
+  EXPECT_EQ(m.stat_reads(), 7u);  // each value of its second kept
 }
