@@ -28,17 +28,24 @@ class StdAgentE2e : public BridgeTest {};
 // The walks give the model's values row for row: stdagent_walk_N.txt on
 // stdagent_model_N.json, whose N adapters' ports have fixed values (speed 3
 // has no rate (1), a disabled port is offline (3) and its link down, FC
-// address 0), and stdagent_walk_default.txt on the simulator's own model,
-// where "*" stands for a counter that grows. On the simulator's own model also
-// GET (stdagent_get.txt), GETNEXT from any name, and SET answer as the MIB says.
+// address 0), stdagent_walk_linux.txt on the Linux driver library over the
+// dual-port card's sysfs tree, and stdagent_walk_default.txt on the simulator's
+// own model, where "*" stands for a counter that grows. On the simulator's own
+// model also GET (stdagent_get.txt), GETNEXT from any name, and SET answer as
+// the MIB says.
 TEST_F(StdAgentE2e, WalkGetGetNextAndSetAnswerAsTheMibSays) {
   std::string events = snmpd_.dir() + "/events.log";
   write_file(events, "");
-  for (std::string n : {"0", "1", "8", "default"}) {
+  for (std::string n : {"0", "1", "8", "linux", "default"}) {
     SCOPED_TRACE(n);
     const bool fixed = n != "default";
-    start({"stdagent"}, fixed ? test_data("e2e/snmp/stdagent_model_" + n + ".json") : "",
-          {{"TAVRO_SNMP_EVENT_LOG", events}});
+    Env env = {{"TAVRO_SNMP_EVENT_LOG", events}};
+    if (n == "linux") {
+      env.insert(env.end(), {{"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"},
+                             {"TAVRO_SYSFS_ROOT", TAVRO_FIXTURES "/dual_port"}});
+    }
+    start({"stdagent"},
+          fixed && n != "linux" ? test_data("e2e/snmp/stdagent_model_" + n + ".json") : "", env);
     std::vector<std::string> want = lines_of(test_data("e2e/snmp/stdagent_walk_" + n + ".txt"));
     for (const char* tool : {"snmpwalk", "snmpbulkwalk"}) {
       std::vector<std::string> got = lines_of(client(tool, {".1.3.6.1.3.94"}).output);

@@ -29,45 +29,32 @@ TEST(Decode, HandlerSeesTheTextFormInsideItsBuffer) {
   EXPECT_LT(std::strlen(text), sizeof text);
 }
 
-struct TypeRow {
-  const char* name;
-  std::int32_t type;
-  const char* text;
-  std::uint8_t asn_type;
-  std::vector<std::uint8_t> bytes;  // octet strings
-  std::int64_t number;              // numbers
-};
-
-// type: 1/6 INTEGER, 2/7 Gauge, 3/5/8 hex bytes, 4 text.
-const TypeRow kTypeRows[] = {
-    {"IntegerWithBlanksAndSign", 1, "  -12x", snmp::kInteger, {}, -12},
-    {"IntegerNoDigits", 6, "abc", snmp::kInteger, {}, 0},
-    {"GaugeLeadingDigits", 7, "2:3:4:5", snmp::kGauge, {}, 2},
-    {"GaugeTop", 2, "4294967295", snmp::kGauge, {}, 4294967295},
-    {"HexOddLength", 3, "ABC", snmp::kOctetString, {0xAB, 0xC0}, 0},
-    {"HexBlankIsZero", 8, "  1F", snmp::kOctetString, {0x00, 0x1F}, 0},
-    {"HexWwn", 5, "210000E08B010203", snmp::kOctetString, {0x21, 0, 0, 0xE0, 0x8B, 1, 2, 3}, 0},
-    {"TextAsItIs", 4, "a|b", snmp::kOctetString, {'a', '|', 'b'}, 0},
-    {"TextEmpty", 4, "", snmp::kOctetString, {}, 0},
-    {"TypeNineUntouched", 9, "12", snmp::kNull, {}, 0},
-};
-
 TEST(Typing, ValueFromReplyText) {
-  for (const TypeRow& row : kTypeRows) {
-    SCOPED_TRACE(row.name);
+  const std::pair<std::string, std::uint8_t> asn[] = {{"INTEGER", snmp::kInteger},
+                                                      {"Gauge", snmp::kGauge},
+                                                      {"OCTET", snmp::kOctetString},
+                                                      {"NULL", snmp::kNull}};
+  for (const auto& row : testing::read_rows("unit/agents/type_rows.txt")) {
+    SCOPED_TRACE(row.at(0));
     snmp_value value{};
     value.asnType = snmp::kNull;
-    ASSERT_EQ(set_value_from_text(value, row.text, row.type), 0);
-    ASSERT_EQ(value.asnType, row.asn_type);
-    if (row.asn_type == snmp::kOctetString) {
-      std::vector<std::uint8_t> got(value.asnValue.string.stream,
-                                    value.asnValue.string.stream + value.asnValue.string.length);
-      EXPECT_EQ(got, row.bytes);
+    ASSERT_EQ(set_value_from_text(value, row.at(2).c_str(), std::stoi(row.at(1))), 0);
+    auto type = std::find_if(std::begin(asn), std::end(asn),
+                             [&](const auto& a) { return a.first == row.at(3); });
+    ASSERT_EQ(value.asnType, type->second);
+    if (value.asnType == snmp::kOctetString) {
+      std::string hex;
+      char pair[3];
+      for (std::uint32_t k = 0; k < value.asnValue.string.length; ++k) {
+        std::snprintf(pair, sizeof pair, "%02X", value.asnValue.string.stream[k]);
+        hex += pair;
+      }
+      EXPECT_EQ(hex, row.at(4));
       EXPECT_NE(value.asnValue.string.dynamic, 0);
-    } else if (row.asn_type == snmp::kInteger) {
-      EXPECT_EQ(value.asnValue.number, row.number);
-    } else if (row.asn_type == snmp::kGauge) {
-      EXPECT_EQ(value.asnValue.unsigned32, row.number);
+    } else if (value.asnType == snmp::kInteger) {
+      EXPECT_EQ(value.asnValue.number, std::stoll(row.at(4)));
+    } else if (value.asnType == snmp::kGauge) {
+      EXPECT_EQ(value.asnValue.unsigned32, std::stoull(row.at(4)));
     }
     free_value(value);
   }
