@@ -1,6 +1,6 @@
 // The same adapters, ports and remote ports in every view of the Linux
-// libraries, over the multipath and NPIV fixtures: FCGET, HBAAPI, tavroctl's
-// ports, targets and metrics, privagent and stdagent.
+// libraries, over the multipath and NPIV fixtures (views_rows.txt): FCGET,
+// HBAAPI, tavroctl's ports, targets and metrics, privagent and stdagent.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,62 +11,23 @@
 namespace tavro::testing {
 namespace {
 
-struct Port {
-  const char* fixture;
-  int adapter;
-  const char* name;
-  int index;
-  const char* wwn;  // every port is online (Marginal counts as online)
-};
-const Port kPorts[] = {
-    {"multipath", 0, "pci0000:41/dev00", 0, "21000024FF410001"},
-    {"multipath", 0, "pci0000:41/dev00", 1, "21000024FF410002"},
-    {"multipath", 1, "pci0000:42/dev00", 0, "21000024FF420001"},  // Marginal
-    {"npiv", 0, "pci0000:5a/dev00", 0, "21000024FF5A0001"},
-    {"npiv", 0, "pci0000:5a/dev00", 1, "21000024FF5A00F1"},  // the virtual port
-};
-
-// Each path once, under the adapter that has it; the gone path nowhere.
-struct Path {
-  const char* fixture;
-  int adapter;
-  const char* name;
-  const char* node;
-  const char* port;
-  const char* fc_address;
-};
-const Path kPaths[] = {
-    {"multipath", 0, "pci0000:41/dev00", "50060E8000AA0000", "50060E8000AA0001", "010200"},
-    {"multipath", 0, "pci0000:41/dev00", "50060E8000AA0000", "50060E8000AA0003", "030200"},
-    {"multipath", 0, "pci0000:41/dev00", "100000051E0A0000", "20FFFC051E0A0000", "FFFFFC"},
-    {"multipath", 1, "pci0000:42/dev00", "50060E8000AA0000", "50060E8000AA0002", "020200"},
-    {"npiv", 0, "pci0000:5a/dev00", "50060E8000BB0000", "50060E8000BB0001", "010200"},
-};
-
-std::string bytes_of(const std::string& wwn) {
+// A WWN's bytes, with sep between them in hex ("21 00 ...") or else in decimal
+// ("33.0...", a port's instance below the private tree).
+std::string bytes_of(const std::string& wwn, const char* sep = " ") {
   std::string out;
-  for (std::size_t i = 0; i < wwn.size(); i += 2) out += (i ? " " : "") + wwn.substr(i, 2);
+  for (std::size_t i = 0; i < wwn.size(); i += 2) {
+    std::string byte = wwn.substr(i, 2);
+    if (*sep == '.') byte = std::to_string(std::stoul(byte, nullptr, 16));
+    out += (i ? sep : "") + byte;
+  }
   return out;
-}
-
-// A port's instance below the private tree: its WWN's bytes.
-std::string instance_of(const std::string& wwn) {
-  std::string out;
-  for (std::size_t i = 0; i < wwn.size(); i += 2)
-    out += (i ? "." : "") + std::to_string(std::stoul(wwn.substr(i, 2), nullptr, 16));
-  return out;
-}
-
-std::size_t count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
 }
 
 class Views : public BridgeTest {};
 
 TEST_F(Views, ShowOneIdentityAndStateEach) {
   if (std::string why = no_namespace(); !why.empty()) GTEST_SKIP() << why;
+  const auto rows = read_rows("e2e/views/views_rows.txt");
   for (const char* tree : {"multipath", "npiv"}) {
     const std::string root = sysfs_fixture(tree);
     DaemonProcess daemon(linux_daemon(root));
@@ -84,54 +45,54 @@ TEST_F(Views, ShowOneIdentityAndStateEach) {
                       metrics = tavroctl("metrics");
     // privagent's ports: their WWNs (3.7.1.2) and states (3.5.1.5), by port.
     const std::string privagent = client("snmpwalk", {".1.3.6.1.4.1.48217.3.3"}).output;
-    std::size_t n_ports = 0, n_paths = 0;
-    for (const Port& p : kPorts) {
-      if (std::string(p.fixture) != tree) continue;
+    int n_ports = 0, n_paths = 0;
+    for (const auto& row : rows) {
+      if (row.at(1) != tree) continue;
+      const std::string& a = row.at(2);
+      const std::string& name = row.at(3);
+      SCOPED_TRACE(std::string(tree) + " " + a + ":" + row.at(4) + " " + row.at(5));
+      if (row.at(0) == "path") {
+        ++n_paths;
+        const std::string &node = row.at(4), &port = row.at(5), &fc_address = row.at(6);
+        EXPECT_EQ(
+            occurrences(targets, "\n" + a + "        " + node + "  " + port + "  " + fc_address), 1)
+            << targets;
+        EXPECT_EQ(occurrences(metrics, "tavro_remote_port_info{adapter=\"" + name +
+                                           "\",remote_node=\"" + node + "\",remote_port=\"" + port +
+                                           "\",fc_address=\"" + fc_address + "\""),
+                  1);
+        EXPECT_EQ(fcget("4.12.1.1." + node + "." + node + "." + port), fc_address);
+        continue;
+      }
       ++n_ports;
-      const std::string a = std::to_string(p.adapter), i = std::to_string(p.index), wwn = p.wwn;
-      const std::string unit = "0.0.0.0.0.0.0.0.0.0.0.0.0.0.0." + std::to_string(p.adapter + 1);
+      const std::string &i = row.at(4), &wwn = row.at(5);
+      const std::string unit = "0.0.0.0.0.0.0.0.0.0.0.0.0.0.0." + std::to_string(std::stoi(a) + 1);
       const std::string node = fcget("4.2.1.2." + a);
-      SCOPED_TRACE(std::string(tree) + " " + a + ":" + i);
       EXPECT_EQ(fcget("4.6.1.2." + node + "." + i), wwn);
       EXPECT_EQ(fcget("3.5.1.5." + wwn), "1");
-      const std::string handle = request(daemon.port(), "HBAAPI 5.0." + std::string(p.name) + "\n");
+      const std::string handle = request(daemon.port(), "HBAAPI 5.0." + name + "\n");
       EXPECT_EQ(request(daemon.port(), "HBAAPI 8.2." + handle + "." + i + "\n"), wwn);
       EXPECT_EQ(request(daemon.port(), "HBAAPI 8.5." + handle + "." + i + "\n"), "00000002");
       EXPECT_NE(ports.find("\n" + a + ":" + i + " "), std::string::npos) << ports;
-      EXPECT_EQ(count(ports, wwn + "  online"), 1u) << ports;
-      EXPECT_EQ(count(metrics, "tavro_port_state{adapter=\"" + std::string(p.name) + "\",port=\"" +
-                                   wwn + "\"} 1\n"),
-                1u);
-      EXPECT_EQ(count(privagent, "3.7.1.2." + instance_of(wwn) + " = Hex-STRING: " + bytes_of(wwn)),
-                1u)
+      EXPECT_EQ(occurrences(ports, wwn + "  online"), 1) << ports;
+      EXPECT_EQ(occurrences(metrics,
+                            "tavro_port_state{adapter=\"" + name + "\",port=\"" + wwn + "\"} 1\n"),
+                1);
+      const std::string instance = bytes_of(wwn, ".");
+      EXPECT_EQ(occurrences(privagent, "3.7.1.2." + instance + " = Hex-STRING: " + bytes_of(wwn)),
+                1)
           << privagent;
-      EXPECT_EQ(count(privagent, "3.5.1.5." + instance_of(wwn) + " = INTEGER: 1\n"), 1u);
-      const std::string std_ports =
-          client("snmpget", {".1.3.6.1.3.94.1.10.1.10." + unit + "." + std::to_string(p.index + 1),
-                             ".1.3.6.1.3.94.1.10.1.6." + unit + "." + std::to_string(p.index + 1)})
-              .output;
+      EXPECT_EQ(occurrences(privagent, "3.5.1.5." + instance + " = INTEGER: 1\n"), 1);
+      const std::string std_port = unit + "." + std::to_string(std::stoi(i) + 1);
+      const std::string std_ports = client("snmpget", {".1.3.6.1.3.94.1.10.1.10." + std_port,
+                                                       ".1.3.6.1.3.94.1.10.1.6." + std_port})
+                                        .output;
       EXPECT_NE(std_ports.find("Hex-STRING: " + bytes_of(wwn)), std::string::npos) << std_ports;
       EXPECT_NE(std_ports.find("INTEGER: 2"), std::string::npos) << std_ports;
     }
-    for (const Path& r : kPaths) {
-      if (std::string(r.fixture) != tree) continue;
-      ++n_paths;
-      const std::string port = r.port;
-      SCOPED_TRACE(std::string(tree) + " " + port);
-      EXPECT_EQ(count(targets, "\n" + std::to_string(r.adapter) + "        " + r.node + "  " +
-                                   port + "  " + r.fc_address),
-                1u)
-          << targets;
-      EXPECT_EQ(count(metrics, "tavro_remote_port_info{adapter=\"" + std::string(r.name) +
-                                   "\",remote_node=\"" + r.node + "\",remote_port=\"" + port +
-                                   "\",fc_address=\"" + r.fc_address + "\""),
-                1u);
-      EXPECT_EQ(fcget("4.12.1.1." + std::string(r.node) + "." + std::string(r.node) + "." + port),
-                r.fc_address);
-    }
-    EXPECT_EQ(count(ports, "  online"), n_ports) << ports;
-    EXPECT_EQ(count(metrics, "\ntavro_remote_port_info{"), n_paths) << metrics;
-    EXPECT_EQ(count(targets, "\n"), n_paths + 1) << targets;
+    EXPECT_EQ(occurrences(ports, "  online"), n_ports) << ports;
+    EXPECT_EQ(occurrences(metrics, "\ntavro_remote_port_info{"), n_paths) << metrics;
+    EXPECT_EQ(occurrences(targets, "\n"), n_paths + 1) << targets;
     stop_bridge();
   }
 }

@@ -1,4 +1,6 @@
-// The frame's conversions between bindings and handler text.
+// The frame's conversions between bindings and handler text, the
+// extension-agent interface values agents built elsewhere rely on, pinned,
+// and the snmpapi helpers agents and host share.
 #include "agents/frame/varbind_text.h"
 
 #include <gtest/gtest.h>
@@ -29,45 +31,32 @@ TEST(Decode, HandlerSeesTheTextFormInsideItsBuffer) {
   EXPECT_LT(std::strlen(text), sizeof text);
 }
 
-struct TypeRow {
-  const char* name;
-  std::int32_t type;
-  const char* text;
-  std::uint8_t asn_type;
-  std::vector<std::uint8_t> bytes;  // octet strings
-  std::int64_t number;              // numbers
-};
-
-// type: 1/6 INTEGER, 2/7 Gauge, 3/5/8 hex bytes, 4 text.
-const TypeRow kTypeRows[] = {
-    {"IntegerWithBlanksAndSign", 1, "  -12x", snmp::kInteger, {}, -12},
-    {"IntegerNoDigits", 6, "abc", snmp::kInteger, {}, 0},
-    {"GaugeLeadingDigits", 7, "2:3:4:5", snmp::kGauge, {}, 2},
-    {"GaugeTop", 2, "4294967295", snmp::kGauge, {}, 4294967295},
-    {"HexOddLength", 3, "ABC", snmp::kOctetString, {0xAB, 0xC0}, 0},
-    {"HexBlankIsZero", 8, "  1F", snmp::kOctetString, {0x00, 0x1F}, 0},
-    {"HexWwn", 5, "210000E08B010203", snmp::kOctetString, {0x21, 0, 0, 0xE0, 0x8B, 1, 2, 3}, 0},
-    {"TextAsItIs", 4, "a|b", snmp::kOctetString, {'a', '|', 'b'}, 0},
-    {"TextEmpty", 4, "", snmp::kOctetString, {}, 0},
-    {"TypeNineUntouched", 9, "12", snmp::kNull, {}, 0},
-};
-
 TEST(Typing, ValueFromReplyText) {
-  for (const TypeRow& row : kTypeRows) {
-    SCOPED_TRACE(row.name);
+  const std::pair<std::string, std::uint8_t> asn[] = {{"INTEGER", snmp::kInteger},
+                                                      {"Gauge", snmp::kGauge},
+                                                      {"OCTET", snmp::kOctetString},
+                                                      {"NULL", snmp::kNull}};
+  for (const auto& row : testing::read_rows("unit/agents/type_rows.txt")) {
+    SCOPED_TRACE(row.at(0));
     snmp_value value{};
     value.asnType = snmp::kNull;
-    ASSERT_EQ(set_value_from_text(value, row.text, row.type), 0);
-    ASSERT_EQ(value.asnType, row.asn_type);
-    if (row.asn_type == snmp::kOctetString) {
-      std::vector<std::uint8_t> got(value.asnValue.string.stream,
-                                    value.asnValue.string.stream + value.asnValue.string.length);
-      EXPECT_EQ(got, row.bytes);
+    ASSERT_EQ(set_value_from_text(value, row.at(2).c_str(), std::stoi(row.at(1))), 0);
+    auto type = std::find_if(std::begin(asn), std::end(asn),
+                             [&](const auto& a) { return a.first == row.at(3); });
+    ASSERT_EQ(value.asnType, type->second);
+    if (value.asnType == snmp::kOctetString) {
+      std::string hex;
+      char pair[3];
+      for (std::uint32_t k = 0; k < value.asnValue.string.length; ++k) {
+        std::snprintf(pair, sizeof pair, "%02X", value.asnValue.string.stream[k]);
+        hex += pair;
+      }
+      EXPECT_EQ(hex, row.at(4));
       EXPECT_NE(value.asnValue.string.dynamic, 0);
-    } else if (row.asn_type == snmp::kInteger) {
-      EXPECT_EQ(value.asnValue.number, row.number);
-    } else if (row.asn_type == snmp::kGauge) {
-      EXPECT_EQ(value.asnValue.unsigned32, row.number);
+    } else if (value.asnType == snmp::kInteger) {
+      EXPECT_EQ(value.asnValue.number, std::stoll(row.at(4)));
+    } else if (value.asnType == snmp::kGauge) {
+      EXPECT_EQ(value.asnValue.unsigned32, std::stoull(row.at(4)));
     }
     free_value(value);
   }
@@ -125,6 +114,38 @@ TEST(InstanceShape, KindsTakeExactlyTheirSubIdentifiers) {
     EXPECT_EQ(instance_shape_fits(row.at(0).c_str(), ids.data(), ids.size()), row.at(2) == "yes")
         << row.at(0) << " " << row.at(1);
   }
+}
+
+TEST(ExtensionInterface, ValuesAsTheServiceUsesThem) {
+  const int values[] = {
+      snmp::kGet,       snmp::kGetNext,   snmp::kSet,         snmp::kNoSuchName,
+      snmp::kGenErr,    snmp::kInteger,   snmp::kOctetString, snmp::kObjectIdentifier,
+      snmp::kSequence,  snmp::kIpAddress, snmp::kCounter,     snmp::kGauge,
+      snmp::kTimeTicks, snmp::kOpaque};
+  const int pinned[] = {0xA0, 0xA1, 0xA3, 2,    5,    0x02, 0x04,
+                        0x06, 0x30, 0x40, 0x41, 0x42, 0x43, 0x44};
+  EXPECT_EQ(std::vector<int>(values, values + 14), std::vector<int>(pinned, pinned + 14));
+  EXPECT_EQ(sizeof(snmp_oid().ids[0]), 4u) << "32-bit sub-identifiers";
+}
+
+TEST(SnmpApi, OidCopyIsItsOwnAndFreeEmptiesIt) {
+  std::uint32_t ids[] = {1, 3, 6, 1, 4, 1, 48217, 3};
+  snmp_oid source{8, ids};
+  snmp_oid copy{};
+  ASSERT_EQ(SnmpUtilOidCpy(&copy, &source), 1);
+  ids[7] = 4;
+  EXPECT_EQ(copy.idLength, 8u);
+  EXPECT_EQ(copy.ids[7], 3u);
+  SnmpUtilOidFree(&copy);
+  EXPECT_EQ(copy.idLength, 0u);
+  EXPECT_EQ(copy.ids, nullptr);
+  snmp_oid empty{};
+  EXPECT_EQ(SnmpUtilOidCpy(&copy, &empty), 1);
+  EXPECT_EQ(copy.ids, nullptr);
+  auto* memory = static_cast<std::uint8_t*>(SnmpUtilMemAlloc(16));
+  ASSERT_NE(memory, nullptr);
+  for (int k = 0; k < 16; ++k) EXPECT_EQ(memory[k], 0);
+  SnmpUtilMemFree(memory);
 }
 
 }  // namespace
