@@ -76,17 +76,9 @@ TEST(HbaApiE2e, MissingFunctionsStatusesAndCrashesOfTheLibrary) {
             "Error: HBA_GetPortStatistics(9) not supported by API Library.");
   EXPECT_NE(daemon.output().find("Function 'HBA_GetPortStatistics' (9) Not found in hbaapi.DLL"),
             std::string::npos);
-  const std::pair<std::string, std::string> kStatuses[] = {
-      {"7.0.1", "general (1)"},
-      {"15.0.1", "Function not supported (2)"},
-      {"16.0.1", "Bad argument (4)"},
-      {"19.0.1", "WWN not recognized (5)"},
-      {"4.0.0", "Larger buffer required (7)"},
-      {"10.0.1.0.0", "Code 8 (8)"},
-  };
-  for (const auto& [text, status] : kStatuses) {
-    EXPECT_EQ(hbaapi(port, text), "Error: HBAAPI Error:" + status) << text;
-  }
+  for (const auto& row : read_rows("e2e/hbaapi/statuses.txt"))
+    EXPECT_EQ(hbaapi(port, row[0]), "Error: HBAAPI Error:" + row[1]) << row[0];
+
   EXPECT_EQ(hbaapi(port, "8.2.1.0"),
             "Error: HBAAPI Error:Program Exception in HBA_GetAdapterPortAttributes");
   EXPECT_EQ(hbaapi(port, "8.2.1.0"), "210000E08B010203");

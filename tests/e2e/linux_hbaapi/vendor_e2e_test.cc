@@ -3,12 +3,9 @@
 // private mount namespace with its own /etc/hba.conf; an independent SNIA
 // client in C the same way; the direct objects from libqv781s.so.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "tests/support/linux_host.h"
 

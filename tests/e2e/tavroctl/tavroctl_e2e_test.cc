@@ -260,24 +260,10 @@ TEST(TavroctlE2e, NodeExporterServesEverySeriesAsTheDaemonAnswersIt) {
       EXPECT_EQ(sample(scraped, series), std::strtod(ask(port, req).c_str(), nullptr)) << series;
     }
   }
-  const std::string a0 = "adapter=\"/pvd/pci1/dev1/fcp0\",",
-                    nr = "2000000000000A00.5000000000000B00";
-  const std::string h0 = ask(port, "HBAAPI 5.0./pvd/pci1/dev1/fcp0");
-  const struct {
-    std::string series, request;
-    int base;
-  } kRemote[] = {
-      {"tavro_remote_node_luns{" + a0 + "remote_node=\"5000000000000B00\"}",
-       "FCGET " + T + "4.9.1.4." + nr, 10},
-      {"tavro_remote_node_blocked{adapter=\"/pvd/pci2/dev1/"
-       "fcp1\",remote_node=\"5000000000000D00\"}",
-       "FCGET " + T + "4.9.1.3.2000000000000C00.5000000000000D00", 10},
-      {"tavro_remote_port_state{" + a0 +
-           "port=\"2100000000000A01\",remote_port=\"5000000000000B02\"}",
-       "HBAAPI 10.5." + h0 + ".0.1", 16},
-  };
-  for (const auto& [series, req, base] : kRemote)
-    EXPECT_EQ(sample(scraped, series), std::stoi(ask(port, req), nullptr, base)) << series;
+  const Vars vars = {{"T", T}, {"H0", ask(port, "HBAAPI 5.0./pvd/pci1/dev1/fcp0")}};
+  for (const auto& row : read_rows("e2e/tavroctl/remote_series.txt", vars))
+    EXPECT_EQ(sample(scraped, row[0]), std::stoi(ask(port, row[1]), nullptr, std::stoi(row[2])))
+        << row[0];
 }
 
 // On a sysfs fixture through the Linux driver library the series are the
@@ -290,27 +276,15 @@ TEST(TavroctlE2e, OnASysfsFixtureTheSeriesAreTheKernelsNumbers) {
       .args = {"-fcget", "enabled"},
       .env = {{"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"}, {"TAVRO_SYSFS_ROOT", root}}});
   const std::string scraped = scrape_metrics_of(daemon.port());
-  const struct {
-    std::string metric, file;
-    unsigned long long times;
-  } kRows[] = {
-      {"tavro_port_sent_sequences_total", "tx_frames", 1},
-      {"tavro_port_received_sequences_total", "rx_frames", 1},
-      {"tavro_port_sent_bytes_total", "tx_words", 4},
-      {"tavro_port_received_bytes_total", "rx_words", 4},
-      {"tavro_port_send_errors_total", "invalid_tx_word_count", 1},
-      {"tavro_port_receive_errors_total", "error_frames", 1},
-      {"tavro_port_link_transitions_total", "link_failure_count", 1},
-  };
   for (const std::string host : {"host3", "host4"}) {
     const std::string dir = root + "/class/fc_host/" + host + "/";
     std::string wwn = read_file(dir + "port_name").substr(2, 16);
     for (char& c : wwn) c = static_cast<char>(std::toupper(c));
     const std::string labels = "{adapter=\"pci0000:3b/dev00\",port=\"" + wwn + "\"}";
-    for (const auto& [metric, file, times] : kRows) {
-      const auto kernel = std::stoull(read_file(dir + "statistics/" + file), nullptr, 16);
-      EXPECT_EQ(sample(scraped, metric + labels), (kernel * times) % (1ull << 32))
-          << metric << labels;
+    for (const auto& row : read_rows("e2e/tavroctl/kernel_counters.txt")) {
+      const auto kernel = std::stoull(read_file(dir + "statistics/" + row[1]), nullptr, 16);
+      EXPECT_EQ(sample(scraped, row[0] + labels), (kernel * std::stoull(row[2])) % (1ull << 32))
+          << row[0] << labels;
     }
     const bool online = read_file(dir + "port_state") == "Online\n";
     EXPECT_EQ(sample(scraped, "tavro_port_link_up" + labels), online ? 1 : 0) << host;
