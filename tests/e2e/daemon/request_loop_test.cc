@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -127,34 +128,15 @@ TEST(StartAndStop, BrokenOrClosedStandardOutputIsSurvivedAndNotTakenByTheRequest
 
 TEST(StartAndStop, FaultyStartsEndWithTheirStatusAndMessage) {
   DaemonProcess first({});
-  const struct {
+  for (auto row : read_rows("e2e/daemon/faulty_starts.txt",
+                            {{"PORT", std::to_string(first.port())}, {"NL", "\n"}})) {
     std::vector<std::string> args;
-    bool add_port;
-    int status;
-    std::vector<std::string> output;
-  } rows[] = {
-      {{"-rxto", "3"}, false, 1, {"tavro: No port (socket) number specified - exiting.\n"}},
-      {{"-port", "65536"}, false, 1, {" is not between 1 and 65535 - exiting.\n"}},
-      {{"-port", "-1"}, false, 1, {" is not between 1 and 65535 - exiting.\n"}},
-      {{"-port", "0x100000050"}, false, 1, {" is not between 1 and 65535 - exiting.\n"}},
-      {{"-port", std::to_string(first.port())}, false, 1, {"tavro: bind() (error 98)"}},
-      {{"-c", "/nonexistent/x.conf"}, true, 1, {"conf(fopen(/nonexistent/x.conf)) (error "}},
-      {{"-c", "/"}, true, 1, {"conf(fopen(/)) (error 21)"}},
-      {{"-port"}, true, 0, {"-port missing argument\n", "\nusage:\n\n"}},
-      // An unknown option prints the usage and ends with status zero.
-      {{"-nonsense", "1"},
-       true,
-       0,
-       {"\nusage:\n\n  tavro [-option(s)]\n\n",
-        "  -port     Port         HTTP port number        \n",
-        "\nnotes:\n  1. Last instance of option prevails.\n\n"}},
-  };
-  for (const auto& row : rows) {
-    DaemonProcess d({.args = row.args, .add_port = row.add_port, .wait_ready = false});
-    EXPECT_EQ(d.wait_exit(), row.status) << ::testing::PrintToString(row.args);
-    for (const auto& text : row.output) {
-      EXPECT_NE(d.output().find(text), std::string::npos) << d.output();
-    }
+    std::istringstream words(row[2]);
+    for (std::string w; words >> w;) args.push_back(w);
+    DaemonProcess d({.args = args, .add_port = row[1] == "port", .wait_ready = false});
+    EXPECT_EQ(d.wait_exit(), std::stoi(row[0])) << row[2];
+    for (std::size_t i = 3; i < row.size(); ++i)
+      EXPECT_NE(d.output().find(row[i]), std::string::npos) << d.output();
   }
 }
 

@@ -37,43 +37,8 @@ TEST(HbaApiE2e, RequestsThatFailBeforeTheCallAndASessionAsAClientRunsIt) {
   DaemonProcess daemon(hbaapi_daemon());
   const int port = daemon.port();
   const std::string h = "00000001";  // the first handle opened
-  const std::pair<std::string, std::string> kSteps[] = {
-      // request, reply
-      {"24.0", "Error: Unknown ID(24)."},
-      {"-1.0", "Error: Unknown ID(-1)."},
-      {"x.0", "Error: Invalid ID format."},
-      {"3x.0", "Error: Invalid ID format."},
-      {"99999999999999999999.0", "Error: Invalid ID format."},
-      {"", "Error: Invalid request format."},
-      {"4.0", "Error: Incorrect param count(Expect 2, Got 1)."},
-      {"3", "Error: Incorrect param count(Expect 1, Got 0)."},
-      {"11.0.1.0", "Error: Function not implemented yet: HBA_GetPortAttributesByWWN."},
-      {"17.0.1.0", "Error: HBAAPI Error Bad Func Type (0x221)."},
-      {"12.0.1.x.256", "Error: HBAAPI Error Bad Func Type (0x321)."},  // the whole buffer
-      {"12.0.1.x.257", "Error: Parameter out of range(257)."},         // beyond the request buffer
-      {"4.0.7", "Error: HBAAPI Error:Index not recognized (6)"},
-      {"7.0.1234", "Error: HBAAPI Error:invalid handle (3)"},
-      {"0.0", "2"},
-      {"1.0", std::string(1, '\0')},
-      {"3.0", "2"},
-      {"4.0.0", kAdapter0},
-      {"4.1.0", kAdapter0},
-      {"4.2.0", "Error: Field Index Out of Range (2)"},
-      {"5.0." + kAdapter0, h},
-      {"5.0.nosuch", "00000000"},
-      {"7.5." + h, "200000E08B010203"},
-      {"7.12." + h, "1"},
-      {"8.2." + h + ".0", "210000E08B010203"},
-      {"8.3|" + h + "|0", "010200"},
-      {"8.0." + h + ".1", "Error: HBAAPI Error:Index not recognized (6)"},
-      {"10.2." + h + ".0.0", "2100002037A1B2C3"},
-      {"10.0." + h + ".0.9", "Error: HBAAPI Error:Index not recognized (6)"},
-      {"16.2." + h, "01000000"},  // TO_WWN
-      {"19.1." + h, "200000E08B010203"},
-      {"13.0." + h, std::string(1, '\0')},
-      {"14.0." + h + ".0", std::string(1, '\0')},
-  };
-  for (const auto& [text, reply] : kSteps) EXPECT_EQ(hbaapi(port, text), reply) << text;
+  for (const auto& row : read_rows("e2e/hbaapi/session.txt", {{"H", h}, {"A0", kAdapter0}}))
+    EXPECT_EQ(hbaapi(port, row[0]), row[1]) << row[0];
   std::string tx = hbaapi(port, "9.2." + h + ".0");  // TxFrames, restarted by 14.0 above
   EXPECT_EQ(tx.find_first_not_of("0123456789"), std::string::npos) << tx;
   EXPECT_LT(std::strtoull(tx.c_str(), nullptr, 10), 1000u) << tx;
@@ -111,17 +76,9 @@ TEST(HbaApiE2e, MissingFunctionsStatusesAndCrashesOfTheLibrary) {
             "Error: HBA_GetPortStatistics(9) not supported by API Library.");
   EXPECT_NE(daemon.output().find("Function 'HBA_GetPortStatistics' (9) Not found in hbaapi.DLL"),
             std::string::npos);
-  const std::pair<std::string, std::string> kStatuses[] = {
-      {"7.0.1", "general (1)"},
-      {"15.0.1", "Function not supported (2)"},
-      {"16.0.1", "Bad argument (4)"},
-      {"19.0.1", "WWN not recognized (5)"},
-      {"4.0.0", "Larger buffer required (7)"},
-      {"10.0.1.0.0", "Code 8 (8)"},
-  };
-  for (const auto& [text, status] : kStatuses) {
-    EXPECT_EQ(hbaapi(port, text), "Error: HBAAPI Error:" + status) << text;
-  }
+  for (const auto& row : read_rows("e2e/hbaapi/statuses.txt"))
+    EXPECT_EQ(hbaapi(port, row[0]), "Error: HBAAPI Error:" + row[1]) << row[0];
+
   EXPECT_EQ(hbaapi(port, "8.2.1.0"),
             "Error: HBAAPI Error:Program Exception in HBA_GetAdapterPortAttributes");
   EXPECT_EQ(hbaapi(port, "8.2.1.0"), "210000E08B010203");

@@ -76,6 +76,16 @@ inline std::string get_mismatches(int port, std::vector<Exchange> rows) {
   return mismatches(port, rows);
 }
 
+// The rows of a data file of a path and the reply to its GET; ${OK} stands
+// for the status line of a file sent, ${NOT_FOUND} for the whole reply of one
+// that is not.
+inline std::vector<Exchange> get_rows(const std::string& path) {
+  std::vector<Exchange> rows;
+  for (const auto& row : read_rows(path, {{"OK", kStatusOk}, {"NOT_FOUND", kNotFound}}))
+    rows.push_back({row[0], row[1]});
+  return rows;
+}
+
 inline std::string get_stats(int port) {
   return request(port, "STATS GET ");
 }

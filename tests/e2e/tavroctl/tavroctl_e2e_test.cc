@@ -25,20 +25,7 @@ const std::string T = ".1.3.6.1.4.1.48217.3.";
 
 // Counters stand still (no rates) and differ everywhere. Adapter 0 has two
 // ports, the second disabled; adapter 1's remote node is blocked.
-constexpr const char* kModel = R"({"adapters":[
- {"name":"/pvd/pci1/dev1/fcp0","model":"QS-2342","node_wwn":"2000000000000A00","ports":[
-  {"wwn":"2100000000000A01","speed":4,"fc_address":"0x0A0101","link_transitions":3,
-   "counters":{"tx_seqs":101,"rx_seqs":102,"tx_bytes":103000,"rx_bytes":104000,"tx_errors":105,
-               "rx_errors":106,"tx_discards":107,"rx_discards":108},
-   "remote_nodes":[{"wwn":"5000000000000B00","type":1,"target_id":7,
-     "ports":[{"wwn":"5000000000000B01","fc_address":"0x0B0101"},{"wwn":"5000000000000B02"}],
-     "luns":[{"number":0},{"number":5}]}]},
-  {"wwn":"2100000000000A02","speed":8,"state":0,"topology":0,
-   "counters":{"tx_seqs":201,"rx_seqs":202,"tx_bytes":203000,"rx_bytes":204000}}]},
- {"name":"/pvd/pci2/dev1/fcp1","node_wwn":"2000000000000C00","ports":[
-  {"wwn":"2100000000000C01","speed":2,"counters":{"tx_seqs":301,"rx_errors":306},
-   "remote_nodes":[{"wwn":"5000000000000D00","type":3,"target_id":9,"blocked":true,
-     "ports":[{"wwn":"5000000000000D01"}],"luns":[{"number":3}]}]}]}]})";
+const std::string kModel = test_data("e2e/tavroctl/model.json");
 
 struct Ran {
   int status;
@@ -105,31 +92,13 @@ struct FakePeer {
 
 TEST(TavroctlE2e, EveryCommandShowsWhatTheDaemonAnswersAsTextAndJson) {
   DaemonProcess daemon(full_daemon());
-  struct Row {
-    std::vector<std::string> args;
-    std::string line;  // a whole line of the output
-  } rows[] = {
-      {{"status"}, "adapters  2"},
-      {{"status"}, "ports     3"},
-      {{"adapters"}, "0   /pvd/pci1/dev1/fcp0  QS-2342  2      2000000000000A00"},
-      {{"ports"}, "0:1   2100000000000A02  offline  8 Gbit/s  NL_Port  -  "},
-      {{"ports"}, "1:0   2100000000000C01  online   2 Gbit/s  N_Port"},
-      {{"targets"},
-       "5000000000000D01  000000      online  FCP Target, FCP Initiator  9       yes      3"},
-      {{"stats", "0:0"}, "tx_frames            101"},
-      {{"stats", "2100000000000a01"}, "sent_bytes           103000"},  // as sysfs prints it
-      {{"stats", "1:0"}, "receive_errors       306"},
-      {{"config"}, "FcSetReq     enabled"},
-      {{"get", "3.5.1.3", "0:1"}, "8"},
-      {{"get", T + "3.7.1.7", "21:00:00:00:00:00:0A:01"}, "0A0101"},
-      {{"set", "3.5.1.5", "1:0", "0"}, "2100000000000C01 0"},
-      {{"get", "3.5.1.5.2100000000000C01"}, "3"},  // offline
-  };
-  for (const Row& row : rows) {
-    Ran r = tavroctl(daemon.port(), row.args);
-    EXPECT_EQ(r.status, 0) << row.args[0] << ": " << r.err;
-    EXPECT_NE(("\n" + r.out).find(row.line), std::string::npos)
-        << row.args[0] << ": no line \"" << row.line << "\" in\n"
+  // A whole line of the output, then the arguments.
+  for (const auto& row : read_rows("e2e/tavroctl/commands.txt", {{"T", T}})) {
+    const std::vector<std::string> args(row.begin() + 1, row.end());
+    Ran r = tavroctl(daemon.port(), args);
+    EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
+    EXPECT_NE(("\n" + r.out).find(row[0]), std::string::npos)
+        << args[0] << ": no line \"" << row[0] << "\" in\n"
         << r.out;
   }
   // The JSON parsed back equals the daemon's answers.
@@ -205,59 +174,29 @@ TEST(TavroctlE2e, EachFailureHasItsExitStatusAndOneLine) {
             return r == "LOGSIZE" ? "100000" : std::string(std::stoi(r.substr(r.rfind(' '))), 'x');
           },
           300ms);
-  struct Row {
-    const char* name;
-    int port;
-    std::vector<std::string> args;
-    int status;
-    std::string message;
-  } rows[] = {
-      {"ok", open.port(), {"get", "3.1.0"}, 0, ""},
-      {"error reply", open.port(), {"get", "9.9.9"}, 1, "Error: No such member"},
-      {"no such port", open.port(), {"stats", "2:0"}, 1, "no port 2:0"},
-      {"no such WWN", open.port(), {"stats", "2100000000000FFF"}, 1, "no port 2100000000000FFF"},
-      {"garbage",
-       garbage.port,
-       {"status", "--json"},
-       1,
-       "3.1.0: expected a whole number of 0 to 8, got \"hello\\x1B[2J\\x7F\""},
-      {"too many", huge.port, {"ports"}, 1, "got \"4294967295\""},
-      {"negative", negative.port, {"metrics"}, 1, "got \"-1\""},
-      {"count error", driver_error.port, {"status", "--json"}, 1, "Error: Driver not opened"},
-      {"over 1 MiB", big.port, {"stats"}, 1, "a reply longer than 1048576 bytes"},
-      {"usage", open.port(), {"frobnicate"}, 2, "unknown command"},
-      {"two lines", open.port(), {"set", "3.5.1.5.2100000000000C01", "1\nREV"}, 2, "one line"},
-      {"4096 bytes",
-       open.port(),
-       {"set", "3.5.1.5.2100000000000C01", std::string(4044, '1')},
-       2,
-       "less than 4096 bytes"},
-      {"cannot connect", free_port(), {"status"}, 3, "cannot connect"},
-      {"disabled", closed.port(), {"ports", "--json"}, 4, "set FcGetReq enabled"},
-      {"write disabled", closed.port(), {"set", "3.5.1.5.2100000000000C01", "1"}, 4, "FcSetReq"},
-      {"closed",
-       closing.port,
-       {"status"},
-       5,
-       "REV: connection closed without a reply; tavro closes"},
-      {"reset", resetting.port, {"config"}, 5, "CONFIG: connection reset without a reply"},
-      {"time-out",
-       silent.port,
-       {"--timeout", "0.5", "status"},
-       5,
-       "REV: no reply within --timeout 0.5 s"},
-      {"whole command",
-       slow_log.port,
-       {"--timeout", "1", "log"},
-       5,
-       "s for the whole command; the daemon"},
-  };
-  for (const Row& row : rows) {
-    Ran r = tavroctl(row.port, row.args);
-    EXPECT_EQ(r.status, row.status) << row.name << ": " << r.err;
-    EXPECT_NE(r.err.find(row.message), std::string::npos) << row.name << ": " << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), row.status == 0 ? 0 : 1) << row.name;
-    EXPECT_TRUE(row.status == 0 || row.args.back() != "--json" || r.out.empty()) << row.name;
+  const std::map<std::string, int> ports = {{"open", open.port()},
+                                            {"closed", closed.port()},
+                                            {"none", free_port()},
+                                            {"garbage", garbage.port},
+                                            {"huge", huge.port},
+                                            {"negative", negative.port},
+                                            {"driver_error", driver_error.port},
+                                            {"big", big.port},
+                                            {"closing", closing.port},
+                                            {"resetting", resetting.port},
+                                            {"silent", silent.port},
+                                            {"slow_log", slow_log.port}};
+  // name, peer, exit status, a part of the one line on standard error, the arguments
+  for (const auto& row :
+       read_rows("e2e/tavroctl/failures.txt", {{"NL", "\n"}, {"LONG", std::string(4044, '1')}})) {
+    const std::string& name = row[0];
+    const std::vector<std::string> args(row.begin() + 4, row.end());
+    const int status = std::stoi(row[2]);
+    Ran r = tavroctl(ports.at(row[1]), args);
+    EXPECT_EQ(r.status, status) << name << ": " << r.err;
+    EXPECT_NE(r.err.find(row[3]), std::string::npos) << name << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), status == 0 ? 0 : 1) << name;
+    EXPECT_TRUE(status == 0 || args.back() != "--json" || r.out.empty()) << name;
   }
 }
 
@@ -323,24 +262,10 @@ TEST(TavroctlE2e, NodeExporterServesEverySeriesAsTheDaemonAnswersIt) {
       EXPECT_EQ(sample(scraped, series), std::strtod(ask(port, req).c_str(), nullptr)) << series;
     }
   }
-  const std::string a0 = "adapter=\"/pvd/pci1/dev1/fcp0\",",
-                    nr = "2000000000000A00.5000000000000B00";
-  const std::string h0 = ask(port, "HBAAPI 5.0./pvd/pci1/dev1/fcp0");
-  const struct {
-    std::string series, request;
-    int base;
-  } kRemote[] = {
-      {"tavro_remote_node_luns{" + a0 + "remote_node=\"5000000000000B00\"}",
-       "FCGET " + T + "4.9.1.4." + nr, 10},
-      {"tavro_remote_node_blocked{adapter=\"/pvd/pci2/dev1/"
-       "fcp1\",remote_node=\"5000000000000D00\"}",
-       "FCGET " + T + "4.9.1.3.2000000000000C00.5000000000000D00", 10},
-      {"tavro_remote_port_state{" + a0 +
-           "port=\"2100000000000A01\",remote_port=\"5000000000000B02\"}",
-       "HBAAPI 10.5." + h0 + ".0.1", 16},
-  };
-  for (const auto& [series, req, base] : kRemote)
-    EXPECT_EQ(sample(scraped, series), std::stoi(ask(port, req), nullptr, base)) << series;
+  const Vars vars = {{"T", T}, {"H0", ask(port, "HBAAPI 5.0./pvd/pci1/dev1/fcp0")}};
+  for (const auto& row : read_rows("e2e/tavroctl/remote_series.txt", vars))
+    EXPECT_EQ(sample(scraped, row[0]), std::stoi(ask(port, row[1]), nullptr, std::stoi(row[2])))
+        << row[0];
 }
 
 // On a sysfs fixture through the Linux driver library the series are the
@@ -353,27 +278,15 @@ TEST(TavroctlE2e, OnASysfsFixtureTheSeriesAreTheKernelsNumbers) {
       .args = {"-fcget", "enabled"},
       .env = {{"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"}, {"TAVRO_SYSFS_ROOT", root}}});
   const std::string scraped = scrape_metrics_of(daemon.port());
-  const struct {
-    std::string metric, file;
-    unsigned long long times;
-  } kRows[] = {
-      {"tavro_port_sent_sequences_total", "tx_frames", 1},
-      {"tavro_port_received_sequences_total", "rx_frames", 1},
-      {"tavro_port_sent_bytes_total", "tx_words", 4},
-      {"tavro_port_received_bytes_total", "rx_words", 4},
-      {"tavro_port_send_errors_total", "invalid_tx_word_count", 1},
-      {"tavro_port_receive_errors_total", "error_frames", 1},
-      {"tavro_port_link_transitions_total", "link_failure_count", 1},
-  };
   for (const std::string host : {"host3", "host4"}) {
     const std::string dir = root + "/class/fc_host/" + host + "/";
     std::string wwn = read_file(dir + "port_name").substr(2, 16);
     for (char& c : wwn) c = static_cast<char>(std::toupper(c));
     const std::string labels = "{adapter=\"pci0000:3b/dev00\",port=\"" + wwn + "\"}";
-    for (const auto& [metric, file, times] : kRows) {
-      const auto kernel = std::stoull(read_file(dir + "statistics/" + file), nullptr, 16);
-      EXPECT_EQ(sample(scraped, metric + labels), (kernel * times) % (1ull << 32))
-          << metric << labels;
+    for (const auto& row : read_rows("e2e/tavroctl/kernel_counters.txt")) {
+      const auto kernel = std::stoull(read_file(dir + "statistics/" + row[1]), nullptr, 16);
+      EXPECT_EQ(sample(scraped, row[0] + labels), (kernel * std::stoull(row[2])) % (1ull << 32))
+          << row[0] << labels;
     }
     const bool online = read_file(dir + "port_state") == "Online\n";
     EXPECT_EQ(sample(scraped, "tavro_port_link_up" + labels), online ? 1 : 0) << host;

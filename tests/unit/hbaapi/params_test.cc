@@ -2,51 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+
+#include "tests/support/daemon_process.h"
 
 namespace tavro {
 namespace {
 
-using Kind = HbaParamKind;
-
-struct ParamCase {
-  char letter;
-  const char* token;
-  bool ok;
-  Kind kind;
-  std::uint64_t number;
-};
-
-// Numbers are read as strtol reads them and refused when they do not fit.
-constexpr ParamCase kParamCases[] = {
-    {'u', "42", true, Kind::kU32, 42},
-    {'u', "  +12", true, Kind::kU32, 12},
-    {'u', "-7x", true, Kind::kU32, 0xFFFFFFF9},
-    {'u', "abc", true, Kind::kU32, 0},
-    {'u', "4294967295", true, Kind::kU32, 0xFFFFFFFF},
-    {'u', "4294967296", false, Kind::kU32, 0},
-    {'u', "-2147483649", false, Kind::kU32, 0},
-    {'u', "99999999999999999999", false, Kind::kU32, 0},
-    {'H', "10000", true, Kind::kU32, 0x10000},
-    {'H', "0x1F", true, Kind::kU32, 0x1F},
-    {'H', "ffffffffz", true, Kind::kU32, 0xFFFFFFFF},
-    {'H', "100000000", false, Kind::kU32, 0},
-    {'U', "Ab", true, Kind::kU32, 0xAB},
-    {'V', "255", true, Kind::kU8, 255},
-    {'V', "-1", true, Kind::kU8, 255},
-    {'V', "256", false, Kind::kU8, 0},
-    {'L', "5", true, Kind::kU64, 5},
-    {'L', "-1", true, Kind::kU64, 0xFFFFFFFF},
-    {'L', "4294967296", false, Kind::kU64, 0},
-};
-
 TEST(HbaParams, NumbersByLetter) {
-  for (const ParamCase& c : kParamCases) {
+  const std::map<std::string, HbaParamKind> kinds = {
+      {"U8", HbaParamKind::kU8}, {"U32", HbaParamKind::kU32}, {"U64", HbaParamKind::kU64}};
+  for (const auto& row : testing::read_rows("unit/hbaapi/params.txt")) {
     HbaParam p;
-    EXPECT_EQ(hbaapi_parse_param(c.letter, c.token, p, nullptr), c.ok) << c.letter << c.token;
-    if (!c.ok) continue;
-    EXPECT_EQ(p.kind, c.kind) << c.letter << c.token;
-    EXPECT_EQ(p.number, c.number) << c.letter << c.token;
+    const bool ok = row[2] != "refused";
+    EXPECT_EQ(hbaapi_parse_param(row[0][0], row[1].c_str(), p, nullptr), ok) << row[0] << row[1];
+    if (!ok) continue;
+    EXPECT_EQ(p.kind, kinds.at(row[2])) << row[0] << row[1];
+    EXPECT_EQ(p.number, std::stoull(row[3], nullptr, 0)) << row[0] << row[1];
   }
 }
 
