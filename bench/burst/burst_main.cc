@@ -24,22 +24,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int connect_loopback(int port) {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return s;
-  ::close(s);
-  return -1;
-}
-
 // Milliseconds from the start signal to the whole reply; -1 on failure.
 double one_client(int port, const std::atomic<bool>& go) {
   while (!go) std::this_thread::yield();
   const auto start = Clock::now();
-  int s = connect_loopback(port);
+  int s = bench::connect_loopback(port);
   if (s < 0) return -1;
   ::send(s, "REV\n", 4, MSG_NOSIGNAL);
   ::shutdown(s, SHUT_WR);
@@ -65,7 +54,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<int> held;
-  for (int i = 0; i < idle; ++i) held.push_back(connect_loopback(port));
+  for (int i = 0; i < idle; ++i) held.push_back(bench::connect_loopback(port));
   std::atomic<bool> go{false};
   std::vector<double> ms(static_cast<std::size_t>(clients));
   std::vector<std::thread> threads;

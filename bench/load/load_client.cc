@@ -20,19 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int connect_loopback(int port) {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(s);
-    return -1;
-  }
-  return s;
-}
-
 bool one_request(int port, const std::string& request, const std::string& expect) {
   int s = connect_loopback(port);
   if (s < 0) return false;
@@ -53,6 +40,19 @@ double percentile(std::vector<double>& sorted, double p) {
 }
 
 }  // namespace
+
+int connect_loopback(int port) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(s);
+    return -1;
+  }
+  return s;
+}
 
 LoadResult run_load(int port, const std::string& request, int count, const std::string& expect) {
   LoadResult r;

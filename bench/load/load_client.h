@@ -9,6 +9,9 @@
 
 namespace bench {
 
+// A connected socket to 127.0.0.1:port, or -1.
+int connect_loopback(int port);
+
 struct LoadResult {
   int requests = 0;
   int failures = 0;
