@@ -47,6 +47,7 @@ class Client {
   Reply hbaapi(std::string_view text) const { return ask("HBAAPI " + std::string(text)); }
 
   std::string where() const { return host_ + ":" + port_; }
+  const std::string& host() const { return host_; }
 
  private:
   Reply exchange(const std::string& line, Clock::time_point deadline) const;

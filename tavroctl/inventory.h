@@ -4,11 +4,13 @@
 // A value the daemon does not answer stays empty ("unknown"), never made up.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "sysfs/fpin.h"
 #include "tavroctl/client.h"
 
 namespace tavroctl {
@@ -76,6 +78,8 @@ struct Port {
   std::vector<std::string> hba_stats;                // statistics, hba::kStatsFields or none
   std::vector<std::vector<std::string>> discovered;  // remote ports' attributes
   std::vector<std::optional<std::string>> counters;  // the driver's, by kCounters rows
+  sysfs::FpinCounts fpin;                            // this host's kernel, when it has the port
+  std::map<std::string, sysfs::FpinCounts> remote_fpin;  // by remote port WWN
   std::string id() const { return std::to_string(adapter) + ":" + std::to_string(index); }
   std::string hba_field(std::size_t field) const { return field < hba.size() ? hba[field] : ""; }
 };
