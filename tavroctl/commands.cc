@@ -586,7 +586,13 @@ void remote_metrics(Metrics& m, const Adapter& a, const RemoteNode& r) {
 std::string metrics_text(const Client& client, Reply& failure) {
   Session s(client);
   Metrics m;
-  auto list = gather(s, {.details = true, .hba = true, .stats = true, .remotes = true});
+  // Only what the series show: no bus slots, no LUN numbers.
+  auto list = gather(s, {.details = true,
+                         .hba = true,
+                         .stats = true,
+                         .remotes = true,
+                         .bus_slot = false,
+                         .lun_numbers = false});
   failure = s.failure();
   add_fpin(list, client);
   m.add("tavro_up", "1 when the daemon and the driver answered.", {}, failure.ok() ? "1" : "0");

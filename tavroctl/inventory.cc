@@ -83,14 +83,14 @@ void read_port(Session& s, Port& p, const Want& want) {
       p.counters.push_back(s.agent(std::string(c->suffix) + "." + p.wwn + c->after, kAnyNumber));
 }
 
-void read_remote_node(Session& s, const std::string& node, RemoteNode& r) {
+void read_remote_node(Session& s, const std::string& node, RemoteNode& r, const Want& want) {
   const std::string nr = node + "." + r.wwn;
   r.type = s.agent("4.8.1.2." + nr, kRoleBits).value_or("");
   r.target_id = s.agent("4.9.1.2." + nr, count_up_to(0xFFFFFFFF)).value_or("");
   r.blocked = s.agent("4.9.1.3." + nr, kBlocked).value_or("");
   if (auto luns = s.agent("4.9.1.4." + nr, count_up_to(kMaxLuns))) {
     r.lun_count = number(luns);
-    for (unsigned l = 0; l < *r.lun_count; ++l)
+    for (unsigned l = 0; want.lun_numbers && l < *r.lun_count; ++l)
       r.luns.push_back(
           s.agent("4.13.1.2." + nr + "." + std::to_string(l), kAnyNumber).value_or("?"));
   }
@@ -104,14 +104,14 @@ void read_remote_node(Session& s, const std::string& node, RemoteNode& r) {
   }
 }
 
-void read_remotes(Session& s, Adapter& a) {
+void read_remotes(Session& s, Adapter& a, const Want& want) {
   if (a.node_wwn.empty()) return;
   const unsigned n = number(s.agent("4.3.1.3." + a.node_wwn, count_up_to(kMaxRemoteNodes)));
   for (unsigned i = 0; i < n && !s.failed(); ++i) {
     RemoteNode r;
     r.wwn = wwn_or_empty(s.agent("4.7.1.2." + a.node_wwn + "." + std::to_string(i), kWwnShape));
     if (r.wwn.empty()) continue;
-    read_remote_node(s, a.node_wwn, r);
+    read_remote_node(s, a.node_wwn, r, want);
     a.remotes.push_back(std::move(r));
   }
 }
@@ -124,7 +124,7 @@ Adapter read_adapter(Session& s, unsigned index, const Want& want) {
   a.node_wwn = wwn_or_empty(s.agent("4.2.1.2." + std::to_string(index), kWwnShape));
   if (want.details) {
     a.model = s.agent("3.3.1.4." + a.name);
-    a.bus_slot = s.agent("3.3.1.3." + a.name);
+    if (want.bus_slot) a.bus_slot = s.agent("3.3.1.3." + a.name);
   }
   const unsigned ports = number(s.agent("3.3.1.1." + a.name, count_up_to(kMaxPorts)));
   for (unsigned j = 0; j < ports && !s.failed(); ++j) {
@@ -138,7 +138,7 @@ Adapter read_adapter(Session& s, unsigned index, const Want& want) {
     read_port(s, p, want);
     a.ports.push_back(std::move(p));
   }
-  if (want.remotes) read_remotes(s, a);
+  if (want.remotes) read_remotes(s, a, want);
   return a;
 }
 

@@ -108,6 +108,7 @@ extern const CounterRow kCounters[];
 
 struct Want {
   bool details = true, hba = true, stats = false, remotes = false;
+  bool bus_slot = true, lun_numbers = true;  // with details, with remotes
 };
 
 // Everything asked for; the adapter list is empty when even the count failed
