@@ -28,6 +28,9 @@ class Session {
   // fails the session too.
   std::optional<std::string> required(std::string_view suffix, const Shape& shape);
   std::optional<std::string> hbaapi(std::string_view text, const Shape& shape = {});
+  // Objects that do not depend on each other, asked all at once; each as agent().
+  std::vector<std::optional<std::string>> agents(
+      const std::vector<std::pair<std::string, Shape>>& objects);
   // Fails the session unless value fits; names the request and the value.
   bool check(const std::string& request, std::string_view value, bool fits,
              const std::string& expected);
