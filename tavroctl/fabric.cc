@@ -30,11 +30,13 @@ namespace fs = std::filesystem;
 // ports can be; a tree of more is not walked to its end.
 constexpr int kMaxEntries = 8 * 8 * 1024;
 
-// A port_name file's WWN as tavroctl writes it, or "".
+// A port_name file's WWN as tavroctl writes it, or "" (also for a file too
+// long to be one).
 std::string wwn_file(const fs::path& path) {
   std::ifstream in(path);
   char text[40];
   in.read(text, sizeof text);
+  if (in.gcount() == sizeof text) return "";
   std::string_view value(text, static_cast<std::size_t>(in.gcount()));
   if (value.ends_with('\n')) value.remove_suffix(1);
   const auto wwn = sysfs::parse_wwn(value);
