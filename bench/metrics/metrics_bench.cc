@@ -4,8 +4,9 @@
 // Rounds alternate the two; each side's time is the wall time a user waits
 // (tavroctl started and run to its end; the HTTP request answered). Also the
 // requests one tavroctl metrics makes, from the daemon's request counters.
+// Given another tavroctl (an earlier build), its runs join each round too.
 //
-//   bench_metrics [rounds]     (default 21)
+//   bench_metrics [rounds] [other tavroctl]     (default 21 rounds)
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,10 +44,9 @@ std::string readable_tree() {
 }
 
 // Seconds from start to the end of tavroctl metrics; negative on failure.
-double tavroctl_metrics(int port) {
+double tavroctl_metrics(int port, const std::string& program) {
   const auto t0 = Clock::now();
-  pid_t pid =
-      bench::spawn({bench::own_dir() + "/tavroctl", "--port", std::to_string(port), "metrics"});
+  pid_t pid = bench::spawn({program, "--port", std::to_string(port), "metrics"});
   int status = -1;
   ::waitpid(pid, &status, 0);
   const double s = std::chrono::duration<double>(Clock::now() - t0).count();
@@ -103,28 +103,39 @@ int main(int argc, char** argv) {
       bench::spawn({kExporter, "--path.sysfs=" + root, "--collector.disable-defaults",
                     "--collector.fibrechannel",
                     "--web.listen-address=127.0.0.1:" + std::to_string(exporter_port)});
+  std::vector<std::string> programs{bench::own_dir() + "/tavroctl"};
+  if (argc > 2) programs.push_back(argv[2]);
   int status = 1;
   if (bench::wait_listening(daemon_port) && bench::wait_listening(exporter_port)) {
     std::string scraped;
-    const long before = requests_served(daemon_port);
-    status = tavroctl_metrics(daemon_port) < 0 || scrape(exporter_port, &scraped) < 0;
-    // Less the STATS request that read the counters.
-    const long requests = requests_served(daemon_port) - before - 1;
-    std::vector<double> ours, theirs, ratios;
+    status = scrape(exporter_port, &scraped) < 0;
+    std::vector<long> requests;
+    for (const std::string& program : programs) {
+      const long before = requests_served(daemon_port);
+      status |= tavroctl_metrics(daemon_port, program) < 0;
+      // Less the STATS request that read the counters.
+      requests.push_back(requests_served(daemon_port) - before - 1);
+    }
+    std::vector<std::vector<double>> ours(programs.size());
+    std::vector<double> theirs, ratios;
     for (int i = 0; i < rounds && status == 0; ++i) {
-      ours.push_back(tavroctl_metrics(daemon_port));
+      for (std::size_t k = 0; k < programs.size(); ++k)
+        ours[k].push_back(tavroctl_metrics(daemon_port, programs[k]));
       theirs.push_back(scrape(exporter_port));
-      if (ours.back() < 0 || theirs.back() < 0) status = 1;
-      ratios.push_back(ours.back() / theirs.back());
+      if (ours[0].back() < 0 || theirs.back() < 0) status = 1;
+      ratios.push_back(ours[0].back() / theirs.back());
     }
     std::sort(ratios.begin(), ratios.end());
     std::printf(
         "tavroctl metrics: median %.1f ms, %ld requests; node_exporter fibrechannel scrape: median "
         "%.1f ms (%d series); time ratio tavroctl/node_exporter median %.2f (rounds %.2f-%.2f; %d "
         "rounds, alternating)\n",
-        median(ours) * 1e3, requests, median(theirs) * 1e3,
+        median(ours[0]) * 1e3, requests[0], median(theirs) * 1e3,
         tavro::testing::occurrences(scraped, "\nnode_fibrechannel_"), median(ratios),
         ratios.empty() ? 0 : ratios.front(), ratios.empty() ? 0 : ratios.back(), rounds);
+    if (programs.size() > 1)
+      std::printf("%s metrics: median %.1f ms, %ld requests\n", programs[1].c_str(),
+                  median(ours[1]) * 1e3, requests[1]);
   }
   bench::stop(exporter);
   bench::stop(daemon);
