@@ -76,14 +76,20 @@ int Client::connect_socket(std::string& reason, Clock::time_point deadline) cons
   return s;
 }
 
-// What the peer sent until it closed; an empty reply is a closed or reset
-// connection, told apart from one that is still open at the deadline.
-Reply Client::exchange(const std::string& line, Clock::time_point deadline) const {
+int Client::send_request(const std::string& line, Clock::time_point deadline, Reply& r) const {
   std::string reason;
   int s = connect_socket(reason, deadline);
-  if (s < 0) return {Outcome::kCannotConnect, reason};
+  if (s < 0)
+    r = {Outcome::kCannotConnect, reason};
+  else if (send_all(s, line, deadline))
+    ::shutdown(s, SHUT_WR);
+  return s;
+}
+
+// What the peer sent until it closed; an empty reply is a closed or reset
+// connection, told apart from one that is still open at the deadline.
+Reply Client::read_reply(int s, Clock::time_point deadline) const {
   Reply r{Outcome::kOk, ""};
-  if (send_all(s, line, deadline)) ::shutdown(s, SHUT_WR);
   char buffer[4096];
   for (;;) {
     if (!wait_for(s, POLLIN, deadline)) {
@@ -105,14 +111,27 @@ Reply Client::exchange(const std::string& line, Clock::time_point deadline) cons
   return r;
 }
 
-Reply Client::ask(std::string_view request) const {
-  // The daemon takes one line of at most a message buffer; anything after a
-  // line end would be dropped unseen, so such a request is not sent.
-  if (request.find_first_of("\r\n") != std::string_view::npos || request.size() >= 4096)
-    return {Outcome::kUsage, "a request is one line of less than 4096 bytes", std::string(request)};
-  const auto deadline = std::min(Clock::now() + timeout_, end_);
-  const std::string line = std::string(request) + "\n";
-  Reply r = transport_ ? transport_(line, deadline) : exchange(line, deadline);
+Reply Client::exchange(const std::string& line, Clock::time_point deadline) const {
+  Reply r;
+  int s = send_request(line, deadline, r);
+  return s < 0 ? r : read_reply(s, deadline);
+}
+
+namespace {
+
+// The daemon takes one line of at most a message buffer; anything after a
+// line end would be dropped unseen, so such a request is not sent.
+bool sendable(std::string_view request) {
+  return request.find_first_of("\r\n") == std::string_view::npos && request.size() < 4096;
+}
+
+Reply unsendable(std::string_view request) {
+  return {Outcome::kUsage, "a request is one line of less than 4096 bytes", std::string(request)};
+}
+
+}  // namespace
+
+Reply Client::finish(Reply r, std::string_view request, Clock::time_point deadline) const {
   if (r.ok()) r = classify(std::move(r.text));
   if (r.outcome == Outcome::kNoReply && (r.text == "no reply" || r.text == "reply cut off")) {
     const auto seconds = std::to_string(timeout_.count() / 1000.0);
@@ -121,6 +140,39 @@ Reply Client::ask(std::string_view request) const {
   }
   r.request = request;
   return r;
+}
+
+Reply Client::ask(std::string_view request) const {
+  if (!sendable(request)) return unsendable(request);
+  const auto deadline = next_deadline();
+  const std::string line = std::string(request) + "\n";
+  return finish(transport_ ? transport_(line, deadline) : exchange(line, deadline), request,
+                deadline);
+}
+
+std::vector<Reply> Client::ask_all(const std::vector<std::string>& requests) const {
+  // No more connections open at once than a small batch.
+  constexpr std::size_t kInFlight = 16;
+  std::vector<Reply> replies;
+  for (std::size_t first = 0; first < requests.size(); first += kInFlight) {
+    const std::size_t end = std::min(requests.size(), first + kInFlight);
+    std::vector<std::pair<int, Reply>> sent;
+    const auto deadline = next_deadline();
+    for (std::size_t i = first; i < end; ++i) {
+      Reply r;
+      const bool direct = !transport_ && sendable(requests[i]);
+      sent.emplace_back(direct ? send_request(requests[i] + "\n", deadline, r) : -1, r);
+    }
+    for (std::size_t i = first; i < end; ++i) {
+      auto& [socket, failed] = sent[i - first];
+      if (transport_ || !sendable(requests[i]))
+        replies.push_back(ask(requests[i]));
+      else
+        replies.push_back(
+            finish(socket < 0 ? failed : read_reply(socket, deadline), requests[i], deadline));
+    }
+  }
+  return replies;
 }
 
 }  // namespace tavroctl

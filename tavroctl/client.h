@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tavroctl/reply.h"
 
@@ -38,6 +39,10 @@ class Client {
   // Sends the request (a line end added) and classifies what comes back. A
   // failed connection is kCannotConnect with the reason in text.
   Reply ask(std::string_view request) const;
+  // The same for several requests, each on a connection of its own, sent
+  // before any reply is read: the daemon answers one after the other without
+  // waiting for tavroctl in between. The replies in the order asked.
+  std::vector<Reply> ask_all(const std::vector<std::string>& requests) const;
   // A new whole-command time-out from now (each round of log --follow).
   void restart() { end_ = Clock::now() + timeout_; }
   // FCGET of an object below the agent tree, e.g. "3.1.0".
@@ -47,9 +52,15 @@ class Client {
   Reply hbaapi(std::string_view text) const { return ask("HBAAPI " + std::string(text)); }
 
   std::string where() const { return host_ + ":" + port_; }
+  const std::string& host() const { return host_; }
 
  private:
   Reply exchange(const std::string& line, Clock::time_point deadline) const;
+  // Connects and sends the line; the socket, or -1 with the failure in r.
+  int send_request(const std::string& line, Clock::time_point deadline, Reply& r) const;
+  Reply read_reply(int socket, Clock::time_point deadline) const;
+  Clock::time_point next_deadline() const { return std::min(Clock::now() + timeout_, end_); }
+  Reply finish(Reply r, std::string_view request, Clock::time_point deadline) const;
   int connect_socket(std::string& reason, Clock::time_point deadline) const;
 
   std::string host_, port_;

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "tavroctl/fabric.h"
 #include "tavroctl/inventory.h"
 #include "tavroctl/output.h"
 
@@ -130,6 +131,20 @@ std::vector<std::optional<std::string>> counter_values(const Port& p) {
   for (auto& v : values)
     if (v && !parse_unsigned(*v)) v.reset();
   return values;
+}
+
+// The fabric notifications by kFpinKinds row.
+std::vector<std::optional<std::string>> fpin_values(const sysfs::FpinCounts& counts) {
+  std::vector<std::optional<std::string>> values;
+  for (const FpinKind& k : kFpinKinds)
+    values.push_back((counts.*k.count) ? std::optional(std::to_string(*(counts.*k.count)))
+                                       : std::nullopt);
+  return values;
+}
+
+// The kernel's counts join what the daemon answered when both are of this host.
+void add_fpin(std::vector<Adapter>& adapters, const Client& client) {
+  if (is_loopback(client.host())) attach_fpin(adapters, sysfs_root());
 }
 
 // The whole lines of text but the notes of tavroctl's own requests, which the
@@ -291,15 +306,26 @@ int Command::ports() {
 int Command::targets() {
   auto list = gather(session_, {.details = false, .hba = true, .remotes = true});
   if (int rc = failed_gather()) return rc;
+  if (o_.stats) add_fpin(list, client_);
   Json j = Json::array();
-  Table t({"ADAPTER", "REMOTE NODE", "REMOTE PORT", "FC ADDRESS", "STATE", "ROLE", "TARGET",
-           "BLOCKED", "LUNS"});
+  std::vector<std::string> header{"ADAPTER", "REMOTE NODE", "REMOTE PORT", "FC ADDRESS", "STATE",
+                                  "ROLE",    "TARGET",      "BLOCKED",     "LUNS"};
+  for (const FpinKind& k : kFpinKinds)
+    if (o_.stats) header.push_back(k.column);
+  Table t(header);
   for (const Adapter& a : list) {
     for (const RemoteNode& r : a.remotes) {
       for (const RemotePort& rp : r.ports) {
         const std::string state = port_state_name(rp.state);
-        t.add({std::to_string(a.index), r.wwn, rp.wwn, rp.fc_address, state, role_of(r),
-               r.target_id, blocked_text(r.blocked), join(r.luns, ",")});
+        std::vector<std::string> row{std::to_string(a.index),
+                                     r.wwn,
+                                     rp.wwn,
+                                     rp.fc_address,
+                                     state,
+                                     role_of(r),
+                                     r.target_id,
+                                     blocked_text(r.blocked),
+                                     join(r.luns, ",")};
         Json luns = Json::array();
         for (const auto& l : r.luns) luns.push_back(number_or_null(l));
         j.push_back(
@@ -313,6 +339,14 @@ int Command::targets() {
              {"target_id", number_or_null(r.target_id)},
              {"blocked", r.blocked.empty() ? Json() : Json(blocked_text(r.blocked) == "yes")},
              {"luns", luns}});
+        if (o_.stats) {
+          const auto values = fpin_values(remote_fpin(a, rp));
+          for (std::size_t i = 0; i < values.size(); ++i) {
+            row.push_back(values[i].value_or(""));
+            j.back()["fpin"][kFpinKinds[i].key] = number_or_null(values[i]);
+          }
+        }
+        t.add(row);
       }
     }
   }
@@ -330,6 +364,10 @@ int Command::stats() {
   }
   auto list = gather(session_, {.details = false, .hba = true, .stats = true});
   if (int rc = failed_gather()) return rc;
+  add_fpin(list, client_);
+  std::vector<std::string> keys;
+  for (const CounterRow* c = kCounters; c->key != nullptr; ++c) keys.push_back(c->key);
+  for (const FpinKind& k : kFpinKinds) keys.push_back("fpin_" + std::string(k.key));
   std::vector<const Port*> chosen;
   for (const Adapter& a : list)
     for (const Port& p : a.ports)
@@ -344,14 +382,15 @@ int Command::stats() {
   for (const Port* p : chosen) {
     header.push_back(p->id() + " " + p->wwn);
     columns.push_back(counter_values(*p));
+    for (auto& v : fpin_values(p->fpin)) columns.back().push_back(v);
     Json counters = Json::object();
-    for (std::size_t i = 0; kCounters[i].key != nullptr; ++i)
-      counters[kCounters[i].key] = number_or_null(columns.back()[i]);
+    for (std::size_t i = 0; i < keys.size(); ++i)
+      counters[keys[i]] = number_or_null(columns.back()[i]);
     j.push_back({{"port", p->id()}, {"wwn", p->wwn}, {"counters", counters}});
   }
   Table t(header);
-  for (std::size_t i = 0; kCounters[i].key != nullptr; ++i) {
-    std::vector<std::string> row{kCounters[i].key};
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    std::vector<std::string> row{keys[i]};
     for (const auto& c : columns) row.push_back(c[i].value_or(""));
     t.add(row);
   }
@@ -493,6 +532,11 @@ void port_metrics(Metrics& m, const Adapter& a, const Port& p) {
   const auto values = counter_values(p);
   for (std::size_t i = 0; kCounters[i].key != nullptr; ++i)
     if (values[i]) m.add(kCounters[i].metric, kCounters[i].help, id, *values[i]);
+  const auto fpin = fpin_values(p.fpin);
+  for (std::size_t i = 0; i < fpin.size(); ++i)
+    if (fpin[i])
+      m.add("tavro_port_fpin_" + std::string(kFpinKinds[i].key) + "_total", kFpinKinds[i].help, id,
+            *fpin[i]);
   for (const auto& d : p.discovered) {
     auto wwn = normalize_wwn(d[hba::kPortWwn]);
     auto code = parse_hex32(d[hba::kState]);
@@ -503,8 +547,22 @@ void port_metrics(Metrics& m, const Adapter& a, const Port& p) {
   }
 }
 
+// The kernel's counts of the remote port on each path to it, a series each.
+void remote_fpin_metrics(Metrics& m, const Adapter& a, const RemotePort& rp) {
+  for (const Port& p : a.ports) {
+    auto counts = p.remote_fpin.find(rp.wwn);
+    if (counts == p.remote_fpin.end()) continue;
+    const auto values = fpin_values(counts->second);
+    for (std::size_t i = 0; i < values.size(); ++i)
+      if (values[i])
+        m.add("tavro_remote_port_fpin_" + std::string(kFpinKinds[i].key) + "_total",
+              kFpinKinds[i].help, {{"adapter", a.name}, {"port", p.wwn}, {"remote_port", rp.wwn}},
+              *values[i]);
+  }
+}
+
 void remote_metrics(Metrics& m, const Adapter& a, const RemoteNode& r) {
-  for (const RemotePort& rp : r.ports)
+  for (const RemotePort& rp : r.ports) {
     m.add("tavro_remote_port_info", "A remote port the adapter sees.",
           {{"adapter", a.name},
            {"remote_node", r.wwn},
@@ -513,6 +571,8 @@ void remote_metrics(Metrics& m, const Adapter& a, const RemoteNode& r) {
            {"role", role_of(r)},
            {"target_id", r.target_id}},
           "1");
+    remote_fpin_metrics(m, a, rp);
+  }
   const Labels node{{"adapter", a.name}, {"remote_node", r.wwn}};
   if (!blocked_text(r.blocked).empty())
     m.add("tavro_remote_node_blocked", "1 when the remote node's target is blocked.", node,
@@ -526,8 +586,15 @@ void remote_metrics(Metrics& m, const Adapter& a, const RemoteNode& r) {
 std::string metrics_text(const Client& client, Reply& failure) {
   Session s(client);
   Metrics m;
-  auto list = gather(s, {.details = true, .hba = true, .stats = true, .remotes = true});
+  // Only what the series show: no bus slots, no LUN numbers.
+  auto list = gather(s, {.details = true,
+                         .hba = true,
+                         .stats = true,
+                         .remotes = true,
+                         .bus_slot = false,
+                         .lun_numbers = false});
   failure = s.failure();
+  add_fpin(list, client);
   m.add("tavro_up", "1 when the daemon and the driver answered.", {}, failure.ok() ? "1" : "0");
   if (!failure.ok()) return m.text();
   m.add("tavro_adapters", "Adapters the driver reports.", {}, std::to_string(list.size()));

@@ -14,10 +14,10 @@ struct Options {
   // For each request and for the whole command: well inside the minute of the
   // metrics timer, and more than the 6 s the driver may take for one request.
   std::chrono::milliseconds timeout{20000};
-  bool json = false, follow = false;
-  std::string output;              // metrics: the file to replace
-  std::vector<std::string> words;  // the subcommand and its arguments
-  Client::Transport transport;     // tests: a fake peer
+  bool json = false, follow = false, stats = false;  // stats: targets --stats
+  std::string output;                                // metrics: the file to replace
+  std::vector<std::string> words;                    // the subcommand and its arguments
+  Client::Transport transport;                       // tests: a fake peer
 };
 
 // Runs the subcommand; results go to out, one line saying what went wrong

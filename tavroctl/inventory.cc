@@ -71,26 +71,34 @@ Port* find_port(std::vector<Adapter>& adapters, const std::string& wwn) {
 }
 
 void read_port(Session& s, Port& p, const Want& want) {
-  p.state = s.agent("3.5.1.5." + p.wwn, kPortState);
+  std::vector<std::pair<std::string, Shape>> objects{{"3.5.1.5." + p.wwn, kPortState}};
   if (want.details) {
-    p.speed = s.agent("3.5.1.3." + p.wwn, count_up_to(kMaxGbit));
-    p.link = s.agent("3.6.1.3." + p.wwn + ".0", kLinkState);
-    p.fc_address = s.agent("3.7.1.7." + p.wwn, kFcAddress);
+    objects.emplace_back("3.5.1.3." + p.wwn, count_up_to(kMaxGbit));
+    objects.emplace_back("3.6.1.3." + p.wwn + ".0", kLinkState);
+    objects.emplace_back("3.7.1.7." + p.wwn, kFcAddress);
   }
-  if (!want.stats) return;
-  for (const CounterRow* c = kCounters; c->key != nullptr; ++c)
+  for (const CounterRow* c = kCounters; want.stats && c->key != nullptr; ++c)
     if (c->suffix != nullptr)
-      p.counters.push_back(s.agent(std::string(c->suffix) + "." + p.wwn + c->after, kAnyNumber));
+      objects.emplace_back(std::string(c->suffix) + "." + p.wwn + c->after, kAnyNumber);
+  auto values = s.agents(objects);
+  auto next = values.begin();
+  p.state = *next++;
+  if (want.details) {
+    p.speed = *next++;
+    p.link = *next++;
+    p.fc_address = *next++;
+  }
+  p.counters.assign(next, values.end());
 }
 
-void read_remote_node(Session& s, const std::string& node, RemoteNode& r) {
+void read_remote_node(Session& s, const std::string& node, RemoteNode& r, const Want& want) {
   const std::string nr = node + "." + r.wwn;
   r.type = s.agent("4.8.1.2." + nr, kRoleBits).value_or("");
   r.target_id = s.agent("4.9.1.2." + nr, count_up_to(0xFFFFFFFF)).value_or("");
   r.blocked = s.agent("4.9.1.3." + nr, kBlocked).value_or("");
   if (auto luns = s.agent("4.9.1.4." + nr, count_up_to(kMaxLuns))) {
     r.lun_count = number(luns);
-    for (unsigned l = 0; l < *r.lun_count; ++l)
+    for (unsigned l = 0; want.lun_numbers && l < *r.lun_count; ++l)
       r.luns.push_back(
           s.agent("4.13.1.2." + nr + "." + std::to_string(l), kAnyNumber).value_or("?"));
   }
@@ -104,14 +112,14 @@ void read_remote_node(Session& s, const std::string& node, RemoteNode& r) {
   }
 }
 
-void read_remotes(Session& s, Adapter& a) {
+void read_remotes(Session& s, Adapter& a, const Want& want) {
   if (a.node_wwn.empty()) return;
   const unsigned n = number(s.agent("4.3.1.3." + a.node_wwn, count_up_to(kMaxRemoteNodes)));
   for (unsigned i = 0; i < n && !s.failed(); ++i) {
     RemoteNode r;
     r.wwn = wwn_or_empty(s.agent("4.7.1.2." + a.node_wwn + "." + std::to_string(i), kWwnShape));
     if (r.wwn.empty()) continue;
-    read_remote_node(s, a.node_wwn, r);
+    read_remote_node(s, a.node_wwn, r, want);
     a.remotes.push_back(std::move(r));
   }
 }
@@ -119,26 +127,33 @@ void read_remotes(Session& s, Adapter& a) {
 Adapter read_adapter(Session& s, unsigned index, const Want& want) {
   Adapter a;
   a.index = static_cast<int>(index);
-  a.name = s.agent("3.2.1.2." + std::to_string(index)).value_or("");
+  const std::string i = std::to_string(index);
+  const auto names = s.agents({{"3.2.1.2." + i, {}}, {"4.2.1.2." + i, kWwnShape}});
+  a.name = names[0].value_or("");
   if (a.name.empty()) return a;
-  a.node_wwn = wwn_or_empty(s.agent("4.2.1.2." + std::to_string(index), kWwnShape));
-  if (want.details) {
-    a.model = s.agent("3.3.1.4." + a.name);
-    a.bus_slot = s.agent("3.3.1.3." + a.name);
-  }
-  const unsigned ports = number(s.agent("3.3.1.1." + a.name, count_up_to(kMaxPorts)));
-  for (unsigned j = 0; j < ports && !s.failed(); ++j) {
+  a.node_wwn = wwn_or_empty(names[1]);
+  std::vector<std::pair<std::string, Shape>> objects{{"3.3.1.1." + a.name, count_up_to(kMaxPorts)}};
+  if (want.details) objects.emplace_back("3.3.1.4." + a.name, Shape{});
+  if (want.details && want.bus_slot) objects.emplace_back("3.3.1.3." + a.name, Shape{});
+  const auto about = s.agents(objects);
+  if (want.details) a.model = about[1];
+  if (want.details && want.bus_slot) a.bus_slot = about[2];
+  // The adapter's port WWN object names its first port whatever the index;
+  // the node's port objects name each port.
+  std::vector<std::pair<std::string, Shape>> wwns;
+  for (unsigned j = 0; j < number(about[0]); ++j)
+    wwns.emplace_back("4.6.1.2." + a.node_wwn + "." + std::to_string(j), kWwnShape);
+  const auto port_wwns = s.agents(wwns);
+  for (unsigned j = 0; j < port_wwns.size() && !s.failed(); ++j) {
     Port p;
     p.adapter = a.index;
     p.index = static_cast<int>(j);
-    // The adapter's port WWN object names its first port whatever the index;
-    // the node's port objects name each port.
-    p.wwn = wwn_or_empty(s.agent("4.6.1.2." + a.node_wwn + "." + std::to_string(j), kWwnShape));
+    p.wwn = wwn_or_empty(port_wwns[j]);
     if (p.wwn.empty()) continue;
     read_port(s, p, want);
     a.ports.push_back(std::move(p));
   }
-  if (want.remotes) read_remotes(s, a);
+  if (want.remotes) read_remotes(s, a, want);
   return a;
 }
 
@@ -268,6 +283,20 @@ std::optional<std::string> Session::keep(Reply reply, const Shape& shape, bool e
 std::optional<std::string> Session::agent(std::string_view suffix, const Shape& shape) {
   if (failed()) return std::nullopt;
   return keep(client_.agent(suffix), shape, false);
+}
+
+std::vector<std::optional<std::string>> Session::agents(
+    const std::vector<std::pair<std::string, Shape>>& objects) {
+  std::vector<std::string> requests;
+  for (const auto& [suffix, shape] : objects)
+    requests.push_back("FCGET " + std::string(kAgentTree) + suffix);
+  std::vector<Reply> replies;
+  if (!failed()) replies = client_.ask_all(requests);
+  std::vector<std::optional<std::string>> values;
+  for (std::size_t i = 0; i < objects.size(); ++i)
+    values.push_back(i < replies.size() ? keep(std::move(replies[i]), objects[i].second, false)
+                                        : std::nullopt);
+  return values;
 }
 
 std::optional<std::string> Session::required(std::string_view suffix, const Shape& shape) {

@@ -4,11 +4,13 @@
 // A value the daemon does not answer stays empty ("unknown"), never made up.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "sysfs/fpin.h"
 #include "tavroctl/client.h"
 
 namespace tavroctl {
@@ -26,6 +28,9 @@ class Session {
   // fails the session too.
   std::optional<std::string> required(std::string_view suffix, const Shape& shape);
   std::optional<std::string> hbaapi(std::string_view text, const Shape& shape = {});
+  // Objects that do not depend on each other, asked all at once; each as agent().
+  std::vector<std::optional<std::string>> agents(
+      const std::vector<std::pair<std::string, Shape>>& objects);
   // Fails the session unless value fits; names the request and the value.
   bool check(const std::string& request, std::string_view value, bool fits,
              const std::string& expected);
@@ -76,6 +81,8 @@ struct Port {
   std::vector<std::string> hba_stats;                // statistics, hba::kStatsFields or none
   std::vector<std::vector<std::string>> discovered;  // remote ports' attributes
   std::vector<std::optional<std::string>> counters;  // the driver's, by kCounters rows
+  sysfs::FpinCounts fpin;                            // this host's kernel, when it has the port
+  std::map<std::string, sysfs::FpinCounts> remote_fpin;  // by remote port WWN
   std::string id() const { return std::to_string(adapter) + ":" + std::to_string(index); }
   std::string hba_field(std::size_t field) const { return field < hba.size() ? hba[field] : ""; }
 };
@@ -104,6 +111,7 @@ extern const CounterRow kCounters[];
 
 struct Want {
   bool details = true, hba = true, stats = false, remotes = false;
+  bool bus_slot = true, lun_numbers = true;  // with details, with remotes
 };
 
 // Everything asked for; the adapter list is empty when even the count failed

@@ -14,8 +14,10 @@ commands:
   status               revision, driver, adapter and port counts, request counters
   adapters             adapters with model, serial number and versions
   ports                ports with WWN, state, speed, type and fabric
-  targets              remote ports with their roles and LUNs
-  stats [PORT]         port statistics (all ports, or one)
+  targets [--stats]    remote ports with their roles and LUNs (and the
+                       fabric notifications counted for each)
+  stats [PORT]         port statistics (all ports, or one), with the fabric
+                       notifications the kernel of this host counted
   log [--follow]       the daemon's request log
   config               the daemon's settings
   get OID [PORT...]    read one object (an OID below .1.3.6.1.4.1.48217.3 may
@@ -61,6 +63,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (a == "--json") {
       o.json = true;
+    } else if (a == "--stats") {
+      o.stats = true;
     } else if (a == "--follow" || a == "-f") {
       o.follow = true;
     } else if ((a == "--host" || a == "--port" || a == "--output" || a == "--timeout") &&
@@ -86,8 +90,10 @@ int main(int argc, char** argv) {
     }
   }
   if ((o.follow && (o.words.empty() || o.words[0] != "log" || o.json)) ||
-      (!o.output.empty() && (o.words.empty() || o.words[0] != "metrics"))) {
-    std::cerr << "tavroctl: --follow belongs to log (as text), --output to metrics\n";
+      (!o.output.empty() && (o.words.empty() || o.words[0] != "metrics")) ||
+      (o.stats && (o.words.empty() || o.words[0] != "targets"))) {
+    std::cerr << "tavroctl: --follow belongs to log (as text), --output to metrics, --stats to "
+                 "targets\n";
     return usage;
   }
   return tavroctl::run(o, std::cout, std::cerr);

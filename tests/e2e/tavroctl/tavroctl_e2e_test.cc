@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -270,14 +271,33 @@ TEST(TavroctlE2e, NodeExporterServesEverySeriesAsTheDaemonAnswersIt) {
 
 // On a sysfs fixture through the Linux driver library the series are the
 // kernel's numbers: frames for sequences, words times four for bytes, all
-// modulo 2^32 as the driver's counters are.
+// modulo 2^32 as the driver's counters are. tavroctl, on the daemon's host,
+// adds the fabric notifications the kernel counted (TAVRO_SYSFS_ROOT is
+// passed on to it).
 TEST(TavroctlE2e, OnASysfsFixtureTheSeriesAreTheKernelsNumbers) {
   if (::access(kExporter, X_OK) != 0) GTEST_SKIP() << kExporter << " is not installed";
-  const std::string root = std::string(TAVRO_FIXTURES) + "/dual_port";
-  DaemonProcess daemon(DaemonOptions{
-      .args = {"-fcget", "enabled"},
-      .env = {{"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"}, {"TAVRO_SYSFS_ROOT", root}}});
+  const std::string root = make_temp_dir() + "/sys";
+  std::filesystem::copy(
+      std::string(TAVRO_FIXTURES) + "/dual_port", root,
+      std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+  const auto fpin = read_rows("e2e/tavroctl/fpin_series.txt");
+  for (const auto& row : fpin) {
+    std::filesystem::create_directories(std::filesystem::path(root + "/" + row[0]).parent_path());
+    write_file(root + "/" + row[0], row[1] + "\n");
+  }
+  setenv("TAVRO_SYSFS_ROOT", root.c_str(), 1);
+  DaemonProcess daemon(DaemonOptions{.args = {"-fcget", "enabled"},
+                                     .env = {{"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"}}});
   const std::string scraped = scrape_metrics_of(daemon.port());
+  for (const auto& row : fpin)
+    EXPECT_EQ(sample(scraped, row[2]), row[3] == "-" ? -1 : std::strtod(row[3].c_str(), nullptr))
+        << row[2];
+  Json stats = Json::parse(tavroctl(daemon.port(), {"stats", "--json"}).out);
+  EXPECT_EQ(stats[0]["counters"]["fpin_congestion"], 7);
+  EXPECT_TRUE(stats[1]["counters"]["fpin_delivery"].is_null()) << stats[1];
+  Json targets = Json::parse(tavroctl(daemon.port(), {"targets", "--stats", "--json"}).out);
+  EXPECT_EQ(targets[0]["fpin"]["delivery"], 15);
+  EXPECT_TRUE(targets[1]["fpin"]["link_integrity"].is_null()) << targets[1];
   for (const std::string host : {"host3", "host4"}) {
     const std::string dir = root + "/class/fc_host/" + host + "/";
     std::string wwn = read_file(dir + "port_name").substr(2, 16);
@@ -294,6 +314,7 @@ TEST(TavroctlE2e, OnASysfsFixtureTheSeriesAreTheKernelsNumbers) {
   }
   Ran ports = tavroctl(daemon.port(), {"ports"});
   EXPECT_NE(ports.out.find("\n0:1   21000024FF3A5B11  offline  -"), std::string::npos) << ports.out;
+  unsetenv("TAVRO_SYSFS_ROOT");
 }
 
 // A counter the adapter does not keep and a speed not negotiated (0) are
