@@ -140,7 +140,10 @@ std::string default_root() {
   return env && *env ? env : "/sys";
 }
 
-Model::Model(std::string root, Clock clock) : root_(std::move(root)), clock_(std::move(clock)) {}
+Model::Model(std::string root, Clock clock)
+    : root_(std::move(root)), clock_(std::move(clock)), shared_(std::make_shared<Shared>()) {
+  shared_->clock = clock_;
+}
 
 // Reads not yet begun are dropped; a reader thread ends after its read.
 Model::~Model() {
@@ -499,8 +502,7 @@ std::optional<std::uint64_t> Model::statistic(unsigned host, Stat s,
     ++c.reads;
     ++sh.reading;
     ++sh.stat_reads;
-    sh.queue.push_back(
-        Job{key, ++c.last_read, now, host_dir(host) + "/statistics/" + stat_file(s)});
+    sh.queue.push_back(Job{key, ++c.last_read, host_dir(host) + "/statistics/" + stat_file(s)});
     if (sh.readers - sh.busy < static_cast<int>(sh.queue.size()) && sh.readers < kMaxReaders) {
       ++sh.readers;
       try {
@@ -547,6 +549,7 @@ void Model::serve(std::shared_ptr<Shared> sh) {
     ++sh->busy;
     lock.unlock();
     auto text = read_file(job.path, sh->file_reads);
+    const auto ended = sh->clock();  // the driver gives the value as the read ends
     lock.lock();
     --sh->busy;
     --sh->reading;
@@ -556,7 +559,7 @@ void Model::serve(std::shared_ptr<Shared> sh) {
     if (job.number > c.value_read && job.number >= c.first_valid) {
       c.value = text ? parse_counter(*text) : std::nullopt;
       c.value_read = job.number;
-      c.when = job.asked;
+      c.when = ended;
     }
     sh->done.notify_all();
   }

@@ -261,7 +261,7 @@ class Model {
 
   using Key = std::pair<unsigned, Stat>;
   struct Cached {
-    std::chrono::steady_clock::time_point when;  // the read that gave value was asked for
+    std::chrono::steady_clock::time_point when;  // the read that gave value ended
     std::optional<std::uint64_t> value;
     std::uint64_t value_read = 0;   // the number of the read that gave value; 0 none
     std::uint64_t last_read = 0;    // the number of the last read asked for
@@ -272,12 +272,12 @@ class Model {
   struct Job {
     Key key;
     std::uint64_t number;
-    std::chrono::steady_clock::time_point asked;
     std::string path;
   };
   // Shared with the reader threads, which a read stuck in its driver keeps
   // after the model is gone.
   struct Shared {
+    Clock clock;  // called on the reader threads too
     std::atomic<std::uint64_t> file_reads{0};
     std::atomic<std::uint64_t> stat_reads{0};
     std::mutex lock;
@@ -290,7 +290,7 @@ class Model {
   };
   std::string root_;
   Clock clock_;
-  std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+  std::shared_ptr<Shared> shared_;
   mutable std::atomic<std::uint64_t> generation_{0};
   mutable std::mutex view_lock_;  // held only to copy or swap view_, or wait for a look
   mutable std::condition_variable looked_;

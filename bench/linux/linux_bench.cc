@@ -9,9 +9,13 @@
 // 3. The sysfs files a full stdagent walk opens on the eight-adapter fixture,
 //    through a private snmpd and the bridge: inotify on every folder of the
 //    tree counts the opens; two walks within a second, one after it.
+// 4. The watcher's idle cost on the eight-adapter fixture, where nothing
+//    changes: the CPU time of this process (getrusage) while only the watcher
+//    works, as seconds per hour, and the files it opens per second.
 //
-//   bench_linux [requests per round] [rounds]     (default 2000 and 5)
+//   bench_linux [requests per round] [rounds] [idle seconds]  (default 2000, 5, 30)
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +28,7 @@
 
 #include "bench/load/load_client.h"
 #include "linux/driver.h"
+#include "linux/watch/watcher.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/snmpd_process.h"
 
@@ -201,11 +206,33 @@ int snmp_walks() {
   return status;
 }
 
+double cpu_seconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void watcher_idle(int seconds) {
+  OpenCounter opens(kEight);
+  sysfs::Model model(kEight);
+  qlinux::watch::Watcher watcher(model, [](const qlinux::watch::Change&) {});
+  opens.take();
+  const double before = cpu_seconds();
+  ::sleep(static_cast<unsigned>(seconds));
+  const double cpu = cpu_seconds() - before;
+  std::printf(
+      "watcher idle on eight adapters: %.2f CPU s per hour, %.1f files opened per second "
+      "(%d s)\n",
+      cpu * 3600 / seconds, opens.take().first / static_cast<double>(seconds), seconds);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int count = argc > 1 ? std::atoi(argv[1]) : 2000;
   int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  int idle = argc > 3 ? std::atoi(argv[3]) : 30;
   if (count < 1) count = 1;
   if (rounds < 1) rounds = 1;
 
@@ -232,5 +259,7 @@ int main(int argc, char** argv) {
                 requests.size(), static_cast<unsigned long long>(model.file_reads() - files),
                 static_cast<unsigned long long>(model.stat_reads() - stats));
   }
-  return snmp_walks() | status;
+  status |= snmp_walks();
+  watcher_idle(std::max(idle, 1));
+  return status;
 }

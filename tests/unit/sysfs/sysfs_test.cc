@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -303,8 +304,10 @@ TEST(SysfsModel, WatchedViewIsTheLatestLook) {
 TEST(SysfsModel, StatisticsReadThatBlocksHoldsOnlyItsFile) {
   using std::chrono::milliseconds;
   std::string root = copy_of("dual_port");
-  auto now = std::chrono::steady_clock::time_point{};
-  Model m(root, [&] { return now; });
+  // Reader threads read the clock too, also after the test if a read ends late.
+  static std::atomic<std::chrono::steady_clock::time_point> now{};
+  Model m(root, [] { return now.load(); });
+  auto later = [&](int ms) { now = now.load() + milliseconds(ms); };
   const std::string dir = root + "/class/fc_host/host3/statistics/";
   auto stick = [&](Stat s) {
     fs::remove(dir + stat_file(s));
@@ -313,15 +316,15 @@ TEST(SysfsModel, StatisticsReadThatBlocksHoldsOnlyItsFile) {
   const milliseconds wait(20);
   EXPECT_EQ(m.statistic(3, Stat::rx_frames), 0x1404u);
   stick(Stat::rx_frames);
-  now += milliseconds(1000);
+  later(1000);
   EXPECT_EQ(m.statistic(3, Stat::rx_frames, wait), 0x1404u);
-  EXPECT_EQ(m.statistic(3, Stat::tx_frames, wait), 0x1202u);
-  now += milliseconds(999);
+  EXPECT_EQ(m.statistic(3, Stat::tx_frames), 0x1202u);
+  later(999);
   EXPECT_EQ(m.statistic(3, Stat::rx_frames, wait), 0x1404u);
   EXPECT_EQ(m.stat_reads(), 3u);
-  now += milliseconds(1);
+  later(1);
   EXPECT_EQ(m.statistic(3, Stat::rx_frames, wait), std::nullopt);
-  now += milliseconds(1000);
+  later(1000);
   EXPECT_EQ(m.statistic(3, Stat::rx_frames, wait), std::nullopt);
   EXPECT_EQ(m.stat_reads(), 4u);
   const Stat more[] = {Stat::tx_words,  Stat::rx_words,     Stat::lip_count,
@@ -344,6 +347,6 @@ TEST(SysfsModel, StatisticsReadThatBlocksHoldsOnlyItsFile) {
   EXPECT_EQ(m.statistic(3, Stat::invalid_crc_count), 0x1f0fu);  // read once a reader is free
   fs::remove(dir + "rx_frames");
   write_file(dir + "rx_frames", "0x42\n");
-  now += milliseconds(1000);
+  later(1000);
   EXPECT_EQ(m.statistic(3, Stat::rx_frames), 0x42u);
 }
