@@ -9,6 +9,9 @@
 // 3. The sysfs files a full stdagent walk opens on the eight-adapter fixture,
 //    through a private snmpd and the bridge: inotify on every folder of the
 //    tree counts the opens; two walks within a second, one after it.
+// 2a. The library's own time for that answer, in this process on a model a
+//    watcher would keep fresh, on 1, 2, 4 and 8 adapters: what the daemon's
+//    round trip hides.
 // 4. The watcher's idle cost on the eight-adapter fixture, where nothing
 //    changes: the CPU time of this process (getrusage) while only the watcher
 //    works, as seconds per hour, and the files it opens per second.
@@ -19,6 +22,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -98,6 +102,27 @@ int fcget_ratio(int sim_port, const std::string& sim_request, unsigned n, int co
   }
   bench::stop(lin);
   return status;
+}
+
+void answer_cost() {
+  for (unsigned n : {1u, 2u, 4u, 8u}) {
+    sysfs::Model model(cut_to(n));
+    model.refresh(true);
+    model.watched(true);
+    qlinux::Driver driver(model);
+    const auto wwn = model.host(10)->port_name.value_or(0);
+    std::vector<std::uint8_t> bytes(qlinux::request_size(0x1500002E));
+    const int count = 200000;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) {
+      qlinux::Area a{bytes.data(), bytes.size()};
+      a.put32(12, 0x1500002E);
+      a.put_wwn(80, wwn);
+      driver.answer("fcph", 0x1500002E, a);
+    }
+    const std::chrono::duration<double, std::micro> took = std::chrono::steady_clock::now() - start;
+    std::printf("library answer of frames sent, %u adapter(s): %.2f us\n", n, took.count() / count);
+  }
 }
 
 struct Request {
@@ -249,6 +274,7 @@ int main(int argc, char** argv) {
   }
   bench::stop(sim);
   setenv("TAVRO_SYSFS_ROOT", kEight.c_str(), 1);
+  answer_cost();
 
   sysfs::Model model(kEight);
   qlinux::Driver driver(model);
