@@ -14,11 +14,11 @@ namespace qlinux {
 
 class Driver {
  public:
-  // stats_wait bounds the statistics reads of one answer: a file stuck in
-  // its driver delays the one delivery thread, and so every program, by at
-  // most that once a second (the model then reads it beside the stuck read).
+  // stats_wait bounds the statistics reads of one answer in total: files
+  // stuck in their driver delay the one delivery thread, and so every
+  // program, by at most that (the model reads them on threads of its own).
   explicit Driver(sysfs::Model& model,
-                  std::chrono::milliseconds stats_wait = std::chrono::milliseconds(500))
+                  std::chrono::milliseconds stats_wait = sysfs::Model::kStatsWait)
       : model_(model), stats_wait_(stats_wait) {}
 
   // Answers one request whose area has passed the channel checks.

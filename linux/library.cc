@@ -75,11 +75,9 @@ class Library {
       wanted = !registrations_.empty() && running_;
     }
     if (wanted && !watcher_) {
-      watcher_ =
-          std::make_unique<watch::Watcher>(sysfs::default_root(), [this](const watch::Change& c) {
-            model_.invalidate();  // the next request looks again
-            send_event(c);
-          });
+      // It keeps model_ fresh: requests answer from its latest look.
+      watcher_ = std::make_unique<watch::Watcher>(
+          model_, [this](const watch::Change& c) { send_event(c); });
     } else if (!wanted) {
       watcher_.reset();  // stops and joins it
     }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 #include <tuple>
 
@@ -139,7 +140,17 @@ std::string default_root() {
   return env && *env ? env : "/sys";
 }
 
-Model::Model(std::string root, Clock clock) : root_(std::move(root)), clock_(std::move(clock)) {}
+Model::Model(std::string root, Clock clock)
+    : root_(std::move(root)), clock_(std::move(clock)), shared_(std::make_shared<Shared>()) {
+  shared_->clock = clock_;
+}
+
+// Reads not yet begun are dropped; a reader thread ends after its read.
+Model::~Model() {
+  std::lock_guard lock(shared_->lock);
+  shared_->reading -= static_cast<int>(shared_->queue.size());
+  shared_->queue.clear();
+}
 
 std::optional<std::string> Model::read(const std::string& path) const {
   return read_file(path, shared_->file_reads);
@@ -156,19 +167,42 @@ std::string Model::host_dir(unsigned number) const {
   return root_ + "/class/fc_host/host" + std::to_string(number);
 }
 
-std::shared_ptr<const View> Model::look() const {
+std::shared_ptr<const View> Model::look(const View* known) const {
   auto v = std::make_shared<View>();
   v->generation = generation_.load();
   v->when = clock_();
   for (const auto& name : entries(root_ + "/class/fc_host")) {
     auto n = numbered(name, "host");
-    auto h = n ? read_host(*n) : std::nullopt;
+    if (!n) continue;
+    // A host of the last look keeps what does not change, unless its link
+    // changed state (a new link may bring a new speed list or FC-4 types).
+    const FcHost* old = nullptr;
+    if (known && known->hosts.count(*n) && known->infos.count(*n)) old = &known->hosts.at(*n);
+    std::optional<FcHost> h;
+    bool keep = old != nullptr;
+    if (keep) {
+      h = *old;
+      if (!read_changing(*h)) continue;  // gone
+      keep = h->port_state == old->port_state;
+    }
+    if (!keep) h = read_host(*n);
     if (!h) continue;
+    v->infos.emplace(*n, keep ? known->infos.at(*n) : read_host_info(*n));
     v->hosts.emplace(*n, std::move(*h));
-    v->infos.emplace(*n, read_host_info(*n));
   }
-  read_adapters(*v);
-  read_remote_ports(*v);
+  // The adapters' layout follows from the hosts present.
+  auto numbers = [](const View& x) {
+    std::vector<unsigned> out;
+    for (const auto& [n, h] : x.hosts) out.push_back(n);
+    return out;
+  };
+  if (known && numbers(*known) == numbers(*v)) {
+    v->adapters = known->adapters;
+    v->not_listed = known->not_listed;
+  } else {
+    read_adapters(*v);
+  }
+  read_remote_ports(*v, known);
   return v;
 }
 
@@ -177,7 +211,12 @@ std::shared_ptr<const View> Model::view() const {
     return v && v->generation == generation_.load() && clock_() - v->when < kViewMaxAge;
   };
   {
-    std::lock_guard lock(view_lock_);
+    std::unique_lock lock(view_lock_);
+    if (watched_ && view_) {
+      looked_.wait_for(lock, kChangeWait,
+                       [&] { return !watched_ || view_->generation == generation_.load(); });
+      if (watched_) return view_;
+    }
     if (fresh(view_)) return view_;
   }
   std::lock_guard one(look_lock_);
@@ -185,16 +224,33 @@ std::shared_ptr<const View> Model::view() const {
     std::lock_guard lock(view_lock_);
     if (fresh(view_)) return view_;  // another caller looked meanwhile
   }
-  auto v = look();
+  auto v = look(nullptr);
   std::lock_guard lock(view_lock_);
   return view_ = std::move(v);
 }
 
-void Model::refresh() const {
+void Model::invalidate() const {
+  std::lock_guard lock(view_lock_);
+  ++generation_;
+}
+
+void Model::refresh(bool everything) const {
   std::lock_guard one(look_lock_);
-  auto v = look();
+  std::shared_ptr<const View> known;
+  if (!everything) {
+    std::lock_guard lock(view_lock_);
+    known = view_;
+  }
+  auto v = look(known.get());
   std::lock_guard lock(view_lock_);
   view_ = std::move(v);
+  looked_.notify_all();
+}
+
+void Model::watched(bool on) const {
+  std::lock_guard lock(view_lock_);
+  watched_ = on;
+  looked_.notify_all();
 }
 
 std::vector<Adapter> Model::adapters(std::size_t* not_listed) const {
@@ -244,8 +300,9 @@ std::optional<FcHost> Model::read_host(unsigned number) const {
   h.port_id = with(parse_port_id, get("port_id"));
   h.port_state = with(parse_port_state, get("port_state"));
   h.port_type = with(parse_port_type, get("port_type"));
-  h.speed_gbit = with(parse_speed, get("speed"));
-  h.speed_bits = with(parse_speed_bits, get("speed"));
+  auto speed = get("speed");
+  h.speed_gbit = with(parse_speed, speed);
+  h.speed_bits = with(parse_speed_bits, speed);
   h.supported_speeds = with(parse_speed_bits, get("supported_speeds"));
   h.supported_fc4s = with(parse_fc4s, get("supported_fc4s"));
   h.active_fc4s = with(parse_fc4s, get("active_fc4s"));
@@ -254,6 +311,25 @@ std::optional<FcHost> Model::read_host(unsigned number) const {
   h.symbolic_name = get("symbolic_name");
   if (h.symbolic_name && h.symbolic_name->empty()) h.symbolic_name.reset();
   return h;
+}
+
+// What a host tells that changes while it is there; false when it is gone.
+bool Model::read_changing(FcHost& h) const {
+  std::string dir = host_dir(h.number);
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return false;
+  auto get = [&](const char* file) { return read(dir + "/" + file); };
+  auto with = [](auto parse, const std::optional<std::string>& t) {
+    return t ? parse(*t) : std::nullopt;
+  };
+  h.port_state = with(parse_port_state, get("port_state"));
+  h.port_type = with(parse_port_type, get("port_type"));
+  h.fabric_name = with(parse_wwn, get("fabric_name"));
+  h.port_id = with(parse_port_id, get("port_id"));
+  auto speed = get("speed");
+  h.speed_gbit = with(parse_speed, speed);
+  h.speed_bits = with(parse_speed_bits, speed);
+  return true;
 }
 
 HostInfo Model::read_host_info(unsigned number) const {
@@ -329,7 +405,7 @@ void Model::read_adapters(View& v) const {
   v.not_listed = skipped;
 }
 
-void Model::read_remote_ports(View& v) const {
+void Model::read_remote_ports(View& v, const View* known) const {
   std::string cls = root_ + "/class/fc_remote_ports/";
   for (const auto& name : entries(cls)) {
     RemotePort r;
@@ -352,7 +428,12 @@ void Model::read_remote_ports(View& v) const {
     r.supported_classes = with(parse_classes, get("supported_classes"));
     std::error_code ec;
     r.devices_known = fs::is_directory(dir + "device", ec) && !ec;
-    if (r.devices_known) r.devices = scsi_devices(dir + "device");
+    const std::vector<ScsiDevice>* old = nullptr;
+    if (known && known->remote_ports.count(r.host)) {
+      for (const RemotePort& p : known->remote_ports.at(r.host))
+        if (p.name == name) old = &p.devices;
+    }
+    if (r.devices_known) r.devices = scsi_devices(dir + "device", old);
     v.remote_ports[r.host].push_back(std::move(r));
   }
   for (auto& [host, ports] : v.remote_ports)
@@ -361,7 +442,9 @@ void Model::read_remote_ports(View& v) const {
     });
 }
 
-std::vector<ScsiDevice> Model::scsi_devices(const std::string& rport_dir) const {
+// known: the devices of the last look, whose inquiry data is kept.
+std::vector<ScsiDevice> Model::scsi_devices(const std::string& rport_dir,
+                                            const std::vector<ScsiDevice>* known) const {
   std::vector<ScsiDevice> out;
   for (const auto& target : entries(rport_dir)) {
     if (!target.starts_with("target")) continue;
@@ -375,11 +458,23 @@ std::vector<ScsiDevice> Model::scsi_devices(const std::string& rport_dir) const 
         continue;
       d.lun = lun;
       std::string dir = rport_dir + "/" + target + "/" + name + "/";
-      d.vendor = read(dir + "vendor");
-      d.model = read(dir + "model");
-      d.rev = read(dir + "rev");
-      auto type = read(dir + "type");
-      d.type = type ? parse_decimal(*type) : std::nullopt;
+      auto same = [&](const ScsiDevice& k) {
+        return std::tie(k.host, k.channel, k.target, k.lun) ==
+               std::tie(d.host, d.channel, d.target, d.lun);
+      };
+      const ScsiDevice* k = nullptr;
+      if (known)
+        for (const ScsiDevice& e : *known)
+          if (same(e)) k = &e;
+      if (k) {
+        d = *k;
+      } else {
+        d.vendor = read(dir + "vendor");
+        d.model = read(dir + "model");
+        d.rev = read(dir + "rev");
+        auto type = read(dir + "type");
+        d.type = type ? parse_decimal(*type) : std::nullopt;
+      }
       auto block = entries(dir + "block");
       auto generic = entries(dir + "scsi_generic");
       d.block = block.empty() ? "" : block.front();
@@ -395,52 +490,90 @@ std::vector<ScsiDevice> Model::scsi_devices(const std::string& rport_dir) const 
 
 std::optional<std::uint64_t> Model::statistic(unsigned host, Stat s,
                                               std::chrono::milliseconds wait) {
-  auto now = clock_();
-  auto key = std::pair(host, s);
-  std::shared_ptr<Shared> sh = shared_;
-  std::unique_lock<std::mutex> lock(sh->lock);
-  Cached& c = sh->stats[key];
+  const auto now = clock_();
+  const Key key(host, s);
+  Shared& sh = *shared_;
+  std::unique_lock lock(sh.lock);
+  Cached& c = sh.stats[key];
   if (c.value_read && now - c.when < kStatsMaxAge) return c.value;
-  // A read of this second goes on (stuck, or another caller's): not again.
-  if (c.reading && now - c.started < kStatsMaxAge) return std::nullopt;
-  if (sh->reading >= kMaxReadsAtOnce) return std::nullopt;
-  const std::uint64_t number = ++c.last_read;
-  c.started = now;
-  ++c.reading;
-  ++sh->reading;
-  ++sh->stat_reads;
-  std::string path = host_dir(host) + "/statistics/" + stat_file(s);
-  // A read that ends after a later one keeps the later one's value.
-  auto finish = [sh, key, now, number](std::optional<std::string> text) {
-    std::lock_guard<std::mutex> l(sh->lock);
-    Cached& e = sh->stats[key];
-    --e.reading;
+  // Asked for once a second, beside a read still stuck, while within bounds.
+  if ((c.reads == 0 || now - c.asked >= kStatsMaxAge) && c.reads < kMaxReadsPerFile) {
+    c.asked = now;
+    ++c.reads;
+    ++sh.reading;
+    ++sh.stat_reads;
+    sh.queue.push_back(Job{key, ++c.last_read, host_dir(host) + "/statistics/" + stat_file(s)});
+    if (sh.readers - sh.busy < static_cast<int>(sh.queue.size()) && sh.readers < kMaxReaders) {
+      ++sh.readers;
+      try {
+        std::thread(serve, shared_).detach();
+      } catch (const std::system_error&) {
+        --sh.readers;  // the read waits for a reader thread that is there
+      }
+    }
+  }
+  const std::uint64_t newest = c.last_read;
+  auto ended = [&] { return c.value_read >= newest || c.reads == 0; };
+  if (wait < std::chrono::milliseconds::zero()) {
+    sh.done.wait(lock, ended);
+  } else {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(c.asked + kStatsWait - now);
+    if (left > std::chrono::milliseconds::zero())
+      sh.done.wait_for(lock, std::min(wait, left), ended);
+  }
+  if (c.value_read >= newest) return c.value;
+  if (c.value_read && now - c.when < kStatsOldest) return c.value;
+  return std::nullopt;
+}
+
+std::vector<std::optional<std::uint64_t>> Model::statistics(unsigned host,
+                                                            const std::vector<Stat>& which,
+                                                            std::chrono::milliseconds wait) {
+  for (Stat s : which) statistic(host, s, std::chrono::milliseconds::zero());
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  std::vector<std::optional<std::uint64_t>> out;
+  for (Stat s : which) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    out.push_back(statistic(host, s, std::max(left, std::chrono::milliseconds::zero())));
+  }
+  return out;
+}
+
+// A reader thread: reads what is asked for, and ends when nothing is.
+void Model::serve(std::shared_ptr<Shared> sh) {
+  std::unique_lock lock(sh->lock);
+  while (!sh->queue.empty()) {
+    Job job = std::move(sh->queue.front());
+    sh->queue.pop_front();
+    ++sh->busy;
+    lock.unlock();
+    auto text = read_file(job.path, sh->file_reads);
+    const auto ended = sh->clock();  // the driver gives the value as the read ends
+    lock.lock();
+    --sh->busy;
     --sh->reading;
-    if (number > e.value_read) {
-      e.value = text ? parse_counter(*text) : std::nullopt;
-      e.value_read = number;
-      e.when = now;
+    Cached& c = sh->stats[job.key];
+    --c.reads;
+    // A read that ends after a later one keeps the later one's value.
+    if (job.number > c.value_read && job.number >= c.first_valid) {
+      c.value = text ? parse_counter(*text) : std::nullopt;
+      c.value_read = job.number;
+      c.when = ended;
     }
     sh->done.notify_all();
-  };
-  if (wait < std::chrono::milliseconds::zero()) {
-    lock.unlock();
-    finish(read_file(path, sh->file_reads));
-    lock.lock();
-  } else {
-    std::thread([sh, path, finish] { finish(read_file(path, sh->file_reads)); }).detach();
-    sh->done.wait_for(lock, wait, [&] { return sh->stats[key].value_read >= number; });
   }
-  const Cached& got = sh->stats[key];
-  return got.value_read >= number ? got.value : std::nullopt;
+  --sh->readers;
 }
 
 bool Model::reset_statistics(unsigned host) {
   if (!write(host_dir(host) + "/statistics/reset_statistics", "1")) return false;
   std::lock_guard<std::mutex> lock(shared_->lock);
-  for (auto& [key, c] : shared_->stats)
-    if (key.first == host) c.value_read = 0;  // read again; a read going on still ends here
-
+  for (auto& [key, c] : shared_->stats) {
+    if (key.first != host) continue;
+    c.value_read = 0;  // read again; a read asked for before the reset keeps nothing
+    c.first_valid = c.last_read + 1;
+  }
   return true;
 }
 

@@ -4,10 +4,14 @@
 // hosts' statistics.
 //
 // The hosts, their attributes and remote ports are answered from one view,
-// an immutable value built by one pass over the files and kept until it is a
-// second old or invalidate() says something changed; the next call after
-// either builds a new one. Statistics are kept apart, for at most a second per
-// file, because on a real card each read of one costs a firmware command.
+// an immutable value built by one pass over the files. On its own the model
+// keeps a view until it is a second old or invalidate() says something
+// changed, and the next call after either builds a new one; a watcher can
+// instead keep it fresh, and then calls answer the latest view at once.
+// Statistics are kept apart, for at most a second per file, because on a real
+// card each read of one costs a firmware command; they are read on a few
+// reader threads of the model's own, so that a read stuck in its driver holds
+// no caller and no other file.
 //
 // A field the kernel does not tell (a missing attribute, a file that fails on
 // read, the all-ones "never set" or "not available" value) stays empty.
@@ -18,6 +22,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -165,20 +170,44 @@ class Model {
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
   static constexpr std::chrono::milliseconds kStatsMaxAge{1000};
   static constexpr std::chrono::milliseconds kViewMaxAge{1000};
-  // Statistics reads not yet ended, at most; a file whose read would be one
-  // more answers empty without being read.
-  static constexpr int kMaxReadsAtOnce = 4;
+  // Statistics are read by at most this many reader threads at once, and one
+  // file by at most kMaxReadsPerFile of them (a read stuck in its driver and
+  // the one that tries the file again a second later). Reads beyond wait
+  // their turn.
+  static constexpr int kMaxReaders = 8;
+  static constexpr int kMaxReadsPerFile = 2;
+  // The longest a request should wait for statistics reads, in total.
+  static constexpr std::chrono::milliseconds kStatsWait{250};
+  // A counter whose newest read has not ended is answered from the read
+  // before it only while that is younger than this (the second it is kept,
+  // and one more for the read that follows); then it is not available.
+  static constexpr std::chrono::milliseconds kStatsOldest{2000};
+  // How long a request waits for the look that follows invalidate() on a
+  // model a watcher keeps fresh.
+  static constexpr std::chrono::milliseconds kChangeWait{1000};
 
   explicit Model(std::string root, Clock clock = std::chrono::steady_clock::now);
+  ~Model();
+  Model(const Model&) = delete;
+  Model& operator=(const Model&) = delete;
 
   const std::string& root() const { return root_; }
-  // The current view: a new one when the last is a second old or was
-  // invalidated. Never null.
+  // The current view. On its own the model looks again when the last view
+  // is a second old or was invalidated; while a watcher keeps it fresh
+  // (watched(true)) it answers the watcher's latest view and never looks
+  // itself. Never null.
   std::shared_ptr<const View> view() const;
-  // Something changed (a uevent, a netlink event): the next call looks again.
-  void invalidate() const { ++generation_; }
-  // A new view now (the watcher's once-a-second look).
-  void refresh() const;
+  // Something changed (a uevent, a netlink event): the next call looks again,
+  // or, while watched, waits up to kChangeWait for the watcher's next look.
+  void invalidate() const;
+  // A new view now (the watcher's look). It reads what can change; the
+  // attributes that do not (names, the driver's own attributes, the
+  // adapters' layout, a SCSI device's inquiry data) are read for a host or
+  // device that was not in the last view, for a host whose port_state
+  // changed, and for all when everything is true.
+  void refresh(bool everything = false) const;
+  // A watcher keeps the view fresh from now on (true), or no more (false).
+  void watched(bool on) const;
   // Discovery: the adapters now present, PCI devices first in address order,
   // then hosts without one by number; at most kMaxAdapters.
   std::vector<Adapter> adapters(std::size_t* not_listed = nullptr) const;
@@ -189,61 +218,84 @@ class Model {
   HostInfo host_info(unsigned number) const;
   // The remote ports of a host, by number; empty when none or the host is gone.
   std::vector<RemotePort> remote_ports(unsigned host) const;
-  // One counter, read at most once per kStatsMaxAge per host and file. A read
-  // that takes longer than wait (a driver stuck in its firmware) answers empty
-  // and goes on in the background; its value is kept when it ends. Within the
-  // second the file is not read again; after it, the next call reads it again
-  // beside the stuck read, as long as fewer than kMaxReadsAtOnce are going on.
+  // One counter. A value read less than kStatsMaxAge ago is answered as it
+  // is; else the file is read again on a reader thread, at most once per
+  // kStatsMaxAge, and the call waits for that read up to wait (a read that
+  // began more than kStatsWait ago is not waited for). Without the new value
+  // it answers the last one while younger than kStatsOldest, else empty.
   std::optional<std::uint64_t> statistic(unsigned host, Stat s,
                                          std::chrono::milliseconds wait = kNoLimit);
   static constexpr std::chrono::milliseconds kNoLimit{-1};
+  // Several counters of one host: their reads are asked for together, and
+  // waited for up to wait in total.
+  std::vector<std::optional<std::uint64_t>> statistics(unsigned host,
+                                                       const std::vector<Stat>& which,
+                                                       std::chrono::milliseconds wait = kStatsWait);
   // Write-only transport controls; false when the file is missing or refuses.
   bool reset_statistics(unsigned host);
   bool issue_lip(unsigned host);
 
-  // Attribute files read so far, and of those the statistics files.
+  // Attribute files read so far, and statistics reads asked for.
   std::uint64_t file_reads() const { return shared_->file_reads.load(); }
   std::uint64_t stat_reads() const { return shared_->stat_reads.load(); }
-  // Statistics reads begun and not yet ended.
+  // Statistics reads asked for and not yet ended.
   int reads_going_on() const {
     std::lock_guard lock(shared_->lock);
     return shared_->reading;
   }
 
  private:
+  struct Shared;
   std::optional<std::string> read(const std::string& path) const;
   bool write(const std::string& path, std::string_view text) const;
   std::string host_dir(unsigned number) const;
-  std::shared_ptr<const View> look() const;
+  std::shared_ptr<const View> look(const View* known) const;
   std::optional<FcHost> read_host(unsigned number) const;
+  bool read_changing(FcHost& h) const;
   HostInfo read_host_info(unsigned number) const;
   void read_adapters(View& v) const;
-  void read_remote_ports(View& v) const;
-  std::vector<ScsiDevice> scsi_devices(const std::string& rport_dir) const;
+  void read_remote_ports(View& v, const View* known) const;
+  std::vector<ScsiDevice> scsi_devices(const std::string& rport_dir,
+                                       const std::vector<ScsiDevice>* known) const;
+  static void serve(std::shared_ptr<Shared> sh);
 
+  using Key = std::pair<unsigned, Stat>;
   struct Cached {
-    std::chrono::steady_clock::time_point when;  // its read began
+    std::chrono::steady_clock::time_point when;  // the read that gave value ended
     std::optional<std::uint64_t> value;
-    std::uint64_t value_read = 0;  // the number of the read that gave value; 0 none
-    std::uint64_t last_read = 0;   // the number of the last read begun
-    std::chrono::steady_clock::time_point started;  // ... and when
-    int reading = 0;                                // reads not yet ended
+    std::uint64_t value_read = 0;   // the number of the read that gave value; 0 none
+    std::uint64_t last_read = 0;    // the number of the last read asked for
+    std::uint64_t first_valid = 1;  // reads numbered below were asked for before a reset
+    std::chrono::steady_clock::time_point asked;  // ... and when
+    int reads = 0;                                // asked for and not yet ended
   };
-  // Shared with a statistics read that outlives its wait.
+  struct Job {
+    Key key;
+    std::uint64_t number;
+    std::string path;
+  };
+  // Shared with the reader threads, which a read stuck in its driver keeps
+  // after the model is gone.
   struct Shared {
+    Clock clock;  // called on the reader threads too
     std::atomic<std::uint64_t> file_reads{0};
     std::atomic<std::uint64_t> stat_reads{0};
     std::mutex lock;
     std::condition_variable done;
-    std::map<std::pair<unsigned, Stat>, Cached> stats;
-    int reading = 0;  // over all files
+    std::map<Key, Cached> stats;
+    std::deque<Job> queue;  // asked for, not yet begun
+    int readers = 0;        // reader threads
+    int busy = 0;           // ... of them in a read
+    int reading = 0;        // reads asked for and not yet ended
   };
   std::string root_;
   Clock clock_;
-  std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+  std::shared_ptr<Shared> shared_;
   mutable std::atomic<std::uint64_t> generation_{0};
-  mutable std::mutex view_lock_;  // held only to copy or swap view_
+  mutable std::mutex view_lock_;  // held only to copy or swap view_, or wait for a look
+  mutable std::condition_variable looked_;
   mutable std::shared_ptr<const View> view_;
+  mutable bool watched_ = false;
   mutable std::mutex look_lock_;  // one look at a time
 };
 

@@ -7,10 +7,6 @@
 namespace linux_hba {
 namespace {
 
-// A statistics file that takes longer (a driver stuck in its firmware) reads
-// as not available, and no caller waits for it again.
-constexpr std::chrono::milliseconds kStatWait{500};
-
 // A vendor library's handles are 16 bits wide: the common library keeps the
 // upper half for itself.
 constexpr HBA_HANDLE kLastHandle = 0xFFFF;
@@ -301,8 +297,12 @@ HBA_STATUS Vendor::port_statistics(HBA_HANDLE handle, HBA_UINT32 index, HBA_PORT
   if (!h) return status;
   if (out == nullptr) return HBA_STATUS_ERROR_ARG;
   // A counter the adapter does not keep (or one past the signed range) is all ones.
+  // A file stuck in its driver reads as not available after a short wait.
+  std::vector<sysfs::Stat> which;
+  for (std::size_t s = 0; s < std::size(kCounters); ++s) which.push_back(sysfs::Stat(s));
+  auto values = model_.statistics(h->number, which);
   for (std::size_t s = 0; s < std::size(kCounters); ++s) {
-    auto v = model_.statistic(h->number, static_cast<sysfs::Stat>(s), kStatWait);
+    const auto& v = values[s];
     out->*kCounters[s] = v && *v <= LLONG_MAX ? static_cast<HBA_INT64>(*v) : -1;
   }
   return HBA_STATUS_OK;

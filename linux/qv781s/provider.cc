@@ -18,10 +18,6 @@
 namespace linux_dev {
 namespace {
 
-// A statistics file that takes longer (a driver stuck in its firmware) reads
-// as not available, and no caller waits for it again.
-constexpr std::chrono::milliseconds kStatWait{500};
-
 using Bytes = std::vector<std::uint8_t>;
 
 void put32(Bytes& a, std::size_t at, std::uint32_t v) {
@@ -228,8 +224,12 @@ class Provider {
   int statistics(const sysfs::Adapter& a, Bytes& answer) {
     answer.assign(kStatisticsWords * 4, 0xFF);
     bool any = false;
+    // A file stuck in its driver reads as not available after a short wait.
+    std::vector<sysfs::Stat> which;
+    for (std::size_t i = 0; i < kStatisticsWords; ++i) which.push_back(sysfs::Stat(i + 1));
+    auto values = model_.statistics(a.hosts.front(), which);
     for (std::size_t i = 0; i < kStatisticsWords; ++i) {
-      auto v = model_.statistic(a.hosts.front(), static_cast<sysfs::Stat>(i + 1), kStatWait);
+      const auto& v = values[i];
       if (!v) continue;
       any = true;
       put32(answer, 4 * i, static_cast<std::uint32_t>(*v));  // a 32-bit counter wraps

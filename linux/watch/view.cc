@@ -286,11 +286,18 @@ Change make_change(std::uint32_t severity, std::string text) {
 
 View look(const sysfs::Model& model) {
   View view;
-  for (const sysfs::Adapter& adapter : model.adapters()) {
+  const auto now = model.view();  // one view: hosts and remote ports of the same look
+  for (const sysfs::Adapter& adapter : now->adapters) {
     for (unsigned n : adapter.hosts) {
-      auto attributes = model.host(n);
-      if (!attributes) continue;
-      View::Host host{adapter.name, *attributes, model.remote_ports(n), {}, {}};
+      auto attributes = now->hosts.find(n);
+      if (attributes == now->hosts.end()) continue;
+      auto ports = now->remote_ports.find(n);
+      View::Host host{
+          adapter.name,
+          attributes->second,
+          ports == now->remote_ports.end() ? std::vector<sysfs::RemotePort>{} : ports->second,
+          {},
+          {}};
       host.fpin = sysfs::host_fpin(model.root(), n);
       for (const auto& r : host.remote_ports)
         host.remote_fpin.push_back(sysfs::remote_port_fpin(model.root(), r.name));

@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -21,6 +22,13 @@
 
 namespace qlinux::watch {
 namespace {
+
+// A uevent that calls for a look, and of which kind: a host's calls for its
+// attributes that do not change to be read again.
+enum class Uevent { none, host, other };
+
+// The shortest time between two looks that FC transport events call for.
+constexpr std::chrono::milliseconds kMinLookGap{100};
 
 // Told once per process: the library stays loaded once loaded.
 std::atomic<bool> g_no_netlink_told{false};
@@ -65,19 +73,21 @@ struct UdevMonitor {
     if (context) udev_unref(context);
   }
   int fd() const { return monitor ? udev_monitor_get_fd(monitor) : -1; }
-  // True when the uevent read calls for a look.
-  bool receive() {
+  // What the uevent read calls for.
+  Uevent receive() {
     udev_device* device = udev_monitor_receive_device(monitor);
-    if (!device) return false;
+    if (!device) return Uevent::none;
     const char* action = udev_device_get_action(device);
     const char* subsystem = udev_device_get_subsystem(device);
     const char* type = udev_device_get_devtype(device);
     // A SCSI device is subsystem "scsi" with devtype "scsi_device".
-    const bool look = uevent_needs_look(
-        action ? action : "",
-        type && std::strcmp(type, "scsi_device") == 0 ? type : (subsystem ? subsystem : ""));
+    const std::string_view of =
+        type && std::strcmp(type, "scsi_device") == 0 ? type : (subsystem ? subsystem : "");
+    Uevent what = Uevent::none;
+    if (uevent_needs_look(action ? action : "", of))
+      what = of == "fc_host" ? Uevent::host : Uevent::other;
     udev_device_unref(device);
-    return look;
+    return what;
   }
 };
 
@@ -107,10 +117,12 @@ void EventBound::tick() {
   sent_ = 1;
 }
 
-Watcher::Watcher(std::string root, Send send)
-    : root_(std::move(root)), send_(std::move(send)), model_(root_), last_(look(model_)) {
+Watcher::Watcher(sysfs::Model& model, Send send) : model_(model), send_(std::move(send)) {
+  model_.refresh(true);
+  last_ = look(model_);
   stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (stop_fd_ < 0) return;
+  model_.watched(true);
   thread_ = std::thread([this] { run(); });
   pthread_setname_np(thread_.native_handle(), kThreadName);  // named before we return
 }
@@ -125,13 +137,19 @@ Watcher::~Watcher() {
   if (stop_fd_ >= 0) close(stop_fd_);
 }
 
+// However the watch ends, the model looks for itself again.
 void Watcher::run() {
+  watch();
+  model_.watched(false);
+}
+
+void Watcher::watch() {
   Fd timer(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
   if (timer.fd < 0) return;
   itimerspec every_second{{1, 0}, {1, 0}};
   timerfd_settime(timer.fd, 0, &every_second, nullptr);
 
-  const bool kernel = root_ == "/sys";
+  const bool kernel = model_.root() == "/sys";
   Fd netlink(kernel ? open_fc_netlink() : -1);
   if (kernel && netlink.fd < 0 && !g_no_netlink_told.exchange(true)) {
     send_(make_change(kNotice, std::string("FC transport events: the kernel offers no netlink "
@@ -143,8 +161,10 @@ void Watcher::run() {
   if (kernel) uevents = std::make_unique<UdevMonitor>();
 
   EventBound bounded(send_);
-  auto look_now = [&] {
-    model_.refresh();  // the model's view is kept a second; this look reads the files
+  auto last_look = std::chrono::steady_clock::now();
+  auto look_now = [&](bool everything) {
+    last_look = std::chrono::steady_clock::now();
+    model_.refresh(everything);
     View now = look(model_);
     for (const Change& c : diff(last_, now)) bounded(c);
     last_ = std::move(now);
@@ -165,7 +185,7 @@ void Watcher::run() {
       std::uint64_t expirations;
       if (read(timer.fd, &expirations, sizeof expirations) > 0) {
         bounded.tick();
-        look_now();
+        look_now(false);
       }
     }
     if (fds[2].revents) {
@@ -173,9 +193,18 @@ void Watcher::run() {
       if (n > 0) {
         for (const FcEvent& e : parse_fc_events({datagram.data(), std::size_t(n)}))
           bounded(describe(e, last_));
+        // A look at once, but not more often than kMinLookGap however fast
+        // events come: the once-a-second look sees the rest.
+        if (std::chrono::steady_clock::now() - last_look >= kMinLookGap) look_now(false);
       }
     }
-    if (fds[3].revents && uevents->receive()) look_now();
+    if (fds[3].revents) {
+      const Uevent what = uevents->receive();
+      if (what != Uevent::none) {
+        model_.invalidate();  // requests wait for this look
+        look_now(what == Uevent::host);
+      }
+    }
   }
 }
 

@@ -44,11 +44,13 @@ class Watcher {
  public:
   using Send = std::function<void(const Change&)>;
 
-  // root: the sysfs root the model reads. The kernel's own sources (the FC
-  // netlink socket and the uevent monitor) are used only for "/sys", which
-  // is what they describe. The first look is taken before the constructor
-  // returns: a change made after it is told.
-  Watcher(std::string root, Send send);
+  // Keeps model's view fresh while it runs: a look once a second and at
+  // once after a uevent or an FC transport event; requests answer from the
+  // latest look. model must outlive the watcher. The kernel's own sources
+  // (the FC netlink socket and the uevent monitor) are used only for the
+  // root "/sys", which is what they describe. The first look is taken before
+  // the constructor returns: a change made after it is told.
+  Watcher(sysfs::Model& model, Send send);
   ~Watcher();
   Watcher(const Watcher&) = delete;
   Watcher& operator=(const Watcher&) = delete;
@@ -57,10 +59,10 @@ class Watcher {
 
  private:
   void run();
+  void watch();
 
-  std::string root_;
+  sysfs::Model& model_;
   Send send_;
-  sysfs::Model model_;
   View last_;
   int stop_fd_ = -1;
   std::thread thread_;
