@@ -10,6 +10,7 @@
 
 #include "agents/frame/varbind_text.h"
 #include "platform/module_loader.h"
+#include "snmphost/event_notice.h"
 #include "snmphost/query_handler.h"
 // After net-snmp's headers, which query_handler.h brings in order.
 #include <net-snmp/agent/agent_trap.h>
@@ -38,7 +39,6 @@ const Ids kEventObject = {1, 3, 6, 1, 3, 94, 1, 11, 1, 8};
 const Ids kEventDescr = {1, 3, 6, 1, 3, 94, 1, 11, 1, 9};
 const Ids kZeroDotZero = {0, 0};
 const Ids kSnmpTrapOid = {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
-constexpr long kEventTypeStatus = 3, kEventTypeTopology = 5;
 
 // The library's handler has no argument of its own: the one notifier.
 std::atomic<Notifier*> g_notifier{nullptr};
@@ -128,23 +128,6 @@ const PortRow* named_port(const std::string& text, const std::vector<PortRow>& r
 }
 
 }  // namespace
-
-int fc_event_severity(std::uint32_t code) {
-  switch (code) {
-    case 411:
-      return 7;  // notify
-    case 611:
-      return 6;  // warning
-    case 711:
-      return 5;  // error
-    case 811:
-      return 4;  // critical
-    case 911:
-      return 3;  // alert
-    default:
-      return 1;  // unknown
-  }
-}
 
 Notifier::Notifier(const AgentLibrary* stdagent, RequestBudget& budget)
     : stdagent_(stdagent), budget_(budget) {}
@@ -273,12 +256,10 @@ void Notifier::send_event(const Event& e, const std::vector<PortRow>& ports) {
   const PortRow* port = named_port(e.text, ports_, ports);
   const Ids unit = port ? port->unit : Ids(16, 0);
   const Ids instance = unit + Ids{static_cast<std::uint32_t>(next_event_)};
-  const bool topology =
-      e.text.find("remote port") != std::string::npos || e.text.find("RSCN") != std::string::npos;
   netsnmp_variable_list* vars = nullptr;
   add_oid(&vars, kSnmpTrapOid, kEventTrap);
   add_integer(&vars, kEventId + instance, next_event_);
-  add_integer(&vars, kEventType + instance, topology ? kEventTypeTopology : kEventTypeStatus);
+  add_integer(&vars, kEventType + instance, fc_event_type(e.text));
   add_oid(&vars, kEventObject + instance,
           port ? kPortState + port->unit + Ids{port->index} : kZeroDotZero);
   add(&vars, kEventDescr + instance, ASN_OCTET_STR, e.text.data(), e.text.size());

@@ -18,11 +18,6 @@
 
 namespace tavro {
 
-// The MIB's FcEventSeverity of a driver event's severity code: 411 notify
-// (7), 611 warning (6), 711 error (5), 811 critical (4), 911 alert (3),
-// any other unknown (1).
-int fc_event_severity(std::uint32_t code);
-
 // One port of the MIB's port table: its unit identifier, index, WWN and the
 // two values connUnitPortStatusChange carries.
 struct PortRow {

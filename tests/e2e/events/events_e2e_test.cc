@@ -118,7 +118,8 @@ TEST(EventsE2e, ChangesBecomeRecordsAndNotifications) {
       EXPECT_TRUE(wait_for_text(dir + "/traps.log",
                                 ".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.3.94.0.6\t"
                                 ".1.3.6.1.3.94.1.10.1.7" +
-                                    kUnit1 + ".1 = INTEGER: "))
+                                    kUnit1 + ".1 = INTEGER: 1\t.1.3.6.1.3.94.1.10.1.6" + kUnit1 +
+                                    ".1 = INTEGER: " + std::to_string(r.port_state)))
           << traps;
     }
   }

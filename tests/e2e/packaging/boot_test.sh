@@ -193,14 +193,18 @@ check "public reads the Fibre Alliance MIB" walk .1.3.6.1.3.94
 check "the installation guide's SNMP read commands answer" guide_reads
 check "the agents write their debug log under the sandbox" box_sh \
   'test -s /var/log/tavro/qsnmpdbg.log && grep -q qsnmpdbg.log /etc/logrotate.d/tavro'
-check "the metrics timer's service writes the metrics file" box_sh \
+check "the metrics timer's service writes the metrics file, readable by node_exporter" box_sh \
   'mkdir -p /var/lib/prometheus/node-exporter && systemctl start tavro-metrics.service &&
-   grep -x "tavro_up 1" /var/lib/prometheus/node-exporter/tavro.prom'
+   grep -x "tavro_up 1" /var/lib/prometheus/node-exporter/tavro.prom &&
+   stat -c %a /var/lib/prometheus/node-exporter/tavro.prom | grep -x 644'
 check "no failed unit after installation" no_failed_units
 
 check "upgrade" box_sh \
   'apt-get install -y /root/tavro-next.deb </dev/null >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; exit 1; }
-   systemctl is-active tavro tavro-snmpd-bridge && dpkg-query -W -f="\${Version}" tavro | grep -q "+1$"'
+   systemctl is-active tavro tavro-snmpd-bridge && dpkg-query -W -f="\${Version}" tavro | grep -q "+1$"
+   for unit in tavro tavro-snmpd-bridge; do
+     ! readlink /proc/$(systemctl show -P MainPID $unit)/exe | grep deleted || exit 1
+   done'
 check "public reads the private tree after the upgrade" walk .1.3.6.1.4.1.48217.3
 check "no failed unit after the upgrade" no_failed_units
 
@@ -209,7 +213,7 @@ check "purge" box_sh \
    for gone in /etc/tavro /var/lib/tavro /var/log/tavro /etc/snmp/snmpd.conf.d/tavro.conf /usr/bin/tavro; do
      [ ! -e $gone ] || { echo "$gone is left"; exit 1; }
    done
-   systemctl is-active snmpd'
+   ! systemctl is-active tavro && systemctl is-active snmpd && test -S /var/agentx/master'
 check "no failed unit after the purge" no_failed_units
 
 note "$checks checks, $failures failed"

@@ -222,7 +222,8 @@ TEST_F(Package, InstallConfigureTwiceUpgradeAndPurge) {
   for (const char* gone :
        {"/var/lib/tavro", "/var/log/tavro", "/etc/tavro", "/usr/bin/tavro",
         "/etc/snmp/snmpd.conf.d/tavro.conf", "/etc/logrotate.d/tavro", "/etc/default/tavro-metrics",
-        "/var/lib/prometheus/node-exporter/tavro.prom"}) {
+        "/var/lib/prometheus/node-exporter/tavro.prom",
+        "/etc/systemd/system/tavro-snmpd-bridge.service"}) {
     EXPECT_FALSE(fs::exists(root + gone)) << gone;
   }
   EXPECT_EQ(file("/etc/hba.conf"), kHbaAdmin);

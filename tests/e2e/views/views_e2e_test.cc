@@ -30,6 +30,9 @@ TEST_F(Views, ShowOneIdentityAndStateEach) {
   const auto rows = read_rows("e2e/views/views_rows.txt");
   for (const char* tree : {"multipath", "npiv"}) {
     const std::string root = sysfs_fixture(tree);
+    for (const auto& row : rows) {
+      if (row.at(0) == "write" && row.at(1) == tree) write_file(root + "/" + row.at(2), row.at(3));
+    }
     DaemonProcess daemon(linux_daemon(root));
     start({"privagent", "stdagent"}, "",
           {{"TAVRO_LIBRARY_PATH", binary_dir() + "/linux"}, {"TAVRO_SYSFS_ROOT", root}});
@@ -47,7 +50,11 @@ TEST_F(Views, ShowOneIdentityAndStateEach) {
     const std::string privagent = client("snmpwalk", {".1.3.6.1.4.1.48217.3.3"}).output;
     int n_ports = 0, n_paths = 0;
     for (const auto& row : rows) {
-      if (row.at(1) != tree) continue;
+      if (row.at(1) != tree || row.at(0) == "write") continue;
+      if (row.at(0) == "fcget") {
+        EXPECT_EQ(fcget(row.at(2)), row.at(3)) << row.at(2);
+        continue;
+      }
       const std::string& a = row.at(2);
       const std::string& name = row.at(3);
       SCOPED_TRACE(std::string(tree) + " " + a + ":" + row.at(4) + " " + row.at(5));

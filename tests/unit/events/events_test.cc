@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include "linux/watch/netlink.h"
 #include "linux/watch/view.h"
 #include "linux/watch/watcher.h"
+#include "snmphost/event_notice.h"
 #include "tests/support/daemon_process.h"
 
 namespace fs = std::filesystem;
@@ -151,9 +153,9 @@ std::vector<std::uint8_t> build(const Message& m) {
 }
 
 // An FPIN's ELS: command 0x16, descriptor length, then one descriptor's tag.
-Message fpin(std::uint8_t tag_low) {
-  return {.code = 0x501,
-          .data = {0x16, 0, 0, 0, 0, 0, 0, 12, 0x00, 0x02, 0x00, tag_low, 0, 0, 0, 4, 0, 0, 0, 0}};
+Message fpin(std::uint8_t tag_low, std::uint8_t command = 0x16) {
+  return {.code = 0x501, .data = {command, 0,       0, 0, 0, 0, 0, 12, 0x00, 0x02,
+                                  0x00,    tag_low, 0, 0, 0, 4, 0, 0,  0,    0}};
 }
 
 struct NetlinkRow {
@@ -205,6 +207,9 @@ TEST(Events, FcNetlinkMessages) {
       {"fpin_congestion",
        build(fpin(4)),
        {{kWarning, p + ": fabric performance impact notification (FPIN): congestion"}}},
+      {"fpin_other_els",
+       build(fpin(1, 0x17)),
+       {{kWarning, p + ": fabric performance impact notification (FPIN)"}}},
       {"fpin_unknown_tag",
        build(fpin(5)),
        {{kWarning, p + ": fabric performance impact notification (FPIN)"}}},
@@ -220,6 +225,17 @@ TEST(Events, FcNetlinkMessages) {
       {"netlink_length_too_small", build(Message{.code = 0x3, .nl_len_delta = -60}), {}},
       {"event_length_past_message", build(Message{.code = 0x3, .msglen_delta = 8}), {}},
       {"data_length_past_event", build(Message{.code = 0x3, .data_len_delta = 5}), {}},
+      // Data that fits the netlink message but not the event it declares.
+      {"data_length_past_declared_event",
+       build(Message{
+           .code = 0x3, .data = {1, 2, 3, 4, 5, 6, 7, 8}, .msglen_delta = -4, .data_len_delta = 4}),
+       {}},
+      // A message of 61 bytes: the next one starts at the 4-byte boundary.
+      {"unaligned_then_next",
+       join({build(Message{
+                 .code = 0x3, .data = {1, 2, 3, 4, 5}, .msglen_delta = -3, .nl_len_delta = -3}),
+             build({.code = 0x2})}),
+       {{kWarning, p + ": link down"}, {kNotice, p + ": link up"}}},
       {"wrong_magic", build(Message{.magic = 0xA1B3, .code = 0x3}), {}},
       {"wrong_transport", build(Message{.transport = 0, .code = 0x3}), {}},
       {"wrong_version", build(Message{.version = 2, .code = 0x3}), {}},
@@ -272,7 +288,40 @@ TEST(Events, FlappingIsBounded) {
   bound.tick();
   bound(make_change(kWarning, "flap"));
   EXPECT_EQ(sent.size(), std::size_t(kMaxEventsPerSecond) + 2);
-  EXPECT_EQ(make_change(kNotice, std::string(300, 'x')).text.size(), kTextMax);
+  for (std::size_t n : {kTextMax - 1, kTextMax, kTextMax + 1, kTextMax + 2})
+    EXPECT_EQ(make_change(kNotice, std::string(n, 'x')).text.size(), std::min(n, kTextMax)) << n;
+}
+
+// What a change becomes in connUnitEventTrap: its connUnitEventType by what
+// its text tells of, its FcEventSeverity by its code (each code, and a code
+// either side of one).
+TEST(Events, NotificationTypeAndSeverity) {
+  struct Row {
+    std::uint32_t code;
+    std::string text;
+    long type;
+    int severity;
+  };
+  const std::string p = kH3, remote = p + ": remote port 220000D0B2C3D4F6 ";
+  constexpr long S = tavro::kEventTypeStatus, T = tavro::kEventTypeTopology;
+  for (const Row& r : std::vector<Row>{
+           {0, "", S, 1},
+           {410, p + ": port added (Online)", S, 1},
+           {411, p + ": link up (Linkdown -> Online), 16 Gbit", S, 7},
+           {412, p + ": speed 16 Gbit -> 32 Gbit", S, 1},
+           {611, p + ": link down (Online -> Linkdown)", S, 6},
+           {611, remote + "(node 200000D0B2C3D4F6) lost", T, 6},
+           {411, remote + "LUN 1 (3:0:0:1 sdc) added", T, 7},
+           {611, p + ": RSCN (affected 010C00)", T, 6},
+           {611, "host9: RSCN", T, 6},
+           {711, p + ": in error (Online -> Error)", S, 5},
+           {811, "pci0000:3b/dev00: adapter removed with ports online (21000024FF3A5B10)", S, 4},
+           {911, p + ": alert", S, 3},
+           {912, p + ": remote", S, 1},
+       }) {
+    EXPECT_EQ(tavro::fc_event_type(r.text), r.type) << r.text;
+    EXPECT_EQ(tavro::fc_event_severity(r.code), r.severity) << r.code;
+  }
 }
 
 namespace {
