@@ -102,7 +102,7 @@ systemd-nspawn "${nspawn_args[@]}" -b --private-network -M "tavro-box-$$" \
   >"$work/console.log" 2>&1 </dev/null &
 nspawn=$!
 leader=""
-for _ in $(seq 600); do
+for _ in $(seq 1200); do
   # The container's init is nspawn's child (or its inner nspawn's).
   for parent in $nspawn $(pgrep -P $nspawn -x systemd-nspawn); do
     leader=${leader:-$(pgrep -P "$parent" -x systemd || true)}
@@ -111,10 +111,13 @@ for _ in $(seq 600); do
   kill -0 $nspawn 2>/dev/null || break
   sleep 0.1
 done
+# Once the tree has booted on this machine, not booting is a failure.
 [ -n "$leader" ] || {
   cat "$work/console.log"
+  [ -e "$cache/booted" ] && fail "systemd-nspawn -b no longer boots the tree"
   skip "systemd-nspawn -b does not boot here"
 }
+touch "$cache/booted"
 # Runs a command in the booted system, as root, with a clean environment.
 in_box() {
   nsenter -t "$leader" -a env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
