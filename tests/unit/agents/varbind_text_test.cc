@@ -40,7 +40,9 @@ TEST(Typing, ValueFromReplyText) {
     SCOPED_TRACE(row.at(0));
     snmp_value value{};
     value.asnType = snmp::kNull;
-    ASSERT_EQ(set_value_from_text(value, row.at(2).c_str(), std::stoi(row.at(1))), 0);
+    const int status = set_value_from_text(value, row.at(2).c_str(), std::stoi(row.at(1)));
+    ASSERT_EQ(status, row.at(3) == "refused" ? 5 : 0);
+    if (status != 0) continue;
     auto type = std::find_if(std::begin(asn), std::end(asn),
                              [&](const auto& a) { return a.first == row.at(3); });
     ASSERT_EQ(value.asnType, type->second);
@@ -62,15 +64,7 @@ TEST(Typing, ValueFromReplyText) {
   }
 }
 
-TEST(TypingLimits, NumbersThatDoNotFitAreRefusedAndHexOfEveryLengthFits) {
-  for (auto [type, text] : {std::pair{1, "2147483648"},
-                            {1, "-2147483649"},
-                            {2, "4294967296"},
-                            {2, "-1"},
-                            {1, "99999999999999999999"}}) {
-    snmp_value value{};
-    EXPECT_EQ(set_value_from_text(value, text, type), 5) << type << " " << text;
-  }
+TEST(TypingLimits, HexOfEveryLengthFits) {
   std::string text;  // every hex length gives half the digits, rounded up
   for (std::size_t n = 0; n <= 64; ++n, text += "F") {
     snmp_value value{};

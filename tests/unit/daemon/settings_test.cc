@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "base/diag.h"
+#include "daemon/daemon.h"
+#include "daemon/service_commands.h"
 #include "tests/support/daemon_process.h"
 
 namespace tavro {
@@ -43,34 +46,19 @@ TEST_F(SettingsTest, OnlyTheFirstConfigurationFileIsReadAtThePlaceOfDashC) {
   EXPECT_EQ(later.port, 80);
 }
 
-// The first 127 characters of a long line form one line (here a comment); the
-// rest is a line of its own. Paths with blanks need quotes.
+// conf_values.txt
 TEST_F(SettingsTest, FileValuesUseBaseDetectionEnableWordsAndQuotes) {
-  std::string file = conf_file("# comment line\n\n##" + std::string(125, '#') +
-                               "Port 0x51\n"
-                               "Debug 010\n"
-                               "Unknown 5\n"
-                               "LogOpen\n"
-                               "RecvTimeOut many\n"
-                               "GetReq off\n"
-                               "FcGetReq ENABLED\n"
-                               "FcSetReq 0\n"
-                               "HbaApiReq True\n"
-                               "RevReq 1\n"
-                               "BaseDir /srv/my pages\n"
-                               "ErrorHtml \"/srv/my pages/error.html\" trailing words\n");
-  ASSERT_EQ(parse({"-c", file}), ParseResult::kOk);
-  EXPECT_EQ(settings_.port, 81);
-  EXPECT_EQ(settings_.debug, 8);
-  EXPECT_EQ(settings_.log_open, 0);
-  EXPECT_EQ(settings_.recv_timeout, 0);
-  EXPECT_EQ(settings_.get_req, kDisabled);
-  EXPECT_EQ(settings_.fc_get_req, kEnabled);
-  EXPECT_EQ(settings_.fc_set_req, kEnabled);
-  EXPECT_EQ(settings_.hba_api_req, kDisabled);
-  EXPECT_EQ(settings_.rev_req, kDisabled);
-  EXPECT_STREQ(settings_.base_dir, "/srv/my");
-  EXPECT_STREQ(settings_.error_html, "/srv/my pages/error.html");
+  std::string text;
+  std::vector<std::string> want;
+  for (const auto& row : testing::read_rows("unit/daemon/conf_values.txt"))
+    row.at(0) == "conf" ? text += row.at(1) + "\n" : want.emplace_back(row.at(1));
+  Daemon d;
+  ASSERT_EQ(parse_into(d.settings, {"-c", conf_file(text)}), ParseResult::kOk);
+  char reply[4096];
+  build_config_reply(d, reply, sizeof reply);
+  const std::string config = ";" + std::string(reply) + ";";
+  for (const std::string& line : want)
+    EXPECT_NE(config.find(";" + line + ";"), std::string::npos) << line << " in " << config;
 }
 
 // Integers beyond 32 bits stay at the nearest end; texts are cut to their
@@ -103,6 +91,21 @@ TEST(EnableAndAccess, OnlyTheListedSpellingsEnable) {
   char text[4];
   format_access(0x50, text);
   EXPECT_STREQ(text, "r-x");
+}
+
+TEST(ConfigAndStatsReplies, AreCutToTheBufferAndNeverWrittenPastIt) {
+  Daemon d;
+  char out[64 + 8];
+  std::memset(out, '#', sizeof out);
+  std::size_t n = build_config_reply(d, out, 64);
+  EXPECT_LE(n, 63u);
+  EXPECT_EQ(out[n], '\0');
+  EXPECT_EQ(std::string(out, 15), "Up since;;Revis");
+  EXPECT_EQ(std::string(out + 64, 8), std::string(8, '#'));
+  std::memset(out, '#', sizeof out);
+  EXPECT_EQ(build_stats_reply(d, out, 40), 39u);
+  EXPECT_EQ(std::string(out, 39), "GET;0;GET(htmls);0;GET(images);0;GET(ja");
+  EXPECT_EQ(std::string(out + 40, 4), "####");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/daemon_process.h"
+
 namespace tavro {
 namespace {
 
@@ -19,37 +21,27 @@ std::vector<std::string> tokens(std::string text, int max) {
 
 using Tokens = std::vector<std::string>;
 
-TEST(Tokenizer, SplitsOnEverySeparatorOutsideQuotesAndStopsAtTheMaximum) {
-  EXPECT_EQ(tokens("  a,,b;c|d\te\r\nf", 10), (Tokens{"a", "b", "c", "d", "e", "f"}));
-  EXPECT_EQ(tokens("", 3), Tokens{});
-  EXPECT_EQ(tokens(" ,; ", 3), Tokens{});
-  EXPECT_EQ(tokens("a b", 0), Tokens{});
-  // Quoted tokens keep their separators and may be empty.
-  EXPECT_EQ(tokens("ErrorHtml \"\"", 2), (Tokens{"ErrorHtml", ""}));
-  EXPECT_EQ(tokens("key \"unterminated value", 3), (Tokens{"key", "unterminated value"}));
-  EXPECT_EQ(tokens("a\"b c", 3), (Tokens{"a\"b", "c"}));
+// texts.txt
+TEST(TextHelpers, TokensAndOidHeadAndSkip) {
+  const testing::Vars vars = {{"TAB", "\t"}, {"CR", "\r"}, {"LF", "\n"}};
+  for (const auto& row : testing::read_rows("unit/daemon/texts.txt", vars)) {
+    SCOPED_TRACE(row.at(0) + " " + row.at(1));
+    char out[32] = "untouched";
+    if (row.at(0) == "tokens") {
+      EXPECT_EQ(tokens(row.at(1), std::stoi(row.at(2))), Tokens(row.begin() + 3, row.end()));
+    } else if (row.at(0) == "head") {
+      EXPECT_STREQ(oid_head(row.at(1).c_str(), out, std::stoi(row.at(2)), std::stoul(row.at(3))),
+                   row.at(4).c_str());
+    } else {
+      EXPECT_STREQ(oid_skip(row.at(1).c_str(), std::stoi(row.at(2))), row.at(3).c_str());
+    }
+  }
   // The rest of the text stays behind the last token.
   char text[] = "GET /index.html HTTP/1.0";
   char* slots[2];
   ASSERT_EQ(string2toks(text, slots, 2), 2);
   EXPECT_STREQ(slots[1], "/index.html");
   EXPECT_STREQ(slots[1] + std::strlen(slots[1]) + 1, "HTTP/1.0");
-}
-
-TEST(OidHelpers, HeadAndSkipCountDotsAndStopAtABlank) {
-  char out[32] = "untouched";
-  EXPECT_STREQ(oid_head("1.3.6.1", out, 0, sizeof out), "untouched");
-  EXPECT_STREQ(oid_head("1.3.6.1", out, 2, sizeof out), "1.3");
-  EXPECT_STREQ(oid_head(".1.3", out, 1, sizeof out), "");
-  EXPECT_STREQ(oid_head("1.3 6.1", out, 3, sizeof out), "1.3");
-  char tiny[4];
-  EXPECT_STREQ(oid_head("123456.7", tiny, 1, sizeof tiny), "123");
-
-  const char* oid = "3.5.1.3 rest";
-  EXPECT_EQ(oid_skip(oid, 0), oid);
-  EXPECT_STREQ(oid_skip(oid, 2), "1.3 rest");
-  EXPECT_STREQ(oid_skip(oid, 5), " rest");
-  EXPECT_STREQ(oid_skip("1.2", 9), "");
 }
 
 TEST(ByteHelpers, HexDigitsCountBadAndMissingOnesAsZeroAndSwapsTakeWholeUnits) {

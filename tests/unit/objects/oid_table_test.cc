@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 
 #include "objects/oid_text.h"
+#include "objects/value_format.h"
+#include "objects/write_value.h"
+#include "tests/support/daemon_process.h"
 
 namespace tavro {
 namespace {
@@ -67,6 +71,30 @@ TEST(OidTables, ReadAndWriteRowsAgree) {
     EXPECT_EQ(w->components, r->components);
     EXPECT_EQ(w->index_count, r->index_count);
     EXPECT_STREQ(w->index_kinds, r->index_kinds);
+  }
+}
+
+// Which written values fit their field: every type's boundary rows (first,
+// last, one past) and the texts a user may type around a number.
+const std::map<std::string, int> kTypes = {
+    {"signed", kValueSigned}, {"unsigned", kValueUnsigned}, {"u8", kValueU8},
+    {"u16", kValueU16},       {"signed64", kValueSigned64}, {"text", kValueText},
+    {"bytes", kValueBytes}};
+
+TEST(WriteValue, FitsItsFieldUpToTheBoundaryAndNoFurther) {
+  for (const auto& row : testing::read_rows("unit/objects/write_values.txt")) {
+    const std::string& text = row.at(2);
+    const bool fits = row.at(3) == "yes";
+    SCOPED_TRACE(row.at(0) + " \"" + text + "\"");
+    if (row.at(0) != "field32") {
+      EXPECT_EQ(lxs_value_fits(text.c_str(), kTypes.at(row.at(0)), std::stoi(row.at(1))), fits);
+      continue;
+    }
+    std::uint32_t field = 0;
+    EXPECT_EQ(parse_field32(text.c_str(), &field), fits);
+    if (fits) {
+      EXPECT_EQ(field, static_cast<std::uint32_t>(std::stoll(text)));
+    }
   }
 }
 

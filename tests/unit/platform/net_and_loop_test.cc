@@ -1,10 +1,14 @@
-#include "platform/net.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "platform/message_loop.h"
+#include "platform/net.h"
 
 namespace {
 
@@ -26,6 +30,20 @@ TEST(Net, PeerAddressOfAnAcceptedConnection) {
   ::close(client);
   platform::close_socket(server);
   platform::close_socket(listener);
+}
+
+TEST(MessageLoop, RunsPostedMessagesInOrderUntilQuit) {
+  platform::MessageLoop loop;
+  std::string order;
+  std::thread poster([&] {
+    loop.post([&] { order += 'a'; });
+    loop.post([&] { order += 'b'; });
+    loop.post([&] { loop.post_quit(5); });
+  });
+  EXPECT_EQ(loop.run(), 5);
+  poster.join();
+  EXPECT_EQ(order, "ab");
+  EXPECT_FALSE(loop.post([&] { order += 'c'; }));
 }
 
 }  // namespace
