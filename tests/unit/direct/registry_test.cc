@@ -41,14 +41,12 @@ TEST_F(RegistryTest, CaseMissingValuesBadContentsAndBadNames) {
   EXPECT_EQ(read_file(key_dir_ + "/LOGERROR"), "4294967295\n");
   EXPECT_EQ(registry_.read_dword(kKey, "Other", &value_), RegResult::kNoValue);
   ASSERT_EQ(registry_.write_dword(kKey, "AlPa", 1), RegResult::kOk);
-  const std::pair<const char*, RegResult> contents[] = {{"0x10\n", RegResult::kOk},
-                                                        {"abc\n", RegResult::kIoFailed},
-                                                        {"4294967296\n", RegResult::kIoFailed},
-                                                        {"", RegResult::kIoFailed},
-                                                        {"-1", RegResult::kIoFailed}};
-  for (const auto& [text, result] : contents) {
-    write_file(key_dir_ + "/AlPa", text);
-    EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), result) << text;
+  write_file(key_dir_ + "/AlPa", "0x10\n");
+  EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), RegResult::kOk);
+  EXPECT_EQ(value_, 16u);
+  for (const char* bad : {"abc\n", "4294967296\n", "", "-1"}) {
+    write_file(key_dir_ + "/AlPa", bad);
+    EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), RegResult::kIoFailed) << bad;
   }
   // Names that would leave their folder are refused.
   for (const std::string& name :
