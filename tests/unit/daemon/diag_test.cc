@@ -39,7 +39,7 @@ TEST_F(DiagTest, HexDumpFullRunsThenAShortRunWithBlankColumnsAndDotsForUnprintab
 }
 
 // A line with or without its own line end is framed on the debug page as
-// tests/unit/http and tests/e2e/http show; an empty one gets no line feed.
+// DebugPageRedirection below and tests/e2e/http show; an empty one gets no line feed.
 TEST_F(DiagTest, PrintDebugPageFramesAnEmptyTextWithoutALineFeed) {
   int pair[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
