@@ -38,13 +38,13 @@ TEST_F(ChannelTest, AttributesArriveAsTextFailedObjectsAsErrorText) {
   open();
   ask_rows("tavro");
   EXPECT_EQ(occurrences(events_text(), "**** fc_address out of range: 0x01000000"), 1);
-  EXPECT_EQ(sim().wait_idle(2000), 0);
-  EXPECT_EQ(sim().messages_outstanding(), 0u) << "every delivered message is freed";
+  EXPECT_EQ(sim_wait_idle(2000), 0);
+  EXPECT_EQ(sim_messages_outstanding(), 0u) << "every delivered message is freed";
 
   // Failed objects answer with their error text.
-  sim().fault_lxs_status(LXS_FCP, 5);
+  sim_fault_lxs_status(LXS_FCP, 5);
   EXPECT_EQ(ask(LXS_FCP, object(17, kValueSigned, 1)), "Error:  Number of LUNs: Fatal Error");
-  sim().fault_lxs_status(LXS_FCP, 0);
+  sim_fault_lxs_status(LXS_FCP, 0);
 
   channel_.reset();
   ChannelSettings s = settings(300);
@@ -53,7 +53,7 @@ TEST_F(ChannelTest, AttributesArriveAsTextFailedObjectsAsErrorText) {
   ask_rows("stdagent");
   // A response the agent has no row for delivers nothing: the request times out.
   // The delivery thread may still trace the last answer: let it finish first.
-  ASSERT_EQ(sim().wait_idle(1000), 0);
+  ASSERT_EQ(sim_wait_idle(1000), 0);
   debug_ = 0x40000;
   EXPECT_EQ(ask(FCPH_GET_PORT_VENDOR, port(kPortA)), "Error: driver timeout");
   EXPECT_EQ(occurrences(events_text(), "unknown message 352321565"), 1);

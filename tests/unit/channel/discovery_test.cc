@@ -49,19 +49,19 @@ TEST_F(DiscoveryTest, FindsTheAdaptersStepByStep) {
 
 TEST_F(DiscoveryTest, AdapterNameByIndexGoesToThatIndexDestination) {
   const std::string model = tavro::testing::test_data("unit/channel/four_adapters.json");
-  ASSERT_EQ(sim().load_model_json(model.c_str()), 0);
+  ASSERT_EQ(sim_load_model_json(model.c_str()), 0);
   open(settings(300));
   EXPECT_EQ(run(adapter_count, ""), "4");
   EXPECT_EQ(run(adapter_name, "3"), "/pvd/pci4/dev4/fcp3");
   // Indexes 0 to 7 have a destination each; no other is asked, and its
   // refused request takes no message from the library.
   EXPECT_EQ(run(adapter_name, "5"), "Error:  LXS_GET_ADAPTER_NAME: Operation failed");
-  ASSERT_EQ(sim().wait_idle(2000), 0);
-  const std::uint32_t sent = sim().requests_received(), held = sim().messages_outstanding();
+  ASSERT_EQ(sim_wait_idle(2000), 0);
+  const std::uint32_t sent = sim_requests_received(), held = sim_messages_outstanding();
   EXPECT_EQ(run(adapter_name, "8"), "Error:  LXS_GET_ADAPTER_NAME: Operation failed");
   EXPECT_EQ(last_, Transaction::kRefused);
-  EXPECT_EQ(sim().requests_received(), sent);
-  EXPECT_EQ(sim().messages_outstanding(), held);
+  EXPECT_EQ(sim_requests_received(), sent);
+  EXPECT_EQ(sim_messages_outstanding(), held);
 }
 
 TEST_F(DiscoveryTest, BusAndSlotTexts) {

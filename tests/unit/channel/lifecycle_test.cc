@@ -16,14 +16,14 @@ using namespace tavro;
 TEST_F(ChannelTest, OpenRegistersOnceAndLogsTheStepsAfterSixThenOneAttemptPerOpen) {
   ChannelSettings s = settings();
   s.process_id = 1000;
-  sim().fault_refuse_register(100);
+  sim_fault_refuse_register(100);
   Channel& c = open(s);
   EXPECT_FALSE(c.channel_open());
   EXPECT_EQ(c.registration_attempts(), 6);
   EXPECT_EQ(occurrences(events_text(), "LXS ERROR: Registration failed - error(1)\n"), 6);
   c.qdn_open();
   EXPECT_EQ(c.registration_attempts(), 7);
-  sim().fault_refuse_register(0);
+  sim_fault_refuse_register(0);
   c.qdn_open();
   ASSERT_TRUE(c.channel_open());
   EXPECT_EQ(c.registration_attempts(), 8);
@@ -80,33 +80,33 @@ TEST_F(ChannelTest, DriverStatesGateTheOpenAndCloseAndReopen) {
 }
 
 TEST_F(ChannelTest, FaultsInsideTheLibraryAreSurvivedAndLogged) {
-  ASSERT_EQ(sim().fault_crash_signal("q_msg_init", SIGSEGV), 0);
+  ASSERT_EQ(sim_fault_crash_signal("q_msg_init", SIGSEGV), 0);
   Channel& c = open(settings(200));
   EXPECT_FALSE(c.channel_open());
   EXPECT_EQ(occurrences(events_text(), "LXS ERROR: Initialization failed\n"), 1);
   c.qdn_open();
   ASSERT_TRUE(c.channel_open());
-  std::uint32_t before = sim().requests_received();
+  std::uint32_t before = sim_requests_received();
 
-  ASSERT_EQ(sim().fault_crash_signal("q_msg_alloc", SIGSEGV), 0);
+  ASSERT_EQ(sim_fault_crash_signal("q_msg_alloc", SIGSEGV), 0);
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: message allocation failed");
-  EXPECT_EQ(sim().requests_received(), before);
+  EXPECT_EQ(sim_requests_received(), before);
 
-  ASSERT_EQ(sim().fault_crash_signal("q_send_msg_by_name", SIGILL), 0);
+  ASSERT_EQ(sim_fault_crash_signal("q_send_msg_by_name", SIGILL), 0);
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: driver timeout");
 
-  ASSERT_EQ(sim().fault_crash_signal("q_msg_free", SIGFPE), 0);
+  ASSERT_EQ(sim_fault_crash_signal("q_msg_free", SIGFPE), 0);
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
-  EXPECT_EQ(sim().wait_idle(2000), 0);
-  sim().fault_alloc_fail(1);  // a plain failure, no exception
+  EXPECT_EQ(sim_wait_idle(2000), 0);
+  sim_fault_alloc_fail(1);  // a plain failure, no exception
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "Error: message allocation failed");
 
-  ASSERT_EQ(sim().fault_crash_signal("q_deregister_msg_handler", SIGBUS), 0);
-  ASSERT_EQ(sim().fault_crash_signal("q_msg_done", SIGSEGV), 0);
+  ASSERT_EQ(sim_fault_crash_signal("q_deregister_msg_handler", SIGBUS), 0);
+  ASSERT_EQ(sim_fault_crash_signal("q_msg_done", SIGSEGV), 0);
   c.qdn_close();
   EXPECT_FALSE(c.channel_open());
 
-  ASSERT_EQ(sim().fault_crash_signal("q_register_msg_handler", SIGSEGV), 0);
+  ASSERT_EQ(sim_fault_crash_signal("q_register_msg_handler", SIGSEGV), 0);
   c.qdn_open();
   EXPECT_TRUE(c.channel_open());
   EXPECT_EQ(ask(FCPH_GET_PORT_SPEED, port(kPortA)), "4");
