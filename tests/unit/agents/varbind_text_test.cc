@@ -4,6 +4,7 @@
 #include "agents/frame/varbind_text.h"
 
 #include <gtest/gtest.h>
+#include <syslog.h>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include "agents/frame/adapter_table.h"
 #include "objects/oid_table.h"
+#include "snmphost/bridge.h"
 #include "tests/support/daemon_process.h"
 
 namespace tavro {
@@ -140,6 +142,15 @@ TEST(SnmpApi, OidCopyIsItsOwnAndFreeEmptiesIt) {
   ASSERT_NE(memory, nullptr);
   for (int k = 0; k < 16; ++k) EXPECT_EQ(memory[k], 0);
   SnmpUtilMemFree(memory);
+}
+
+// How the bridge files net-snmp's own log messages in the event log.
+TEST(BridgeLog, EachSyslogPriorityHasItsEventLevel) {
+  // Alarm 1, error 2, warning 4, notice 8, debug 16, as the event log writes them.
+  const std::pair<int, int> rows[] = {{LOG_EMERG, 1},   {LOG_CRIT, 1},   {LOG_ERR, 2},
+                                      {LOG_WARNING, 4}, {LOG_NOTICE, 8}, {LOG_INFO, 8},
+                                      {LOG_DEBUG, 16}};
+  for (const auto& [priority, level] : rows) EXPECT_EQ(event_level(priority), level) << priority;
 }
 
 }  // namespace
