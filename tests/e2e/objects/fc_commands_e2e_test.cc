@@ -108,7 +108,7 @@ TEST(FcFaults, ClosedChannelAnswersDriverNotOpenedButLocalObjectsStillAnswer) {
   EXPECT_EQ(fcget(port, "4.3.1.17." + kNode0).substr(0, 12), "-1|-1|-1|-1|");
 }
 
-// A late answer is met in tests/unit/channel (exchange_test.cc).
+// A late answer is met in tests/unit/channel (LateResponsesChangeNothing).
 TEST(FcFaults, FailedObjectsSilentDriverAndStrayAnswers) {
   DaemonProcess daemon(object_daemon(model_with_faults(R"({"messages": [
       {"message": "0x0B00001E", "lxs_status": 3}, {"message": "0x15000016", "no_answer": true},

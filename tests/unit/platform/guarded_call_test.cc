@@ -72,7 +72,7 @@ bool died_of(int status, int signal) {
 }
 
 // A library's own illegal instruction and division by zero are met in
-// tests/unit/channel (lifecycle_test.cc).
+// tests/unit/channel (FaultsInsideTheLibraryAreSurvivedAndLogged).
 TEST_F(GuardedCall, EachFaultKindReturnsToTheCallerWithTheMaskRestored) {
   FpeBlocked blocked;
   const std::bitset<NSIG> before = blocked_signals();
