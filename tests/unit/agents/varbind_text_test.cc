@@ -1,6 +1,7 @@
 // The frame's conversions between bindings and handler text, the
 // extension-agent interface values agents built elsewhere rely on, pinned,
-// and the snmpapi helpers agents and host share.
+// the snmpapi helpers agents and host share; the bridge's log levels and
+// stdagent's adapter table.
 #include "agents/frame/varbind_text.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,10 @@
 #include <vector>
 
 #include "agents/frame/adapter_table.h"
+#include "agents/stdagent/stdagent.h"
+#include "agents/stdagent/stdmib_table.h"
 #include "objects/oid_table.h"
+#include "sim/sim_control.h"
 #include "snmphost/bridge.h"
 #include "tests/support/daemon_process.h"
 
@@ -151,6 +155,35 @@ TEST(BridgeLog, EachSyslogPriorityHasItsEventLevel) {
                                       {LOG_WARNING, 4}, {LOG_NOTICE, 8}, {LOG_INFO, 8},
                                       {LOG_DEBUG, 16}};
   for (const auto& [priority, level] : rows) EXPECT_EQ(event_level(priority), level) << priority;
+}
+
+// stdagent's adapter table over the simulated driver with a clock the test
+// moves. Its walk is checked through snmpd (tests/e2e/snmp).
+TEST(StdAgentProfile, RegistersWithTheDriverAsFiba) {
+  EXPECT_STREQ(kStdAgentProfile.registration_name, "FIBA");
+  EXPECT_EQ(kStdAgentProfile.handle_bits, 0x46490000u);
+}
+
+TEST(StdAgentTable, RebuiltAfterAnHourOnly) {
+  sim_reset();
+  std::int64_t now = 1000;
+  ChannelSettings quick;
+  quick.request_timeout_ms = 500;
+  AgentFrame agent(kStdAgentProfile, quick, [&] { return now; });
+  agent.snmp_open();
+  ASSERT_EQ(agent.adapters().count, 2);
+  ASSERT_EQ(sim_load_model_json(
+                R"({"adapters":[{"name":"/pvd/pci4/dev1/fcp0","node_wwn":"2000000000000001",)"
+                R"("ports":[{"wwn":"2100000000000001"}]}]})"),
+            0);
+  now += AgentFrame::kRebuildSeconds - 1;
+  agent.build_adapter_tbl();
+  EXPECT_EQ(agent.adapters().count, 2);
+  now += 1;
+  agent.build_adapter_tbl();
+  EXPECT_EQ(agent.adapters().count, 1);
+  EXPECT_STREQ(agent.adapters().names[0].adap, "/pvd/pci4/dev1/fcp0");
+  sim_reset();
 }
 
 }  // namespace
