@@ -1,7 +1,5 @@
 // The daemon's parts in process: text helpers, settings and the replies that
 // show them, the diagnostic output and its debug page, and the web paths.
-#include "base/text.h"
-
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "base/diag.h"
+#include "base/text.h"
 #include "daemon/daemon.h"
 #include "daemon/http.h"
 #include "daemon/service_commands.h"
@@ -199,7 +198,7 @@ TEST_F(DiagTest, HexDumpFullRunsThenAShortRunWithBlankColumnsAndDotsForUnprintab
 }
 
 // A line with or without its own line end is framed on the debug page as
-// DebugPageRedirection below and tests/e2e/http show; an empty one gets no line feed.
+// the redirection test below and tests/e2e/http show; an empty one gets no line feed.
 TEST_F(DiagTest, PrintDebugPageFramesAnEmptyTextWithoutALineFeed) {
   int pair[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
@@ -270,9 +269,7 @@ TEST(MapPath, RefusesAPathLongerThanItsBuffer) {
 
 // Traces printed by another thread reach the debug page while it is served,
 // and only whole lines of them: once the page has ended, none is in flight.
-TEST(DebugPageRedirection, EndsForEveryThreadWhenThePageEnds) {
-  std::int32_t flags = 0;
-  Diag diag(flags);
+TEST_F(DiagTest, DebugPageRedirectionEndsForEveryThreadWhenThePageEnds) {
   diag.set_stdout(false);
   int pair[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
