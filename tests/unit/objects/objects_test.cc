@@ -1,7 +1,5 @@
 // The object tables and texts, value formats and write values, the host
 // description texts, and object handlers over a channel to the simulated driver.
-#include "objects/oid_table.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,6 +14,7 @@
 #include "channel/channel.h"
 #include "eventlog/event_log.h"
 #include "objects/host_description.h"
+#include "objects/oid_table.h"
 #include "objects/oid_text.h"
 #include "objects/qdn_oid.h"
 #include "objects/value_format.h"

@@ -1,7 +1,5 @@
 // The platform layer: calls into a library that faults on purpose, the search
 // for run-time libraries, peer addresses and the message loop.
-#include "platform/guarded_call.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -20,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/guarded_call.h"
 #include "platform/message_loop.h"
 #include "platform/module_loader.h"
 #include "platform/net.h"
