@@ -52,17 +52,11 @@ TEST(HbaApiE2e, RequestsThatFailBeforeTheCallAndASessionAsAClientRunsIt) {
 }
 
 // A function missing from the library, statuses it returns instead of an
-// answer, and a crash inside it that is logged while the daemon serves on.
+// answer, and a crash inside it that is logged while the daemon serves on
+// (faulty_library.json).
 TEST(HbaApiE2e, MissingFunctionsStatusesAndCrashesOfTheLibrary) {
-  std::string model = make_temp_dir() + "/model.json";
-  write_file(model, R"({"adapters": [{"name": "/pvd/pci2/dev5/fcp0",
-    "node_wwn": "200000E08B010203", "ports": [{"wwn": "210000E08B010203", "speed": 4}]}],
-    "hbaapi": {"missing": ["HBA_GetPortStatistics"],
-      "status": {"HBA_GetAdapterAttributes": 1, "HBA_GetFcpTargetMapping": 2,
-        "HBA_GetFcpPersistentBinding": 4, "HBA_GetRNIDMgmtInfo": 5, "HBA_GetAdapterName": 7,
-        "HBA_GetDiscoveredPortAttributes": 8},
-      "crash": {"HBA_GetAdapterPortAttributes": 11}}})");
-  DaemonOptions o = hbaapi_daemon({{"TAVRO_SIM_MODEL", model}});
+  DaemonOptions o = hbaapi_daemon(
+      {{"TAVRO_SIM_MODEL", TAVRO_SOURCE_DIR "/tests/e2e/hbaapi/faulty_library.json"}});
   o.args.insert(o.args.end(),
                 {"-d", "0x400000", "-log", "requests.log", "-lo", "2", "-lf", "0x40000"});
   DaemonProcess daemon(o);
@@ -86,7 +80,8 @@ TEST(HbaApiE2e, MissingFunctionsStatusesAndCrashesOfTheLibrary) {
                             "Program Exception: HBA_GetAdapterPortAttributes"));
 }
 
-// A copy of tavro in a folder of its own, without libhbaapi.so beside it.
+// A copy of tavro in a folder of its own, without libhbaapi.so or
+// libQFCMsgLib.so beside it.
 DaemonOptions lone_daemon(std::vector<std::pair<std::string, std::string>> env = {}) {
   DaemonOptions o = hbaapi_daemon(std::move(env));
   o.program = make_temp_dir() + "/tavro";
@@ -94,14 +89,36 @@ DaemonOptions lone_daemon(std::vector<std::pair<std::string, std::string>> env =
   return o;
 }
 
-TEST(HbaApiLibrary, WithoutAnyLibraryEveryFunctionIsNotSupported) {
-  DaemonProcess daemon(lone_daemon({{"TAVRO_HBAAPI_LIBRARY", ""}}));
+// Every HBA API function is then not supported. Nor is the driver's message
+// library found, nor a system bus for power events (none in a test): the event
+// log and standard error say so once, and the daemon serves on.
+TEST(HbaApiLibrary, WithoutAnyLibraryOrBusTheDaemonSaysSoAndServesOn) {
+  DaemonOptions o = lone_daemon({{"TAVRO_HBAAPI_LIBRARY", ""}});
+  DaemonProcess daemon(o);
+  const std::string log = daemon.dir() + "/events.log";
   EXPECT_EQ(hbaapi(daemon.port(), "3.0"),
             "Error: HBA_GetNumberOfAdapters(3) not supported by API Library.");
   EXPECT_EQ(hbaapi(daemon.port(), "5.0.x"),
             "Error: HBA_OpenAdapter(5) not supported by API Library.");
-  EXPECT_TRUE(wait_for_text(daemon.dir() + "/events.log", "API file not found! (hbaapi)"));
+  EXPECT_TRUE(wait_for_text(log, "API file not found! (hbaapi)"));
   EXPECT_NE(daemon.output().find("HBA API Wrapper Library : Error on loading."), std::string::npos);
+  const std::string missing = "LXS ERROR: Driver file not found! (libQFCMsgLib.so) - error(2)\n";
+  EXPECT_TRUE(wait_for_text(log, missing));
+  EXPECT_EQ(occurrences(read_file(log), missing), 1);
+  EXPECT_EQ(read_file(log).find("Registration completed"), std::string::npos);
+  const std::string no_bus = "LXS WARNG: No system bus: power events will not be seen - error(2)\n";
+  EXPECT_TRUE(wait_for_text(log, no_bus));
+  EXPECT_EQ(request(daemon.port(), "FCGET .1.3.6.1.4.1.48217.3.3.1.0\n"),
+            "Error: Driver not opened");
+  EXPECT_EQ(daemon.stop(15), 0);
+  EXPECT_EQ(occurrences(read_file(log), no_bus), 1);
+  EXPECT_EQ(occurrences(daemon.output(),
+                        "tavro: driver library libQFCMsgLib.so not found (searched "
+                        "TAVRO_LIBRARY_PATH, " +
+                            fs::path(o.program).parent_path().string() +
+                            ", the system's library path)\n"),
+            1)
+      << daemon.output();
 }
 
 // The library of the folder TAVRO_LIBRARY_PATH chooses, named in the event

@@ -30,39 +30,20 @@ int run_tool(const std::string& target, std::vector<std::string> words, bool as_
   return run_command(command).status;
 }
 
-struct Case {
-  std::string before;
-  std::vector<std::string> words;
-  int status;
-  std::string after;
-};
-
 const std::string kTemplate = "home=HOME_DIR port=PORT_NUMBER page=DEFAULT_HTML_FILE HOME_DIR";
 
-const Case kCases[] = {
-    {kTemplate, {"@,c:\\home,81,BOTH"}, 0, "home=c:\\home port=81 page=ltx.html c:\\home"},
-    {kTemplate, {"@,/h,81,both"}, 0, "home=/h port=81 page=ltx.html /h"},
-    {kTemplate, {"@,/h,81,KVR"}, 0, "home=/h port=81 page=lanternixe.html /h"},
-    {kTemplate, {"@,/h,81,qdn"}, 0, "home=/h port=81 page=ltx.html /h"},
-    {kTemplate, {"@,/h,81,ALL"}, 0, "home=/h port=81 page=DEFAULT_HTML_FILE /h"},
-    {"HOME_DIR", {"@,/opt/PORT_NUMBER,81,BOTH"}, 0, "/opt/81"},  // the home holds the port
-    {"", {"@,/h,81,BOTH"}, 0, ""},
-    {kTemplate, {"@,/h,81"}, 1, kTemplate},
-    {kTemplate, {}, 0, kTemplate},
-    {"[HOME_DIR]", {",,@,, my home ,81,,BOTH,"}, 0, "[ my home ]"},
-    {"[HOME_DIR]", {"@,my", "home,81,BOTH"}, 0, "[my home]"},  // words joined by one blank
-    {"a\r\nHOME_DIR\r\n\xff\xfe\x01", {"@,/h,81,BOTH"}, 0, "a\r\n/h\r\n\xff\xfe\x01"},
-    {"HOME_DIR\0PORT_NUMBER"s, {"@,/h,81,BOTH"}, 0, "/h\0"s + "81"},
-    {"HOME_DIR", {"@,HOME_DIRHOME_DIR,81,BOTH"}, 0, "HOME_DIRHOME_DIR"},  // not searched again
-};
-
 TEST(PostInstall, RewritesTheFile) {
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.words.empty() ? "" : c.words[0]);
+  const Vars vars = {{"T", kTemplate}, {"CR", "\r"},   {"LF", "\n"},   {"NUL", "\0"s},
+                     {"FF", "\xff"},   {"FE", "\xfe"}, {"X01", "\x01"}};
+  for (const auto& row : read_rows("e2e/postinstall/rewrites.txt", vars)) {
+    SCOPED_TRACE(row.at(1));
+    std::vector<std::string> words;
+    for (std::size_t at = 0, bar = 0; !row.at(1).empty() && bar != std::string::npos; at = bar + 1)
+      words.push_back(row.at(1).substr(at, (bar = row.at(1).find('|', at)) - at));
     std::string path = make_temp_dir() + "/target.html";
-    write_file(path, c.before);
-    EXPECT_EQ(run_tool(path, c.words), c.status);
-    EXPECT_EQ(read_file(path), c.after);
+    write_file(path, row.at(0));
+    EXPECT_EQ(run_tool(path, words), std::stoi(row.at(2)));
+    EXPECT_EQ(read_file(path), row.at(3));
   }
 }
 

@@ -62,16 +62,5 @@ TEST(PowerEvents, SleepClosesTheChannelBeforeTheLockIsReleased) {
   EXPECT_EQ(d.stop(), 0);
 }
 
-TEST(PowerEvents, NoBusIsLoggedOnceAndTheDaemonServes) {
-  DaemonProcess d(power_daemon("unix:path=" + make_temp_dir() + "/no-bus"));
-  EXPECT_FALSE(request(d.port(), "REV\n").empty());
-  ASSERT_TRUE(wait_for_text(d.dir() + "/events.log", "power events will not be seen"));
-  // The error number is the positive errno: no socket at that path.
-  EXPECT_EQ(occurrences(read_file(d.dir() + "/events.log"),
-                        "LXS WARNG: No system bus: power events will not be seen - error(2)\n"),
-            1);
-  EXPECT_EQ(d.stop(), 0);
-}
-
 }  // namespace
 }  // namespace tavro::testing

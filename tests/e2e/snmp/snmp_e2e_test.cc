@@ -1,15 +1,24 @@
 // What a network manager sees of privagent and a monitoring system of stdagent
 // (the Fibre Alliance MIB): snmpget, snmpset, snmpwalk against a private snmpd
-// with the bridge as its AgentX subagent and the simulated driver.
+// with the bridge as its AgentX subagent and the simulated driver; the private
+// MIB module as net-snmp reads it; and what Prometheus scrapes through the
+// real prometheus-snmp-exporter with packaging/prometheus/snmp.yml.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <future>
+#include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "objects/handlers.h"
+#include "objects/oid_table.h"
 #include "tests/support/snmpd_process.h"
 
 namespace tavro::testing {
@@ -145,8 +154,7 @@ TEST_F(PrivAgentE2e, SlowOrSilentOrMissingDriverGivesOneAnswer) {
     // Without a driver a walk of the whole host passes the private tree.
     if (fault.empty()) {
       EXPECT_EQ(client("snmpwalk", {".1.3.6.1.4.1"}).status, 0);
-    }
-    if (!fault.empty()) {
+    } else {
       ClientResult next = get({kPrivate + "2.14.0"});
       EXPECT_NE(next.output.find("= Gauge32: "), std::string::npos) << next.output;
     }
@@ -287,6 +295,162 @@ TEST_F(StdAgentE2e, WalkGetGetNextAndSetAnswerAsTheMibSays) {
     for (const std::string& line : want) names.push_back(line.substr(0, line.find(' ')));
     sweep_getnext(names, ".1.3.6.1.3.94");
   }
+}
+
+// Every object of TAVRO-PRIVATE-MIB resolves by name with snmptranslate, to
+// an object the agent serves, with the SNMP type and access the agent gives it;
+// and every object the agent serves has a name.
+constexpr char kAgent[] = ".1.3.6.1.4.1.48217.3.";
+
+struct MibObject {
+  std::string syntax;
+  std::string access;
+};
+
+// The module's objects by name, without tables and rows.
+std::map<std::string, MibObject> mib_objects() {
+  std::string text = read_file(std::string(TAVRO_MIB_DIR) + "/TAVRO-PRIVATE-MIB.txt");
+  std::regex object(R"((\w+) OBJECT-TYPE\s+SYNTAX\s+(\w+)[^\n]*\s+MAX-ACCESS\s+([\w-]+))");
+  std::map<std::string, MibObject> objects;
+  for (std::sregex_iterator it(text.begin(), text.end(), object), end; it != end; ++it) {
+    std::string syntax = (*it)[2];
+    if (syntax == "SEQUENCE" || std::regex_match(syntax, std::regex("[A-Z]\\w*Entry"))) continue;
+    objects[(*it)[1]] = {syntax, (*it)[3]};
+  }
+  return objects;
+}
+
+// Runs snmptranslate -On over the names with only the module and the
+// stand-in to read; returns the numeric OIDs in order, or fails on any
+// complaint.
+std::vector<std::string> translate(const std::map<std::string, MibObject>& objects) {
+  std::string dir = make_temp_dir();
+  // Debian's net-snmp comes without the IETF modules; SNMPv2-SMI.txt has the
+  // few definitions the module takes from that one.
+  write_file(dir + "/SNMPv2-SMI.txt", test_data("e2e/snmp/SNMPv2-SMI.txt"));
+  std::filesystem::create_directory(dir + "/cert_indexes");  // else net-snmp says it made it
+  std::string command = "env -i PATH=/usr/bin:/bin HOME=" + dir + " SNMPCONFPATH=" + dir +
+                        " SNMP_PERSISTENT_DIR=" + dir + " MIBDIRS=" + dir +
+                        ":" TAVRO_MIB_DIR " MIBS=TAVRO-PRIVATE-MIB snmptranslate -On";
+  for (const auto& [name, object] : objects) command += " TAVRO-PRIVATE-MIB::" + name;
+  ClientResult result = run_command(command + " 2>" + dir + "/errors");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(read_file(dir + "/errors"), "");
+  std::vector<std::string> oids;
+  std::istringstream lines(result.output);
+  for (std::string oid; std::getline(lines, oid);) {
+    if (!oid.empty()) oids.push_back(oid);
+  }
+  return oids;
+}
+
+// The SNMP type the agent gives a value type code.
+std::string snmp_syntax(int type) {
+  return type == 1 || type == 6 ? "Integer32" : type == 2 || type == 7 ? "Gauge32" : "OCTET";
+}
+
+const oid_entry* find_row(const oid_entry* table, const std::string& suffix) {
+  for (const oid_entry* row = table; row->oid != nullptr; ++row) {
+    if (suffix == row->oid && row->handler != qdn_not_supported) return row;
+  }
+  return nullptr;
+}
+
+TEST(Mib, EveryObjectResolvesToAServedObject) {
+  std::map<std::string, MibObject> objects = mib_objects();
+  ASSERT_GT(objects.size(), 100u);
+  std::vector<std::string> oids = translate(objects);
+  ASSERT_EQ(oids.size(), objects.size());
+  std::set<std::string> named;
+  auto oid = oids.begin();
+  for (const auto& [name, object] : objects) {
+    SCOPED_TRACE(name + " " + *oid);
+    ASSERT_EQ(oid->rfind(kAgent, 0), 0u);
+    std::string suffix = oid++->substr(sizeof kAgent - 1);
+    if (object.access == "not-accessible") continue;  // an index
+    // A scalar's row carries the instance 0.
+    if (find_row(oid_get_table, suffix + ".0") || find_row(oid_set_table, suffix + ".0")) {
+      suffix += ".0";
+    }
+    named.insert(suffix);
+    const oid_entry* read = find_row(oid_get_table, suffix);
+    const oid_entry* write = find_row(oid_set_table, suffix);
+    EXPECT_EQ(write != nullptr, object.access == "read-write");
+    const oid_entry* row = read != nullptr ? read : write;
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(snmp_syntax(row->type), object.syntax);
+  }
+  for (const oid_entry* table : {oid_get_table, oid_set_table}) {
+    for (const oid_entry* row = table; row->oid != nullptr; ++row) {
+      bool served = find_row(oid_get_table, row->oid) || find_row(oid_set_table, row->oid);
+      EXPECT_EQ(named.count(row->oid), served ? 1u : 0u) << row->oid;
+    }
+  }
+}
+
+constexpr const char* kExporter = "/usr/bin/prometheus-snmp-exporter";
+
+// Port k of prometheus_model.json, the first of unit k: its labels.
+std::string labels(int k) {
+  char unit[40];
+  std::snprintf(unit, sizeof unit, "0x%032X", k);
+  return "{adapter=\"/pvd/pci" + std::to_string(k) + "/dev1/fcp" + std::to_string(k) +
+         "\",port=\"1\",unit=\"" + unit + "\",wwn=\"0x21000000000000A" + std::to_string(k) + "\"} ";
+}
+
+class PrometheusE2e : public BridgeTest {
+ protected:
+  void SetUp() override {
+    if (::access(kExporter, X_OK) != 0) {
+      GTEST_SKIP() << kExporter << " is not installed (scripts/deps --test installs "
+                   << "prometheus-snmp-exporter)";
+    }
+    BridgeTest::SetUp();
+    start({"privagent", "stdagent"}, test_data("e2e/snmp/prometheus_model.json"));
+    DaemonOptions options;
+    options.program = kExporter;
+    options.add_port = false;
+    options.port = free_port();
+    options.args = {"--config.file=" TAVRO_SNMP_MODULE,
+                    "--web.listen-address=127.0.0.1:" + std::to_string(options.port)};
+    exporter_ = std::make_unique<DaemonProcess>(options);
+    ASSERT_TRUE(exporter_->running()) << exporter_->output();
+  }
+  std::string scrape() {
+    std::string reply =
+        request(exporter_->port(), "GET /snmp?target=127.0.0.1:" + std::to_string(snmpd_.port()) +
+                                       "&module=fc_adapters HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(reply.rfind("HTTP/1.0 200", 0), 0u) << reply;
+    return reply;
+  }
+  // The value of the sample named by line (metric and labels), or -1.
+  static double value_of(const std::string& scraped, const std::string& line) {
+    auto at = scraped.find("\n" + line);
+    return at == std::string::npos ? -1
+                                   : std::strtod(scraped.c_str() + at + 1 + line.size(), nullptr);
+  }
+
+  std::unique_ptr<DaemonProcess> exporter_;
+};
+
+TEST_F(PrometheusE2e, ScrapeShowsEveryPortAndALinkGoingDown) {
+  std::string scraped = scrape();
+  const Vars vars = {{"L1", labels(1)}, {"L2", labels(2)}, {"L3", labels(3)}};
+  for (const auto& row : read_rows("e2e/snmp/scrape_lines.txt", vars)) {
+    EXPECT_NE(scraped.find("\n" + row.at(0) + "\n"), std::string::npos) << "missing: " << row.at(0);
+  }
+  if (HasFailure()) ADD_FAILURE() << scraped;
+  // Port state 0 through privagent takes the second port's link down.
+  const std::string received = "fc_port_rx_bytes_total" + labels(1);
+  double before = value_of(scraped, received);
+  EXPECT_GT(before, 0) << scraped;
+  ClientResult set =
+      client("snmpset", {".1.3.6.1.4.1.48217.3.3.5.1.5.33.0.0.0.0.0.0.162", "i", "0"}, "private");
+  ASSERT_EQ(set.status, 0) << set.output;
+  std::string again = scrape();
+  EXPECT_NE(again.find("\nfc_port_state" + labels(2) + "3\n"), std::string::npos) << again;
+  // The scrapes are some milliseconds apart, at 100000 bytes a second.
+  EXPECT_GT(value_of(again, received), before) << again;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Test bed for the driver message channel: a channel over the simulated
-// driver (loaded by name like the programs do), with its own event log and
-// request log in a fresh directory, and the simulator's control functions.
+// driver (loaded by name like the programs do, and linked for its control
+// functions), with its own event log and request log in a fresh directory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,40 +17,10 @@
 #include "channel/channel.h"
 #include "eventlog/event_log.h"
 #include "eventlog/request_log.h"
-#include "platform/module_loader.h"
 #include "sim/sim_control.h"
 #include "tests/support/daemon_process.h"
 
 namespace channel_test {
-
-// The simulator's control functions, looked up in the loaded library.
-struct Sim {
-  int error = 0;
-  void* module = platform::load_module("QFCMsgLib", &error);
-  template <typename F>
-  F find(const char* name) {
-    auto f = reinterpret_cast<F>(platform::module_symbol(module, name));
-    if (f == nullptr) ADD_FAILURE() << "simulator lacks " << name;
-    return f;
-  }
-
-  // clang-format off
-#define TAVRO_SIM_CONTROLS(X)                                                                      \
-  X(load_model_json) X(clear_faults) X(fault_delay) X(fault_no_answer) X(fault_wrong_number_to)    \
-  X(fault_wrong_object) X(fault_lxs_status) X(fault_driver_error_on) X(fault_crash_signal)         \
-  X(fault_alloc_fail) X(fault_refuse_register) X(set_link) X(send_event) X(wait_idle)              \
-  X(requests_received) X(messages_outstanding) X(invalid_calls)
-  // clang-format on
-#define TAVRO_SIM_CONTROL(name) decltype(&::sim_##name) name = find<decltype(name)>("sim_" #name);
-  TAVRO_SIM_CONTROLS(TAVRO_SIM_CONTROL)
-#undef TAVRO_SIM_CONTROL
-#undef TAVRO_SIM_CONTROLS
-};
-
-inline Sim& sim() {
-  static Sim instance;
-  return instance;
-}
 
 // model.json: two adapters. The first has one port that sees one remote
 // node; the second has a disabled port and a port with an address out of range.
@@ -92,9 +62,7 @@ class ChannelTest : public ::testing::Test {
     diag_.set_stdout(false);
   }
   void SetUp() override {
-    ASSERT_NE(sim().module, nullptr);
-    ASSERT_EQ(sim().load_model_json(tavro::testing::test_data("unit/channel/model.json").c_str()),
-              0);
+    ASSERT_EQ(sim_load_model_json(tavro::testing::test_data("unit/channel/model.json").c_str()), 0);
     tavro::testing::write_file(event_path_, "");
     tavro::testing::write_file(request_path_, "");
     events_.open();
@@ -102,7 +70,7 @@ class ChannelTest : public ::testing::Test {
   }
   void TearDown() override {
     channel_.reset();
-    sim().clear_faults();
+    sim_clear_faults();
   }
 
   static tavro::ChannelSettings settings(int timeout_ms = 3000) {
@@ -136,5 +104,35 @@ class ChannelTest : public ::testing::Test {
   std::unique_ptr<tavro::Channel> channel_;
   tavro::Transaction last_ = tavro::Transaction::kAnswered;
 };
+
+// What every request of the programs carries and the driver checks, where a
+// test's fill left it out: the number echo of a port or node request and a
+// request identifier.
+inline void stamp(tavro::Channel& channel, std::uint32_t number, std::uint8_t* data) {
+  auto unset = [&](std::size_t at) { return tavro::read_u32(data, at) == 0; };
+  if (number >> 24 == 0x15 && unset(12)) tavro::write_u32(data, 12, number);
+  const bool at0 = (number >= 0x1E00000A && number <= 0x1E000011) || number == 0x14000015 ||
+                   number == 0x14000016;
+  const std::size_t id_at = at0 ? 0 : 12;
+  if ((at0 || number == 0x0B00001E) && unset(id_at))
+    tavro::write_u32(data, id_at, channel.next_request_id());
+}
+
+inline std::string ChannelTest::ask(std::uint32_t number,
+                                    const std::function<void(std::uint8_t*)>& fill,
+                                    const char* destination) {
+  const tavro::RequestRow* row = tavro::find_request(number);
+  EXPECT_NE(row, nullptr) << std::hex << number;
+  if (row == nullptr) return {};
+  char reply[4096] = "";
+  last_ = channel_->transact(
+      {destination != nullptr ? destination : row->destination, number, row->size}, reply,
+      sizeof reply, [&](std::uint8_t* data) {
+        fill(data);
+        stamp(*channel_, number, data);
+        return true;
+      });
+  return reply;
+}
 
 }  // namespace channel_test

@@ -9,9 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "objects/direct/direct_access.h"
+#include "objects/direct/fcdi_table.h"
 #include "tests/support/daemon_process.h"
 
 namespace platform {
@@ -41,14 +44,12 @@ TEST_F(RegistryTest, CaseMissingValuesBadContentsAndBadNames) {
   EXPECT_EQ(read_file(key_dir_ + "/LOGERROR"), "4294967295\n");
   EXPECT_EQ(registry_.read_dword(kKey, "Other", &value_), RegResult::kNoValue);
   ASSERT_EQ(registry_.write_dword(kKey, "AlPa", 1), RegResult::kOk);
-  const std::pair<const char*, RegResult> contents[] = {{"0x10\n", RegResult::kOk},
-                                                        {"abc\n", RegResult::kIoFailed},
-                                                        {"4294967296\n", RegResult::kIoFailed},
-                                                        {"", RegResult::kIoFailed},
-                                                        {"-1", RegResult::kIoFailed}};
-  for (const auto& [text, result] : contents) {
-    write_file(key_dir_ + "/AlPa", text);
-    EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), result) << text;
+  write_file(key_dir_ + "/AlPa", "0x10\n");
+  EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), RegResult::kOk);
+  EXPECT_EQ(value_, 16u);
+  for (const char* bad : {"abc\n", "4294967296\n", "", "-1"}) {
+    write_file(key_dir_ + "/AlPa", bad);
+    EXPECT_EQ(registry_.read_dword(kKey, "AlPa", &value_), RegResult::kIoFailed) << bad;
   }
   // Names that would leave their folder are refused.
   for (const std::string& name :
@@ -137,3 +138,35 @@ TEST(Registry, RootWithoutTheEnvironmentIsTheSystemFolder) {
 
 }  // namespace
 }  // namespace platform
+
+// The direct-object tables and value parsing.
+namespace tavro {
+namespace {
+
+// What the rows read is checked end to end (tests/e2e/direct).
+TEST(FcdiTable, SettingNamesAndNoRowHidesALaterOneByPrefix) {
+  const char* names[] = {"MaxFrameSize",  "AlPa",           "Point2Point", "ShadowRam",
+                         "AutoDiscovery", "LogInformation", "LogWarning",  "LogError"};
+  for (int i = 0; i < 8; ++i) EXPECT_STREQ(fcdi_set_table[i + 1].setting, names[i]);
+  // No row hides a later one by being its prefix.
+  for (const fcdi_oid_entry* later = fcdi_get_table; later->oid != nullptr; ++later) {
+    for (const fcdi_oid_entry* earlier = fcdi_get_table; earlier < later; ++earlier) {
+      EXPECT_NE(std::strncmp(later->oid, earlier->oid, std::strlen(earlier->oid)), 0)
+          << earlier->oid << " hides " << later->oid;
+    }
+  }
+}
+
+TEST(SettingValue, NumbersWithBasePrefixesThatFit32Bits) {
+  for (const auto& row : testing::read_rows("unit/direct/setting_values.txt")) {
+    std::uint32_t value = 99;
+    const bool ok = parse_setting_value(row.at(0).c_str(), std::stoi(row.at(1)), &value);
+    EXPECT_EQ(ok, row.at(2) != "refused") << row.at(0);
+    if (ok) {
+      EXPECT_EQ(std::to_string(value), row.at(2)) << row.at(0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tavro

@@ -33,44 +33,31 @@ class PowerWindowTest : public ChannelTest {
   std::optional<PowerWindow> power_;
 };
 
-struct EventCase {
-  unsigned code;
-  const char* name;  // in the message trace
-  bool suspended_first;
-  int state_after;
-  bool open_after;
-};
+using Row = std::vector<std::string>;
+class PowerEventTest : public PowerWindowTest, public ::testing::WithParamInterface<Row> {};
 
-const EventCase kEvents[] = {
-    {0, "PBT_APMQUERYSUSPEND", false, kDriverStandby, false},
-    {4, "PBT_APMSUSPEND", false, kDriverStandby, false},
-    {6, "PBT_APMRESUMECRITICAL", true, kDriverReady, false},
-    {7, "PBT_APMRESUMESUSPEND", true, kDriverReady, false},
-    {10, "PBT_APMPOWERSTATUSCHANGE", false, kDriverReady, true},
-    {18, "PBT_APMRESUMEAUTOMATIC", true, kDriverReady, false},
-    {9, "WM_POWERBROADCAST", false, kDriverReady, true},
-};
-
-class PowerEventTest : public PowerWindowTest, public ::testing::WithParamInterface<EventCase> {};
-
+// power_events.txt
 TEST_P(PowerEventTest, SetsTheChannelAndAnswersTrue) {
-  const EventCase& e = GetParam();
-  if (e.suspended_first) send(platform::kWmPowerBroadcast, kPbtSuspend);
+  const Row& e = GetParam();
+  const unsigned code = static_cast<unsigned>(std::stoul(e.at(0)));
+  if (e.at(2) == "suspended") send(platform::kWmPowerBroadcast, kPbtSuspend);
   debug_ = 0x10000000;
-  EXPECT_EQ(send(platform::kWmPowerBroadcast, e.code, 0x2A), 1);
-  EXPECT_EQ(channel_->driver_state(), e.state_after);
-  EXPECT_EQ(channel_->channel_open(), e.open_after);
+  EXPECT_EQ(send(platform::kWmPowerBroadcast, code, 0x2A), 1);
+  EXPECT_EQ(channel_->driver_state(), std::stoi(e.at(3)));
+  EXPECT_EQ(channel_->channel_open(), e.at(4) == "open");
   std::string log = events_text();
   char trace[128];
   std::snprintf(trace, sizeof trace, "LXS DEBUG: WMSG: Received %s message\twP(0x%X) lP(0x2A).\n",
-                e.name, e.code);
+                e.at(1).c_str(), code);
   EXPECT_EQ(occurrences(log, trace), 1);
   EXPECT_EQ(occurrences(log, "LXS NOTCE: Received unknown Power Management message - error(9)\n"),
-            e.code == 9 ? 1 : 0);
+            code == 9 ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, PowerEventTest, ::testing::ValuesIn(kEvents),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Codes, PowerEventTest,
+    ::testing::ValuesIn(tavro::testing::read_rows("unit/power/power_events.txt")),
+    [](const auto& row) { return row.param.at(1); });
 
 // Message numbers and their names in the trace: the first and last rows of
 // the name table, one between and a number it lacks. Without the Debug bit

@@ -72,7 +72,7 @@ struct Bound {
   }
 };
 
-// The controls are looked up by name in tests/unit/channel (channel_fixture.h).
+// The other tests link the library and call its controls directly.
 TEST(SimDlopen, ExportsRoundTripThenUnloadCleanly) {
   for (int load = 0; load < 2; ++load) {
     Bound lib;

@@ -1,8 +1,11 @@
-#include "platform/guarded_call.h"
-
+// The platform layer: calls into a library that faults on purpose, the search
+// for run-time libraries, peer addresses and the message loop.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,10 +13,16 @@
 #include <bitset>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <string>
 #include <thread>
 
+#include "platform/guarded_call.h"
+#include "platform/message_loop.h"
 #include "platform/module_loader.h"
+#include "platform/net.h"
+#include "tests/support/daemon_process.h"
 
 namespace {
 
@@ -69,7 +78,7 @@ bool died_of(int status, int signal) {
 }
 
 // A library's own illegal instruction and division by zero are met in
-// tests/unit/channel (lifecycle_test.cc).
+// tests/unit/channel (FaultsInsideTheLibraryAreSurvivedAndLogged).
 TEST_F(GuardedCall, EachFaultKindReturnsToTheCallerWithTheMaskRestored) {
   FpeBlocked blocked;
   const std::bitset<NSIG> before = blocked_signals();
@@ -168,6 +177,101 @@ TEST_F(GuardedCallDeathTest, FaultsOutsideAGuardedCallKeepTheirDefault) {
   EXPECT_EXIT(
       guarded_call(::getpid, [] { ::kill(::getpid(), SIGFPE); }),
       [](int status) { return died_of(status, SIGFPE); }, "");
+}
+
+}  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+using tavro::testing::binary_dir;
+
+// The same test library is built twice: probe 1 next to the test programs,
+// probe 2 in the "probe" directory below them.
+int probe(const char* name) {
+  int error = 0;
+  void* module = platform::load_module(name, &error);
+  auto id = reinterpret_cast<int (*)()>(platform::module_symbol(module, "probe_id"));
+  int found = module == nullptr ? -error : (id != nullptr ? id() : 0);
+  platform::unload_module(module);
+  return found;
+}
+
+// The test library under a name no other test loads, in a folder of its own.
+std::string copy_library(const std::string& name) {
+  std::string dir = tavro::testing::make_temp_dir();
+  fs::copy_file(binary_dir() + "/libTavroFaultTest.so", dir + "/lib" + name + ".so");
+  return dir;
+}
+
+TEST(ModuleLoader, PathVariableComesFirstAndSkipsEmptyAndMissingEntries) {
+  ::setenv(platform::kLibraryPathVariable,
+           ("::/nonexistent/dir:" + binary_dir() + "/probe:").c_str(), 1);
+  EXPECT_EQ(probe("TavroFaultTest"), 2);
+  ::unsetenv(platform::kLibraryPathVariable);
+}
+
+TEST(ModuleLoader, PresenceProbeNeverLoads) {
+  ::setenv(platform::kLibraryPathVariable, copy_library("TavroPresenceProbe").c_str(), 1);
+  EXPECT_FALSE(platform::module_present("TavroPresenceProbe"));
+  EXPECT_FALSE(platform::module_present("TavroPresenceProbe"));
+  void* module = platform::load_module("TavroPresenceProbe", nullptr);
+  ASSERT_NE(module, nullptr);
+  EXPECT_TRUE(platform::module_present("TavroPresenceProbe"));
+  platform::unload_module(module);
+  EXPECT_FALSE(platform::module_present("TavroPresenceProbe"));
+  ::unsetenv(platform::kLibraryPathVariable);
+}
+
+// The system's own search (here: LD_LIBRARY_PATH, read when a program
+// starts) is the last resort. Runs this test program again with it set.
+TEST(ModuleLoader, FallsBackToTheSystemSearch) {
+  if (std::getenv("TAVRO_SYSTEM_SEARCH_CHILD") != nullptr) {
+    std::exit(probe("TavroSystemProbe") == 1 ? 0 : 3);
+  }
+  std::string command = "LD_LIBRARY_PATH='" + copy_library("TavroSystemProbe") +
+                        "' TAVRO_SYSTEM_SEARCH_CHILD=1 '" +
+                        fs::read_symlink("/proc/self/exe").string() +
+                        "' --gtest_filter=ModuleLoader.FallsBackToTheSystemSearch >/dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The request log names a client by this address when its name is unknown.
+TEST(Net, PeerAddressOfAnAcceptedConnection) {
+  platform::socket_t listener = platform::tcp_socket();
+  ASSERT_EQ(platform::bind_any(listener, 0), 0);
+  platform::listen_socket(listener, 8);
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int client = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  platform::socket_t server = platform::accept_connection(listener);
+  std::uint8_t ip[4] = {};
+  EXPECT_EQ(platform::peer_address(server, ip), 0);
+  EXPECT_EQ(ip[0] << 24 | ip[1] << 16 | ip[2] << 8 | ip[3], 0x7F000001);
+  ::close(client);
+  platform::close_socket(server);
+  platform::close_socket(listener);
+}
+
+TEST(MessageLoop, RunsPostedMessagesInOrderUntilQuit) {
+  platform::MessageLoop loop;
+  std::string order;
+  std::thread poster([&] {
+    loop.post([&] { order += 'a'; });
+    loop.post([&] { order += 'b'; });
+    loop.post([&] { loop.post_quit(5); });
+  });
+  EXPECT_EQ(loop.run(), 5);
+  poster.join();
+  EXPECT_EQ(order, "ab");
+  EXPECT_FALSE(loop.post([&] { order += 'c'; }));
 }
 
 }  // namespace
