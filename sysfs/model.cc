@@ -129,6 +129,12 @@ std::optional<std::string> read_file(const std::string& path, std::atomic<std::u
   return text;
 }
 
+// An attribute's value, or empty when its file could not be read.
+template <class Parse>
+auto parsed(Parse parse, const std::optional<std::string>& text) -> decltype(parse(*text)) {
+  return text ? parse(*text) : std::nullopt;
+}
+
 }  // namespace
 
 const char* stat_file(Stat s) {
@@ -284,30 +290,18 @@ std::vector<RemotePort> Model::remote_ports(unsigned host) const {
 }
 
 std::optional<FcHost> Model::read_host(unsigned number) const {
-  std::string dir = host_dir(number);
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return std::nullopt;
-  auto get = [&](const char* file) { return read(dir + "/" + file); };
-  auto with = [](auto parse, const std::optional<std::string>& t) {
-    return t ? parse(*t) : std::nullopt;
-  };
   FcHost h;
   h.number = number;
-  h.port_name = with(parse_wwn, get("port_name"));
-  h.node_name = with(parse_wwn, get("node_name"));
-  h.permanent_port_name = with(parse_wwn, get("permanent_port_name"));
-  h.fabric_name = with(parse_wwn, get("fabric_name"));
-  h.port_id = with(parse_port_id, get("port_id"));
-  h.port_state = with(parse_port_state, get("port_state"));
-  h.port_type = with(parse_port_type, get("port_type"));
-  auto speed = get("speed");
-  h.speed_gbit = with(parse_speed, speed);
-  h.speed_bits = with(parse_speed_bits, speed);
-  h.supported_speeds = with(parse_speed_bits, get("supported_speeds"));
-  h.supported_fc4s = with(parse_fc4s, get("supported_fc4s"));
-  h.active_fc4s = with(parse_fc4s, get("active_fc4s"));
-  h.supported_classes = with(parse_classes, get("supported_classes"));
-  h.maxframe_size = with(parse_decimal, get("maxframe_size"));
+  if (!read_changing(h)) return std::nullopt;
+  auto get = [&](const char* file) { return read(host_dir(number) + "/" + file); };
+  h.port_name = parsed(parse_wwn, get("port_name"));
+  h.node_name = parsed(parse_wwn, get("node_name"));
+  h.permanent_port_name = parsed(parse_wwn, get("permanent_port_name"));
+  h.supported_speeds = parsed(parse_speed_bits, get("supported_speeds"));
+  h.supported_fc4s = parsed(parse_fc4s, get("supported_fc4s"));
+  h.active_fc4s = parsed(parse_fc4s, get("active_fc4s"));
+  h.supported_classes = parsed(parse_classes, get("supported_classes"));
+  h.maxframe_size = parsed(parse_decimal, get("maxframe_size"));
   h.symbolic_name = get("symbolic_name");
   if (h.symbolic_name && h.symbolic_name->empty()) h.symbolic_name.reset();
   return h;
@@ -319,16 +313,13 @@ bool Model::read_changing(FcHost& h) const {
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) return false;
   auto get = [&](const char* file) { return read(dir + "/" + file); };
-  auto with = [](auto parse, const std::optional<std::string>& t) {
-    return t ? parse(*t) : std::nullopt;
-  };
-  h.port_state = with(parse_port_state, get("port_state"));
-  h.port_type = with(parse_port_type, get("port_type"));
-  h.fabric_name = with(parse_wwn, get("fabric_name"));
-  h.port_id = with(parse_port_id, get("port_id"));
+  h.port_state = parsed(parse_port_state, get("port_state"));
+  h.port_type = parsed(parse_port_type, get("port_type"));
+  h.fabric_name = parsed(parse_wwn, get("fabric_name"));
+  h.port_id = parsed(parse_port_id, get("port_id"));
   auto speed = get("speed");
-  h.speed_gbit = with(parse_speed, speed);
-  h.speed_bits = with(parse_speed_bits, speed);
+  h.speed_gbit = parsed(parse_speed, speed);
+  h.speed_bits = parsed(parse_speed_bits, speed);
   return true;
 }
 
