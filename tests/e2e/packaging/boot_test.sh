@@ -144,7 +144,10 @@ check() {
   fi
 }
 box_sh() { in_box sh -c "$1"; }
-no_failed_units() { box_sh '[ -z "$(systemctl --failed --no-legend)" ] || { systemctl --failed; exit 1; }'; }
+no_failed_units() {
+  box_sh 'failed=$(systemctl --failed --no-legend --plain | cut -d" " -f1)
+    [ -z "$failed" ] || { for u in $failed; do journalctl -u "$u" -n 15 --no-pager; done; exit 1; }'
+}
 # A text command on the daemon's port, by bash's own TCP.
 ask() { in_box bash -c "exec 3<>/dev/tcp/127.0.0.1/8781 && printf '%s\n' '$1' >&3 && cat <&3 | tr -d '\0'"; }
 hbaapi_loaded() {
