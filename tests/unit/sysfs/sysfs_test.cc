@@ -286,7 +286,11 @@ TEST(SysfsModel, WatchedViewIsTheLatestLook) {
   EXPECT_EQ(m.host_info(5).driver, "renamed");
   write_file(root + "/class/fc_host/host5/port_state", "Linkdown\n");
   m.invalidate();
-  std::thread watcher([&] { m.refresh(); });
+  // The look comes late: a request that does not wait for it gets the old view.
+  std::thread watcher([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    m.refresh();
+  });
   EXPECT_EQ(m.host(5).value().port_state, PortState::linkdown);
   watcher.join();
   m.watched(false);
