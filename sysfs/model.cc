@@ -406,17 +406,14 @@ void Model::read_remote_ports(View& v, const View* known) const {
       continue;
     std::string dir = cls + name + "/";
     auto get = [&](const char* file) { return read(dir + file); };
-    auto with = [](auto parse, const std::optional<std::string>& t) {
-      return t ? parse(*t) : std::nullopt;
-    };
     r.name = name;
-    r.node_name = with(parse_wwn, get("node_name"));
-    r.port_name = with(parse_wwn, get("port_name"));
-    r.port_id = with(parse_port_id, get("port_id"));
-    r.roles = with(parse_roles, get("roles"));
-    r.port_state = with(parse_port_state, get("port_state"));
-    r.scsi_target_id = with(parse_decimal, get("scsi_target_id"));
-    r.supported_classes = with(parse_classes, get("supported_classes"));
+    r.node_name = parsed(parse_wwn, get("node_name"));
+    r.port_name = parsed(parse_wwn, get("port_name"));
+    r.port_id = parsed(parse_port_id, get("port_id"));
+    r.roles = parsed(parse_roles, get("roles"));
+    r.port_state = parsed(parse_port_state, get("port_state"));
+    r.scsi_target_id = parsed(parse_decimal, get("scsi_target_id"));
+    r.supported_classes = parsed(parse_classes, get("supported_classes"));
     std::error_code ec;
     r.devices_known = fs::is_directory(dir + "device", ec) && !ec;
     const std::vector<ScsiDevice>* old = nullptr;
