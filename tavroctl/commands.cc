@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "sysfs/model.h"
 #include "tavroctl/fabric.h"
 #include "tavroctl/inventory.h"
 #include "tavroctl/output.h"
@@ -144,7 +145,7 @@ std::vector<std::optional<std::string>> fpin_values(const sysfs::FpinCounts& cou
 
 // The kernel's counts join what the daemon answered when both are of this host.
 void add_fpin(std::vector<Adapter>& adapters, const Client& client) {
-  if (is_loopback(client.host())) attach_fpin(adapters, sysfs_root());
+  if (is_loopback(client.host())) attach_fpin(adapters, sysfs::default_root());
 }
 
 // The whole lines of text but the notes of tavroctl's own requests, which the

@@ -5,7 +5,6 @@
 
 #include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -83,11 +82,6 @@ bool is_loopback(const std::string& host) {
   }
   ::freeaddrinfo(found);
   return loopback;
-}
-
-std::string sysfs_root() {
-  const char* root = std::getenv("TAVRO_SYSFS_ROOT");
-  return root != nullptr && *root != '\0' ? root : "/sys";
 }
 
 void attach_fpin(std::vector<Adapter>& adapters, const std::string& root) {

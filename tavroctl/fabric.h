@@ -27,9 +27,6 @@ extern const FpinKind kFpinKinds[3];
 // True when every address the name stands for is a loopback address.
 bool is_loopback(const std::string& host);
 
-// TAVRO_SYSFS_ROOT, or /sys.
-std::string sysfs_root();
-
 // Fills each port's fpin and remote_fpin from the tree at root.
 void attach_fpin(std::vector<Adapter>& adapters, const std::string& root);
 
