@@ -169,7 +169,9 @@ TEST(TavroctlE2e, EachFailureHasItsExitStatusAndOneLine) {
       big([](const std::string&) { return std::string(1100000, '7'); }),
       closing([](const std::string&) { return kClose; }),
       resetting([](const std::string&) { return kReset; }),
-      silent([](const std::string&) { return kSilent; }),
+      silent([](const std::string&) { return kSilent; }), long_name([](const std::string&r) {
+        return r.ends_with(".3.2.1.2.0") ? std::string(4061, 'A') : count_is("1")(r);
+      }),
       slow_log(
           [](const std::string&r) {
             return r == "LOGSIZE" ? "100000" : std::string(std::stoi(r.substr(r.rfind(' '))), 'x');
@@ -186,6 +188,7 @@ TEST(TavroctlE2e, EachFailureHasItsExitStatusAndOneLine) {
                                             {"closing", closing.port},
                                             {"resetting", resetting.port},
                                             {"silent", silent.port},
+                                            {"long_name", long_name.port},
                                             {"slow_log", slow_log.port}};
   // name, peer, exit status, a part of the one line on standard error, the arguments
   for (const auto& row :
@@ -314,6 +317,20 @@ TEST(TavroctlE2e, OnASysfsFixtureTheSeriesAreTheKernelsNumbers) {
   }
   Ran ports = tavroctl(daemon.port(), {"ports"});
   EXPECT_NE(ports.out.find("\n0:1   21000024FF3A5B11  offline  -"), std::string::npos) << ports.out;
+  // The same remote port through both ports of the adapter, and no HBA API
+  // to say which path a row is: its counts are unknown, not either path's.
+  const std::string second = root + "/class/fc_remote_ports/rport-4:0-0";
+  std::filesystem::create_directories(second + "/statistics");
+  write_file(second + "/port_name", "0x210000d0b2c3d4e5\n");
+  write_file(second + "/statistics/fpin_dn", "0x1\n");
+  targets = Json::parse(tavroctl(daemon.port(), {"targets", "--stats", "--json"}).out);
+  int rows = 0;
+  for (const Json& t : targets)
+    if (t["remote_port"] == "210000D0B2C3D4E5") {
+      ++rows;
+      EXPECT_TRUE(t["fpin"]["delivery"].is_null()) << t;
+    }
+  EXPECT_GT(rows, 0) << targets;
   unsetenv("TAVRO_SYSFS_ROOT");
 }
 
