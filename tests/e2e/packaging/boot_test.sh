@@ -180,6 +180,13 @@ check "the daemon runs" in_box systemctl is-active tavro.service
 check "the daemon's /etc/hba.conf adds tavro's vendor library" box_sh \
   'nsenter -t $(systemctl show -P MainPID tavro) -m grep -x "org.tavro-project.tavrohba /usr/lib/x86_64-linux-gnu/tavro/libtavrohba.so" /etc/hba.conf'
 check "HBAAPI loads the system's common library and tavro's vendor library" hbaapi_loaded
+# The kernel's FC transport events (RSCN, LIP, FPIN) come only by netlink: the
+# daemon holds that socket, or says why not, and not because of its sandbox.
+check "the sandbox lets the daemon open the kernel's FC event socket" box_sh \
+  'pid=$(systemctl show -P MainPID tavro)
+   fds=$(ls -l /proc/$pid/fd | sed -n "s/.*socket:\[\([0-9]*\)\]$/\1/p")
+   awk "\$2 == 18 { print \$10 }" /proc/$pid/net/netlink | grep -qxF "$fds" && exit 0
+   grep "FC transport events" /var/log/tavro/tavro-events.log | tee /dev/stderr | grep -qv "Address family"'
 check "suspend does not wait: logind refuses the service user's delay lock" box_sh \
   'grep "No sleep delay lock: suspend may not wait - error(13)" /var/log/tavro/tavro-events.log'
 
