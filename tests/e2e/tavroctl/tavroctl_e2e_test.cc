@@ -25,7 +25,8 @@ using Json = nlohmann::json;
 const std::string T = ".1.3.6.1.4.1.48217.3.";
 
 // Counters stand still (no rates) and differ everywhere. Adapter 0 has two
-// ports, the second disabled; adapter 1's remote node is blocked.
+// ports, the second disabled; adapter 1's remote node is blocked, and adapter
+// 1 also sees adapter 0's first remote port.
 const std::string kModel = test_data("e2e/tavroctl/model.json");
 
 struct Ran {
@@ -124,7 +125,7 @@ TEST(TavroctlE2e, EveryCommandShowsWhatTheDaemonAnswersAsTextAndJson) {
   EXPECT_EQ(stats[1]["counters"]["sent_sequences"], 201);
   EXPECT_EQ(stats[0]["counters"]["link_transitions"], 3);
   Json targets = json({"targets"});
-  ASSERT_EQ(targets.size(), 3u);
+  ASSERT_EQ(targets.size(), 4u);
   EXPECT_EQ(targets[0]["luns"], Json::parse("[0,5]"));
   EXPECT_EQ(targets[2]["blocked"], true);
   EXPECT_EQ(json({"adapters"})[1]["node_wwn"], "2000000000000C00");
