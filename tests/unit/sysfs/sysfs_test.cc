@@ -349,14 +349,15 @@ TEST(SysfsModel, StatisticsReadThatBlocksHoldsOnlyItsFile) {
   EXPECT_EQ(m.statistic(3, Stat::invalid_crc_count, wait), std::nullopt);
   const char* const fifos[] = {"rx_frames", "tx_words",     "rx_words",     "lip_count",
                                "nos_count", "error_frames", "dumped_frames"};
-  for (const char* fifo : fifos) {
+  auto feed = [&](const char* fifo, std::string_view text) {
     int fd = -1;
     for (int i = 0; i < 500 && (fd = open((dir + fifo).c_str(), O_WRONLY | O_NONBLOCK)) < 0; ++i)
       std::this_thread::sleep_for(milliseconds(10));
     ASSERT_GE(fd, 0) << fifo;
-    EXPECT_EQ(write(fd, "0x7\n", 4), 4);
+    EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     close(fd);
-  }
+  };
+  for (const char* fifo : fifos) feed(fifo, "0x7\n");
   // A second read of one file may reach its FIFO only after that: feed it too.
   for (int i = 0; i < 500 && m.reads_going_on() > 0; ++i) {
     std::this_thread::sleep_for(milliseconds(10));
@@ -371,4 +372,14 @@ TEST(SysfsModel, StatisticsReadThatBlocksHoldsOnlyItsFile) {
   write_file(dir + "rx_frames", "0x42\n");
   later(1000);
   EXPECT_EQ(m.statistic(3, Stat::rx_frames), 0x42u);
+  // A read asked for before a reset that ends after it counts for nothing.
+  stick(Stat::rx_frames);
+  later(1000);
+  EXPECT_EQ(m.statistic(3, Stat::rx_frames, milliseconds(0)), 0x42u);
+  ASSERT_TRUE(m.reset_statistics(3));
+  feed("rx_frames", "0x99\n");
+  for (int i = 0; i < 500 && m.reads_going_on() > 0; ++i) std::this_thread::sleep_for(wait);
+  fs::remove(dir + "rx_frames");
+  write_file(dir + "rx_frames", "0x5\n");
+  EXPECT_EQ(m.statistic(3, Stat::rx_frames), 0x5u);
 }
