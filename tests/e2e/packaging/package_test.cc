@@ -74,6 +74,7 @@ class Package : public ::testing::Test {
     struct stat log {};
     ASSERT_EQ(::stat((root + "/var/log/tavro/tavro-requests.log").c_str(), &log), 0);
     EXPECT_EQ(log.st_uid, std::stoul(setting(replaced(file("/etc/passwd"), ":", " "), "tavro x")));
+    EXPECT_EQ(log.st_mode & 07777, 0640u);
     EXPECT_TRUE(fs::is_directory(root + "/var/lib/tavro/registry"));
     EXPECT_TRUE(fs::is_regular_file(lib + "/libtavrohba.so"));
     EXPECT_EQ(setting(file("/etc/default/tavro-metrics"), "TAVRO_PORT"), port);
@@ -218,6 +219,9 @@ TEST_F(Package, InstallConfigureTwiceUpgradeAndPurge) {
   for (auto& link : wants) EXPECT_FALSE(fs::is_symlink(link)) << link;
   EXPECT_EQ(fs::read_symlink(mask), "/dev/null");
 
+  // The metrics the timer wrote for node_exporter go with the package.
+  fs::create_directories(root + "/var/lib/prometheus/node-exporter");
+  write_file(root + "/var/lib/prometheus/node-exporter/tavro.prom", "tavro_up 1\n");
   ASSERT_EQ(dpkg("--purge tavro"), 0);
   for (const char* gone :
        {"/var/lib/tavro", "/var/log/tavro", "/etc/tavro", "/usr/bin/tavro",

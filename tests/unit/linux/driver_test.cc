@@ -87,6 +87,7 @@ const Row kRows[] = {
     {"sparse", "fcph", 0x15000038, "w80=21000011aabbcc05", 0, "u92", "0x0"},
     {"sparse", "fcph", 0x15000032, "w80=21000011aabbcc05", 0, "u92", "0x40"},  // modulo 2^32
     {"sparse", "fcph", 0x15000038, "w80=21000011aabbcc02", 6, "", ""},         // no statistics/
+    {"sparse", "fcph", 0x15000056, "w80=20000011aabbcc05", 6, "", ""},  // a port's fails: no total
     {"dual_port", "fcph", 0x1500003E, P3, 6, "", ""},
     {"dual_port", "fcph", 0x15000042, P3, 0, "u92", "0x1"},
     {"eight", "fcph", 0x15000046, "", 0, "u84", "0x8"},

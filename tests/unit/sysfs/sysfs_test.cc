@@ -100,7 +100,8 @@ TEST(SysfsModel, Adapters) {
        1},
       {"missing", "", 0},
       {"multipath", "pci0000:41/dev00=1,2 pci0000:42/dev00=3 ", 0},
-      {"npiv", "pci0000:5a/dev00=5,7 ", 0},  // the virtual port on its card
+      {"npiv", "pci0000:5a/dev00=5,7 ", 0},       // the virtual port on its card
+      {"functions", "pci0000:3c/dev00=6,5 ", 0},  // by function, not host number
       {"shared_node", "host0=0,1 host2=2,4 ", 0},
   };
   for (const Row& r : rows) {
