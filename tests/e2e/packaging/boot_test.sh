@@ -166,6 +166,12 @@ guide_reads() {
     done
     [ $n -ge 2 ] || { echo "only $n read commands in the guide"; exit 1; }'
 }
+# Owners and modes as tests/e2e/packaging/installed.txt lists them.
+installed_as_listed() {
+  local want
+  want=$(grep -v '^#' "$source/tests/e2e/packaging/installed.txt")
+  diff <(printf '%s\n' "$want") <(box_sh "stat -c '%U:%G %a %n' $(printf '%s\n' "$want" | cut -d' ' -f3 | tr '\n' ' ')")
+}
 answers_rev() { [ "$(ask REV)" = "3.3 Build 43" ]; }
 walk() { box_sh "snmpwalk -v2c -c public -On localhost $1 | tee /tmp/walk | grep -v 'No Such' | wc -l | grep -qxE '[0-9]{2,}' || { cat /tmp/walk; exit 1; }"; }
 
@@ -210,6 +216,7 @@ check "the metrics timer's service writes the metrics file, readable by node_exp
   'mkdir -p /var/lib/prometheus/node-exporter && systemctl start tavro-metrics.service &&
    grep -x "tavro_up 1" /var/lib/prometheus/node-exporter/tavro.prom &&
    stat -c %a /var/lib/prometheus/node-exporter/tavro.prom | grep -x 644'
+check "owners and modes as listed" installed_as_listed
 check "no failed unit after installation" no_failed_units
 
 check "upgrade" box_sh \
@@ -219,11 +226,13 @@ check "upgrade" box_sh \
      ! readlink /proc/$(systemctl show -P MainPID $unit)/exe | grep deleted || exit 1
    done'
 check "public reads the private tree after the upgrade" walk .1.3.6.1.4.1.48217.3
+check "owners and modes as listed after the upgrade" installed_as_listed
 check "no failed unit after the upgrade" no_failed_units
 
 check "purge" box_sh \
   'apt-get purge -y tavro </dev/null >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; exit 1; }
-   for gone in /etc/tavro /var/lib/tavro /var/log/tavro /etc/snmp/snmpd.conf.d/tavro.conf /usr/bin/tavro; do
+   for gone in /etc/tavro /var/lib/tavro /var/log/tavro /etc/snmp/snmpd.conf.d/tavro.conf /usr/bin/tavro \
+       /var/lib/prometheus/node-exporter/tavro.prom; do
      [ ! -e $gone ] || { echo "$gone is left"; exit 1; }
    done
    ! systemctl is-active tavro && systemctl is-active snmpd && test -S /var/agentx/master'
