@@ -225,6 +225,9 @@ TEST(SysfsModel, StatisticsReadAtMostOncePerSecond) {
   now += std::chrono::milliseconds(1);
   EXPECT_EQ(m.statistic(3, Stat::tx_frames), 0x77u);
   EXPECT_EQ(m.stat_reads(), 3u);
+  fs::remove(file);  // a counter that cannot be read has no value
+  now += std::chrono::milliseconds(1000);
+  EXPECT_FALSE(m.statistic(3, Stat::tx_frames));
   // A reset writes the transport's file and forgets what was read.
   write_file(file, "0x0\n");
   EXPECT_TRUE(m.reset_statistics(3));
