@@ -79,7 +79,6 @@ if [ ! -e "$tree/ready" ]; then
 else
   note "tree reused: $tree"
 fi
-flock -u 9
 
 # --- A throw-away overlay over the tree; apt's downloads are kept.
 mkdir -p "$work/upper" "$work/overlay-work" "$box"
@@ -88,15 +87,20 @@ mount -t overlay overlay \
 cp "$deb" "$box/root/tavro.deb"
 cp "$work/tavro-next.deb" "$box/root/tavro-next.deb"
 cp "$source/docs/install.md" "$box/root/install.md"
-nspawn_args=(-q -D "$box" --register=no --keep-unit --bind="$cache/archives:/var/cache/apt/archives")
-# The downloads need the network; the booted system has none of its own.
+# The downloads need the network; the booted system has none of its own,
+# and sees the kept downloads through an overlay of its own: apt locks its
+# folder, and another boot test may be running beside this one.
 download='apt-get install -qq --download-only -y snmpd snmp /root/tavro.deb'
-systemd-nspawn "${nspawn_args[@]}" --pipe sh -c "$download || { apt-get update -qq && $download; }" \
-  >"$work/download.log" 2>&1 || {
+systemd-nspawn -q -D "$box" --register=no --keep-unit --bind="$cache/archives:/var/cache/apt/archives" \
+  --pipe sh -c "$download || { apt-get update -qq && $download; }" >"$work/download.log" 2>&1 || {
   cat "$work/download.log"
   skip "the packages could not be downloaded from $mirror"
 }
+flock -u 9
 note "packages downloaded"
+mkdir -p "$work/archives"
+nspawn_args=(-q -D "$box" --register=no --keep-unit
+  --overlay="$cache/archives:$work/archives:/var/cache/apt/archives")
 
 systemd-nspawn "${nspawn_args[@]}" -b --private-network -M "tavro-box-$$" \
   >"$work/console.log" 2>&1 </dev/null &
