@@ -114,6 +114,10 @@ TEST(EventsE2e, ChangesBecomeRecordsAndNotifications) {
               std::string::npos);
     EXPECT_NE(traps.find(event_column(7, n, unit) + "INTEGER: " + std::to_string(r.type)),
               std::string::npos);
+    // The event's object: the port's connUnitPortState.
+    EXPECT_NE(traps.find(event_column(8, n, unit) + "OID: .1.3.6.1.3.94.1.10.1.6" + unit + ".1"),
+              std::string::npos)
+        << traps;
     if (r.port_state != 0) {
       EXPECT_TRUE(wait_for_text(dir + "/traps.log",
                                 ".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.3.94.0.6\t"
