@@ -210,6 +210,14 @@ TEST_F(Package, InstallConfigureTwiceUpgradeAndPurge) {
             0);
   check_configured(std::to_string(first));
   for (auto& link : wants) EXPECT_FALSE(fs::is_symlink(link)) << link;
+  // TAVRO_PORT's bounds: 0 and one past the last port are refused, the last one is taken.
+  for (auto [port, refused] : {std::pair{"0", true}, {"65536", true}, {"65535", false}}) {
+    EXPECT_EQ(shell(std::string("TAVRO_PORT=") + port + " DPKG_ROOT=" + root + " " + root +
+                    "/var/lib/dpkg/info/tavro.postinst configure 3.3.43") != 0,
+              refused)
+        << port;
+  }
+  EXPECT_EQ(setting(file("/etc/tavro/tavro.conf"), "Port"), "65535");
 
   // Upgraded with another port after the administrator masked the daemon.
   std::string mask = root + "/etc/systemd/system/tavro.service";
