@@ -61,8 +61,9 @@ static void list_adapter(HBA_UINT32 index) {
            hex(&pa.PortWWN, 8, w1), pa.PortFcId, pa.PortState, pa.PortSpeed, pa.PortSupportedSpeed,
            pa.NumberofDiscoveredPorts, mine, own.NumberofDiscoveredPorts);
     HBA_HANDLE by_port = 0;
-    printf(" port %u opens by its WWN %u\n", p, HBA_OpenAdapterByWWN(&by_port, pa.PortWWN));
-    HBA_CloseAdapter(by_port);
+    HBA_STATUS opened = HBA_OpenAdapterByWWN(&by_port, pa.PortWWN);
+    printf(" port %u opens by its WWN %u\n", p, opened);
+    if (opened == HBA_STATUS_OK) HBA_CloseAdapter(by_port);
     for (HBA_UINT32 r = 0; r < pa.NumberofDiscoveredPorts; ++r) {
       HBA_PORTATTRIBUTES ra, rb;
       if (HBA_GetDiscoveredPortAttributes(h, p, r, &ra) != HBA_STATUS_OK) continue;
